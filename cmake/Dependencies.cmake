@@ -1,0 +1,49 @@
+# Third-party code, installed by scripts/setup.sh and compiled here for the target.
+
+set(VELTRANO_DEPS_DIR "/opt/veltrano-deps" CACHE PATH "Where scripts/setup.sh puts dependency sources")
+set(VELTRANO_BZIP2_SOURCE_DIR "${VELTRANO_DEPS_DIR}/bzip2" CACHE PATH "libbz2 source (Debian source package)")
+set(VELTRANO_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest source (Debian googletest package)")
+
+# libbz2, static.
+if(NOT EXISTS "${VELTRANO_BZIP2_SOURCE_DIR}/bzlib.c")
+  message(FATAL_ERROR "libbz2 source not found in ${VELTRANO_BZIP2_SOURCE_DIR}: run scripts/setup.sh")
+endif()
+add_library(bz2 STATIC
+  ${VELTRANO_BZIP2_SOURCE_DIR}/blocksort.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/huffman.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/crctable.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/randtable.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/compress.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/decompress.c
+  ${VELTRANO_BZIP2_SOURCE_DIR}/bzlib.c)
+target_include_directories(bz2 SYSTEM PUBLIC ${VELTRANO_BZIP2_SOURCE_DIR})
+target_compile_options(bz2 PRIVATE -w -O2)
+
+# Boost headers only. The host's /usr/include cannot go on the cross compiler's
+# path (it would shadow the C library headers), so expose just boost/.
+set(VELTRANO_BOOST_INCLUDE "${CMAKE_BINARY_DIR}/boost-include")
+if(NOT EXISTS "/usr/include/boost/version.hpp")
+  message(FATAL_ERROR "Boost headers not found: run scripts/setup.sh")
+endif()
+file(MAKE_DIRECTORY ${VELTRANO_BOOST_INCLUDE})
+file(CREATE_LINK /usr/include/boost ${VELTRANO_BOOST_INCLUDE}/boost SYMBOLIC)
+add_library(veltrano_boost INTERFACE)
+target_include_directories(veltrano_boost SYSTEM INTERFACE ${VELTRANO_BOOST_INCLUDE})
+# Header-only use; the win32 thread model has no std::mutex, so Boost.Regex
+# runs without its internal locking (callers use regexes from one thread).
+target_compile_definitions(veltrano_boost INTERFACE BOOST_ALL_NO_LIB BOOST_DISABLE_THREADS)
+
+# GoogleTest, from its source, for the target.
+if(NOT EXISTS "${VELTRANO_GTEST_SOURCE_DIR}/CMakeLists.txt")
+  message(FATAL_ERROR "GoogleTest source not found in ${VELTRANO_GTEST_SOURCE_DIR}: run scripts/setup.sh")
+endif()
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VELTRANO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+add_library(veltrano_gtest_main INTERFACE)
+target_link_libraries(veltrano_gtest_main INTERFACE gtest_main)
+foreach(t gtest gtest_main)
+  target_compile_options(${t} PRIVATE -w)
+endforeach()
+target_compile_options(gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/gtest/win32_notification.h)

@@ -1,0 +1,58 @@
+# Project-wide compile settings and helpers.
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+# Windows XP is the oldest system the programs must load on.
+add_compile_definitions(
+  UNICODE _UNICODE
+  WINVER=0x0501 _WIN32_WINNT=0x0501 _WIN32_IE=0x0600
+  NOMINMAX WIN32_LEAN_AND_MEAN
+)
+add_compile_options(-Wall -Wextra -Werror)
+# Statically linked: no DLL besides the system's own beside the programs.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# veltrano_library(NAME SOURCES... [LIBS ...]): a static library of one subsystem.
+# Its public headers live in <folder>/include.
+function(veltrano_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  if(ARG_LIBS)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  endif()
+endfunction()
+
+# veltrano_test(NAME SOURCES... [LIBS ...]): one GoogleTest program, run by ctest under Wine.
+function(veltrano_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} veltrano_gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# veltrano_shipped_program(TARGET): a program we hand to customers. Its import
+# table is checked against the functions Windows XP lacks.
+function(veltrano_shipped_program target)
+  set_property(GLOBAL APPEND PROPERTY VELTRANO_SHIPPED_PROGRAMS ${target})
+endfunction()
+
+function(veltrano_add_import_check)
+  get_property(programs GLOBAL PROPERTY VELTRANO_SHIPPED_PROGRAMS)
+  if(NOT programs)
+    return()
+  endif()
+  set(files "")
+  foreach(t ${programs})
+    list(APPEND files "$<TARGET_FILE:${t}>")
+  endforeach()
+  add_test(NAME xp_import_table
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
+            --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
+endfunction()

@@ -1,0 +1,260 @@
+#include "qor/error.h"
+
+#include "qor/text.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ios>
+#include <new>
+#include <stdexcept>
+#include <typeinfo>
+#include <vector>
+
+namespace QorError {
+
+Exception::Exception(int code, const wchar_t* message, Exception* cause)
+    : code_(code), message_(std::ios::in | std::ios::out), cause_(cause) {
+  if (message) {
+    message_ << message << L'\n';
+  }
+}
+
+Exception::~Exception() { delete cause_; }
+
+void Exception::WriteStoredLines(std::wostream& out) {
+  if (message_.good()) {
+    message_.seekg(0);
+  }
+  std::wstring line;
+  while (std::getline(message_, line)) {
+    out << line << L'\n';
+    out.flush();
+  }
+  // Leave the stream readable (and appendable) for the next call.
+  message_.clear();
+}
+
+void Exception::WriteMessage(std::wostream& out) { WriteStoredLines(out); }
+
+void Exception::WriteFullText(std::wostream& out, bool withCode) {
+  if (withCode) {
+    out << L"[" << code_ << L"] ";
+  }
+  WriteMessage(out);
+  if (!cause_) {
+    return;
+  }
+  out << L'\n';
+  out.flush();
+  out << L"Caused by: ";
+  cause_->WriteFullText(out, true);
+}
+
+std::wstring Exception::GetMessageText() {
+  std::wostringstream out;
+  WriteMessage(out);
+  return out.str();
+}
+
+std::wstring Exception::GetFullText(bool withCode) {
+  std::wostringstream out;
+  WriteFullText(out, withCode);
+  return out.str();
+}
+
+// --- MemoryError and its pool ---------------------------------------------
+
+namespace {
+
+constexpr int kPoolSlots = 16;
+
+struct alignas(16) PoolSlot {
+  unsigned char bytes[sizeof(MemoryError)];
+};
+
+PoolSlot g_poolSlots[kPoolSlots];
+unsigned g_poolMap = 0;
+int g_poolInUse = 0;
+
+// Created during static initialisation, before the entry runs.
+class PoolLock {
+public:
+  PoolLock() { InitializeCriticalSection(&section_); }
+  ~PoolLock() { DeleteCriticalSection(&section_); }
+  PoolLock(const PoolLock&) = delete;
+  PoolLock& operator=(const PoolLock&) = delete;
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+private:
+  CRITICAL_SECTION section_;
+};
+
+PoolLock g_poolLock;
+
+class PoolGuard {
+public:
+  PoolGuard() { g_poolLock.Enter(); }
+  ~PoolGuard() { g_poolLock.Leave(); }
+  PoolGuard(const PoolGuard&) = delete;
+  PoolGuard& operator=(const PoolGuard&) = delete;
+};
+
+bool InPool(const void* p) {
+  auto* bytes = static_cast<const unsigned char*>(p);
+  auto* begin = reinterpret_cast<const unsigned char*>(&g_poolSlots[0]);
+  auto* end = reinterpret_cast<const unsigned char*>(&g_poolSlots[kPoolSlots]);
+  return bytes >= begin && bytes < end;
+}
+
+} // namespace
+
+MemoryError::MemoryError(int code, const wchar_t* message) : RuntimeError(code, message) {
+  if (!message || !*message) {
+    GetStream() << L"Out of memory error.";
+  }
+}
+
+void* MemoryError::operator new(std::size_t size) {
+  PoolGuard guard;
+  if (size <= sizeof(PoolSlot) && g_poolInUse < kPoolSlots) {
+    for (int i = 0; i < kPoolSlots; ++i) {
+      if (!(g_poolMap & (1u << i))) {
+        g_poolMap |= 1u << i;
+        ++g_poolInUse;
+        return &g_poolSlots[i];
+      }
+    }
+  }
+  return ::operator new(size);
+}
+
+void MemoryError::operator delete(void* p) {
+  if (!p) {
+    return;
+  }
+  PoolGuard guard;
+  if (!InPool(p)) {
+    ::operator delete(p);
+    return;
+  }
+  auto index = (static_cast<unsigned char*>(p) - reinterpret_cast<unsigned char*>(&g_poolSlots[0])) /
+               static_cast<std::ptrdiff_t>(sizeof(PoolSlot));
+  g_poolMap &= ~(1u << index);
+  --g_poolInUse;
+}
+
+int MemoryErrorPoolInUse() {
+  PoolGuard guard;
+  return g_poolInUse;
+}
+
+bool IsPooledMemoryError(const void* p) { return InPool(p); }
+
+// --- Raise helpers ----------------------------------------------------------
+
+void RaiseError(int code, const wchar_t* message, Exception* cause) {
+  throw new Exception(code, message, cause);
+}
+
+void RaiseErrorF(int code, const wchar_t* format, ...) {
+  std::wstring text;
+  va_list args;
+  va_start(args, format);
+  try {
+    QorString::FormatV(text, format, args);
+  } catch (...) {
+    va_end(args);
+    throw;
+  }
+  va_end(args);
+  throw new Exception(code, text.c_str());
+}
+
+void RaiseUnknownError(int code) { throw new Exception(code, L"Unknown error occured."); }
+
+void RaiseMemoryError(int code, const wchar_t* message) { throw new MemoryError(code, message); }
+
+#define QOR_RAISE_HELPER(Name, Class)                                                     \
+  void Name(int code, const wchar_t* message, Exception* cause) {                         \
+    throw new Class(code, message, cause);                                                \
+  }
+QOR_RAISE_HELPER(RaiseLogicError, LogicError)
+QOR_RAISE_HELPER(RaiseNulRefError, NulRefError)
+QOR_RAISE_HELPER(RaiseIndexError, IndexError)
+QOR_RAISE_HELPER(RaiseBadCastError, BadCastError)
+QOR_RAISE_HELPER(RaiseBadTypeIdError, BadTypeIdError)
+QOR_RAISE_HELPER(RaiseRangeError, RangeError)
+QOR_RAISE_HELPER(RaiseInvariantError, InvariantError)
+#undef QOR_RAISE_HELPER
+
+std::wstring WidenWithCLocale(const char* text) {
+  if (!text) {
+    return std::wstring();
+  }
+  std::size_t needed = std::mbstowcs(nullptr, text, 0);
+  if (needed == static_cast<std::size_t>(-1)) {
+    // Not valid in the current locale: keep the bytes as Latin-1 characters.
+    std::wstring wide;
+    for (const char* p = text; *p; ++p) {
+      wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    }
+    return wide;
+  }
+  std::vector<wchar_t> buffer(needed + 1);
+  std::mbstowcs(buffer.data(), text, needed + 1);
+  return std::wstring(buffer.data(), needed);
+}
+
+namespace {
+
+// libstdc++ of this compiler generation throws the pre-C++11-ABI stream
+// failure, which a catch of std::ios_base::failure does not match.
+bool IsStreamFailure(const std::exception& error) {
+  if (dynamic_cast<const std::ios_base::failure*>(&error)) {
+    return true;
+  }
+  return std::strcmp(typeid(error).name(), "NSt8ios_base7failureE") == 0;
+}
+
+template <class Error> [[noreturn]] void ThrowTranslated(int code, const std::wstring& text) {
+  throw static_cast<Exception*>(new Error(code, text.c_str()));
+}
+
+} // namespace
+
+void RaiseStdError(int /*operationCode*/, const std::exception& error) {
+  const std::wstring text = WidenWithCLocale(error.what());
+  if (dynamic_cast<const std::length_error*>(&error)) ThrowTranslated<LogicError>(6, text);
+  if (dynamic_cast<const std::domain_error*>(&error)) ThrowTranslated<LogicError>(7, text);
+  if (dynamic_cast<const std::out_of_range*>(&error)) ThrowTranslated<LogicError>(8, text);
+  if (dynamic_cast<const std::invalid_argument*>(&error)) ThrowTranslated<LogicError>(9, text);
+  if (dynamic_cast<const std::logic_error*>(&error)) ThrowTranslated<LogicError>(2, text);
+  if (IsStreamFailure(error)) ThrowTranslated<StreamError>(36, text);
+  if (dynamic_cast<const std::range_error*>(&error)) ThrowTranslated<RuntimeError>(33, text);
+  if (dynamic_cast<const std::overflow_error*>(&error)) ThrowTranslated<RuntimeError>(34, text);
+  if (dynamic_cast<const std::underflow_error*>(&error)) ThrowTranslated<RuntimeError>(35, text);
+  if (dynamic_cast<const std::runtime_error*>(&error)) ThrowTranslated<RuntimeError>(31, text);
+  if (dynamic_cast<const std::bad_alloc*>(&error)) RaiseMemoryError(32, text.c_str());
+  if (dynamic_cast<const std::bad_cast*>(&error)) ThrowTranslated<LogicError>(3, text);
+  if (dynamic_cast<const std::bad_typeid*>(&error)) ThrowTranslated<LogicError>(4, text);
+  if (dynamic_cast<const std::bad_exception*>(&error)) ThrowTranslated<LogicError>(5, text);
+  ThrowTranslated<Exception>(50, text);
+}
+
+} // namespace QorError
+
+namespace QorReg {
+void RaiseRegError(int code, const wchar_t* message, QorError::Exception* cause) {
+  throw new RegError(code, message, cause);
+}
+} // namespace QorReg
+
+namespace QorFs {
+void RaiseFileError(int code, const wchar_t* message, QorError::Exception* cause) {
+  throw static_cast<QorError::Exception*>(new FileError(code, message, cause));
+}
+} // namespace QorFs

@@ -1,0 +1,22 @@
+// Run-time lookup of functions in system libraries. Libraries are loaded
+// from the system folder only, never from the program's folder or the
+// current folder, so a planted DLL of the same name is never picked up.
+#pragma once
+
+#include <windows.h>
+
+namespace QorWin32 {
+
+// Loads (once per process) and returns the library, or null. The handle is
+// kept for the life of the process.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// The named function of a system library, or null when the library or the
+// function is missing.
+FARPROC GetSystemProc(const wchar_t* library, const char* function);
+
+template <class Fn> Fn GetSystemFunction(const wchar_t* library, const char* function) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetSystemProc(library, function)));
+}
+
+} // namespace QorWin32
