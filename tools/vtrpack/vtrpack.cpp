@@ -242,9 +242,11 @@ int Pack(const std::wstring& folderArgument, const std::wstring& payloadPath) {
     QorCompressLib::MemoryInputStream in(archive.data(), archive.size());
     QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
     Progress progress{L"Compressing", static_cast<std::uint32_t>(archive.size())};
+    // Only long runs show their progress.
+    const bool show = archive.size() > (8u << 20);
     const std::uint32_t step = static_cast<std::uint32_t>(archive.size() / 100);
-    codec.Compress(in, out, step ? &Progress::Show : nullptr, &progress, step);
-    if (step) {
+    codec.Compress(in, out, show ? &Progress::Show : nullptr, &progress, step);
+    if (show) {
       Write(stderr, L"\n");
     }
     out.close();
