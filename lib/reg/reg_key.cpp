@@ -1,5 +1,6 @@
 #include "qor/reg_key.h"
 
+#include "guarded.h"
 #include "qor/reg_calls.h"
 #include "qor/security.h"
 #include "qor/win32_error.h"
@@ -12,6 +13,8 @@
 #include <memory>
 
 namespace QorReg {
+
+using Detail::Guarded;
 
 namespace {
 
@@ -52,34 +55,6 @@ std::wstring ChildPath(const std::wstring& parentPath, const wchar_t* subKey) {
 
 std::wstring ValueMessage(const wchar_t* name, const std::wstring& path) {
   return std::wstring(L"Unable to get value ") + name + L" of the key " + path;
-}
-
-// Makes the caught error the cause of a new RegError with the layer's text.
-template <class Message>
-[[noreturn]] void RaiseWrapped(int code, QorError::Exception* caught, Message& message) {
-  std::unique_ptr<QorError::Exception> cause(caught);
-  std::wstring text = message();
-  std::unique_ptr<RegError> error(new RegError(code, nullptr, cause.get()));
-  cause.release();
-  error->GetStream() << text;
-  throw error.release();
-}
-
-// Runs one operation and turns whatever escapes it into the operation's
-// error: library errors become the cause of a RegError with code, standard
-// exceptions are translated and anything else is reported as unknown, both
-// with otherCode. The message is built only on failure.
-template <class Message, class Body>
-auto Guarded(int code, int otherCode, Message&& message, Body&& body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (QorError::Exception* error) {
-    RaiseWrapped(code, error, message);
-  } catch (const std::exception& error) {
-    QorError::RaiseStdError(otherCode, error);
-  } catch (...) {
-    QorError::RaiseUnknownError(otherCode);
-  }
 }
 
 // A stored value of the wrong type; the getter's wrapping makes it the cause.

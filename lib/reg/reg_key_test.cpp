@@ -460,6 +460,13 @@ TEST_F(RegKeyTest, SubKeyNamesAndCounts) {
   EXPECT_EQ(L"Unable to enumerate subkeys of registry key \n", error->GetMessageText());
   ASSERT_TRUE(error->GetCause());
   EXPECT_EQ(2013, error->GetCause()->GetCode());
+  // Value names: the failed listing asks for the longest name, which fails too.
+  std::vector<std::wstring> values;
+  error = Catch([&] { closed.GetValueNames(values); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(L"[103] Unable to enumerate registry key values of key \n\nCaused by: " +
+                Win32Line(144, ERROR_INVALID_HANDLE),
+            error->GetFullText(true));
 }
 
 TEST_F(RegKeyTest, DeleteValues) {
@@ -629,6 +636,7 @@ TEST(RegCalls, StatusesThatAreResults) {
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, QorWin32::CheckedRegEnumKeyEx(key.get(), 0, name, &length));
   key.reset();
   EXPECT_TRUE(QorWin32::CheckedSHDeleteKey(HKEY_CURRENT_USER, subKey.c_str()));
+  SHDeleteEmptyKeyW(HKEY_CURRENT_USER, L"Software\\VeltranoTests");
 
   ErrorPtr error =
       Catch([&] { QorWin32::CheckedRegOpenKeyEx(HKEY_CURRENT_USER, subKey.c_str(), KEY_READ); });
