@@ -96,7 +96,9 @@ std::wstring ExpandString(const wchar_t* text) {
 std::vector<wchar_t> QueryText(HKEY key, const wchar_t* name, DWORD& type) {
   DWORD size = 0;
   QorWin32::CheckedRegQueryValueEx(key, name, &type, nullptr, &size);
-  std::vector<wchar_t> buffer(static_cast<std::size_t>(size) + 1, L'\0');
+  // Room for the stored bytes and two NULs, without overflowing on any
+  // reported size.
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(size) / sizeof(wchar_t) + 3, L'\0');
   QorWin32::CheckedRegQueryValueEx(key, name, &type, buffer.data(), &size);
   std::size_t end = std::min<std::size_t>(size / sizeof(wchar_t), buffer.size() - 1);
   buffer[end] = L'\0';
