@@ -643,3 +643,18 @@ TEST(RegCalls, StatusesThatAreResults) {
   ASSERT_TRUE(error);
   EXPECT_EQ(Win32Line(2007, ERROR_FILE_NOT_FOUND), error->GetFullText(true));
 }
+
+TEST_F(RegKeyTest, ShellEmptyKeyDeletionLooksAtValues) {
+  // DeleteIfEmpty checks for values itself; this records whether the shell
+  // call would have kept such a key on its own.
+  RegKey child;
+  child.CreateChild(key_, L"WithValue", RegKey::AccessAll);
+  child.SetInt(L"v", 1);
+  child.Close();
+  LONG status = static_cast<LONG>(SHDeleteEmptyKeyW(key_.GetHandle(), L"WithValue"));
+  if (status == ERROR_SUCCESS) {
+    GTEST_SKIP() << "Wine's SHDeleteEmptyKeyW deletes a key that still has values; Windows "
+                    "keeps it";
+  }
+  EXPECT_TRUE(key_.SubKeyExists(L"WithValue"));
+}
