@@ -609,6 +609,10 @@ bool RegKey::DeleteSubKey(NameRef name, bool recursive) {
         return L"Unable to delete key " + (path.empty() ? path : path + L'\\') + name.c_str();
       },
       [&] {
+        // An empty name would make the system delete this key itself.
+        if (!*name.c_str()) {
+          QorWin32::RaiseWin32Error(recursive ? 2016 : 2014, nullptr, ERROR_INVALID_PARAMETER);
+        }
         if (recursive) {
           return QorWin32::CheckedSHDeleteKey(key_.get(), name.c_str());
         }

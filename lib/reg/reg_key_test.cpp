@@ -539,6 +539,19 @@ TEST_F(RegKeyTest, DeleteSubKeys) {
   EXPECT_EQ(L"Unable to delete key P\n", error->GetMessageText());
 }
 
+TEST_F(RegKeyTest, DeleteSubKeyWithEmptyNameNeverDeletesTheKeyItself) {
+  key_.SetInt(L"kept", 7);
+  for (bool recursive : {false, true}) {
+    ErrorPtr error = Catch([&] { key_.DeleteSubKey(L"", recursive); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(123, error->GetCode());
+    ASSERT_TRUE(error->GetCause());
+    EXPECT_EQ(recursive ? 2016 : 2014, error->GetCause()->GetCode());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SystemCodeOf(error->GetCause()));
+    EXPECT_TRUE(key_.ValueExists(L"kept"));
+  }
+}
+
 TEST_F(RegKeyTest, CreateEmpty) {
   RegKey target;
   target.CreateEmpty(HKEY_CURRENT_USER, subKey_ + L"\\Fresh", RegKey::AccessAll);
