@@ -5,6 +5,29 @@
 
 namespace QorOs {
 
+// Security attributes that let every user open a named kernel object and,
+// from Windows Vista on, low-integrity processes too.
+class SecurityAttributes {
+public:
+  SecurityAttributes();
+  ~SecurityAttributes();
+  SecurityAttributes(const SecurityAttributes&) = delete;
+  SecurityAttributes& operator=(const SecurityAttributes&) = delete;
+
+  // Gives the object a descriptor with a null access list and, on Vista or
+  // later, the low integrity label. Returns whether the label was applied.
+  // Win32Error 2003 / 2004 when the descriptor cannot be made.
+  bool AllowAll();
+
+  // The record to pass to create calls (not inheritable).
+  SECURITY_ATTRIBUTES* GetAttributes() const { return attributes_; }
+
+private:
+  SECURITY_ATTRIBUTES* attributes_ = nullptr;
+  SECURITY_DESCRIPTOR* descriptor_ = nullptr;
+  PSECURITY_DESCRIPTOR labelDescriptor_ = nullptr; // LocalAlloc'd by the SDDL conversion
+};
+
 // Whether the calling thread's token is in the built-in Administrators group.
 bool IsAdministrator();
 

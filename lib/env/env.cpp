@@ -1,0 +1,362 @@
+#include "env_state.h"
+
+#include "qor/error.h"
+#include "qor/os_classify.h"
+#include "qor/os_utils.h"
+#include "qor/security.h"
+#include "qor/system_library.h"
+#include "qor/win32_error.h"
+
+#include <cstdlib>
+#include <ctime>
+
+namespace QorEnv {
+
+namespace Detail {
+EnvironmentRecord g_record;
+} // namespace Detail
+
+namespace {
+
+using Detail::g_record;
+
+using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
+using GetProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD*);
+using VerSetConditionMaskFn = ULONGLONG(WINAPI*)(ULONGLONG, DWORD, BYTE);
+using VerifyVersionInfoAFn = BOOL(WINAPI*)(OSVERSIONINFOEXA*, DWORD, DWORDLONG);
+using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD, DWORD*);
+
+constexpr int kProcessorArchitectureAmd64 = 9;
+constexpr WORD kSuiteTerminal = 0x0010;
+constexpr WORD kSuiteSingleUserTs = 0x0100;
+
+// A function of a module the process has loaded already (kernel32, ntdll).
+template <class Fn> Fn LoadedModuleFunction(const wchar_t* module, const char* name) {
+  HMODULE handle = GetModuleHandleW(module);
+  if (!handle) {
+    return nullptr;
+  }
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
+}
+
+bool QueryVersion(OSVERSIONINFOEXW& version) {
+  ZeroMemory(&version, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+  return GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
+}
+
+void SeedRandom() {
+  const unsigned seconds = static_cast<unsigned>(std::time(nullptr));
+  const unsigned ticks = static_cast<unsigned>(GetTickCount());
+  std::srand(seconds + ticks);
+}
+
+bool DetectNativeAmd64() {
+  SYSTEM_INFO info;
+  ZeroMemory(&info, sizeof(info));
+  auto native = LoadedModuleFunction<GetNativeSystemInfoFn>(L"kernel32.dll", "GetNativeSystemInfo");
+  if (native) {
+    native(&info);
+  } else {
+    GetSystemInfo(&info);
+  }
+  return info.wProcessorArchitecture == kProcessorArchitectureAmd64;
+}
+
+// The shell's known-folder lookup. shell32 stays loaded for the life of the
+// process, so the pointer stays valid.
+SHGetKnownFolderPathFn FindKnownFolderLookup() {
+  HMODULE shell = GetModuleHandleW(L"shell32.dll");
+  if (!shell) {
+    shell = QorWin32::LoadSystemLibrary(L"shell32.dll");
+  }
+  if (!shell) {
+    return nullptr;
+  }
+  return reinterpret_cast<SHGetKnownFolderPathFn>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
+}
+
+std::wstring WithBackslash(std::wstring folder) {
+  if (folder.empty() || folder.back() != L'\\') {
+    folder += L'\\';
+  }
+  return folder;
+}
+
+std::wstring QueryFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
+  wchar_t buffer[261] = {};
+  UINT length = query(buffer, 261);
+  if (length == 0 || length >= 261) {
+    return WithBackslash(L"Unknown");
+  }
+  return WithBackslash(std::wstring(buffer, length));
+}
+
+UINT WINAPI SystemWindowsDirectory(LPWSTR buffer, UINT size) {
+  return GetSystemWindowsDirectoryW(buffer, size);
+}
+
+UINT WINAPI SystemDirectory(LPWSTR buffer, UINT size) {
+  return GetSystemDirectoryW(buffer, size);
+}
+
+void ReadFoldersAndVolume() {
+  g_record.windowsFolder = QueryFolder(SystemWindowsDirectory);
+  g_record.systemFolder = QueryFolder(SystemDirectory);
+  const std::wstring& system = g_record.systemFolder;
+  std::wstring root = system.substr(0, system.find(L'\\') + 1);
+  DWORD serial = 0;
+  if (GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    g_record.systemVolumeSerial = serial;
+  }
+}
+
+// Whether the system has the given terminal-services suite bits, tested with
+// the given condition (VER_OR: any of them, VER_AND: all of them). False when
+// the version functions are missing.
+bool VerifySuite(WORD suiteMask, BYTE condition) {
+  auto setMask = LoadedModuleFunction<VerSetConditionMaskFn>(L"ntdll.dll", "VerSetConditionMask");
+  auto verify = LoadedModuleFunction<VerifyVersionInfoAFn>(L"KERNEL32.DLL", "VerifyVersionInfoA");
+  if (!setMask || !verify) {
+    return false;
+  }
+  OSVERSIONINFOEXA version;
+  ZeroMemory(&version, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+  version.wSuiteMask = suiteMask;
+  ULONGLONG conditions = setMask(0, VER_SUITENAME, condition);
+  return verify(&version, VER_SUITENAME, conditions) != FALSE;
+}
+
+bool TestTerminalServices() {
+  OSVERSIONINFOEXW version;
+  if (QueryVersion(version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+    return false;
+  }
+  return VerifySuite(kSuiteTerminal | kSuiteSingleUserTs, VER_OR);
+}
+
+void ReadTerminalServices() {
+  g_record.terminalServicesEnabled = TestTerminalServices();
+  g_record.terminalServicesKnown = true;
+  if (!g_record.terminalServicesEnabled) {
+    return;
+  }
+  g_record.singleSessionTerminalServices = false;
+  auto sessionOf =
+      LoadedModuleFunction<ProcessIdToSessionIdFn>(L"kernel32.dll", "ProcessIdToSessionId");
+  if (sessionOf) {
+    DWORD session = 0;
+    if (!sessionOf(GetCurrentProcessId(), &session)) {
+      QorWin32::RaiseWin32Error(357, L"Unable to get session ID", GetLastError());
+    }
+    g_record.sessionId = session;
+  }
+  if (VerifySuite(kSuiteSingleUserTs, VER_AND)) {
+    g_record.singleSessionTerminalServices = true;
+  }
+}
+
+} // namespace
+
+void Initialize(bool skipProfileLookup) {
+  // 1: random names elsewhere in the library rely on this seed.
+  SeedRandom();
+
+  // 2, 3: only NT-based systems from Windows 2000 on are supported.
+  OSVERSIONINFOEXW version;
+  if (!QueryVersion(version)) {
+    QorError::RaiseError(514, L"Unable to determine OS version.");
+  }
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT || version.dwMajorVersion <= 4) {
+    QorError::RaiseError(515, L"Unable to determine OS version.");
+  }
+
+  // 4
+  g_record.platformId = VER_PLATFORM_WIN32_NT;
+  g_record.productType = ProductUnknown;
+  g_record.osId = Unknown;
+  g_record.is64Bit = false;
+  if (version.dwMajorVersion >= 6) {
+    g_record.isVistaOrLater = true;
+  }
+
+  // 5: a 32-bit process on 64-bit Windows sees the native architecture only
+  // through GetNativeSystemInfo.
+  g_record.is64Bit = DetectNativeAmd64();
+
+  // 6
+  GetProductInfoFn getProductInfo = nullptr;
+  if (version.dwMajorVersion >= 6) {
+    getProductInfo = LoadedModuleFunction<GetProductInfoFn>(L"kernel32.dll", "GetProductInfo");
+    g_record.shGetKnownFolderPath = FindKnownFolderLookup();
+  }
+
+  // 7
+  g_record.servicePackMajor = version.wServicePackMajor;
+  g_record.servicePackMinor = version.wServicePackMinor;
+
+  // 8
+  OsFacts facts;
+  facts.majorVersion = version.dwMajorVersion;
+  facts.minorVersion = version.dwMinorVersion;
+  facts.productType = version.wProductType;
+  facts.suiteMask = version.wSuiteMask;
+  facts.is64Bit = g_record.is64Bit;
+  facts.tabletPc = GetSystemMetrics(86) != 0;
+  facts.mediaCenter = GetSystemMetrics(87) != 0;
+  facts.starter = GetSystemMetrics(88) != 0;
+  facts.serverR2 = GetSystemMetrics(89) != 0;
+  if (getProductInfo && NeedsProductCode(facts)) {
+    DWORD code = 0;
+    if (getProductInfo(6, 1, 0, 0, &code)) {
+      facts.hasProductCode = true;
+      facts.productCode = code;
+    }
+  }
+  const OsClassification classification = ClassifyOs(facts);
+  g_record.productType = classification.productType;
+  g_record.osId = classification.osId;
+
+  // 9, 10
+  g_record.buildNumber = version.dwBuildNumber & 0xFFFF;
+  g_record.servicePackText = version.szCSDVersion;
+  g_record.osDisplayName =
+      ComposeOsDisplayName(g_record.osId, classification.edition, g_record.is64Bit,
+                           g_record.servicePackText, g_record.buildNumber);
+
+  // 11
+  DetectBrowserVersion();
+
+  // 12
+  ReadFoldersAndVolume();
+  RefreshDllVersions();
+
+  // 13
+  ReadTerminalServices();
+
+  // 14
+  ComputeProfilesRoot(skipProfileLookup);
+
+  // 15
+  g_record.initialised = true;
+  g_record.isVistaOrLaterKnown = true;
+}
+
+bool IsInitialised() {
+  return g_record.initialised;
+}
+int GetPlatformId() {
+  return g_record.platformId;
+}
+int GetOsId() {
+  return g_record.osId;
+}
+int GetProductType() {
+  return g_record.productType;
+}
+bool Is64Bit() {
+  return g_record.is64Bit;
+}
+const std::wstring& GetOsDisplayName() {
+  return g_record.osDisplayName;
+}
+DWORD GetServicePackMajor() {
+  return g_record.servicePackMajor;
+}
+DWORD GetServicePackMinor() {
+  return g_record.servicePackMinor;
+}
+DWORD GetBuildNumber() {
+  return g_record.buildNumber;
+}
+const std::wstring& GetServicePackText() {
+  return g_record.servicePackText;
+}
+SHGetKnownFolderPathFn GetShGetKnownFolderPath() {
+  return g_record.shGetKnownFolderPath;
+}
+
+bool IsVistaOrLater() {
+  if (!g_record.isVistaOrLaterKnown) {
+    OSVERSIONINFOEXW version;
+    g_record.isVistaOrLater = QueryVersion(version) && version.dwMajorVersion > 5;
+    g_record.isVistaOrLaterKnown = true;
+  }
+  return g_record.isVistaOrLater;
+}
+
+const std::wstring& GetWindowsFolder() {
+  return g_record.windowsFolder;
+}
+const std::wstring& GetSystemFolder() {
+  return g_record.systemFolder;
+}
+const std::wstring& GetProfilesRoot() {
+  return g_record.profilesRoot;
+}
+DWORD GetSystemVolumeSerial() {
+  return g_record.systemVolumeSerial;
+}
+
+DWORD GetComctl32Version() {
+  return g_record.comctl32Version;
+}
+DWORD GetShell32Version() {
+  return g_record.shell32Version;
+}
+DWORD GetShlwapiVersion() {
+  return g_record.shlwapiVersion;
+}
+DWORD GetGdiplusVersion() {
+  return g_record.gdiplusVersion;
+}
+
+void RefreshDllVersions() {
+  g_record.comctl32Version = QorOs::GetDllVersion(L"comctl32.dll");
+  g_record.shell32Version = QorOs::GetDllVersion(L"shell32.dll");
+  g_record.shlwapiVersion = QorOs::GetDllVersion(L"shlwapi.dll");
+  g_record.gdiplusVersion = QorOs::GetDllVersion(L"gdiplus.dll");
+}
+
+int GetIeMajor() {
+  return g_record.ieMajor;
+}
+int GetIeMinor() {
+  return g_record.ieMinor;
+}
+int GetIeBuild() {
+  return g_record.ieBuild;
+}
+const std::wstring& GetIeVersionText() {
+  return g_record.ieVersionText;
+}
+const std::wstring& GetIeName() {
+  return g_record.ieName;
+}
+
+bool AreTerminalServicesEnabled() {
+  if (!g_record.terminalServicesKnown) {
+    g_record.terminalServicesEnabled = TestTerminalServices();
+    g_record.terminalServicesKnown = true;
+  }
+  return g_record.terminalServicesEnabled;
+}
+
+bool IsSingleSessionTerminalServices() {
+  return g_record.singleSessionTerminalServices;
+}
+DWORD GetSessionId() {
+  return g_record.sessionId;
+}
+
+bool IsUserAdmin() {
+  if (!g_record.isAdminKnown) {
+    g_record.isAdmin = QorOs::IsAdministrator();
+    g_record.isAdminKnown = true;
+  }
+  return g_record.isAdmin;
+}
+
+} // namespace QorEnv

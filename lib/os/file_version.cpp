@@ -1,0 +1,117 @@
+#include "qor/file_version.h"
+
+#include "qor/error.h"
+#include "qor/system_library.h"
+#include "qor/win32_error.h"
+
+#include <boost/format.hpp>
+
+#include <exception>
+#include <new>
+
+namespace QorFs {
+
+namespace {
+
+using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+
+const wchar_t* const kStringNames[] = {
+    L"Comments",     L"CompanyName",    L"FileDescription", L"FileVersion",
+    L"InternalName", L"LegalCopyright", L"LegalTrademarks", L"OriginalFilename",
+    L"PrivateBuild", L"ProductName",    L"ProductVersion",  L"SpecialBuild",
+};
+
+[[noreturn]] void RaiseVersionError(int code, const std::wstring& fileName,
+                                    QorError::Exception* cause) {
+  auto* error = new FileError(code, nullptr, cause);
+  error->GetStream() << L"Unable to determine file version of " << fileName;
+  throw static_cast<QorError::Exception*>(error);
+}
+
+} // namespace
+
+FileVersionInfo::FileVersionInfo(const wchar_t* fileName) {
+  try {
+    DWORD size = QorWin32::CheckedGetFileVersionInfoSize(fileName);
+    fileName_ = fileName;
+    block_.reset(new BYTE[size]);
+    QorWin32::CheckedGetFileVersionInfo(fileName, size, block_.get());
+  } catch (QorError::Exception* cause) {
+    RaiseVersionError(401, fileName, cause);
+  } catch (const std::exception& error) {
+    QorError::RaiseStdError(402, error);
+  } catch (...) {
+    QorError::RaiseUnknownError(402);
+  }
+}
+
+bool FileVersionInfo::Query(const wchar_t* subBlock, void*& value, UINT& length) const {
+  auto query = QorWin32::GetSystemFunction<VerQueryValueFn>(L"version.dll", "VerQueryValueW");
+  value = nullptr;
+  length = 0;
+  return query && query(block_.get(), subBlock, &value, &length) && value;
+}
+
+const VS_FIXEDFILEINFO& FileVersionInfo::Fixed() const {
+  void* value = nullptr;
+  UINT length = 0;
+  if (!Query(L"\\", value, length) || length < sizeof(VS_FIXEDFILEINFO)) {
+    RaiseVersionError(403, fileName_, nullptr);
+  }
+  return *static_cast<const VS_FIXEDFILEINFO*>(value);
+}
+
+DWORD FileVersionInfo::GetFileVersionMS() const {
+  return Fixed().dwFileVersionMS;
+}
+DWORD FileVersionInfo::GetFileVersionLS() const {
+  return Fixed().dwFileVersionLS;
+}
+DWORD FileVersionInfo::GetMajor() const {
+  return HIWORD(Fixed().dwFileVersionMS);
+}
+DWORD FileVersionInfo::GetMinor() const {
+  return LOWORD(Fixed().dwFileVersionMS);
+}
+DWORD FileVersionInfo::GetBuild() const {
+  return HIWORD(Fixed().dwFileVersionLS);
+}
+DWORD FileVersionInfo::GetRevision() const {
+  return LOWORD(Fixed().dwFileVersionLS);
+}
+
+std::wstring FileVersionInfo::GetLanguageText() const {
+  void* value = nullptr;
+  UINT length = 0;
+  if (Query(L"\\VarFileInfo\\Translation", value, length) && length >= 2 * sizeof(WORD)) {
+    const WORD* translation = static_cast<const WORD*>(value);
+    return (boost::wformat(L"%04x%04x") % translation[0] % translation[1]).str();
+  }
+  return L"040904b0";
+}
+
+bool FileVersionInfo::GetString(int index, std::wstring& value) const {
+  if (index < 0 || index >= static_cast<int>(sizeof(kStringNames) / sizeof(kStringNames[0]))) {
+    return false;
+  }
+  std::wstring subBlock = L"\\StringFileInfo\\" + GetLanguageText() + L"\\" + kStringNames[index];
+  void* text = nullptr;
+  UINT length = 0;
+  if (!Query(subBlock.c_str(), text, length)) {
+    return false;
+  }
+  value = static_cast<const wchar_t*>(text);
+  return true;
+}
+
+bool FileVersionInfo::HasVersionInfo(const wchar_t* fileName) {
+  try {
+    QorWin32::CheckedGetFileVersionInfoSize(fileName);
+    return true;
+  } catch (QorError::Exception* error) {
+    delete error;
+    return false;
+  }
+}
+
+} // namespace QorFs

@@ -1,0 +1,202 @@
+#include "qor/os_utils.h"
+
+#include "qor/env.h"
+#include "qor/error.h"
+#include "qor/file_version.h"
+#include "qor/win32_error.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace QorOs {
+
+namespace {
+
+// The record DllGetVersion fills (DLLVERSIONINFO, 20 bytes).
+struct DllVersionRecord {
+  DWORD size;
+  DWORD major;
+  DWORD minor;
+  DWORD build;
+  DWORD platform;
+};
+using DllGetVersionFn = HRESULT(CALLBACK*)(DllVersionRecord*);
+using RandSFn = int(__cdecl*)(unsigned int*);
+
+bool HasFolder(const wchar_t* name) {
+  return std::wcspbrk(name, L"\\/:") != nullptr;
+}
+
+// A bare library name is loaded from the system folder only, so that a
+// planted copy beside the program or in the current folder is never used.
+HMODULE LoadForVersion(const wchar_t* moduleName) {
+  if (HasFolder(moduleName)) {
+    return LoadLibraryW(moduleName);
+  }
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return nullptr;
+  }
+  std::wstring path(folder, length);
+  if (path.back() != L'\\') {
+    path += L'\\';
+  }
+  path += moduleName;
+  return LoadLibraryW(path.c_str());
+}
+
+DWORD VersionOfModule(HMODULE module, const wchar_t* moduleName) {
+  auto getVersion = reinterpret_cast<DllGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllGetVersion")));
+  if (getVersion) {
+    DllVersionRecord record;
+    ZeroMemory(&record, sizeof(record));
+    record.size = sizeof(record);
+    if (FAILED(getVersion(&record))) {
+      return 0;
+    }
+    return (record.major << 16) + record.minor;
+  }
+  try {
+    return QorFs::FileVersionInfo(moduleName).GetFileVersionMS();
+  } catch (QorError::Exception* error) {
+    delete error;
+    return 0x10000;
+  }
+}
+
+void MovePointer(int x, int y, int width, int height, DWORD pauseMs) {
+  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, static_cast<DWORD>(x * 65536 / width),
+              static_cast<DWORD>(y * 65536 / height), 0, 0);
+  Sleep(pauseMs);
+}
+
+} // namespace
+
+DWORD GetDllVersion(const wchar_t* moduleName) {
+  HMODULE module = GetModuleHandleW(moduleName);
+  HMODULE loaded = nullptr;
+  if (!module) {
+    loaded = module = LoadForVersion(moduleName);
+    if (!module) {
+      return 0;
+    }
+  }
+  DWORD version = VersionOfModule(module, moduleName);
+  if (loaded) {
+    FreeLibrary(loaded);
+  }
+  return version;
+}
+
+ComScope::ComScope() {
+  HRESULT result = CoInitialize(nullptr);
+  if (FAILED(result)) {
+    QorWin32::RaiseWin32Error(538, nullptr, static_cast<DWORD>(result));
+  }
+  initialised_ = true;
+}
+
+ComScope::~ComScope() {
+  if (initialised_) {
+    CoUninitialize();
+  }
+}
+
+bool UnloadModule(const wchar_t* moduleName) {
+  for (int releases = 0; releases < 20; ++releases) {
+    HMODULE module = GetModuleHandleW(moduleName);
+    if (!module) {
+      return true;
+    }
+    FreeLibrary(module);
+  }
+  return GetModuleHandleW(moduleName) == nullptr;
+}
+
+bool CreateShortcut(const wchar_t* target, const wchar_t* linkFile, const wchar_t* description,
+                    const wchar_t* workingFolder, const wchar_t* iconFile, int iconIndex) {
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link)))) {
+    return false;
+  }
+  link->SetPath(target);
+  link->SetDescription(description);
+  if (workingFolder) {
+    link->SetWorkingDirectory(workingFolder);
+  }
+  if (iconFile) {
+    link->SetIconLocation(iconFile, iconIndex);
+  }
+  IPersistFile* file = nullptr;
+  bool saved = false;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    saved = SUCCEEDED(file->Save(linkFile, TRUE));
+    file->Release();
+  }
+  link->Release();
+  return saved;
+}
+
+void SweepPointer() {
+  RECT screen;
+  GetWindowRect(GetDesktopWindow(), &screen);
+  RECT work = screen;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int width = screen.right - screen.left;
+  const int height = screen.bottom - screen.top;
+  if (width <= 0 || height <= 0) {
+    return;
+  }
+  const int right = screen.right;
+  const int bottom = screen.bottom;
+  if (bottom - work.bottom >= 15) {
+    // A task bar of at least 15 pixels at the bottom: one pass along it.
+    for (int x = right - 15; x >= right - 250; x -= 15) {
+      MovePointer(x, bottom - 10, width, height, 7);
+    }
+  } else {
+    mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 32000, 65535, 0, 0);
+    Sleep(200);
+    for (int x = right - 15; x >= right - 150; x -= 15) {
+      for (int y = bottom - 10; y >= bottom - 52; y -= 16) {
+        MovePointer(x, y, width, height, 7);
+      }
+    }
+    for (int x = right - 150; x >= right - 250; x -= 15) {
+      MovePointer(x, bottom - 10, width, height, 7);
+    }
+  }
+  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 32000, 32000, 0, 0);
+}
+
+DWORD CombineRandom(int r1, int r2, int r3, int r4) {
+  return (static_cast<DWORD>(r1) + static_cast<DWORD>(r2)) * 65536u + static_cast<DWORD>(r3) +
+         static_cast<DWORD>(r4);
+}
+
+DWORD Random32() {
+  if (QorEnv::GetOsId() >= QorEnv::WinXP) {
+    // Looked up at run time: older C libraries lack it.
+    HMODULE crt = GetModuleHandleW(L"msvcrt.dll");
+    auto randS =
+        crt ? reinterpret_cast<RandSFn>(reinterpret_cast<void*>(GetProcAddress(crt, "rand_s")))
+            : nullptr;
+    unsigned int value = 0;
+    if (randS && randS(&value) == 0) {
+      return value;
+    }
+  }
+  int r1 = std::rand();
+  int r2 = std::rand();
+  int r3 = std::rand();
+  int r4 = std::rand();
+  return CombineRandom(r1, r2, r3, r4);
+}
+
+} // namespace QorOs

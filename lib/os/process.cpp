@@ -1,0 +1,280 @@
+#include "qor/process.h"
+
+#include "qor/system_library.h"
+#include "qor/unique_handle.h"
+#include "qor/win32_error.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <climits>
+#include <locale>
+
+namespace QorOs {
+
+namespace {
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD, void*, LPARAM);
+
+// The process-status functions, loaded once per process and kept.
+struct ProcessStatusApi {
+  ProcessStatusApi() { InitializeCriticalSection(&lock); }
+  ~ProcessStatusApi() { DeleteCriticalSection(&lock); }
+
+  CRITICAL_SECTION lock;
+  HMODULE psapi = nullptr;
+  HMODULE vdmdbg = nullptr;
+  EnumProcessesFn enumProcesses = nullptr;
+  EnumProcessModulesFn enumProcessModules = nullptr;
+  GetModuleFileNameExWFn getModuleFileNameEx = nullptr;
+  VdmEnumTaskWowExFn vdmEnumTaskWowEx = nullptr;
+  volatile bool loaded = false;
+};
+
+// Created during static initialisation, before any thread of ours exists.
+ProcessStatusApi g_statusApi;
+
+class LockScope {
+public:
+  explicit LockScope(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~LockScope() { LeaveCriticalSection(&lock_); }
+  LockScope(const LockScope&) = delete;
+  LockScope& operator=(const LockScope&) = delete;
+
+private:
+  CRITICAL_SECTION& lock_;
+};
+
+template <class Fn> Fn Lookup(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads a library of the system folder (never the program's or the current
+// folder), to be released by the caller.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return nullptr;
+  }
+  std::wstring path(folder, length);
+  if (path.back() != L'\\') {
+    path += L'\\';
+  }
+  path += name;
+  return LoadLibraryW(path.c_str());
+}
+
+// WaitForMultipleObjects takes at most this many handles at once.
+constexpr size_t kWaitBatch = MAXIMUM_WAIT_OBJECTS;
+
+} // namespace
+
+bool WaitOrTerminateProcess(DWORD processId, DWORD timeoutMs, bool terminate) {
+  Qor::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  if (!process) {
+    return true;
+  }
+  DWORD result = WaitForSingleObject(process.get(), timeoutMs);
+  if (result == WAIT_OBJECT_0) {
+    return true;
+  }
+  if (result != WAIT_TIMEOUT) {
+    DWORD error = GetLastError();
+    process.reset();
+    QorWin32::RaiseWin32Error(518, L"Unable to terminate a process.", error);
+  }
+  process.reset();
+  if (!terminate) {
+    return false;
+  }
+  Qor::UniqueHandle victim(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+  if (!victim) {
+    QorWin32::RaiseWin32Error(516, L"Unable to terminate a process.", GetLastError());
+  }
+  if (!TerminateProcess(victim.get(), 0)) {
+    DWORD error = GetLastError();
+    victim.reset();
+    QorWin32::RaiseWin32Error(517, L"Unable to terminate a process.", error);
+  }
+  return false;
+}
+
+bool EnumerateProcesses(ProcessCallback callback, void* userData) {
+  Qor::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    return false;
+  }
+  PROCESSENTRY32W entry;
+  ZeroMemory(&entry, sizeof(entry));
+  entry.dwSize = sizeof(entry);
+  BOOL more = Process32FirstW(snapshot.get(), &entry);
+  for (int count = 0; more && count < INT_MAX; ++count) {
+    if (!callback(entry.th32ProcessID, entry.szExeFile, userData)) {
+      break;
+    }
+    ZeroMemory(&entry, sizeof(entry));
+    entry.dwSize = sizeof(entry);
+    more = Process32NextW(snapshot.get(), &entry);
+  }
+  return true;
+}
+
+std::wstring LowerProcessName(const wchar_t* name) {
+  std::wstring lower(name ? name : L"");
+  const auto& facet = std::use_facet<std::ctype<wchar_t>>(std::locale());
+  for (auto& c : lower) {
+    if (c >= L'A' && c <= L'Z') {
+      c = static_cast<wchar_t>(c - L'A' + L'a');
+    } else if (c >= 128) {
+      c = facet.tolower(c);
+    }
+  }
+  return lower;
+}
+
+bool ProcessNameFilter::Callback(DWORD, const wchar_t* programFileName, void* self) {
+  auto* filter = static_cast<ProcessNameFilter*>(self);
+  if (LowerProcessName(programFileName).find(filter->name) != std::wstring::npos) {
+    filter->found = true;
+    return false;
+  }
+  return true;
+}
+
+ProcessNamesFilter::ProcessNamesFilter(const wchar_t* const* lowerNames, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    names.emplace_back(lowerNames[i]);
+  }
+}
+
+bool ProcessNamesFilter::Callback(DWORD, const wchar_t* programFileName, void* self) {
+  auto* filter = static_cast<ProcessNamesFilter*>(self);
+  std::wstring lower = LowerProcessName(programFileName);
+  for (const auto& name : filter->names) {
+    if (lower.find(name) != std::wstring::npos) {
+      filter->found = true;
+      filter->matchedName = lower;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ProcessCollector::Callback(DWORD processId, const wchar_t* programFileName, void* self) {
+  auto* collector = static_cast<ProcessCollector*>(self);
+  std::wstring lower = LowerProcessName(programFileName);
+  if (lower.find(collector->name) != std::wstring::npos) {
+    collector->processes.emplace(lower, processId);
+    return !collector->firstOnly;
+  }
+  return true;
+}
+
+bool ProcessCollector::WaitAll(DWORD timeoutMs) const {
+  if (processes.empty()) {
+    return true;
+  }
+  std::vector<Qor::UniqueHandle> handles;
+  for (const auto& entry : processes) {
+    Qor::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, entry.second));
+    if (process) {
+      handles.push_back(std::move(process));
+    }
+  }
+  // More handles than one wait takes are waited for in batches, each within
+  // what is left of the time.
+  const DWORD start = GetTickCount();
+  for (size_t first = 0; first < handles.size(); first += kWaitBatch) {
+    const size_t count = std::min(kWaitBatch, handles.size() - first);
+    HANDLE batch[kWaitBatch];
+    for (size_t i = 0; i < count; ++i) {
+      batch[i] = handles[first + i].get();
+    }
+    DWORD left = timeoutMs;
+    if (timeoutMs != INFINITE) {
+      const DWORD spent = GetTickCount() - start;
+      left = spent >= timeoutMs ? 0 : timeoutMs - spent;
+    }
+    DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), batch, TRUE, left);
+    if (result >= WAIT_OBJECT_0 + count) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ProcessCollector::TerminateAll() const {
+  bool allEnded = true;
+  for (const auto& entry : processes) {
+    if (!WaitOrTerminateProcess(entry.second, 0, true) &&
+        !WaitOrTerminateProcess(entry.second, 3000, true)) {
+      allEnded = false;
+    }
+  }
+  return allEnded;
+}
+
+bool IsProcessRunning(const wchar_t* name) {
+  ProcessNameFilter filter(LowerProcessName(name));
+  if (!EnumerateProcesses(ProcessNameFilter::Callback, &filter)) {
+    return false;
+  }
+  return filter.found;
+}
+
+bool LoadProcessStatusApi() {
+  LockScope lock(g_statusApi.lock);
+  if (g_statusApi.loaded) {
+    return true;
+  }
+  HMODULE psapi = LoadFromSystemFolder(L"PSAPI.DLL");
+  if (!psapi) {
+    return false;
+  }
+  HMODULE vdmdbg = LoadFromSystemFolder(L"VDMDBG.DLL");
+  if (!vdmdbg) {
+    return false;
+  }
+  auto enumProcesses = Lookup<EnumProcessesFn>(psapi, "EnumProcesses");
+  auto enumModules = Lookup<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+  auto moduleFileName = Lookup<GetModuleFileNameExWFn>(psapi, "GetModuleFileNameExW");
+  auto enumTasks = Lookup<VdmEnumTaskWowExFn>(vdmdbg, "VDMEnumTaskWOWEx");
+  if (!enumProcesses || !enumModules || !moduleFileName || !enumTasks) {
+    FreeLibrary(vdmdbg);
+    FreeLibrary(psapi);
+    return false;
+  }
+  g_statusApi.psapi = psapi;
+  g_statusApi.vdmdbg = vdmdbg;
+  g_statusApi.enumProcesses = enumProcesses;
+  g_statusApi.enumProcessModules = enumModules;
+  g_statusApi.getModuleFileNameEx = moduleFileName;
+  g_statusApi.vdmEnumTaskWowEx = enumTasks;
+  g_statusApi.loaded = true;
+  return true;
+}
+
+std::wstring GetProcessImagePath(DWORD processId) {
+  if (!g_statusApi.loaded && !LoadProcessStatusApi()) {
+    return std::wstring();
+  }
+  wchar_t path[520] = {};
+  Qor::UniqueHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  if (process) {
+    HMODULE module = nullptr;
+    DWORD needed = 0;
+    if (g_statusApi.enumProcessModules(process.get(), &module, sizeof(module), &needed)) {
+      if (!g_statusApi.getModuleFileNameEx(process.get(), module, path, 520)) {
+        path[0] = L'\0';
+      }
+    }
+  }
+  return path;
+}
+
+} // namespace QorOs

@@ -1,0 +1,86 @@
+#include "qor/thread.h"
+
+#include "qor/error.h"
+#include "qor/win32_error.h"
+
+namespace QorOs {
+
+Thread::Thread(DWORD threadId, DWORD stackSize) {
+  if (threadId != 0) {
+    id_ = threadId;
+    handle_ = OpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
+    if (!handle_) {
+      QorWin32::RaiseWin32Error(549, L"Invalid thread.", GetLastError());
+    }
+    return;
+  }
+  handle_ = CreateThread(nullptr, stackSize, StartRoutine, this, CREATE_SUSPENDED, &id_);
+  if (!handle_) {
+    QorWin32::RaiseWin32Error(546, L"Unable to create a thread.", GetLastError());
+  }
+}
+
+Thread::~Thread() {
+  if (handle_) {
+    CloseHandle(handle_);
+  }
+  handle_ = nullptr;
+  id_ = 0;
+}
+
+DWORD Thread::Run() {
+  return 0;
+}
+
+DWORD WINAPI Thread::StartRoutine(void* self) {
+  try {
+    return static_cast<Thread*>(self)->Run();
+  } catch (QorError::Exception* error) {
+    DWORD code = static_cast<DWORD>(error->GetCode());
+    delete error;
+    return code;
+  } catch (...) {
+    return 10;
+  }
+}
+
+DWORD Thread::Resume() {
+  DWORD previous = ResumeThread(handle_);
+  if (previous == static_cast<DWORD>(-1)) {
+    QorWin32::RaiseWin32Error(548, L"Can't resume a thread.", GetLastError());
+  }
+  return previous;
+}
+
+DWORD Thread::Suspend() {
+  DWORD previous = SuspendThread(handle_);
+  if (previous == static_cast<DWORD>(-1)) {
+    QorWin32::RaiseWin32Error(547, L"Can't suspend a thread.", GetLastError());
+  }
+  return previous;
+}
+
+bool Thread::Wait(DWORD timeoutMs) {
+  return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD Thread::Join() {
+  return WaitForSingleObject(handle_, INFINITE);
+}
+
+void Thread::Terminate(DWORD exitCode) {
+  if (handle_) {
+    TerminateThread(handle_, exitCode);
+  }
+}
+
+HANDLE Thread::DuplicateCurrentThreadHandle() {
+  HANDLE handle = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &handle, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return handle;
+}
+
+} // namespace QorOs
