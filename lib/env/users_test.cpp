@@ -349,6 +349,11 @@ TEST(SpecialFolders, CurrentUser) {
   // An existing folder passes the existence test.
   EXPECT_EQ(Lower(ShellPath(CSIDL_APPDATA)),
             Lower(QorEnv::GetSpecialFolder(QorEnv::FolderAppData, me, QorEnv::MustExist)));
+  // The known folder of low-integrity data, from the shell's 6.0 on.
+  if (QorEnv::GetShell32Version() >= 0x60000 && QorEnv::GetShGetKnownFolderPath()) {
+    const std::wstring low = Lower(QorEnv::GetSpecialFolder(QorEnv::FolderLocalLowAppData, me, 0));
+    EXPECT_EQ(L"\\locallow\\", low.substr(low.size() - 10)) << std::string(low.begin(), low.end());
+  }
   // An identifier the library does not know.
   EXPECT_EQ(502, ErrorCode([&] { QorEnv::GetSpecialFolder(250, me, 0); }));
   EXPECT_EQ(L"", QorEnv::GetSpecialFolder(250, me, QorEnv::NoThrow));
@@ -361,11 +366,15 @@ TEST(SpecialFolders, AnotherUsersRegistryData) {
   EXPECT_EQ(Lower(WindowsFolder()),
             Lower(QorEnv::GetSpecialFolder(QorEnv::FolderPersonal, user, 0)));
   EXPECT_EQ(WindowsFolder(), QorEnv::GetSpecialFolder(QorEnv::FolderDesktop, user, 0));
-  // "*" names come from the machine-wide key whoever is named.
+  // "*" names come from the machine-wide key whoever is named, even a user
+  // whose registry data is not loaded.
   const std::wstring common = GetRegString(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData");
-  if (!common.empty()) {
-    EXPECT_EQ(Folder(common), QorEnv::GetSpecialFolder(QorEnv::FolderCommonAppData, user, 0));
-  }
+  const std::wstring pictures = GetRegString(HKEY_LOCAL_MACHINE, kShellFolders, L"CommonPictures");
+  ASSERT_FALSE(common.empty());
+  ASSERT_FALSE(pictures.empty());
+  EXPECT_EQ(Folder(common), QorEnv::GetSpecialFolder(QorEnv::FolderCommonAppData, user, 0));
+  EXPECT_EQ(Folder(pictures),
+            QorEnv::GetSpecialFolder(QorEnv::FolderCommonPictures, kEmptyUser, 0));
   // A value the user's data lacks: the shell is not asked for another user.
   try {
     QorEnv::GetSpecialFolder(QorEnv::FolderCookies, user, 0);
