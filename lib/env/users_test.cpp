@@ -399,6 +399,20 @@ TEST(SpecialFolders, AnotherUsersRegistryData) {
             QorEnv::GetSpecialFolder(QorEnv::FolderAppData, user, QorEnv::VirtualStore));
   EXPECT_EQ(TestRoot() + kShellUser + L"\\",
             QorEnv::GetSpecialFolder(QorEnv::FolderUserProfile, user, 0));
+  // The browser caches: the user's own value, else the machine's, else none.
+  SetRegString(HKEY_USERS,
+               std::wstring(kShellUserSid) +
+                   L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                   L"Settings\\5.0\\Cache\\Extensible Cache\\UserData",
+               L"CachePath", L"C:\\vtrcache");
+  EXPECT_EQ(L"C:\\vtrcache\\", QorEnv::GetSpecialFolder(QorEnv::FolderBrowserCache, user, 0));
+  const std::wstring lowCache = GetRegString(
+      HKEY_LOCAL_MACHINE,
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\5.0\\LowCache\\Extensible "
+      L"Cache\\UserData",
+      L"CachePath");
+  EXPECT_EQ(lowCache.empty() ? std::wstring() : Folder(lowCache),
+            QorEnv::GetSpecialFolder(QorEnv::FolderLowBrowserCache, user, QorEnv::NoThrow));
   // A user whose registry data is not loaded.
   EXPECT_EQ(519, ErrorCode([] {
               QorEnv::GetSpecialFolder(QorEnv::FolderAppData, kEmptyUser, QorEnv::NoThrow);
