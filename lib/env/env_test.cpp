@@ -1,1 +1,292 @@
+#include "qor/env.h"
+#include "qor/error.h"
+#include "qor/security.h"
+#include "qor/unique_handle.h"
+
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+namespace {
+
+std::wstring ModuleFolder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring text(path, length);
+  return text.substr(0, text.rfind(L'\\') + 1);
+}
+
+// The diagnostic tool of this build (tools\vtrdiag beside lib\env).
+std::wstring DiagnosticTool() {
+  return ModuleFolder() + L"..\\..\\tools\\vtrdiag\\vtrdiag.exe";
+}
+
+std::wstring Widen(const std::string& text) {
+  int count =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  if (count > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+  }
+  return wide;
+}
+
+struct RunResult {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::wstring output;
+};
+
+// The program's output goes to a file rather than a pipe: Wine's helper
+// processes that the program may start inherit its handles and would hold a
+// pipe open after the program has ended.
+RunResult RunCapturingOutput(const std::wstring& program, const std::wstring& outputFile) {
+  RunResult result;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  {
+    Qor::UniqueFile output(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
+      ADD_FAILURE() << "cannot create the output file: " << GetLastError();
+      return result;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info)) {
+      ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
+      return result;
+    }
+    Qor::UniqueHandle process(info.hProcess);
+    Qor::UniqueHandle thread(info.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &result.exitCode);
+  }
+  Qor::UniqueFile input(CreateFileW(outputFile.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (input && ReadFile(input.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    bytes.append(buffer, read);
+  }
+  input.reset();
+  DeleteFileW(outputFile.c_str());
+  result.output = Widen(bytes);
+  return result;
+}
+
+// "Label:   value" lines of the tool's report.
+std::map<std::wstring, std::wstring> ParseFacts(const std::wstring& output) {
+  std::map<std::wstring, std::wstring> facts;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find(L'\n', start);
+    if (end == std::wstring::npos) {
+      end = output.size();
+    }
+    std::wstring line = output.substr(start, end - start);
+    if (!line.empty() && line.back() == L'\r') {
+      line.pop_back();
+    }
+    size_t colon = line.find(L':');
+    if (colon != std::wstring::npos && colon + 1 < line.size() && line[colon + 1] == L' ') {
+      size_t value = line.find_first_not_of(L' ', colon + 1);
+      facts[line.substr(0, colon)] = value == std::wstring::npos ? L"" : line.substr(value);
+    }
+    start = end + 1;
+  }
+  return facts;
+}
+
+// Makes Wine report a given Windows version to one program file name, for
+// the life of the object.
+class WineVersionOverride {
+public:
+  WineVersionOverride(const std::wstring& exeName, const wchar_t* version)
+      : path_(L"Software\\Wine\\AppDefaults\\" + exeName) {
+    Qor::UniqueRegKey key;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key.get(), L"Version", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(version),
+                             static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))));
+  }
+  ~WineVersionOverride() { RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+
+private:
+  std::wstring path_;
+};
+
+bool KeyExists(const std::wstring& path) {
+  Qor::UniqueRegKey key;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+// Everything that needs the record filled lives in this one test, so the
+// question asked before initialisation really comes first.
+TEST(Initialize, FillsTheRecord) {
+  ASSERT_FALSE(QorEnv::IsInitialised());
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ASSERT_TRUE(GetVersionExW(&version));
+  const bool earlyAnswer = QorEnv::IsVistaOrLater();
+  EXPECT_EQ(version.dwMajorVersion >= 6, earlyAnswer);
+
+  QorEnv::Initialize(true);
+  EXPECT_TRUE(QorEnv::IsInitialised());
+  EXPECT_EQ(earlyAnswer, QorEnv::IsVistaOrLater());
+  EXPECT_EQ(2, QorEnv::GetPlatformId());
+  EXPECT_EQ(version.dwBuildNumber & 0xFFFF, QorEnv::GetBuildNumber());
+  EXPECT_EQ(std::wstring(version.szCSDVersion), QorEnv::GetServicePackText());
+  EXPECT_NE(0, QorEnv::GetOsId());
+  EXPECT_FALSE(QorEnv::GetOsDisplayName().empty());
+  EXPECT_EQ(QorEnv::IsVistaOrLater(), QorEnv::GetShGetKnownFolderPath() != nullptr);
+
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  EXPECT_EQ(std::wstring(folder, length) + L"\\", QorEnv::GetSystemFolder());
+  length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+  EXPECT_EQ(std::wstring(folder, length) + L"\\", QorEnv::GetWindowsFolder());
+
+  // The serial of the volume whose root is the system folder's first three
+  // characters.
+  std::wstring root = QorEnv::GetSystemFolder().substr(0, 3);
+  EXPECT_EQ(L":\\", root.substr(1));
+  DWORD serial = 0;
+  ASSERT_TRUE(
+      GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(serial, QorEnv::GetSystemVolumeSerial());
+
+  // Wine ships all four shell libraries; shell32 and shlwapi report 6.0 or later.
+  EXPECT_GE(QorEnv::GetShell32Version(), 0x60000u);
+  EXPECT_GE(QorEnv::GetShlwapiVersion(), 0x60000u);
+  EXPECT_NE(0u, QorEnv::GetComctl32Version());
+  EXPECT_NE(0u, QorEnv::GetGdiplusVersion());
+  const DWORD shell32 = QorEnv::GetShell32Version();
+  QorEnv::RefreshDllVersions();
+  EXPECT_EQ(shell32, QorEnv::GetShell32Version());
+
+  if (!QorEnv::AreTerminalServicesEnabled()) {
+    EXPECT_EQ(0u, QorEnv::GetSessionId());
+    EXPECT_FALSE(QorEnv::IsSingleSessionTerminalServices());
+  }
+  EXPECT_EQ(QorOs::IsAdministrator(), QorEnv::IsUserAdmin());
+
+  // The steps of other modules leave their facts at the initial values.
+  EXPECT_EQ(0, QorEnv::GetIeMajor());
+  EXPECT_TRUE(QorEnv::GetProfilesRoot().empty());
+}
+
+// Each Windows version Wine can report, seen through the diagnostic tool
+// started under a name of its own.
+TEST(Initialize, VersionMatrixUnderWine) {
+  struct Case {
+    const wchar_t* version;
+    DWORD exitCode;
+    const wchar_t* osId;
+    const wchar_t* productType;
+    const wchar_t* displayName; // null: checked by its start only
+    const wchar_t* vistaOrLater;
+  };
+  const Case cases[] = {
+      {L"win2k", 0, L"1 (Win2000)", L"2 (Workstation)",
+       L"Windows 2000 Professional Service Pack 4 (Build 2195)", L"no"},
+      {L"winxp", 0, L"2 (WinXP)", L"2 (Workstation)",
+       L"Windows XP Professional Service Pack 3 (Build 2600)", L"no"},
+      // A 32-bit Wine prefix reports an x86 processor: workstation 5.2
+      // without x64 is left unclassified.
+      {L"winxp64", 0, L"0 (Unknown)", L"2 (Workstation)",
+       L"Unknown Windows OS Unknown Service Pack 2 (Build 3790)", L"no"},
+      {L"win2003", 0, L"4 (WinServer2003)", L"3 (Server)",
+       L"Windows Server 2003 Standard Service Pack 2 (Build 3790)", L"no"},
+      {L"vista", 0, L"7 (WinVista)", L"2 (Workstation)", nullptr, L"yes"},
+      {L"win2008", 0, L"8 (WinServer2008)", L"3 (Server)", nullptr, L"yes"},
+      // Wine 8 hands out the version records of these two the other way
+      // round; either order is accepted, but they must differ (see below).
+      {L"win7", 0, nullptr, nullptr, nullptr, L"yes"},
+      {L"win2008r2", 0, nullptr, nullptr, nullptr, L"yes"},
+      {L"win8", 0, L"11 (Newer)", L"2 (Workstation)", L"Unknown Windows OS Unknown  (Build 9200)",
+       L"yes"},
+      {L"win10", 0, L"11 (Newer)", L"2 (Workstation)", nullptr, L"yes"},
+      {L"nt40", 515, nullptr, nullptr, nullptr, nullptr},
+      {L"win98", 515, nullptr, nullptr, nullptr, nullptr},
+  };
+  const struct {
+    const wchar_t* version;
+    const wchar_t* prefix;
+  } namePrefixes[] = {
+      {L"vista", L"Windows Vista "},
+      {L"win2008", L"Windows Server 2008 "},
+      {L"win10", L"Unknown Windows OS Unknown  (Build "},
+  };
+
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  std::wstring folder = std::wstring(temp) + L"qor_env_matrix\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring tool = DiagnosticTool();
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tool.c_str())) << "missing vtrdiag.exe";
+
+  std::set<std::wstring> sevenFamily;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "Wine version " << std::string(c.version, c.version + wcslen(c.version)));
+    const std::wstring exeName = std::wstring(L"vtrdiag_") + c.version + L".exe";
+    const std::wstring program = folder + exeName;
+    ASSERT_TRUE(CopyFileW(tool.c_str(), program.c_str(), FALSE));
+    RunResult run;
+    {
+      WineVersionOverride override(exeName, c.version);
+      run = RunCapturingOutput(program, folder + c.version + L".txt");
+    }
+    EXPECT_FALSE(KeyExists(L"Software\\Wine\\AppDefaults\\" + exeName));
+    DeleteFileW(program.c_str());
+
+    EXPECT_EQ(c.exitCode, run.exitCode);
+    auto facts = ParseFacts(run.output);
+    if (c.exitCode != 0) {
+      EXPECT_NE(std::wstring::npos, run.output.find(L"[515] Unable to determine OS version."))
+          << run.output;
+      EXPECT_EQ(0u, facts.count(L"OS id"));
+      continue;
+    }
+    const std::wstring& name = facts[L"Display name"];
+    if (c.osId) {
+      EXPECT_EQ(c.osId, facts[L"OS id"]);
+      EXPECT_EQ(c.productType, facts[L"Product type"]);
+    } else {
+      // Windows 7 or Server 2008 R2, each with its own product type and name.
+      const bool workstation = facts[L"OS id"] == L"9 (Win7)";
+      EXPECT_EQ(workstation ? L"9 (Win7)" : L"10 (WinServer2008R2)", facts[L"OS id"]);
+      EXPECT_EQ(workstation ? L"2 (Workstation)" : L"3 (Server)", facts[L"Product type"]);
+      EXPECT_EQ(0u, name.find(workstation ? L"Windows 7 " : L"Windows Server 2008 R2 ")) << name;
+      sevenFamily.insert(facts[L"OS id"]);
+    }
+    EXPECT_EQ(c.vistaOrLater, facts[L"Vista or later"]);
+    EXPECT_EQ(L"no", facts[L"64-bit Windows"]);
+    if (c.displayName) {
+      EXPECT_EQ(c.displayName, name);
+    }
+    for (const auto& p : namePrefixes) {
+      if (wcscmp(p.version, c.version) == 0) {
+        EXPECT_EQ(0u, name.find(p.prefix)) << name;
+      }
+    }
+    // The display name always ends with the reported build.
+    EXPECT_NE(std::wstring::npos, name.find(L"(Build " + facts[L"Build"] + L")")) << name;
+  }
+  EXPECT_EQ(2u, sevenFamily.size()) << "win7 and win2008r2 must be told apart";
+  RemoveDirectoryW(folder.c_str());
+}
