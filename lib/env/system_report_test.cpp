@@ -261,6 +261,27 @@ TEST_F(SystemReport, WindowsXp) {
                   tool.Report());
 }
 
+// Windows 2000 with any browser after 6 can only be a later system in
+// disguise.
+TEST_F(SystemReport, Windows2000WithALaterBrowser) {
+  DiagnosticCopy tool(L"vtrdiag-report-win2k.exe", L"win2k");
+  const std::wstring browser = GetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
+  ASSERT_GT(_wtoi(browser.c_str()), 6) << "this check needs Wine's later browser";
+  ExpectSameLines(
+      L"WARNING: The program is running in compatibility mode!!!\n\n"
+      L"Operating System version information:\n\n"
+      L"OS Version:\tWindows 2000 \n"
+      L"OS NT Type:\tWorkstation \n"
+      L"Build number:\t2195\n"
+      L"Service pack string:\tService Pack 4\n"
+      L"Service pack major:\t4\n"
+      L"Service pack minor:\t0\n" +
+          AccountLine() +
+          L"Full OS string:\tWindows 2000 Professional Service Pack 4 (Build 2195)\n\n" +
+          MachineSections(),
+      tool.Report());
+}
+
 // Wine 8.0 gives the workstation facts of 6.1 to the "win2008r2" setting and
 // the server facts to "win7", so the tool's own product-type line says which
 // of the two systems each setting produced; both must be reported right.
