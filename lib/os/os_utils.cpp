@@ -61,8 +61,14 @@ DWORD VersionOfModule(HMODULE module, const wchar_t* moduleName) {
     }
     return (record.major << 16) + record.minor;
   }
+  // The file the module was loaded from: a bare name given to the version
+  // functions would be searched for and could name another file.
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  const std::wstring file =
+      length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring(moduleName);
   try {
-    return QorFs::FileVersionInfo(moduleName).GetFileVersionMS();
+    return QorFs::FileVersionInfo(file).GetFileVersionMS();
   } catch (QorError::Exception* error) {
     delete error;
     return 0x10000;

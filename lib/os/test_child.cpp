@@ -1,5 +1,6 @@
 // A child program for the process tests: with an argument it exits at once
-// with that code, otherwise it waits until it is ended.
+// with that code; otherwise it signals the tests' "ready" event, when there
+// is one, and waits until it is ended.
 #include <windows.h>
 
 #include <cstdlib>
@@ -7,6 +8,11 @@
 int main(int argc, char** argv) {
   if (argc > 1) {
     return std::atoi(argv[1]);
+  }
+  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"QorProcProbeReady");
+  if (ready) {
+    SetEvent(ready);
+    CloseHandle(ready);
   }
   Sleep(INFINITE);
   return 0;
