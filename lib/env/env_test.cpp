@@ -184,9 +184,9 @@ TEST(Initialize, FillsTheRecord) {
   }
   EXPECT_EQ(QorOs::IsAdministrator(), QorEnv::IsUserAdmin());
 
-  // The steps of other modules leave their facts at the initial values.
-  EXPECT_EQ(0, QorEnv::GetIeMajor());
-  EXPECT_TRUE(QorEnv::GetProfilesRoot().empty());
+  // The browser (11) and profiles-root (14) steps have run.
+  EXPECT_FALSE(QorEnv::GetIeName().empty());
+  EXPECT_FALSE(QorEnv::GetProfilesRoot().empty());
 }
 
 // Each Windows version Wine can report, seen through the diagnostic tool

@@ -4,6 +4,7 @@
 // Exit code 0, or the library error's code when the detection fails.
 #include "qor/env.h"
 #include "qor/error.h"
+#include "qor/system_report.h"
 #include "qor/text.h"
 
 #include <windows.h>
@@ -134,5 +135,8 @@ int main() {
     return code;
   }
   PrintFacts();
+  std::wstring report;
+  QorEnv::GetSystemReport(report);
+  Write(L"\nSystem report\n\n" + report);
   return 0;
 }
