@@ -88,6 +88,10 @@ std::uint64_t FileSize(const std::wstring& path) {
 }
 
 std::wstring ToLongPath(const std::wstring& path) {
+  return ToLongPath(path, 421, L"Unable to convert short path name to long");
+}
+
+std::wstring ToLongPath(const std::wstring& path, int errorCode, const wchar_t* message) {
   if (path.empty()) {
     return std::wstring();
   }
@@ -103,7 +107,7 @@ std::wstring ToLongPath(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     Qor::UniqueFind find(::FindFirstFileW(rest.c_str(), &data));
     if (!find) {
-      QorWin32::RaiseLastWin32ErrorF(421, L"Unable to convert short path name to long");
+      QorWin32::RaiseLastWin32ErrorF(errorCode, L"%s", message);
     }
     find.reset();
     result = L"\\" + std::wstring(data.cFileName) + result;

@@ -25,6 +25,8 @@ std::uint64_t FileSize(const std::wstring& path);
 // backslash ("C:\" gives "C:"). Raises QorWin32::Win32Error 421 when a
 // component cannot be looked up. A relative path keeps its relative form.
 std::wstring ToLongPath(const std::wstring& path);
+// The same with the caller's own error code and message.
+std::wstring ToLongPath(const std::wstring& path, int errorCode, const wchar_t* message);
 
 // Raises QorWin32::Win32Error 423 or 424.
 std::wstring GetCurrentDir();
