@@ -56,3 +56,13 @@ function(veltrano_add_import_check)
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
             --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
 endfunction()
+
+# veltrano_check_dll_allowlist(TARGET): the program may import only DLLs that
+# Windows always takes from its system folder (tests/known-dlls.txt); all
+# others must be loaded at run time from the system folder.
+function(veltrano_check_dll_allowlist target)
+  add_test(NAME ${target}_dll_allowlist
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
+            --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
+            --allow-dlls ${CMAKE_SOURCE_DIR}/tests/known-dlls.txt $<TARGET_FILE:${target}>)
+endfunction()

@@ -22,7 +22,9 @@ Exception::Exception(int code, const wchar_t* message, Exception* cause)
   }
 }
 
-Exception::~Exception() { delete cause_; }
+Exception::~Exception() {
+  delete cause_;
+}
 
 void Exception::WriteStoredLines(std::wostream& out) {
   if (message_.good()) {
@@ -37,7 +39,9 @@ void Exception::WriteStoredLines(std::wostream& out) {
   message_.clear();
 }
 
-void Exception::WriteMessage(std::wostream& out) { WriteStoredLines(out); }
+void Exception::WriteMessage(std::wostream& out) {
+  WriteStoredLines(out);
+}
 
 void Exception::WriteFullText(std::wostream& out, bool withCode) {
   if (withCode) {
@@ -141,8 +145,9 @@ void MemoryError::operator delete(void* p) {
     ::operator delete(p);
     return;
   }
-  auto index = (static_cast<unsigned char*>(p) - reinterpret_cast<unsigned char*>(&g_poolSlots[0])) /
-               static_cast<std::ptrdiff_t>(sizeof(PoolSlot));
+  auto index =
+      (static_cast<unsigned char*>(p) - reinterpret_cast<unsigned char*>(&g_poolSlots[0])) /
+      static_cast<std::ptrdiff_t>(sizeof(PoolSlot));
   g_poolMap &= ~(1u << index);
   --g_poolInUse;
 }
@@ -152,7 +157,9 @@ int MemoryErrorPoolInUse() {
   return g_poolInUse;
 }
 
-bool IsPooledMemoryError(const void* p) { return InPool(p); }
+bool IsPooledMemoryError(const void* p) {
+  return InPool(p);
+}
 
 // --- Raise helpers ----------------------------------------------------------
 
@@ -174,13 +181,17 @@ void RaiseErrorF(int code, const wchar_t* format, ...) {
   throw new Exception(code, text.c_str());
 }
 
-void RaiseUnknownError(int code) { throw new Exception(code, L"Unknown error occured."); }
+void RaiseUnknownError(int code) {
+  throw new Exception(code, L"Unknown error occured.");
+}
 
-void RaiseMemoryError(int code, const wchar_t* message) { throw new MemoryError(code, message); }
+void RaiseMemoryError(int code, const wchar_t* message) {
+  throw new MemoryError(code, message);
+}
 
-#define QOR_RAISE_HELPER(Name, Class)                                                     \
-  void Name(int code, const wchar_t* message, Exception* cause) {                         \
-    throw new Class(code, message, cause);                                                \
+#define QOR_RAISE_HELPER(Name, Class)                                                              \
+  void Name(int code, const wchar_t* message, Exception* cause) {                                  \
+    throw new Class(code, message, cause);                                                         \
   }
 QOR_RAISE_HELPER(RaiseLogicError, LogicError)
 QOR_RAISE_HELPER(RaiseNulRefError, NulRefError)
@@ -228,20 +239,34 @@ template <class Error> [[noreturn]] void ThrowTranslated(int code, const std::ws
 
 void RaiseStdError(int /*operationCode*/, const std::exception& error) {
   const std::wstring text = WidenWithCLocale(error.what());
-  if (dynamic_cast<const std::length_error*>(&error)) ThrowTranslated<LogicError>(6, text);
-  if (dynamic_cast<const std::domain_error*>(&error)) ThrowTranslated<LogicError>(7, text);
-  if (dynamic_cast<const std::out_of_range*>(&error)) ThrowTranslated<LogicError>(8, text);
-  if (dynamic_cast<const std::invalid_argument*>(&error)) ThrowTranslated<LogicError>(9, text);
-  if (dynamic_cast<const std::logic_error*>(&error)) ThrowTranslated<LogicError>(2, text);
-  if (IsStreamFailure(error)) ThrowTranslated<StreamError>(36, text);
-  if (dynamic_cast<const std::range_error*>(&error)) ThrowTranslated<RuntimeError>(33, text);
-  if (dynamic_cast<const std::overflow_error*>(&error)) ThrowTranslated<RuntimeError>(34, text);
-  if (dynamic_cast<const std::underflow_error*>(&error)) ThrowTranslated<RuntimeError>(35, text);
-  if (dynamic_cast<const std::runtime_error*>(&error)) ThrowTranslated<RuntimeError>(31, text);
-  if (dynamic_cast<const std::bad_alloc*>(&error)) RaiseMemoryError(32, text.c_str());
-  if (dynamic_cast<const std::bad_cast*>(&error)) ThrowTranslated<LogicError>(3, text);
-  if (dynamic_cast<const std::bad_typeid*>(&error)) ThrowTranslated<LogicError>(4, text);
-  if (dynamic_cast<const std::bad_exception*>(&error)) ThrowTranslated<LogicError>(5, text);
+  if (dynamic_cast<const std::length_error*>(&error))
+    ThrowTranslated<LogicError>(6, text);
+  if (dynamic_cast<const std::domain_error*>(&error))
+    ThrowTranslated<LogicError>(7, text);
+  if (dynamic_cast<const std::out_of_range*>(&error))
+    ThrowTranslated<LogicError>(8, text);
+  if (dynamic_cast<const std::invalid_argument*>(&error))
+    ThrowTranslated<LogicError>(9, text);
+  if (dynamic_cast<const std::logic_error*>(&error))
+    ThrowTranslated<LogicError>(2, text);
+  if (IsStreamFailure(error))
+    ThrowTranslated<StreamError>(36, text);
+  if (dynamic_cast<const std::range_error*>(&error))
+    ThrowTranslated<RuntimeError>(33, text);
+  if (dynamic_cast<const std::overflow_error*>(&error))
+    ThrowTranslated<RuntimeError>(34, text);
+  if (dynamic_cast<const std::underflow_error*>(&error))
+    ThrowTranslated<RuntimeError>(35, text);
+  if (dynamic_cast<const std::runtime_error*>(&error))
+    ThrowTranslated<RuntimeError>(31, text);
+  if (dynamic_cast<const std::bad_alloc*>(&error))
+    RaiseMemoryError(32, text.c_str());
+  if (dynamic_cast<const std::bad_cast*>(&error))
+    ThrowTranslated<LogicError>(3, text);
+  if (dynamic_cast<const std::bad_typeid*>(&error))
+    ThrowTranslated<LogicError>(4, text);
+  if (dynamic_cast<const std::bad_exception*>(&error))
+    ThrowTranslated<LogicError>(5, text);
   ThrowTranslated<Exception>(50, text);
 }
 

@@ -145,7 +145,9 @@ struct Translation {
   const std::type_info& type;
 };
 
-template <class E> void Throw() { throw E("what text"); }
+template <class E> void Throw() {
+  throw E("what text");
+}
 void ThrowStreamFailure() {
   std::ifstream missing;
   missing.exceptions(std::ios::failbit);

@@ -26,4 +26,24 @@ FARPROC GetSystemProc(const wchar_t* library, const char* function) {
   return module ? GetProcAddress(module, function) : nullptr;
 }
 
+bool RestrictDllSearchPath() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+  auto setDefault = kernel ? reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
+                                 GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                           : nullptr;
+  constexpr DWORD kSearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+  if (setDefault && setDefault(kSearchSystem32)) {
+    return true;
+  }
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+  auto setDllDirectory = kernel ? reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(
+                                      GetProcAddress(kernel, "SetDllDirectoryW")))
+                                : nullptr;
+  if (setDllDirectory) {
+    setDllDirectory(L"");
+  }
+  return false;
+}
+
 } // namespace QorWin32

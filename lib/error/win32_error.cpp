@@ -19,10 +19,9 @@ void Win32Error::WriteMessage(std::wostream& out) {
 
 std::wstring DescribeSystemError(DWORD systemCode) {
   wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                    FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                nullptr, systemCode, 0x400, reinterpret_cast<wchar_t*>(&buffer),
-                                0, nullptr);
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, systemCode, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text;
   if (!buffer) {
     return text;
@@ -39,7 +38,9 @@ std::wstring DescribeSystemError(DWORD systemCode) {
   return text;
 }
 
-std::wstring DescribeLastError() { return DescribeSystemError(GetLastError()); }
+std::wstring DescribeLastError() {
+  return DescribeSystemError(GetLastError());
+}
 
 void RaiseWin32Error(int code, const wchar_t* message, DWORD systemCode) {
   if (systemCode == 0) {
@@ -233,16 +234,26 @@ HANDLE CheckedOpenMutex(DWORD access, BOOL inherit, const wchar_t* name) {
   return CheckOpened(OpenMutexW(access, inherit, name), 2023);
 }
 
-BOOL CheckedOpenClipboard(HWND window) { return CheckResult(OpenClipboard(window), 2024); }
-BOOL CheckedEmptyClipboard() { return CheckResult(EmptyClipboard(), 2025); }
+BOOL CheckedOpenClipboard(HWND window) {
+  return CheckResult(OpenClipboard(window), 2024);
+}
+BOOL CheckedEmptyClipboard() {
+  return CheckResult(EmptyClipboard(), 2025);
+}
 
 BOOL CheckedReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
   return CheckResult(ReadFile(file, buffer, bytesToRead, bytesRead, nullptr), 2028);
 }
 
-BOOL CheckedReleaseMutex(HANDLE mutex) { return CheckResult(ReleaseMutex(mutex), 2029); }
-BOOL CheckedResetEvent(HANDLE event) { return CheckResult(ResetEvent(event), 2030); }
-BOOL CheckedSetEvent(HANDLE event) { return CheckResult(SetEvent(event), 2031); }
+BOOL CheckedReleaseMutex(HANDLE mutex) {
+  return CheckResult(ReleaseMutex(mutex), 2029);
+}
+BOOL CheckedResetEvent(HANDLE event) {
+  return CheckResult(ResetEvent(event), 2030);
+}
+BOOL CheckedSetEvent(HANDLE event) {
+  return CheckResult(SetEvent(event), 2031);
+}
 
 BSTR CheckedSysAllocString(const wchar_t* text) {
   BSTR result = SysAllocString(text);

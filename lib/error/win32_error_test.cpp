@@ -92,7 +92,8 @@ TEST(Win32ErrorText, ZeroSystemCodeUsesLastErrorEvenWhenZero) {
 }
 
 TEST(ThinWrappers, RaiseWithFixedCodes) {
-  auto e = CatchWin32([] { QorWin32::CheckedWaitForSingleObject(reinterpret_cast<HANDLE>(0x1234), 0); });
+  auto e =
+      CatchWin32([] { QorWin32::CheckedWaitForSingleObject(reinterpret_cast<HANDLE>(0x1234), 0); });
   ASSERT_TRUE(e);
   EXPECT_EQ(2005, e->GetCode());
 
@@ -100,12 +101,14 @@ TEST(ThinWrappers, RaiseWithFixedCodes) {
   ASSERT_TRUE(e);
   EXPECT_EQ(2018, e->GetCode());
 
-  e = CatchWin32([] { QorWin32::CheckedOpenEvent(EVENT_ALL_ACCESS, FALSE, L"VeltranoNoSuchEvent"); });
+  e = CatchWin32(
+      [] { QorWin32::CheckedOpenEvent(EVENT_ALL_ACCESS, FALSE, L"VeltranoNoSuchEvent"); });
   ASSERT_TRUE(e);
   EXPECT_EQ(2020, e->GetCode());
 
   HANDLE first = QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true);
-  e = CatchWin32([] { QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true); });
+  e = CatchWin32(
+      [] { QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true); });
   ASSERT_TRUE(e);
   EXPECT_EQ(2019, e->GetCode());
   EXPECT_EQ(183u, e->GetSystemCode());

@@ -43,7 +43,8 @@ void FormatV(std::wstring& out, const wchar_t* format, va_list args) {
     heapBuffer.reset();
     heapBuffer.reset(new (std::nothrow) wchar_t[size]);
     if (!heapBuffer) {
-      QorError::RaiseErrorF(803, L"QorString::Format() failed (low memory, can not allocate %d chars)",
+      QorError::RaiseErrorF(803,
+                            L"QorString::Format() failed (low memory, can not allocate %d chars)",
                             static_cast<int>(size));
     }
     length = FormatInto(heapBuffer.get(), size, format, args);

@@ -68,11 +68,11 @@ public:
       : Exception(code, message, cause) {}
 };
 
-#define QOR_LOGIC_ERROR_CLASS(Name)                                                 \
-  class Name : public LogicError {                                                  \
-  public:                                                                           \
-    Name(int code, const wchar_t* message, Exception* cause = nullptr)              \
-        : LogicError(code, message, cause) {}                                       \
+#define QOR_LOGIC_ERROR_CLASS(Name)                                                                \
+  class Name : public LogicError {                                                                 \
+  public:                                                                                          \
+    Name(int code, const wchar_t* message, Exception* cause = nullptr)                             \
+        : LogicError(code, message, cause) {}                                                      \
   };
 QOR_LOGIC_ERROR_CLASS(NulRefError)
 QOR_LOGIC_ERROR_CLASS(IndexError)

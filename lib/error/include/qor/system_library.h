@@ -19,4 +19,12 @@ template <class Fn> Fn GetSystemFunction(const wchar_t* library, const char* fun
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetSystemProc(library, function)));
 }
 
+// Takes the program's folder and the current folder out of the DLL search
+// path for the rest of the process, so libraries loaded by bare name (by us
+// or by system code on our behalf) come only from the system folder. Uses
+// SetDefaultDllDirectories where the system has it, else SetDllDirectoryW("")
+// which at least removes the current folder. Returns whether the stronger
+// form was applied.
+bool RestrictDllSearchPath();
+
 } // namespace QorWin32
