@@ -33,6 +33,7 @@ function(veltrano_setup_executable target payload)
   target_include_directories(${target} PRIVATE ${res})
   target_link_options(${target} PRIVATE -municode $<$<CONFIG:Release>:-s>)
   veltrano_shipped_program(${target})
+  veltrano_check_dll_allowlist(${target})
 endfunction()
 
 function(veltrano_setup target folder output)
