@@ -1,0 +1,240 @@
+// Expanding a 100 MB payload into memory: speed against a plain libbz2 loop,
+// and peak memory against compressed size + 1.5 x expanded size + 16 MB.
+//
+//   scripts/wine-run --prefix build/wineprefix build/bench/payload/payload_bench.exe
+//
+// The memory figure is taken in a child process (the same program started
+// with "expand FILE") so that building the payload does not count.
+#include "qor/archive.h"
+#include "qor/compressor.h"
+#include "qor/memory_stream.h"
+#include "qor/system_library.h"
+
+#include <bzlib.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MemoryCounters {
+  DWORD cb;
+  DWORD PageFaultCount;
+  SIZE_T PeakWorkingSetSize;
+  SIZE_T WorkingSetSize;
+  SIZE_T QuotaPeakPagedPoolUsage;
+  SIZE_T QuotaPagedPoolUsage;
+  SIZE_T QuotaPeakNonPagedPoolUsage;
+  SIZE_T QuotaNonPagedPoolUsage;
+  SIZE_T PagefileUsage;
+  SIZE_T PeakPagefileUsage;
+};
+typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, MemoryCounters*, DWORD);
+
+bool PeakMemory(SIZE_T& pagefile, SIZE_T& workingSet) {
+  GetMemoryInfoFn get =
+      QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"kernel32.dll", "K32GetProcessMemoryInfo");
+  if (!get) {
+    get = QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
+  }
+  MemoryCounters counters = {};
+  counters.cb = sizeof(counters);
+  if (!get || !get(GetCurrentProcess(), &counters, sizeof(counters))) {
+    return false;
+  }
+  pagefile = counters.PeakPagefileUsage;
+  workingSet = counters.PeakWorkingSetSize;
+  return true;
+}
+
+double Now() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// 100 MB in 1 MB pieces of four kinds: text, random, zeros, structured records.
+std::string MakeArchive() {
+  const std::size_t piece = 1 << 20;
+  std::uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state;
+  };
+  static const char* words[] = {"setup ",   "Veltrano ",  "payload ", "the ",         "of ",
+                                "install ", "folder\r\n", "file ",    "version 1.0 ", "and "};
+  ArchiveWriter writer;
+  for (int file = 0; file < 4; ++file) {
+    std::string data;
+    data.reserve(25 * piece);
+    for (int i = 0; i < 25; ++i) {
+      const std::size_t start = data.size();
+      switch ((file + i) % 4) {
+      case 0:
+        while (data.size() - start < piece) {
+          data += words[(next() >> 16) % 10];
+        }
+        data.resize(start + piece);
+        break;
+      case 1:
+        for (std::size_t k = 0; k < piece; ++k) {
+          data.push_back(static_cast<char>(next() >> 24));
+        }
+        break;
+      case 2:
+        data.append(piece, '\0');
+        break;
+      default:
+        for (std::uint32_t k = 0; data.size() - start < piece; ++k) {
+          const std::uint32_t record[4] = {k, k * 3 + 7, 0x10000u + (k & 0xFF), next() >> 28};
+          data.append(reinterpret_cast<const char*>(record), sizeof(record));
+        }
+        data.resize(start + piece);
+        break;
+      }
+    }
+    writer.AddEntry(L"part" + std::to_wstring(file) + L".bin", std::move(data));
+  }
+  return writer.ToString();
+}
+
+double TimeCodec(const std::string& packed, std::size_t& expandedSize) {
+  const double start = Now();
+  QorCompressLib::MemoryInputStream in(packed.data(), packed.size());
+  QorCompressLib::MemoryOutputStream out;
+  QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+  codec.Decompress(in, out, nullptr, nullptr, 0);
+  const double seconds = Now() - start;
+  expandedSize = out.size();
+  return seconds;
+}
+
+double TimePlain(const std::string& packed, std::vector<char>& target, std::size_t& produced) {
+  const double start = Now();
+  char in[8192], out[8192];
+  bz_stream stream;
+  std::memset(&stream, 0, sizeof(stream));
+  BZ2_bzDecompressInit(&stream, 0, 0);
+  std::size_t consumed = 0;
+  produced = 0;
+  int result = BZ_OK;
+  while (result == BZ_OK) {
+    if (stream.avail_in == 0) {
+      const std::size_t n = std::min<std::size_t>(sizeof(in), packed.size() - consumed);
+      std::memcpy(in, packed.data() + consumed, n);
+      consumed += n;
+      stream.next_in = in;
+      stream.avail_in = static_cast<unsigned>(n);
+    }
+    stream.next_out = out;
+    stream.avail_out = sizeof(out);
+    result = BZ2_bzDecompress(&stream);
+    const std::size_t n = sizeof(out) - stream.avail_out;
+    std::memcpy(target.data() + produced, out, n);
+    produced += n;
+  }
+  BZ2_bzDecompressEnd(&stream);
+  return Now() - start;
+}
+
+// Child: expand the file as the launcher does and report the peak.
+int Expand(const wchar_t* path) {
+  std::string packed;
+  {
+    std::ifstream file(path, std::ios_base::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    packed = content.str();
+  }
+  QorCompressLib::MemoryOutputStream out;
+  {
+    QorCompressLib::MemoryInputStream in(packed.data(), packed.size());
+    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+    codec.Decompress(in, out, nullptr, nullptr, 0);
+  }
+  ArchiveReader reader;
+  reader.LoadFromMemory(out.data(), out.size());
+  SIZE_T pagefile = 0, workingSet = 0;
+  if (!PeakMemory(pagefile, workingSet)) {
+    std::printf("no process memory information\n");
+    return 2;
+  }
+  const double mb = 1024.0 * 1024.0;
+  const double bound = packed.size() + 1.5 * out.size() + 16 * mb;
+  std::printf("compressed %.1f MB, expanded %.1f MB, %u entries\n", packed.size() / mb,
+              out.size() / mb, reader.GetEntryCount());
+  std::printf("peak pagefile usage %.1f MB, peak working set %.1f MB, bound %.1f MB: %s\n",
+              pagefile / mb, workingSet / mb, bound / mb,
+              std::max(pagefile, workingSet) <= bound ? "OK" : "OVER");
+  std::fflush(stdout);
+  return std::max(pagefile, workingSet) <= bound ? 0 : 1;
+}
+
+} // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (count == 3 && std::wstring(argv[1]) == L"expand") {
+    return Expand(argv[2]);
+  }
+
+  std::string packed;
+  {
+    const std::string archive = MakeArchive();
+    std::printf("archive %.1f MB, compressing...\n", archive.size() / 1048576.0);
+    std::fflush(stdout);
+    std::istringstream in(archive);
+    std::ostringstream out;
+    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+    codec.Compress(in, out, nullptr, nullptr, 0);
+    packed = out.str();
+  }
+
+  std::size_t expanded = 0, produced = 0;
+  TimeCodec(packed, expanded); // warm-up
+  std::vector<char> target(expanded);
+  double codecBest = 1e9, plainBest = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    plainBest = std::min(plainBest, TimePlain(packed, target, produced));
+    codecBest = std::min(codecBest, TimeCodec(packed, expanded));
+  }
+  const double ratio = codecBest / plainBest;
+  std::printf("expand %.1f MB: codec into memory %.3f s, plain libbz2 loop %.3f s, ratio %.3f "
+              "(limit 1.05): %s\n",
+              expanded / 1048576.0, codecBest, plainBest, ratio, ratio <= 1.05 ? "OK" : "OVER");
+  std::fflush(stdout);
+
+  // Peak memory, measured in a fresh process.
+  wchar_t temp[MAX_PATH], self[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring file = std::wstring(temp) + L"payload_bench.bz2";
+  {
+    std::ofstream out(file.c_str(), std::ios_base::binary | std::ios_base::trunc);
+    out.write(packed.data(), static_cast<std::streamsize>(packed.size()));
+  }
+  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" expand \"" + file + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  DWORD code = 1;
+  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  DeleteFileW(file.c_str());
+  LocalFree(argv);
+  return ratio <= 1.05 && code == 0 ? 0 : 1;
+}

@@ -1,0 +1,305 @@
+#include "qor/fs_find.h"
+
+#include "qor/text.h"
+#include "qor/unique_handle.h"
+
+#include <boost/regex.hpp>
+
+#include <locale>
+
+namespace QorFs {
+
+struct FileFilter::Expression {
+  boost::wregex regex;
+};
+
+FileFilter::FileFilter(std::uint32_t flags, const std::wstring& expression)
+    : flags_(flags), expression_(new Expression) {
+  boost::wregex::flag_type options = boost::wregex::perl;
+  if (!(flags & CaseSensitive)) {
+    options |= boost::wregex::icase;
+  }
+  expression_->regex.assign(expression, options);
+}
+
+FileFilter::FileFilter(std::uint32_t flags, const std::set<std::wstring>& names) : flags_(flags) {
+  std::locale locale;
+  for (const auto& name : names) {
+    names_.insert(QorString::ToLower(name, locale));
+  }
+}
+
+FileFilter::~FileFilter() = default;
+
+bool FileFilter::Matches(const std::wstring& relativePath, const WIN32_FIND_DATAW& entry) const {
+  const std::wstring name = entry.cFileName;
+  if (flags_ & MatchExpression) {
+    const std::wstring tested = (flags_ & MatchRelativePath) ? relativePath + name : name;
+    if (!expression_ || !boost::regex_match(tested, expression_->regex)) {
+      return false;
+    }
+  } else if (flags_ & MatchNameSet) {
+    if (!names_.count(QorString::ToLower(name, std::locale()))) {
+      return false;
+    }
+  }
+  const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return (flags_ & AcceptAll) == AcceptAll || ((flags_ & AcceptFolders) && isFolder) ||
+         ((flags_ & AcceptFiles) && !isFolder);
+}
+
+EntryKind ClassifyEntry(const WIN32_FIND_DATAW& entry) {
+  const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (isFolder) {
+    return isLink ? EntryKind::FolderLink : EntryKind::Folder;
+  }
+  return isLink ? EntryKind::FileLink : EntryKind::File;
+}
+
+bool IsProtectedUserFolder(const std::wstring& path) {
+  const std::wstring lower = QorString::ToLower(path, std::locale());
+  return lower.find(L"my documents") != std::wstring::npos ||
+         lower.find(L"my pictures") != std::wstring::npos ||
+         lower.find(L"my music") != std::wstring::npos;
+}
+
+void FileFinder::ReportFailure(const std::wstring& path) const {
+  if (callback) {
+    callback(path.c_str(), userData);
+  }
+}
+
+namespace {
+
+bool AnyMatches(const std::vector<std::unique_ptr<FileFilter>>& filters,
+                const std::wstring& relativePath, const WIN32_FIND_DATAW& entry) {
+  for (const auto& filter : filters) {
+    if (filter->Matches(relativePath, entry)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+void FileFinder::Traverse(const std::wstring& relativePath) {
+  const std::wstring folder = root + relativePath;
+  const bool deleting = (flags & DeleteMode) != 0;
+  if (deleting && IsProtectedUserFolder(folder)) {
+    return;
+  }
+  std::vector<std::wstring> toVisit;
+  std::vector<std::wstring> toRemove;
+  {
+    WIN32_FIND_DATAW entry;
+    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (!search) {
+      return;
+    }
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") {
+        continue;
+      }
+      if (AnyMatches(excludes, relativePath, entry)) {
+        continue;
+      }
+      const EntryKind kind = ClassifyEntry(entry);
+      // A link is never entered: it may lead anywhere outside the tree.
+      if ((flags & Recurse) && kind == EntryKind::Folder) {
+        toVisit.push_back(name);
+      }
+      if (!includes.empty() && !AnyMatches(includes, relativePath, entry)) {
+        continue;
+      }
+      const bool isFolder = kind == EntryKind::Folder || kind == EntryKind::FolderLink;
+      if (deleting) {
+        if ((flags & Recurse) && kind == EntryKind::Folder) {
+          toRemove.push_back(name);
+        } else if (!DeleteEntry(isFolder, *this, folder + name, entry)) {
+          continue;
+        }
+      }
+      if (flags & RecordResults) {
+        results.push_back((flags & RelativeResults) ? relativePath + name : folder + name);
+      }
+      if (flags & CountEntries) {
+        ++matchedCount;
+        if (isFolder) {
+          ++folderCount;
+        }
+        totalSize += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) + entry.nFileSizeLow;
+      }
+    } while (FindNextFileW(search.get(), &entry));
+  }
+
+  for (const auto& name : toVisit) {
+    Traverse(relativePath + name + L"\\");
+  }
+
+  for (const auto& name : toRemove) {
+    const std::wstring path = folder + name;
+    bool removed = RemoveDirectoryW(path.c_str()) != FALSE;
+    if (!removed) {
+      const DWORD error = GetLastError();
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        if (SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+          WIN32_FIND_DATAW record = {};
+          record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+          removed = DeleteEntry(true, *this, path, record);
+        } else {
+          ReportFailure(path);
+        }
+      } else {
+        SetLastError(error);
+        ReportFailure(path);
+      }
+    }
+    if (!removed && (flags & CountEntries)) {
+      --matchedCount;
+      --folderCount;
+    }
+  }
+}
+
+bool DeleteEntry(bool isFolder, FileFinder& finder, const std::wstring& path,
+                 const WIN32_FIND_DATAW& record) {
+  const bool isLink = (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  while (true) {
+    if (!isFolder && !isLink && (finder.flags & FileFinder::WipeFiles)) {
+      WipeFile(path, &record, true, WipeDefaultFlags, GetDefaultWipePattern());
+      return true;
+    }
+    // RemoveDirectoryW on a junction or directory link removes the link only;
+    // DeleteFileW on a file link removes the link, never its target.
+    if (isFolder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetLastError(error);
+      finder.ReportFailure(path);
+      return false;
+    }
+    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      finder.ReportFailure(path);
+      return false;
+    }
+  }
+}
+
+namespace {
+
+void ListEntries(const std::wstring& folder, std::uint32_t typeFlag,
+                 std::vector<std::wstring>& names) {
+  FileFinder finder;
+  finder.root = folder;
+  if (!finder.root.empty() && finder.root.back() != L'\\') {
+    finder.root += L'\\';
+  }
+  finder.includes.emplace_back(new FileFilter(FileFilter::MatchExpression | typeFlag, L".*"));
+  finder.flags = FileFinder::RecordResults | FileFinder::RelativeResults;
+  finder.Traverse(L"");
+  names.insert(names.end(), finder.results.begin(), finder.results.end());
+}
+
+} // namespace
+
+void ListSubfolders(const std::wstring& folder, std::vector<std::wstring>& names) {
+  ListEntries(folder, FileFilter::AcceptFolders, names);
+}
+
+void ListFiles(const std::wstring& folder, std::vector<std::wstring>& names) {
+  ListEntries(folder, FileFilter::AcceptFiles, names);
+}
+
+void DeleteTree(const std::wstring& folder, DeleteStats* stats, bool wipe, const wchar_t* pattern,
+                bool recurse, FailureCallback callback, std::uint32_t userData) {
+  FileFinder finder;
+  finder.root = folder;
+  if (!finder.root.empty() && finder.root.back() != L'\\') {
+    finder.root += L'\\';
+  }
+  finder.flags = FileFinder::DeleteMode;
+  if (stats) {
+    finder.flags |= FileFinder::CountEntries;
+  }
+  if (wipe) {
+    finder.flags |= FileFinder::WipeFiles;
+  }
+  if (recurse) {
+    finder.flags |= FileFinder::Recurse;
+  }
+  if (pattern) {
+    finder.includes.emplace_back(
+        new FileFilter(FileFilter::MatchExpression | FileFilter::AcceptAll, pattern));
+  }
+  finder.callback = callback;
+  finder.userData = userData;
+  finder.Traverse(L"");
+  if (stats) {
+    stats->entries += finder.matchedCount;
+    stats->bytes += finder.totalSize;
+  }
+}
+
+namespace {
+
+bool FindRecord(const std::wstring& path, WIN32_FIND_DATAW& record) {
+  Qor::UniqueFind search(FindFirstFileW(path.c_str(), &record));
+  return search.valid();
+}
+
+std::wstring Prefixed(const wchar_t* prefix, const wchar_t* name) {
+  return prefix ? std::wstring(prefix) + name : std::wstring(name);
+}
+
+std::uint64_t SizeOf(const WIN32_FIND_DATAW& record) {
+  return (static_cast<std::uint64_t>(record.nFileSizeHigh) << 32) + record.nFileSizeLow;
+}
+
+} // namespace
+
+void DeleteFiles(const wchar_t* const* names, std::size_t count, const wchar_t* prefix,
+                 DeleteStats* stats) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::wstring path = Prefixed(prefix, names[i]);
+    if (!stats) {
+      DeleteFileW(path.c_str());
+      continue;
+    }
+    WIN32_FIND_DATAW record;
+    if (!FindRecord(path, record)) {
+      continue; // already gone: done, but not counted
+    }
+    if (DeleteFileW(path.c_str())) {
+      stats->entries += 1;
+      stats->bytes += SizeOf(record);
+    }
+  }
+}
+
+void WipeFiles(const wchar_t* const* names, std::size_t count, const wchar_t* prefix,
+               DeleteStats* stats, WipePattern* pattern) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::wstring path = Prefixed(prefix, names[i]);
+    if (!stats) {
+      WipeFile(path, nullptr, true, WipeDefaultFlags, pattern);
+      continue;
+    }
+    WIN32_FIND_DATAW record;
+    if (!FindRecord(path, record)) {
+      continue;
+    }
+    if (WipeFile(path, &record, true, WipeDefaultFlags, pattern)) {
+      stats->entries += 1;
+      stats->bytes += SizeOf(record);
+    }
+  }
+}
+
+} // namespace QorFs

@@ -1,0 +1,255 @@
+#include "qor/fs_find.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using QorFs::FileFilter;
+using QorFs::FileFinder;
+
+namespace {
+
+class FindTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    root_ = std::wstring(temp) + L"veltrano-find-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(::testing::UnitTest::GetInstance()->random_seed()) + L"\\";
+    CreateDirectoryW(root_.c_str(), nullptr);
+  }
+  void TearDown() override { RemoveAll(root_); }
+
+  static void RemoveAll(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+          continue;
+        }
+        std::wstring path = folder + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveAll(path + L"\\");
+        } else {
+          DeleteFileW(path.c_str());
+        }
+      } while (FindNextFileW(search, &entry));
+      FindClose(search);
+    }
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(folder.c_str());
+  }
+
+  void Folder(const std::wstring& relative) {
+    ASSERT_TRUE(CreateDirectoryW((root_ + relative).c_str(), nullptr)) << relative.c_str();
+  }
+  void File(const std::wstring& relative, const std::string& content = "x", bool readOnly = false) {
+    std::ofstream out((root_ + relative).c_str(), std::ios::binary);
+    out << content;
+    out.close();
+    if (readOnly) {
+      SetFileAttributesW((root_ + relative).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+  bool Exists(const std::wstring& relative) const {
+    return GetFileAttributesW((root_ + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  std::string Read(const std::wstring& relative) const {
+    std::ifstream in((root_ + relative).c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::vector<std::wstring> Find(std::uint32_t flags, std::vector<FileFilter*> includes,
+                                 std::vector<FileFilter*> excludes = {}) {
+    FileFinder finder;
+    finder.root = root_;
+    finder.flags = flags | FileFinder::RecordResults | FileFinder::RelativeResults;
+    for (auto* f : includes)
+      finder.includes.emplace_back(f);
+    for (auto* f : excludes)
+      finder.excludes.emplace_back(f);
+    finder.Traverse(L"");
+    std::sort(finder.results.begin(), finder.results.end());
+    return finder.results;
+  }
+
+  std::wstring root_;
+};
+
+using Names = std::vector<std::wstring>;
+
+} // namespace
+
+TEST_F(FindTest, RecursiveDeleteOfNestedTreeWithReadOnlyFiles) {
+  Folder(L"a");
+  Folder(L"a\\b");
+  Folder(L"a\\b\\c");
+  File(L"top.txt", "12345");
+  File(L"a\\one.bin", "123", true);
+  File(L"a\\b\\c\\deep.txt", "1234567890", true);
+  SetFileAttributesW((root_ + L"a\\b").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  QorFs::DeleteStats stats;
+  QorFs::DeleteTree(root_, &stats, false, nullptr, true);
+  EXPECT_FALSE(Exists(L"a"));
+  EXPECT_FALSE(Exists(L"top.txt"));
+  EXPECT_TRUE(Exists(L""));     // the root itself stays
+  EXPECT_EQ(6u, stats.entries); // 3 files and 3 folders
+  EXPECT_EQ(18u, stats.bytes);
+}
+
+TEST_F(FindTest, FailureCallbackGetsThePathThatStays) {
+  Folder(L"keep");
+  File(L"keep\\busy.txt");
+  File(L"gone.txt");
+  HANDLE busy = CreateFileW((root_ + L"keep\\busy.txt").c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+  static std::vector<std::wstring> failed;
+  failed.clear();
+  QorFs::DeleteStats stats;
+  QorFs::DeleteTree(
+      root_, &stats, false, nullptr, true,
+      [](const wchar_t* path, std::uint32_t data) {
+        EXPECT_EQ(77u, data);
+        failed.push_back(path);
+      },
+      77);
+  CloseHandle(busy);
+  EXPECT_EQ((Names{root_ + L"keep\\busy.txt", root_ + L"keep"}), failed);
+  EXPECT_FALSE(Exists(L"gone.txt"));
+  EXPECT_EQ(1u, stats.entries); // the folder that stayed is not counted
+}
+
+TEST_F(FindTest, IncludeAndExcludeFilters) {
+  Folder(L"Sub");
+  Folder(L"skip");
+  File(L"a.TXT");
+  File(L"b.log");
+  File(L"Sub\\c.txt");
+  File(L"skip\\d.txt");
+  const auto expression = FileFilter::MatchExpression | FileFilter::AcceptAll;
+  // Full match, case-insensitive by default.
+  EXPECT_EQ((Names{L"Sub\\c.txt", L"a.TXT"}),
+            Find(FileFinder::Recurse, {new FileFilter(expression, L".*\\.txt")},
+                 {new FileFilter(expression, L"skip")}));
+  // A search-style expression matching only part of the name does not match.
+  EXPECT_EQ(Names{}, Find(FileFinder::Recurse, {new FileFilter(expression, L"txt")}));
+  // Case-sensitive.
+  EXPECT_EQ((Names{L"Sub\\c.txt", L"skip\\d.txt"}),
+            Find(FileFinder::Recurse,
+                 {new FileFilter(expression | FileFilter::CaseSensitive, L".*\\.txt")}));
+  // Relative path matching.
+  EXPECT_EQ(Names{L"Sub\\c.txt"},
+            Find(FileFinder::Recurse,
+                 {new FileFilter(expression | FileFilter::MatchRelativePath, L"sub\\\\.*")}));
+  // Name sets, folders only / files only.
+  EXPECT_EQ(Names{L"Sub"},
+            Find(FileFinder::Recurse,
+                 {new FileFilter(FileFilter::MatchNameSet | FileFilter::AcceptFolders,
+                                 std::set<std::wstring>{L"SUB", L"A.txt"})}));
+  EXPECT_EQ(Names{L"a.TXT"},
+            Find(0, {new FileFilter(FileFilter::MatchNameSet | FileFilter::AcceptFiles,
+                                    std::set<std::wstring>{L"SUB", L"A.txt"})}));
+  // Lists of direct entries; a missing folder gives nothing.
+  Names names;
+  QorFs::ListSubfolders(root_, names);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((Names{L"Sub", L"skip"}), names);
+  names.clear();
+  QorFs::ListFiles(root_ + L"Sub", names);
+  EXPECT_EQ(Names{L"c.txt"}, names);
+  names.clear();
+  QorFs::ListFiles(root_ + L"missing", names);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(FindTest, ProtectedUserFoldersAreNeverEnteredWhenDeleting) {
+  Folder(L"x");
+  Folder(L"x\\mY DoCuments");
+  File(L"x\\mY DoCuments\\precious.doc");
+  Folder(L"My Music");
+  File(L"My Music\\song.mp3");
+  QorFs::DeleteTree(root_, nullptr, false, nullptr, true);
+  EXPECT_TRUE(Exists(L"x\\mY DoCuments\\precious.doc"));
+  EXPECT_TRUE(Exists(L"My Music\\song.mp3"));
+  EXPECT_TRUE(QorFs::IsProtectedUserFolder(L"C:\\Users\\A\\MY PICTURES\\"));
+  EXPECT_FALSE(QorFs::IsProtectedUserFolder(L"C:\\Users\\A\\Documents\\"));
+}
+
+TEST(EntryKinds, ReparsePointsAreLinksNeverFolders) {
+  struct Case {
+    DWORD attributes;
+    QorFs::EntryKind kind;
+  } cases[] = {
+      {FILE_ATTRIBUTE_NORMAL, QorFs::EntryKind::File},
+      {FILE_ATTRIBUTE_READONLY, QorFs::EntryKind::File},
+      {FILE_ATTRIBUTE_DIRECTORY, QorFs::EntryKind::Folder},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, QorFs::EntryKind::FolderLink},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_HIDDEN,
+       QorFs::EntryKind::FolderLink},
+      {FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, QorFs::EntryKind::FileLink},
+  };
+  for (const auto& c : cases) {
+    WIN32_FIND_DATAW entry = {};
+    entry.dwFileAttributes = c.attributes;
+    EXPECT_EQ(c.kind, QorFs::ClassifyEntry(entry)) << c.attributes;
+  }
+}
+
+TEST_F(FindTest, WipeOverwritesRenamesAndDeletes) {
+  QorFs::ZeroThenRandomPattern pattern;
+  std::string secret(200000, 'S');
+  File(L"secret.bin", secret);
+  // Without deletion the overwritten content stays visible: no old byte left.
+  EXPECT_FALSE(
+      QorFs::WipeFile(root_ + L"secret.bin", nullptr, false, QorFs::WipeOverwrite, &pattern));
+  std::string after = Read(L"secret.bin");
+  EXPECT_EQ(secret.size(), after.size());
+  EXPECT_EQ(std::string::npos, after.find("SSSS"));
+
+  File(L"empty.bin", "");
+  EXPECT_TRUE(
+      QorFs::WipeFile(root_ + L"empty.bin", nullptr, true, QorFs::WipeDefaultFlags, &pattern));
+  EXPECT_TRUE(
+      QorFs::WipeFile(root_ + L"secret.bin", nullptr, true, QorFs::WipeDefaultFlags, &pattern));
+  Names left;
+  QorFs::ListFiles(root_, left);
+  EXPECT_TRUE(left.empty()); // renamed copies are gone too
+  EXPECT_FALSE(
+      QorFs::WipeFile(root_ + L"missing.bin", nullptr, true, QorFs::WipeDefaultFlags, &pattern));
+}
+
+TEST_F(FindTest, WipeNeverWritesThroughALink) {
+  QorFs::ZeroThenRandomPattern pattern;
+  File(L"target.txt", "keep me");
+  WIN32_FIND_DATAW record = {};
+  record.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  record.nFileSizeLow = 7;
+  QorFs::WipeFile(root_ + L"target.txt", &record, false, QorFs::WipeOverwrite, &pattern);
+  EXPECT_EQ("keep me", Read(L"target.txt"));
+}
+
+TEST_F(FindTest, WipeModeUsesTheDefaultPattern) {
+  QorFs::ZeroThenRandomPattern pattern;
+  QorFs::WipePattern* previous = QorFs::SetDefaultWipePattern(&pattern);
+  File(L"a.txt", "aaaa");
+  File(L"b.txt", "bbbbbb", true);
+  QorFs::DeleteStats stats;
+  QorFs::DeleteTree(root_, &stats, true, L"a\\.txt", false);
+  EXPECT_FALSE(Exists(L"a.txt"));
+  EXPECT_TRUE(Exists(L"b.txt"));
+  EXPECT_EQ(1u, stats.entries);
+  const wchar_t* names[] = {L"b.txt", L"missing.txt"};
+  QorFs::DeleteStats fileStats;
+  QorFs::WipeFiles(names, 2, root_.c_str(), &fileStats, &pattern);
+  EXPECT_FALSE(Exists(L"b.txt"));
+  EXPECT_EQ(1u, fileStats.entries);
+  EXPECT_EQ(6u, fileStats.bytes);
+  EXPECT_EQ(&pattern, QorFs::SetDefaultWipePattern(previous));
+}

@@ -1,0 +1,393 @@
+#include "qor/archive.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using PayloadTest::Catch;
+using PayloadTest::TempFolder;
+
+namespace {
+
+void PutU32(std::string& s, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) {
+    s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  }
+}
+
+void PutName(std::string& s, const std::wstring& units) {
+  for (wchar_t c : units) {
+    s.push_back(static_cast<char>(c & 0xFF));
+    s.push_back(static_cast<char>(c >> 8));
+  }
+}
+
+std::string Header(std::uint32_t count) {
+  std::string s(QorArchiveFormat::kMagic, QorArchiveFormat::kMagicSize);
+  PutU32(s, 0); // header size: not read
+  PutU32(s, count);
+  return s;
+}
+
+// Writer -> compressor -> decompressor into memory -> reader -> files.
+struct Expanded {
+  QorCompressLib::MemoryOutputStream stream;
+  ArchiveReader reader;
+};
+
+std::unique_ptr<Expanded> Expand(const ArchiveWriter& writer) {
+  std::ostringstream archive;
+  writer.WriteTo(archive);
+  const std::string packed = PayloadTest::Compress(archive.str());
+  std::unique_ptr<Expanded> result(new Expanded);
+  QorCompressLib::MemoryInputStream in(packed.data(), packed.size());
+  QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+  codec.Decompress(in, result->stream, nullptr, nullptr, 0);
+  result->reader.LoadFromMemory(result->stream.data(), result->stream.size());
+  return result;
+}
+
+void ExpectCorrupted(const std::string& archive, const char* what) {
+  ArchiveReader reader;
+  auto error = Catch([&] { reader.LoadFromMemory(archive.data(), archive.size()); });
+  ASSERT_TRUE(error) << what;
+  EXPECT_EQ(21010, error->GetCode()) << what;
+  EXPECT_NE(std::wstring::npos, error->GetMessageText().find(L"Archive is corrupted.")) << what;
+  EXPECT_EQ(0u, reader.GetEntryCount()) << what;
+}
+
+} // namespace
+
+TEST(ArchiveWriter, LayoutOfTwoEntries) {
+  ArchiveWriter writer;
+  writer.AddEntry(L"123456789", "abc");  // 10 units with the zero
+  writer.AddEntry(L"12345678901", "de"); // 12 units
+  EXPECT_EQ(105u, writer.GetHeaderSize());
+  const std::string a = writer.ToString();
+  ASSERT_EQ(110u, a.size());
+  EXPECT_EQ(0, std::memcmp(a.data(), "QorZuravazevezu.Archive.ZUKA\0", 29));
+  std::string expected = Header(2);
+  expected.replace(29, 4, std::string("\x69\0\0\0", 4));
+  PutU32(expected, 10);
+  PutName(expected, std::wstring(L"123456789") + L'\0');
+  PutU32(expected, 3);
+  PutU32(expected, 105);
+  PutU32(expected, 12);
+  PutName(expected, std::wstring(L"12345678901") + L'\0');
+  PutU32(expected, 2);
+  PutU32(expected, 108);
+  expected += "abcde";
+  EXPECT_EQ(expected, a);
+}
+
+TEST(ArchiveRoundTrip, WriterCodecReaderFiles) {
+  struct Item {
+    std::wstring name;
+    std::string data;
+  };
+  PayloadTest::Random random(5);
+  const std::vector<std::vector<Item>> archives = {
+      {},
+      {{L"empty.txt", ""}},
+      {{L"VTRInstaller.exe", random.Bytes(50000)},
+       {L"\u00e9t\u00e9 \u65e5\u672c\u8a9e \U0001F600.dat", "unicode"},
+       {L"zero.bin", std::string(70000, '\0')}},
+      // Duplicate names: both are written, the second wins.
+      {{L"same.txt", "first"}, {L"same.txt", "second"}},
+  };
+  for (const auto& items : archives) {
+    ArchiveWriter writer;
+    for (const Item& item : items) {
+      writer.AddEntry(item.name, item.data);
+    }
+    auto expanded = Expand(writer);
+    ArchiveReader& reader = expanded->reader;
+    EXPECT_TRUE(reader.IsBorrowed());
+    ASSERT_EQ(items.size(), reader.GetEntryCount());
+    TempFolder folder;
+    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+      EXPECT_EQ(items[i].name, reader.GetEntry(i).GetName());
+      EXPECT_EQ(items[i].data.size(), reader.GetEntry(i).GetSize());
+      ASSERT_EQ(1u, reader.GetEntry(i).GetChunks().size());
+      EXPECT_EQ(reader.GetEntry(i).GetSize(), reader.GetEntry(i).GetChunks()[0]->GetCapacity());
+      reader.Extract(i, folder.path());
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      std::string content;
+      ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + items[i].name, content));
+      const bool overwritten = i + 1 < items.size() && items[i + 1].name == items[i].name;
+      EXPECT_EQ(overwritten ? items[i + 1].data : items[i].data, content);
+    }
+    std::size_t distinct = items.size() == 2 && items[0].name == items[1].name ? 1 : items.size();
+    EXPECT_EQ(distinct, folder.List().size());
+  }
+}
+
+TEST(ArchiveReader, NameEndsAtTheFirstZeroUnit) {
+  std::string a = Header(1);
+  PutU32(a, 6);
+  PutName(a, std::wstring(L"ab") + L'\0' + L'\0' + L"cd");
+  PutU32(a, 2);
+  PutU32(a, static_cast<std::uint32_t>(a.size() + 4));
+  a += "xy";
+  ArchiveReader reader;
+  reader.LoadFromMemory(a.data(), a.size());
+  ASSERT_EQ(1u, reader.GetEntryCount());
+  EXPECT_EQ(L"ab", reader.GetEntry(0).GetName());
+  TempFolder folder;
+  reader.Extract(0, folder.path());
+  std::string content;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"ab", content));
+  EXPECT_EQ("xy", content);
+}
+
+TEST(ArchiveReader, EntriesLocatedOnlyByOffset) {
+  // Data before the table end and shared between entries is still read.
+  std::string a = Header(2);
+  PutU32(a, 2);
+  PutName(a, std::wstring(L"a") + L'\0');
+  PutU32(a, 4);
+  PutU32(a, 0); // the magic's first bytes
+  PutU32(a, 2);
+  PutName(a, std::wstring(L"b") + L'\0');
+  PutU32(a, 0);
+  PutU32(a, static_cast<std::uint32_t>(a.size() + 4)); // empty entry at the very end
+  ArchiveReader reader;
+  reader.LoadFromMemory(a.data(), a.size());
+  TempFolder folder;
+  reader.Extract(0, folder.path());
+  reader.Extract(1, folder.path());
+  std::string content;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"a", content));
+  EXPECT_EQ("QorZ", content);
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"b", content));
+  EXPECT_EQ("", content);
+}
+
+TEST(ArchiveReader, RejectsWhatIsNotAnArchiveOrRunsPastTheBuffer) {
+  ExpectCorrupted("", "empty");
+  ExpectCorrupted(Header(0).substr(0, 36), "shorter than the header");
+  std::string noZero = Header(0);
+  noZero[28] = 'A';
+  ExpectCorrupted(noZero, "29th byte not zero");
+  std::string wrongMagic = Header(0);
+  wrongMagic[3] = 'z';
+  ExpectCorrupted(wrongMagic, "magic");
+  ExpectCorrupted(Header(1), "table missing");
+  ExpectCorrupted(Header(0xFFFFFFFFu) + std::string(64, '\0'), "huge count");
+
+  std::string a = Header(1);
+  PutU32(a, 3);
+  ExpectCorrupted(a + "a\0b", "name cut short");
+  std::string huge = Header(1);
+  PutU32(huge, 0x80000001u); // 2 x n wraps to 2 in 32 bits
+  ExpectCorrupted(huge + std::string(40, 'x'), "name length overflow");
+  PutName(a, std::wstring(L"ab") + L'\0');
+  ExpectCorrupted(a + std::string(7, '\0'), "size and offset cut short");
+
+  const std::uint32_t dataAt = static_cast<std::uint32_t>(a.size() + 8);
+  struct Case {
+    std::uint32_t size, offset;
+    const char* what;
+  } cases[] = {
+      {5, dataAt, "data runs past the end"},
+      {1, dataAt + 4, "offset past the end"},
+      {0x20, 0xFFFFFFF0u, "offset + size wraps in 32 bits"},
+      {0xFFFFFFFFu, 1, "size wraps"},
+  };
+  for (const Case& c : cases) {
+    std::string bad = a;
+    PutU32(bad, c.size);
+    PutU32(bad, c.offset);
+    bad += "1234";
+    ExpectCorrupted(bad, c.what);
+  }
+  // The same record with fitting numbers loads.
+  std::string good = a;
+  PutU32(good, 4);
+  PutU32(good, dataAt);
+  good += "1234";
+  ArchiveReader reader;
+  reader.LoadFromMemory(good.data(), good.size());
+  EXPECT_EQ(1u, reader.GetEntryCount());
+}
+
+TEST(ArchiveReader, EmptyArchiveAndReload) {
+  ArchiveWriter writer;
+  writer.AddEntry(L"one", "1");
+  const std::string one = writer.ToString();
+  const std::string none = Header(0);
+  ArchiveReader reader;
+  EXPECT_EQ(0u, reader.GetEntryCount());
+  EXPECT_FALSE(reader.IsBorrowed());
+  reader.LoadFromMemory(one.data(), one.size());
+  EXPECT_EQ(1u, reader.GetEntryCount());
+  reader.LoadFromMemory(none.data(), none.size());
+  EXPECT_EQ(0u, reader.GetEntryCount());
+}
+
+TEST(ArchiveReader, UnopenableTargetFailsWithFailbitAndReaderStaysUsable) {
+  ArchiveWriter writer;
+  writer.AddEntry(L"first.txt", "1");
+  writer.AddEntry(L"locked.txt", "new");
+  writer.AddEntry(L"last.txt", "3");
+  const std::string a = writer.ToString();
+  ArchiveReader reader;
+  reader.LoadFromMemory(a.data(), a.size());
+  const std::wstring failbit =
+      L"Error while extracting file from archive. Details: ios_base::failbit set\n";
+
+  enum Kind { ReadOnly, OpenWithoutSharing, Folder };
+  for (Kind kind : {ReadOnly, OpenWithoutSharing, Folder}) {
+    TempFolder folder;
+    const std::wstring locked = folder.path() + L"locked.txt";
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (kind == Folder) {
+      ASSERT_TRUE(CreateDirectoryW(locked.c_str(), nullptr));
+    } else {
+      PayloadTest::WriteFileBytes(locked, "old");
+    }
+    if (kind == ReadOnly) {
+      ASSERT_TRUE(SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+      // Wine keeps the attribute as a file permission, which an
+      // administrator (root) account passes: nothing to test there.
+      HANDLE probe = CreateFileW(locked.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+      if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        continue;
+      }
+    }
+    if (kind == OpenWithoutSharing) {
+      holder = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    }
+    reader.Extract(0, folder.path());
+    auto error = Catch([&] { reader.Extract(1, folder.path()); });
+    ASSERT_TRUE(error) << kind;
+    EXPECT_EQ(21014, error->GetCode());
+    EXPECT_EQ(failbit, error->GetMessageText()) << kind;
+    EXPECT_EQ(nullptr, error->GetCause());
+    if (holder != INVALID_HANDLE_VALUE) {
+      CloseHandle(holder);
+    }
+    if (kind != Folder) {
+      std::string content;
+      ASSERT_TRUE(PayloadTest::ReadFileBytes(locked, content));
+      EXPECT_EQ("old", content) << kind;
+    }
+    // The reader is unchanged and goes on with the next entry.
+    reader.Extract(2, folder.path());
+    EXPECT_EQ(3u, folder.List().size());
+  }
+
+  // A folder that does not exist fails the same way.
+  TempFolder folder;
+  auto error = Catch([&] { reader.Extract(0, folder.path() + L"missing\\"); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(failbit, error->GetMessageText());
+}
+
+TEST(ArchiveReader, IndexOutOfRangeIsRefused) {
+  const std::string a = Header(0);
+  ArchiveReader reader;
+  reader.LoadFromMemory(a.data(), a.size());
+  TempFolder folder;
+  for (unsigned index : {0u, 1u, 0xFFFFFFFFu}) {
+    auto error = Catch([&] { reader.Extract(index, folder.path()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(21014, error->GetCode());
+    EXPECT_TRUE(dynamic_cast<QorError::IndexError*>(error.get()));
+  }
+  EXPECT_TRUE(folder.List().empty());
+}
+
+TEST(ArchiveEntryNames, SafetyTable) {
+  struct Case {
+    const wchar_t* name;
+    bool safe;
+  } cases[] = {
+      {L"VTRInstaller.exe", true},
+      {L"data.1.bin", true},
+      {L"sub\\file.txt", true},
+      {L"sub/file.txt", true},
+      {L"..data", true},
+      {L"a..b", true},
+      {L"console.txt", true},
+      {L"COM0", true},
+      {L"", false},
+      {L"..", false},
+      {L".", false},
+      {L"...", false},
+      {L".. ", false},
+      {L"..\\evil.exe", false},
+      {L"../evil.exe", false},
+      {L"sub\\..\\..\\evil.exe", false},
+      {L"sub\\..", false},
+      {L"sub\\\\file", false},
+      {L"sub\\", false},
+      {L"\\evil.exe", false},
+      {L"/evil.exe", false},
+      {L"\\\\server\\share\\x", false},
+      {L"C:evil.exe", false},
+      {L"C:\\evil.exe", false},
+      {L"file.txt:stream", false},
+      {L"CON", false},
+      {L"nul.txt", false},
+      {L"sub\\Com1", false},
+      {L"lpt9.log", false},
+      {L"aux ", false},
+  };
+  for (const Case& c : cases) {
+    std::wstring reason;
+    EXPECT_EQ(c.safe, QorArchiveFormat::IsSafeEntryName(c.name, &reason)) << c.name;
+    EXPECT_EQ(c.safe, reason.empty()) << c.name;
+  }
+}
+
+TEST(ArchiveReader, UnsafeNamesAreRefusedBeforeWriting) {
+  TempFolder sandbox;
+  const std::wstring target = sandbox.path() + L"target\\";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  for (const wchar_t* name :
+       {L"..\\escaped.txt", L"sub\\..\\..\\escaped.txt", L"", L"..", L"C:escaped.txt",
+        L"escaped.txt:ads", L"\\escaped.txt", L"/escaped.txt", L"NUL"}) {
+    ArchiveWriter writer;
+    writer.AddEntry(name, "payload");
+    const std::string a = writer.ToString();
+    ArchiveReader reader;
+    reader.LoadFromMemory(a.data(), a.size());
+    auto error = Catch([&] { reader.Extract(0, target); });
+    ASSERT_TRUE(error) << name;
+    EXPECT_EQ(21014, error->GetCode()) << name;
+    EXPECT_EQ(0u, error->GetMessageText().find(
+                      L"Error while extracting file from archive. Details: unsafe entry name"))
+        << error->GetMessageText();
+    EXPECT_TRUE(sandbox.List(L"target\\").empty()) << name;
+    EXPECT_EQ(1u, sandbox.List().size()) << name;
+  }
+}
+
+TEST(ArchiveReader, NamesWithExistingFoldersWork) {
+  ArchiveWriter writer;
+  writer.AddEntry(L"sub\\inner.txt", "inner");
+  writer.AddEntry(L"sub/other.txt", "other");
+  const std::string a = writer.ToString();
+  ArchiveReader reader;
+  reader.LoadFromMemory(a.data(), a.size());
+  TempFolder folder;
+  // Folders are not created.
+  auto error = Catch([&] { reader.Extract(0, folder.path()); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(21014, error->GetCode());
+  ASSERT_TRUE(CreateDirectoryW((folder.path() + L"sub").c_str(), nullptr));
+  reader.Extract(0, folder.path());
+  reader.Extract(1, folder.path());
+  std::string content;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"sub\\inner.txt", content));
+  EXPECT_EQ("inner", content);
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"sub\\other.txt", content));
+  EXPECT_EQ("other", content);
+}

@@ -1,0 +1,97 @@
+// Damaged payloads must fail with a payload error or extract correctly:
+// never crash, never hang, never write outside the target folder.
+#include "qor/archive.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using PayloadTest::Random;
+using PayloadTest::TempFolder;
+
+namespace {
+
+const std::set<int> kPayloadErrors = {21010, 21014, 21024, 21025, 21026};
+
+// Runs the launcher's path on one payload; returns the error code or 0.
+int Expand(const std::string& payload, const std::wstring& target) {
+  QorCompressLib::MemoryOutputStream expanded;
+  ArchiveReader reader;
+  auto error = PayloadTest::Catch([&] {
+    QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
+    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+    codec.Decompress(in, expanded, nullptr, nullptr, 1);
+    reader.LoadFromMemory(expanded.data(), expanded.size());
+    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+      reader.Extract(i, target);
+    }
+  });
+  return error ? error->GetCode() : 0;
+}
+
+} // namespace
+
+TEST(PayloadCorruption, BoundedSweep) {
+  Random random(20240611);
+  ArchiveWriter writer;
+  writer.AddEntry(L"VTRInstaller.exe", random.Bytes(3000));
+  writer.AddEntry(L"readme.txt", std::string(2000, 'r') + "end");
+  writer.AddEntry(L"empty", "");
+  const std::string archive = writer.ToString();
+  const std::string payload = PayloadTest::Compress(archive);
+
+  TempFolder sandbox;
+  const std::wstring target = sandbox.path() + L"target\\";
+  int failures = 0, successes = 0;
+  for (int round = 0; round < 300; ++round) {
+    // Half the cases damage the compressed stream, half the archive inside.
+    const bool inner = round % 2 == 1;
+    std::string bytes = inner ? archive : payload;
+    switch (random.Below(4)) {
+    case 0:
+    case 1: {
+      // In the archive, aim mostly at the header and table.
+      const std::size_t span = inner ? 140 : bytes.size();
+      for (std::uint32_t n = 1 + random.Below(3); n > 0; --n) {
+        bytes[random.Below(static_cast<std::uint32_t>(span))] ^=
+            static_cast<char>(1 << random.Below(8));
+      }
+      break;
+    }
+    case 2:
+      bytes.resize(random.Below(static_cast<std::uint32_t>(bytes.size())));
+      break;
+    default:
+      bytes += random.Bytes(1 + random.Below(64));
+      break;
+    }
+    const std::string input = inner ? PayloadTest::Compress(bytes) : bytes;
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    const int code = Expand(input, target);
+    if (code == 0) {
+      ++successes;
+      // Success means the archive parsed; an intact original extracts exactly.
+      if (!inner && bytes.compare(0, payload.size(), payload) == 0) {
+        std::string content;
+        ASSERT_TRUE(PayloadTest::ReadFileBytes(target + L"readme.txt", content));
+        EXPECT_EQ(std::string(2000, 'r') + "end", content);
+      }
+    } else {
+      ++failures;
+      EXPECT_EQ(1u, kPayloadErrors.count(code)) << "round " << round << " code " << code;
+    }
+    // Nothing beside the target folder, and no folders inside it.
+    const auto outside = sandbox.List();
+    ASSERT_EQ(1u, outside.size()) << "round " << round;
+    EXPECT_EQ(L"target", outside[0]);
+    for (const std::wstring& name : sandbox.List(L"target\\")) {
+      const DWORD attributes = GetFileAttributesW((target + name).c_str());
+      EXPECT_FALSE(attributes & FILE_ATTRIBUTE_DIRECTORY) << "round " << round;
+    }
+    TempFolder::RemoveTree(target);
+  }
+  EXPECT_GT(failures, 50);
+  EXPECT_GT(successes, 10);
+}

@@ -1,0 +1,73 @@
+#include "qor/memory_stream.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using QorCompressLib::MemoryInputStream;
+using QorCompressLib::MemoryOutputStream;
+
+TEST(MemoryOutputStream, CollectsPiecesOfEverySize) {
+  PayloadTest::Random random(9);
+  for (std::size_t hint : {std::size_t(0), std::size_t(1), std::size_t(100000)}) {
+    MemoryOutputStream out(hint);
+    EXPECT_EQ(0u, out.size());
+    std::string expected;
+    while (expected.size() < 3000000) {
+      const std::string piece = random.Bytes(random.Below(20000));
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+      expected += piece;
+      out.put('#');
+      expected += '#';
+    }
+    out << "end";
+    expected += "end";
+    ASSERT_TRUE(out.good());
+    ASSERT_EQ(expected.size(), out.size());
+    EXPECT_EQ(0, std::memcmp(expected.data(), out.data(), expected.size()));
+    // Committed memory stays close to the content.
+    EXPECT_LE(out.buffer().committed(), expected.size() + expected.size() / 8 + 2 * 1024 * 1024);
+  }
+}
+
+TEST(MemoryOutputStream, MovesItsContentWhenItCannotGrowInPlace) {
+  MemoryOutputStream out(64 * 1024);
+  out.put('a');
+  // The first block is 1 MB; take the address space right after it.
+  void* blocker = VirtualAlloc(const_cast<char*>(out.data()) + 1024 * 1024, 64 * 1024 * 1024,
+                               MEM_RESERVE, PAGE_NOACCESS);
+  const char* before = out.data();
+  PayloadTest::Random random(1);
+  const std::string more = random.Bytes(5 * 1024 * 1024);
+  out.write(more.data(), static_cast<std::streamsize>(more.size()));
+  ASSERT_TRUE(out.good());
+  if (blocker) {
+    EXPECT_NE(before, out.data());
+    VirtualFree(blocker, 0, MEM_RELEASE);
+  }
+  ASSERT_EQ(more.size() + 1, out.size());
+  EXPECT_EQ('a', out.data()[0]);
+  EXPECT_EQ(0, std::memcmp(more.data(), out.data() + 1, more.size()));
+}
+
+TEST(MemoryInputStream, ReadsTheBufferInPlace) {
+  const std::string data = "0123456789";
+  MemoryInputStream in(data.data(), data.size());
+  char piece[4];
+  in.read(piece, 4);
+  EXPECT_EQ(4, in.gcount());
+  EXPECT_EQ(0, std::memcmp(piece, "0123", 4));
+  EXPECT_EQ('4', in.get());
+  in.read(piece, 4);
+  EXPECT_EQ(4, in.gcount());
+  in.read(piece, 4);
+  EXPECT_EQ(1, in.gcount());
+  EXPECT_EQ('9', piece[0]);
+  EXPECT_TRUE(in.eof());
+  MemoryInputStream empty(nullptr, 0);
+  empty.read(piece, 4);
+  EXPECT_EQ(0, empty.gcount());
+  EXPECT_TRUE(empty.eof());
+}
