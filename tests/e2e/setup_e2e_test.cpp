@@ -308,7 +308,8 @@ protected:
     }
   }
 
-  // A copy of the payload-less launcher that carries payload.
+  // A copy of the payload-less launcher that carries payload, made with the
+  // payload builder as a user would.
   std::wstring Stamp(const std::string& payload, const std::wstring& name) {
     const std::wstring payloadFile = work_ + name + L".zuk";
     const std::wstring exe = work_ + name + L".exe";
@@ -328,6 +329,21 @@ protected:
       CloseHandle(process.hProcess);
     }
     EXPECT_EQ(0u, code) << "vtrpack stamp failed";
+    return exe;
+  }
+
+  // The builder refuses payloads that cannot be extracted; broken ones for
+  // the failure cases go into their copy of the launcher directly.
+  std::wstring StampBroken(const std::string& payload, const std::wstring& name) {
+    const std::wstring exe = work_ + name + L".exe";
+    EXPECT_TRUE(CopyFileW(WindowsPath(VELTRANO_SETUP_BASE_EXE).c_str(), exe.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    EXPECT_TRUE(update);
+    std::string bytes = payload;
+    EXPECT_TRUE(UpdateResourceW(update, L"ZUK", MAKEINTRESOURCEW(137),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &bytes[0],
+                                static_cast<DWORD>(bytes.size())));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
     return exe;
   }
 
@@ -496,14 +512,31 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
     SCOPED_TRACE(c.name);
     RemoveTree(target_);
     DeleteFileW(report_.c_str());
+    HANDLE holder = INVALID_HANDLE_VALUE;
     if (c.readOnlyInTheWay) {
       QorFs::CreateDirectories(target_);
-      WriteBytes(target_ + L"b.txt", "old", FILE_ATTRIBUTE_READONLY);
+      WriteBytes(target_ + L"b.txt", "old");
+      ASSERT_TRUE(SetFileAttributesW((target_ + L"b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+      // Wine keeps the attribute as a file permission, which the root account
+      // passes; there the file is also kept open without write sharing, so
+      // that opening it for writing fails all the same.
+      HANDLE probe =
+          CreateFileW((target_ + L"b.txt").c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        holder = CreateFileW((target_ + L"b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+      }
     }
-    const std::wstring exe = Stamp(c.payload, L"failure" + std::to_wstring(index++));
+    const std::wstring exe = StampBroken(c.payload, L"failure" + std::to_wstring(index++));
     SetupRun run(exe, temp_, {ReportVariable()});
     ASSERT_TRUE(run.started());
     EXPECT_EQ(0u, run.Watch());
+    if (holder != INVALID_HANDLE_VALUE) {
+      CloseHandle(holder);
+    }
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_EQ(kCaption, run.boxes[0].caption);
     EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(c.expectedText))
