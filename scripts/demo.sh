@@ -39,24 +39,43 @@ VELTRANO_INSTALLER_REPORT="$report_win" VELTRANO_INSTALLER_SHOW_MS=3000 \
   scripts/wine-run --prefix "$prefix" "$setup_exe" &
 setup_pid=$!
 
-# Catch the progress window while the payload is being expanded.
+# Catch the progress window while the payload is being expanded: take a
+# picture every tenth of a second while it is visible and keep the middle one.
 shot=""
-for _ in $(seq 1 400); do
+shots=0
+for _ in $(seq 1 600); do
   geometry=$(DISPLAY=$display xwininfo -name "Qor Veltrano Setup" 2>/dev/null || true)
   if [ -n "$geometry" ] && grep -q "Map State: IsViewable" <<<"$geometry"; then
     x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
     y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
     w=$(awk '/Width:/ {print $2}' <<<"$geometry")
     h=$(awk '/Height:/ {print $2}' <<<"$geometry")
-    sleep 0.4
     m=12
     DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
-      +repage "$out/setup-window.png" 2>/dev/null && shot="$out/setup-window.png"
+      +repage "$out/progress-$shots.png" 2>/dev/null && shots=$((shots + 1))
+  elif [ "$shots" -gt 0 ]; then
     break
   fi
   kill -0 "$setup_pid" 2>/dev/null || break
-  sleep 0.05
+  sleep 0.1
 done
+if [ "$shots" -gt 0 ]; then
+  # Keep a picture with the bar part way: the first one that differs from
+  # both the first (empty bar) and the last (full bar); else the middle one.
+  keep=$(( (shots - 1) / 2 ))
+  last=$((shots - 1))
+  for i in $(seq 1 $((shots - 2))); do
+    a=$(compare -metric AE "$out/progress-$i.png" "$out/progress-0.png" null: 2>&1 || true)
+    b=$(compare -metric AE "$out/progress-$i.png" "$out/progress-$last.png" null: 2>&1 || true)
+    if [ "${a%% *}" != "0" ] && [ "${b%% *}" != "0" ]; then
+      keep=$i
+      break
+    fi
+  done
+  mv "$out/progress-$keep.png" "$out/setup-window.png"
+  [ -n "${VELTRANO_DEMO_KEEP_SHOTS:-}" ] || rm -f "$out"/progress-*.png
+  shot="$out/setup-window.png"
+fi
 
 # The sample installer's window, while it runs.
 for _ in $(seq 1 200); do
