@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -162,20 +163,24 @@ bool PreparePayload(const std::wstring& file, std::size_t megabytes, std::string
   return WriteAll(file, payload) && WriteAll(sizeFile, std::to_string(expanded));
 }
 
+// Expands into a newly allocated buffer of the right size, as a plain
+// program that knows the size would: the allocation and the first touch of
+// its pages count, as they do in the setup.
 double PlainExpansion(const std::string& payload, std::uint64_t expanded) {
-  std::vector<char> out(static_cast<std::size_t>(expanded) + 1);
   LONGLONG start = Now();
+  std::unique_ptr<char[]> out(new char[static_cast<std::size_t>(expanded) + 1]);
   bz_stream stream = {};
   BZ2_bzDecompressInit(&stream, 0, 0);
   stream.next_in = const_cast<char*>(payload.data());
   stream.avail_in = static_cast<unsigned>(payload.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<unsigned>(out.size());
+  stream.next_out = out.get();
+  stream.avail_out = static_cast<unsigned>(expanded + 1);
   int result;
   do {
     result = BZ2_bzDecompress(&stream);
   } while (result == BZ_OK && stream.avail_out > 0);
   BZ2_bzDecompressEnd(&stream);
+  out.reset();
   double seconds = Seconds(Now() - start);
   if (result != BZ_STREAM_END || stream.total_out_lo32 != expanded) {
     std::fprintf(stderr, "plain expansion failed (%d)\n", result);
