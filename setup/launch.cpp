@@ -1,6 +1,6 @@
 #include "qor/setup/shell.h"
 
-#include "qor/unique_handle.h"
+#include "qor/private_folder.h"
 #include "qor/win32_error.h"
 
 #include <cwchar>
@@ -29,25 +29,14 @@ void StartInstaller(HWND window) {
 }
 
 void CleanUp() {
-  const std::wstring& folder = Shell().targetFolder;
-  // Before the folder is known there is nothing of ours to delete; an empty
-  // folder text would make the pattern "*" search the current directory.
-  if (folder.empty() || folder.back() != L'\\') {
+  const SetupShell& shell = Shell();
+  // Before the folder is made there is nothing of ours to delete.
+  if (shell.targetFolder.empty() || !shell.targetIdentity.valid) {
     return;
   }
-  WIN32_FIND_DATAW found;
-  Qor::UniqueFind search(::FindFirstFileW((folder + L"*").c_str(), &found));
-  if (!search) {
-    return;
-  }
-  do {
-    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) {
-      continue;
-    }
-    ::DeleteFileW((folder + found.cFileName).c_str());
-  } while (::FindNextFileW(search.get(), &found));
-  search.reset();
-  ::RemoveDirectoryW(folder.c_str());
+  // Plain files directly inside, then the folder; files in use, subfolders
+  // and links stay, and so does the folder then. Nothing is reported.
+  QorFs::CleanFreshFolder(shell.targetFolder, shell.targetIdentity);
 }
 
 } // namespace QorSetup

@@ -168,6 +168,9 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
       }
     }
     QorSetup::Shell().targetFolder = target;
+    QorFs::FolderIdentity identity;
+    EXPECT_EQ(c.createFolder, QorFs::GetFolderIdentity(target, identity));
+    QorSetup::Shell().targetIdentity = identity;
     QorSetup::CleanUp();
     EXPECT_FALSE(QorFs::Exists(target + L"VTRInstaller.exe"));
     EXPECT_FALSE(QorFs::Exists(target + L"readme.txt"));
@@ -177,6 +180,58 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
     EXPECT_TRUE(QorFs::IsDirectory(scratch.path()));
   }
   QorSetup::Shell().targetFolder.clear();
+  QorSetup::Shell().targetIdentity = QorFs::FolderIdentity();
+}
+
+TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
+  ScratchFolder scratch(L"setup_target_");
+  const std::wstring target = scratch.path() + L"deeper\\QorVTInst.tmp\\";
+  // Left there earlier, or planted: none of it may reach the installer.
+  QorFs::CreateDirectories(target + L"sub\\");
+  Touch(target + L"version.dll");
+  Touch(target + L"VTRInstaller.exe", FILE_ATTRIBUTE_READONLY);
+  Touch(target + L"sub\\inner.txt");
+
+  QorSetup::MakeTargetFolder(target);
+  EXPECT_EQ(target, QorSetup::Shell().targetFolder);
+  ASSERT_TRUE(QorSetup::Shell().targetIdentity.valid);
+  EXPECT_TRUE(QorFs::IsDirectory(target));
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((target + L"*").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  int entries = 0;
+  do {
+    ++entries;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_EQ(2, entries) << "only . and .. may be there";
+
+  // The folder swapped for another one of the same name: nothing in the
+  // new one is touched.
+  Touch(target + L"extracted.txt");
+  ASSERT_TRUE(MoveFileW(target.substr(0, target.size() - 1).c_str(),
+                        (scratch.path() + L"deeper\\moved").c_str()));
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  Touch(target + L"someone else's.txt");
+  QorSetup::CleanUp();
+  EXPECT_TRUE(QorFs::Exists(target + L"someone else's.txt"));
+  EXPECT_TRUE(QorFs::Exists(scratch.path() + L"deeper\\moved\\extracted.txt"));
+
+  // Back in place, it is cleaned.
+  DeleteFileW((target + L"someone else's.txt").c_str());
+  ASSERT_TRUE(RemoveDirectoryW(target.c_str()));
+  ASSERT_TRUE(MoveFileW((scratch.path() + L"deeper\\moved").c_str(),
+                        target.substr(0, target.size() - 1).c_str()));
+  QorSetup::CleanUp();
+  EXPECT_FALSE(QorFs::Exists(target));
+
+  // A missing parent (the temporary folder itself) is made too.
+  QorSetup::MakeTargetFolder(scratch.path() + L"new temp\\QorVTInst.tmp\\");
+  EXPECT_TRUE(QorFs::IsDirectory(scratch.path() + L"new temp\\QorVTInst.tmp"));
+  QorSetup::CleanUp();
+  EXPECT_FALSE(QorFs::Exists(scratch.path() + L"new temp\\QorVTInst.tmp"));
+  QorSetup::Shell().targetFolder.clear();
+  QorSetup::Shell().targetIdentity = QorFs::FolderIdentity();
 }
 
 TEST(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {

@@ -5,6 +5,8 @@
 #include "qor/error.h"
 #include "qor/fs.h"
 #include "qor/memory_stream.h"
+#include "qor/private_folder.h"
+#include "qor/security.h"
 #include "qor/win32_error.h"
 
 #include "resource.h"
@@ -97,6 +99,20 @@ std::wstring DescribeCurrentException() {
   return L"Unknown error occured.";
 }
 
+void MakeTargetFolder(const std::wstring& folder) {
+  // The parents as they are (the temporary folder normally exists), then the
+  // target folder itself made fresh: its name is fixed and lies in a folder
+  // that other programs of the user can write to, and the installer runs
+  // from it with the rights of this process.
+  std::wstring parent = folder.substr(0, folder.size() - 1);
+  parent.erase(parent.rfind(L'\\') + 1);
+  QorFs::CreateDirectories(parent);
+  QorFs::AdminOnlySecurity adminOnly;
+  SECURITY_ATTRIBUTES* security = QorOs::IsAdministrator() ? adminOnly.Get() : nullptr;
+  Shell().targetIdentity = QorFs::CreateFreshFolder(folder, security);
+  Shell().targetFolder = folder;
+}
+
 void PrepareAndStartWorker(HWND window) {
   DWORD length = ::GetTempPathW(0, nullptr);
   std::vector<wchar_t> buffer;
@@ -123,8 +139,7 @@ void PrepareAndStartWorker(HWND window) {
     folder += L'\\';
   }
   folder += kTargetFolderName;
-  QorFs::CreateDirectories(folder);
-  Shell().targetFolder = folder;
+  MakeTargetFolder(folder);
 
   HANDLE thread = ::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr);
   if (!thread) {

@@ -485,26 +485,54 @@ TEST_F(E2eTest, CloseCommandFromOutsideEndsWithoutCleanUp) {
   RemoveWhenFree(target_);
 }
 
+TEST_F(E2eTest, LeftoversInTheTargetFolderNeverReachTheInstaller) {
+  // Files left there before, or planted by another program of the user: a
+  // library the installer would load, a read-only file, a subfolder.
+  QorFs::CreateDirectories(target_ + L"sub\\");
+  WriteBytes(target_ + L"version.dll", "planted");
+  WriteBytes(target_ + L"a.txt", "old");
+  ASSERT_TRUE(SetFileAttributesW((target_ + L"a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteBytes(target_ + L"sub\\inner.txt", "old");
+
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "new"}})),
+            L"leftovers");
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty());
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  std::sort(report.files.begin(), report.files.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"a.txt"}), report.files);
+  EXPECT_FALSE(QorFs::Exists(target_));
+}
+
 TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
   const std::string installer = InstallerBytes();
   struct Case {
     const char* name;
     std::string payload;
     const wchar_t* expectedText;
-    bool readOnlyInTheWay;
-    bool folderRemains;
+    bool holdFileInTarget; // a file there that nobody can delete
   } cases[] = {
       {"not bzip2", std::string(400, 'Z') + "this is not a compressed stream",
-       L"Unable to find the end of compressed stream.", false, false},
+       L"Unable to find the end of compressed stream.", false},
       {"not an archive", Compress(std::string(5000, 'x') + "plain text, no archive"),
-       L"Archive is corrupted.", false, false},
-      {"read-only file in the way",
+       L"Archive is corrupted.", false},
+      // The second entry names a folder that does not exist: the file cannot
+      // be created; the first entry was written and is cleaned up.
+      {"entry that cannot be written",
        Compress(MakePayload(
-           {{L"a.txt", "first"}, {L"b.txt", "second"}, {L"VTRInstaller.exe", installer}})),
-       L"Error while extracting file from archive. Details: ", true, true},
+           {{L"a.txt", "first"}, {L"missing\\b.txt", "second"}, {L"VTRInstaller.exe", installer}})),
+       L"Error while extracting file from archive. Details: ios_base::failbit set", false},
       // Also smaller than 100 bytes: the progress step must not be 0.
       {"tiny payload without installer", Compress(MakePayload({{L"a.txt", "x"}})),
-       L"Unable to start installation program.", false, false},
+       L"Unable to start installation program.", false},
+      // The target folder cannot be made fresh: the error of the preparation
+      // is shown like the worker's, and what is not ours stays.
+      {"target folder in use", Compress(MakePayload({{L"VTRInstaller.exe", installer}})),
+       L"Unable to create directory", true},
   };
   ASSERT_LT(cases[3].payload.size(), 100u);
   int index = 0;
@@ -513,22 +541,12 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
     RemoveTree(target_);
     DeleteFileW(report_.c_str());
     HANDLE holder = INVALID_HANDLE_VALUE;
-    if (c.readOnlyInTheWay) {
+    if (c.holdFileInTarget) {
       QorFs::CreateDirectories(target_);
-      WriteBytes(target_ + L"b.txt", "old");
-      ASSERT_TRUE(SetFileAttributesW((target_ + L"b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-      // Wine keeps the attribute as a file permission, which the root account
-      // passes; there the file is also kept open without write sharing, so
-      // that opening it for writing fails all the same.
-      HANDLE probe =
-          CreateFileW((target_ + L"b.txt").c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (probe != INVALID_HANDLE_VALUE) {
-        CloseHandle(probe);
-        holder = CreateFileW((target_ + L"b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-      }
+      WriteBytes(target_ + L"held.txt", "old");
+      holder = CreateFileW((target_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     }
     const std::wstring exe = StampBroken(c.payload, L"failure" + std::to_wstring(index++));
     SetupRun run(exe, temp_, {ReportVariable()});
@@ -543,11 +561,9 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
         << run.boxes[0].text.c_str();
     EXPECT_FALSE(QorFs::Exists(report_)) << "the installer was started";
     EXPECT_FALSE(QorFs::Exists(target_ + L"a.txt"));
-    EXPECT_EQ(c.folderRemains, QorFs::IsDirectory(target_));
-    if (c.readOnlyInTheWay) {
-      std::string old;
-      EXPECT_TRUE(ReadBytes(target_ + L"b.txt", old));
-      EXPECT_EQ("old", old);
+    EXPECT_EQ(c.holdFileInTarget, QorFs::IsDirectory(target_));
+    if (c.holdFileInTarget) {
+      EXPECT_TRUE(QorFs::IsFile(target_ + L"held.txt"));
     }
   }
 }

@@ -2,6 +2,8 @@
 // extraction worker, the installer launch and the clean-up.
 #pragma once
 
+#include "qor/private_folder.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -43,6 +45,9 @@ struct SetupShell {
   bool failureBoxOpen = false;
   bool extractedWhileBoxOpen = false;
   std::wstring targetFolder; // ends in a backslash once prepared
+  // The folder object made for this run: the clean-up deletes only inside
+  // that very folder, never through a link put in its place.
+  QorFs::FolderIdentity targetIdentity;
   PROCESS_INFORMATION installer = {};
 };
 
@@ -70,13 +75,19 @@ void PaintBar(HWND window, HDC dc);
 // ---- extraction (worker.cpp) ----
 // Makes the target folder and starts the worker; raises library errors.
 void PrepareAndStartWorker(HWND window);
+// Makes folder (ending in a backslash) anew and empty, with its parents,
+// and records it as the target folder. Whatever was there before (planted
+// files, a link) is removed first; when running as an administrator only
+// administrators and the system may write into it. Raises 422.
+void MakeTargetFolder(const std::wstring& folder);
 // The text of whatever was caught, for the error box; never throws.
 std::wstring DescribeCurrentException();
 
 // ---- installer (launch.cpp) ----
 // Raises QorWin32::Win32Error 21107 when the installer cannot be started.
 void StartInstaller(HWND window);
-// Deletes the files directly in the target folder, then the folder; silent.
+// Deletes the files directly in the target folder, then the folder, as long
+// as it is still the folder made for this run; silent.
 void CleanUp();
 
 // The start-up environment initialisation; raises library errors.
