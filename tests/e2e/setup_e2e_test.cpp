@@ -567,3 +567,35 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
     }
   }
 }
+
+#if VELTRANO_SETUP_WITH_ENV
+// Wine reports the Windows version that the prefix's settings name for a
+// program's file name; the setup refuses versions before Windows 2000.
+TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}})), L"old-windows-setup");
+  for (const wchar_t* version : {L"nt40", L"win98"}) {
+    SCOPED_TRACE(testing::Message()
+                 << "version " << std::string(version, version + wcslen(version)));
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\old-windows-setup.exe";
+    HKEY settings = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &settings, nullptr));
+    RegSetValueExW(settings, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(settings);
+    SetupRun run(exe, temp_, {ReportVariable()});
+    ASSERT_TRUE(run.started());
+    DWORD code = run.Watch();
+    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    EXPECT_EQ(0u, code);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kCaption, run.boxes[0].caption);
+    EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(L"Unable to determine OS version."))
+        << run.boxes[0].text.c_str();
+    EXPECT_FALSE(run.sawProgressWindow);
+    EXPECT_FALSE(QorFs::Exists(target_));
+    EXPECT_FALSE(QorFs::Exists(report_));
+  }
+}
+#endif
