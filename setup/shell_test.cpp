@@ -10,7 +10,10 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -244,4 +247,50 @@ TEST(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
   QorSetup::CleanUp();
   SetCurrentDirectoryW(previous);
   EXPECT_TRUE(QorFs::Exists(scratch.path() + L"precious.txt"));
+}
+
+TEST(SetupErrors, EveryKindOfExceptionBecomesReadableText) {
+  struct Case {
+    const char* name;
+    void (*raise)();
+    const wchar_t* expected; // part of the text
+  } cases[] = {
+      {"library error", [] { QorError::RaiseError(21014, L"Could not write a.txt"); },
+       L"Could not write a.txt"},
+      {"no memory", [] { throw std::bad_alloc(); }, L"Not enough memory to extract the files."},
+      {"standard error", [] { throw std::runtime_error("disk on fire"); }, L"disk on fire"},
+      {"anything else", [] { throw 42; }, L"Unknown error occured."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring text;
+    try {
+      c.raise();
+    } catch (...) {
+      text = QorSetup::DescribeCurrentException();
+    }
+    EXPECT_NE(std::wstring::npos, text.find(c.expected)) << text.c_str();
+  }
+}
+
+// This test program carries no payload: the worker reports that, once, and
+// then its end, in that order.
+TEST(SetupWorker, FailureNoteThenCompletionNote) {
+  HWND window =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window);
+  QorSetup::Shell().instance = GetModuleHandleW(nullptr);
+  EXPECT_EQ(0u, ExtractionWorker(window));
+  std::vector<MSG> notes;
+  MSG message;
+  while (PeekMessageW(&message, window, WM_SETUP_START, WM_SETUP_FAILED, PM_REMOVE)) {
+    notes.push_back(message);
+  }
+  ASSERT_EQ(2u, notes.size());
+  EXPECT_EQ(WM_SETUP_FAILED, notes[0].message);
+  std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(notes[0].lParam));
+  ASSERT_TRUE(text);
+  EXPECT_NE(std::wstring::npos, std::wstring(text.get()).find(L"Archive is missing."));
+  EXPECT_EQ(WM_SETUP_EXTRACTED, notes[1].message);
+  DestroyWindow(window);
 }
