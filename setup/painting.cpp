@@ -7,6 +7,7 @@
 #include "resource.h"
 
 #include <algorithm>
+#include <new>
 
 namespace QorSetup {
 
@@ -70,8 +71,17 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
 
   fraction = std::min(std::max(fraction, 0.0), 1.0);
   const int x = static_cast<int>(fraction * static_cast<double>(kBarWidth));
-  const BarPieces pieces(module);
-  if (pieces.complete()) {
+  // Loaded once and kept, like the font: the bar is repainted about a
+  // hundred times while the worker expands the payload.
+  static BarPieces* cached = nullptr;
+  static HINSTANCE cachedModule = nullptr;
+  if (!cached || cachedModule != module || !cached->complete()) {
+    delete cached;
+    cached = new (std::nothrow) BarPieces(module);
+    cachedModule = module;
+  }
+  if (cached && cached->complete()) {
+    const BarPieces& pieces = *cached;
     auto copy = [&](int id, int destX, int width, int sourceX) {
       Qor::SelectObjectScope usePiece(source.get(), pieces.get(id));
       ::BitBlt(canvas.get(), destX, 0, width, pieces.tileHeight, source.get(), sourceX, 0, SRCCOPY);
