@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
 #include <sstream>
 #include <string>
@@ -390,6 +391,46 @@ private:
 };
 
 } // namespace
+
+TEST(BuiltSetup, CarriesItsResources) {
+  HMODULE exe =
+      LoadLibraryExW(WindowsPath(VELTRANO_SETUP_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(exe);
+  wchar_t text[100] = {};
+  ASSERT_GT(LoadStringW(exe, 103, text, 100), 0);
+  EXPECT_STREQ(L"Qor Veltrano Setup", text);
+  ASSERT_GT(LoadStringW(exe, 109, text, 100), 0);
+  EXPECT_STREQ(kClassName, text);
+  EXPECT_TRUE(FindResourceW(exe, MAKEINTRESOURCEW(108), MAKEINTRESOURCEW(14))); // RT_GROUP_ICON
+
+  struct Piece {
+    int id, width;
+  } pieces[] = {{129, 1}, {130, 6}, {131, 6}, {132, 5}, {133, 5}, {134, 1}};
+  for (const Piece& p : pieces) {
+    HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(p.id), MAKEINTRESOURCEW(2)); // RT_BITMAP
+    ASSERT_TRUE(found) << p.id;
+    const BITMAPINFOHEADER* header =
+        static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(exe, found)));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(p.width, header->biWidth) << p.id;
+    EXPECT_EQ(20, header->biHeight) << p.id;
+    EXPECT_EQ(24, header->biBitCount) << p.id;
+  }
+
+  HRSRC payload = FindResourceW(exe, MAKEINTRESOURCEW(137), L"ZUK");
+  ASSERT_TRUE(payload);
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(exe, payload)));
+  EXPECT_EQ(0, std::memcmp(bytes, "BZh9", 4)) << "a bzip2 stream with 900 kB blocks";
+
+  HRSRC manifest = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+  ASSERT_TRUE(manifest);
+  std::string xml(static_cast<const char*>(LockResource(LoadResource(exe, manifest))),
+                  SizeofResource(exe, manifest));
+  EXPECT_NE(std::string::npos, xml.find("processorArchitecture=\"X86\""));
+  EXPECT_NE(std::string::npos, xml.find("version=\"1.0.0.0\""));
+  EXPECT_NE(std::string::npos, xml.find("level=\"requireAdministrator\""));
+  FreeLibrary(exe);
+}
 
 TEST_F(E2eTest, InstallerRunsInTheTargetFolderWithItsBareName) {
   // The temporary folder is given in its short form: the target folder and
