@@ -1,0 +1,13 @@
+// Resource identifiers of the setup program.
+#pragma once
+
+#define IDS_SETUP_TITLE 103
+#define IDI_SETUP 108
+#define IDS_SETUP_CLASS 109
+#define IDB_BAR_EMPTY_BODY 129
+#define IDB_BAR_EMPTY_RIGHT 130
+#define IDB_BAR_EMPTY_LEFT 131
+#define IDB_BAR_FILLED_LEFT 132
+#define IDB_BAR_FILLED_RIGHT 133
+#define IDB_BAR_FILLED_BODY 134
+#define IDR_PAYLOAD 137

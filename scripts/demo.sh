@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the setup program with its sample payload
+# and runs it under Wine: the progress window shows while the payload is
+# expanded, the sample installer lists what it finds, and the setup removes
+# the extracted files once the installer has ended. A screenshot of the
+# progress window is saved to build/demo/setup-window.png.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+say() { printf 'demo: %s\n' "$*"; }
+
+bash scripts/setup.sh
+cmake --preset mingw-release >/dev/null
+cmake --build --preset mingw-release --target VeltranoSetup -- -j"$(nproc)"
+
+prefix="$root/build/wineprefix"
+out="$root/build/demo"
+setup_exe="$root/build/setup/VeltranoSetup.exe"
+rm -rf "$out"
+mkdir -p "$out"
+trap 'scripts/wine-run --prefix "$prefix" --stop' EXIT
+
+# Start Wine (and Xvfb when there is no display) once, so the setup itself
+# starts at once and the window can be caught.
+scripts/wine-run --prefix "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true
+display=${DISPLAY:-}
+if [ -z "$display" ] && [ -f "$prefix/.display" ]; then
+  display=$(cat "$prefix/.display")
+fi
+
+report_win='C:\veltrano-demo-report.txt'
+report_unix="$prefix/drive_c/veltrano-demo-report.txt"
+rm -f "$report_unix"
+
+say "running $(basename "$setup_exe") ($(du -h "$setup_exe" | cut -f1)) under Wine on display $display"
+start=$(date +%s.%N)
+VELTRANO_INSTALLER_REPORT="$report_win" VELTRANO_INSTALLER_SHOW_MS=3000 \
+  scripts/wine-run --prefix "$prefix" "$setup_exe" &
+setup_pid=$!
+
+# Catch the progress window while the payload is being expanded: take a
+# picture every tenth of a second while it is visible and keep the middle one.
+shot=""
+shots=0
+for _ in $(seq 1 600); do
+  geometry=$(DISPLAY=$display xwininfo -name "Qor Veltrano Setup" 2>/dev/null || true)
+  if [ -n "$geometry" ] && grep -q "Map State: IsViewable" <<<"$geometry"; then
+    x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
+    y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
+    w=$(awk '/Width:/ {print $2}' <<<"$geometry")
+    h=$(awk '/Height:/ {print $2}' <<<"$geometry")
+    m=12
+    DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
+      +repage "$out/progress-$shots.png" 2>/dev/null && shots=$((shots + 1))
+  elif [ "$shots" -gt 0 ]; then
+    break
+  fi
+  kill -0 "$setup_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ "$shots" -gt 0 ]; then
+  # Keep a picture with the bar part way: the first one that differs from
+  # both the first (empty bar) and the last (full bar); else the middle one.
+  keep=$(( (shots - 1) / 2 ))
+  last=$((shots - 1))
+  for i in $(seq 1 $((shots - 2))); do
+    a=$(compare -metric AE "$out/progress-$i.png" "$out/progress-0.png" null: 2>&1 || true)
+    b=$(compare -metric AE "$out/progress-$i.png" "$out/progress-$last.png" null: 2>&1 || true)
+    if [ "${a%% *}" != "0" ] && [ "${b%% *}" != "0" ]; then
+      keep=$i
+      break
+    fi
+  done
+  mv "$out/progress-$keep.png" "$out/setup-window.png"
+  [ -n "${VELTRANO_DEMO_KEEP_SHOTS:-}" ] || rm -f "$out"/progress-*.png
+  shot="$out/setup-window.png"
+fi
+
+# The sample installer's window, while it runs.
+for _ in $(seq 1 200); do
+  geometry=$(DISPLAY=$display xwininfo -name "Veltrano sample installer" 2>/dev/null || true)
+  if [ -n "$geometry" ] && grep -q "Map State: IsViewable" <<<"$geometry"; then
+    sleep 0.5
+    x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
+    y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
+    w=$(awk '/Width:/ {print $2}' <<<"$geometry")
+    h=$(awk '/Height:/ {print $2}' <<<"$geometry")
+    m=12
+    DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
+      +repage "$out/installer-window.png" 2>/dev/null || true
+    break
+  fi
+  kill -0 "$setup_pid" 2>/dev/null || break
+  sleep 0.1
+done
+
+set +e
+wait "$setup_pid"
+code=$?
+set -e
+end=$(date +%s.%N)
+
+echo
+say "what happened"
+if [ -f "$report_unix" ]; then
+  cwd=$(sed -n 's/^cwd=//p' "$report_unix" | tr -d '\r')
+  say "  installer started: yes, command line \"$(sed -n 's/^cmdline=//p' "$report_unix" | tr -d '\r')\""
+  say "  installer's current directory: $cwd"
+  say "  files extracted beside it:"
+  sed -n 's/^file=/demo:     /p' "$report_unix" | tr -d '\r'
+  target_unix=$(WINEPREFIX="$prefix" WINEDEBUG=-all winepath -u "$cwd" 2>/dev/null | tr -d '\r')
+  say "  installer ended: yes (the setup waits for it before it cleans up)"
+  if [ -n "$target_unix" ] && [ ! -e "$target_unix" ]; then
+    say "  target folder removed: yes"
+  else
+    say "  target folder removed: NO ($target_unix)"
+  fi
+else
+  say "  installer started: NO (no report)"
+fi
+say "  setup exit code: $code"
+say "  run time: $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s"
+if [ -n "$shot" ]; then
+  say "  screenshot of the progress window: ${shot#"$root"/}"
+else
+  say "  screenshot: the window was not caught"
+fi
+[ -f "$out/installer-window.png" ] && say "  screenshot of the sample installer: build/demo/installer-window.png"
+rm -f "$report_unix"
+[ "$code" -eq 0 ]

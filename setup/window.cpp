@@ -1,0 +1,213 @@
+#include "qor/setup/shell.h"
+
+#include "qor/error.h"
+#include "qor/unique_handle.h"
+
+#include "resource.h"
+
+#include <exception>
+#include <memory>
+
+namespace QorSetup {
+
+const wchar_t kErrorCaption[] = L"Qor Veltrano Setup";
+
+SetupShell& Shell() {
+  static SetupShell shell;
+  return shell;
+}
+
+void EndWithError(HWND window, const wchar_t* text) {
+  ::MessageBoxW(window, text, kErrorCaption, MB_OK | MB_ICONERROR);
+  CleanUp();
+  ::PostQuitMessage(0);
+}
+
+namespace {
+
+// Runs a handler step whose errors the program reports and then ends on.
+template <class F> void RunOrEnd(HWND window, F step) {
+  try {
+    step();
+  } catch (...) {
+    std::wstring text = DescribeCurrentException();
+    EndWithError(window, text.c_str());
+  }
+}
+
+void OnFailed(HWND window, LPARAM lParam) {
+  SetupShell& shell = Shell();
+  std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(lParam));
+  shell.failureBoxOpen = true;
+  ::MessageBoxW(window, text ? text.get() : L"Unable to extract the files.", kErrorCaption,
+                MB_OK | MB_ICONERROR);
+  shell.failureBoxOpen = false;
+  text.reset();
+  shell.failed = true;
+  if (shell.extractedWhileBoxOpen) {
+    shell.extractedWhileBoxOpen = false;
+    ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
+  }
+}
+
+void OnExtracted(HWND window) {
+  SetupShell& shell = Shell();
+  if (shell.failureBoxOpen) {
+    shell.extractedWhileBoxOpen = true;
+    return;
+  }
+  if (shell.failed) {
+    CleanUp();
+    ::PostQuitMessage(0);
+    return;
+  }
+  RunOrEnd(window, [&] { StartInstaller(window); });
+}
+
+void OnTimer(HWND window, WPARAM id) {
+  SetupShell& shell = Shell();
+  if (id != kPollTimerId || !shell.installer.hProcess) {
+    return;
+  }
+  if (::WaitForSingleObject(shell.installer.hProcess, 0) != WAIT_OBJECT_0) {
+    return;
+  }
+  ::KillTimer(window, kPollTimerId);
+  ::CloseHandle(shell.installer.hProcess);
+  ::CloseHandle(shell.installer.hThread);
+  shell.installer.hProcess = nullptr;
+  shell.installer.hThread = nullptr;
+  CleanUp();
+  ::PostQuitMessage(0);
+}
+
+void OnPaint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(window, &paint);
+  if (dc) {
+    PaintBackground(window, dc);
+    PaintBar(window, dc);
+  }
+  ::EndPaint(window, &paint);
+}
+
+} // namespace
+
+HFONT CreateTextFont() {
+  return ::CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
+                       L"Verdana");
+}
+
+HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
+  SetupShell& shell = Shell();
+  shell.instance = instance;
+  if (HWND other = ::FindWindowW(shell.className, nullptr)) {
+    ::SetForegroundWindow(other);
+    return nullptr;
+  }
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
+  HWND window =
+      ::CreateWindowExW(WS_EX_TOOLWINDOW, shell.className, shell.title, WS_OVERLAPPED, x, y,
+                        kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  if (!window) {
+    return nullptr;
+  }
+  shell.font = CreateTextFont();
+  ::ShowWindow(window, showCommand);
+  ::UpdateWindow(window);
+  ::PostMessageW(window, WM_SETUP_START, 0, 0);
+  return window;
+}
+
+int RunSetup(HINSTANCE instance, int showCommand) {
+  try {
+    InitializeEnvironment();
+  } catch (...) {
+    // No window yet: the box stands alone, and nothing was extracted.
+    std::wstring text = DescribeCurrentException();
+    ::MessageBoxW(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
+    return 0;
+  }
+
+  SetupShell& shell = Shell();
+  ::LoadStringW(instance, IDS_SETUP_TITLE, shell.title, 100);
+  ::LoadStringW(instance, IDS_SETUP_CLASS, shell.className, 100);
+
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = SetupWndProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
+  windowClass.hIconSm = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
+  windowClass.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+  windowClass.lpszClassName = shell.className;
+  ::RegisterClassExW(&windowClass);
+
+  if (!CreateSetupWindow(instance, showCommand)) {
+    return 0;
+  }
+  MSG message;
+  BOOL got;
+  while ((got = ::GetMessageW(&message, nullptr, 0, 0)) != 0) {
+    if (got == -1) {
+      break;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+} // namespace QorSetup
+
+LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  using namespace QorSetup;
+  // Nothing may leave the window procedure: an exception crossing the
+  // system's dispatch code would end the process without any clean-up.
+  try {
+    switch (message) {
+    case WM_PAINT:
+      OnPaint(window);
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kCloseCommandId) {
+        ::DestroyWindow(window);
+        return 0;
+      }
+      break;
+    case WM_TIMER:
+      OnTimer(window, wParam);
+      return 0;
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
+      return 0;
+    case WM_SETUP_START:
+      RunOrEnd(window, [&] { PrepareAndStartWorker(window); });
+      return 0;
+    case WM_SETUP_EXTRACTED:
+      OnExtracted(window);
+      return 0;
+    case WM_SETUP_PROGRESS: {
+      Qor::WindowDc dc(window);
+      if (dc.get()) {
+        PaintBar(window, dc.get());
+      }
+      return 0;
+    }
+    case WM_SETUP_FAILED:
+      OnFailed(window, lParam);
+      return 0;
+    default:
+      break;
+    }
+  } catch (QorError::Exception* e) {
+    delete e;
+    return 0;
+  } catch (...) {
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}

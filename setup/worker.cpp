@@ -1,0 +1,192 @@
+#include "qor/setup/shell.h"
+
+#include "qor/archive.h"
+#include "qor/compressor.h"
+#include "qor/error.h"
+#include "qor/fs.h"
+#include "qor/memory_stream.h"
+#include "qor/private_folder.h"
+#include "qor/security.h"
+#include "qor/win32_error.h"
+
+#include "resource.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <exception>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace QorSetup {
+
+const wchar_t kTargetFolderName[] = L"QorVTInst.tmp\\";
+
+namespace {
+
+// Expands the payload resource into memory and writes its entries into the
+// target folder. Raises library errors.
+void ExtractPayload(HWND window) {
+  HMODULE module = Shell().instance ? Shell().instance : ::GetModuleHandleW(nullptr);
+  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), L"ZUK");
+  if (!resource) {
+    QorWin32::RaiseLastWin32ErrorF(21101, L"Archive is missing.");
+  }
+  const DWORD size = ::SizeofResource(module, resource);
+  if (size == 0) {
+    QorWin32::RaiseLastWin32ErrorF(21102, L"Archive is corrupted.");
+  }
+  HGLOBAL loaded = ::LoadResource(module, resource);
+  if (!loaded) {
+    QorWin32::RaiseLastWin32ErrorF(21103, L"Archive is corrupted.");
+  }
+  const void* bytes = ::LockResource(loaded);
+  if (!bytes) {
+    QorWin32::RaiseLastWin32ErrorF(21104, L"Archive is corrupted.");
+  }
+
+  // The resource is read where the system mapped it, not copied first: for a
+  // large payload that copy would only add its whole size to the peak memory.
+  QorCompressLib::MemoryOutputStream output;
+  {
+    QorCompressLib::MemoryInputStream input(bytes, size);
+    std::unique_ptr<CQorCompressor> compressor(new QorCompressLib::Bzip2Compressor(9, 30, 8192));
+    ProgressContext context = {size, window};
+    // At least 1: a payload under 100 bytes would otherwise give a step of 0.
+    const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
+    compressor->Decompress(input, output, ProgressCallback, &context, step);
+  }
+
+  ArchiveReader reader;
+  reader.LoadFromMemory(output.data(), output.size());
+  const std::wstring& folder = Shell().targetFolder;
+  for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
+    reader.Extract(i, folder);
+  }
+}
+
+// A copy of text for WM_SETUP_FAILED, or null when there is no memory left.
+wchar_t* CopyForMessage(const std::wstring& text) {
+  wchar_t* copy = new (std::nothrow) wchar_t[text.size() + 1];
+  if (copy) {
+    std::wmemcpy(copy, text.c_str(), text.size() + 1);
+  }
+  return copy;
+}
+
+} // namespace
+
+std::wstring DescribeCurrentException() {
+  try {
+    try {
+      throw;
+    } catch (QorError::Exception* e) {
+      std::unique_ptr<QorError::Exception> owned(e);
+      return e->GetMessageText();
+    } catch (const std::bad_alloc&) {
+      return L"Not enough memory to extract the files.";
+    } catch (const std::exception& e) {
+      try {
+        QorError::RaiseStdError(21100, e);
+      } catch (QorError::Exception* translated) {
+        std::unique_ptr<QorError::Exception> owned(translated);
+        return translated->GetMessageText();
+      }
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  return L"Unknown error occured.";
+}
+
+void MakeTargetFolder(const std::wstring& folder) {
+  // The parents as they are (the temporary folder normally exists), then the
+  // target folder itself made fresh: its name is fixed and lies in a folder
+  // that other programs of the user can write to, and the installer runs
+  // from it with the rights of this process.
+  std::wstring parent = folder.substr(0, folder.size() - 1);
+  parent.erase(parent.rfind(L'\\') + 1);
+  QorFs::CreateDirectories(parent);
+  QorFs::AdminOnlySecurity adminOnly;
+  SECURITY_ATTRIBUTES* security = QorOs::IsAdministrator() ? adminOnly.Get() : nullptr;
+  Shell().targetIdentity = QorFs::CreateFreshFolder(folder, security);
+  Shell().targetFolder = folder;
+}
+
+void PrepareAndStartWorker(HWND window) {
+  DWORD length = ::GetTempPathW(0, nullptr);
+  std::vector<wchar_t> buffer;
+  for (;;) {
+    if (length == 0) {
+      QorWin32::RaiseLastWin32ErrorF(21106, L"Unable to find Windows Temp folder");
+    }
+    buffer.assign(length + 1, L'\0');
+    DWORD got = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (got == 0) {
+      QorWin32::RaiseLastWin32ErrorF(21106, L"Unable to find Windows Temp folder");
+    }
+    if (got < buffer.size()) {
+      break;
+    }
+    length = got; // the variable changed in between: ask again with its new size
+  }
+  std::wstring folder = ToLongPath(buffer.data());
+  buffer.clear();
+  while (!folder.empty() && folder.back() == L' ') {
+    folder.pop_back();
+  }
+  if (folder.empty() || folder.back() != L'\\') {
+    folder += L'\\';
+  }
+  folder += kTargetFolderName;
+  MakeTargetFolder(folder);
+
+  HANDLE thread = ::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr);
+  if (!thread) {
+    ::MessageBoxW(window, L"Unable to extract the files.", L"Error", MB_OK | MB_ICONERROR);
+    CleanUp(); // the folder made above is still empty
+    ::PostQuitMessage(0);
+    return;
+  }
+  ::CloseHandle(thread);
+}
+
+} // namespace QorSetup
+
+int ProgressCallback(std::uint32_t processed, void* context) {
+  const ProgressContext* progress = static_cast<const ProgressContext*>(context);
+  double fraction = static_cast<double>(processed) / static_cast<double>(progress->total);
+  // A total of 0 gives infinity or NaN: both end up as a full bar.
+  QorSetup::Shell().progress = fraction < 1.0 ? fraction : 1.0;
+  return ::PostMessageW(progress->window, WM_SETUP_PROGRESS, 0, 0) ? 1 : 0;
+}
+
+DWORD WINAPI ExtractionWorker(LPVOID parameter) {
+  HWND window = static_cast<HWND>(parameter);
+  bool failed = false;
+  std::wstring text;
+  try {
+    QorSetup::Shell().progress = 0.0;
+    QorSetup::ExtractPayload(window);
+  } catch (...) {
+    // Library errors and standard exceptions (an allocation failure while
+    // the output grows, say) end the same way: one failure note.
+    failed = true;
+    try {
+      text = QorSetup::DescribeCurrentException();
+    } catch (...) {
+    }
+  }
+  if (failed) {
+    wchar_t* copy = QorSetup::CopyForMessage(text);
+    if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
+      delete[] copy; // nobody will receive it
+    }
+  }
+  ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
+  return 0;
+}
+
+std::wstring ToLongPath(const std::wstring& path) {
+  return QorFs::ToLongPath(path, 21105, L"Unable to convert short path name to long");
+}

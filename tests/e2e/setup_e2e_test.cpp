@@ -1,0 +1,642 @@
+// Runs the built setup programs as a user would and checks, from outside,
+// what they do: the folder they extract into, how they start the installer,
+// the error boxes they show, what they leave behind and their exit codes.
+#include "qor/archive.h"
+#include "qor/compressor.h"
+#include "qor/fs.h"
+#include "qor/memory_stream.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kClassName[] = L"QORINC.QORWARDEN.SETUP.20";
+const wchar_t kCaption[] = L"Qor Veltrano Setup";
+// Generous limits that only stop a hung run; nothing here measures speed.
+const DWORD kRunLimitMs = 120000;
+
+std::wstring Widen(const char* text) {
+  std::wstring out;
+  for (const char* p = text; *p; ++p) {
+    out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  }
+  return out;
+}
+
+// The build's paths are Unix paths; Wine shows the root as drive Z:.
+std::wstring WindowsPath(const char* unixPath) {
+  std::wstring path = L"Z:" + Widen(unixPath);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) {
+    c = static_cast<wchar_t>(std::towlower(c));
+  }
+  return text;
+}
+
+std::wstring WithoutTrailingSlash(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') {
+    path.pop_back();
+  }
+  return path;
+}
+
+bool ReadBytes(const std::wstring& path, std::string& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  bytes.clear();
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    bytes.append(buffer, got);
+  }
+  CloseHandle(h);
+  return true;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes,
+                DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+  HANDLE h =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  CloseHandle(h);
+}
+
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") {
+        continue;
+      }
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(folder + name + L"\\");
+      } else {
+        SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW((folder + name).c_str());
+      }
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// What the sample installer wrote about itself.
+struct Report {
+  bool present = false;
+  std::wstring cwd;
+  std::wstring commandLine;
+  std::vector<std::wstring> files;
+};
+
+Report ReadReport(const std::wstring& path) {
+  Report report;
+  std::string bytes;
+  if (!ReadBytes(path, bytes)) {
+    return report;
+  }
+  report.present = true;
+  int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
+  std::wistringstream lines(text);
+  std::wstring line;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, 4, L"cwd=") == 0) {
+      report.cwd = line.substr(4);
+    } else if (line.compare(0, 8, L"cmdline=") == 0) {
+      report.commandLine = line.substr(8);
+    } else if (line.compare(0, 5, L"file=") == 0) {
+      report.files.push_back(line.substr(5));
+    }
+  }
+  return report;
+}
+
+// A bzip2-compressed archive of the given entries.
+std::string MakePayload(const std::vector<std::pair<std::wstring, std::string>>& entries) {
+  ArchiveWriter writer;
+  for (const auto& entry : entries) {
+    writer.AddEntry(entry.first, entry.second);
+  }
+  return writer.ToString();
+}
+
+std::string Compress(const std::string& bytes) {
+  std::istringstream input(bytes);
+  std::ostringstream output;
+  QorCompressLib::Bzip2Compressor compressor(9, 30, 8192);
+  compressor.Compress(input, output, nullptr, nullptr, 1);
+  return output.str();
+}
+
+std::string InstallerBytes() {
+  std::string bytes;
+  EXPECT_TRUE(ReadBytes(WindowsPath(VELTRANO_INSTALLER_EXE), bytes));
+  return bytes;
+}
+
+struct Windows {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
+  Windows* windows = reinterpret_cast<Windows*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == windows->processId) {
+    windows->found.push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelWindowsOf(DWORD processId) {
+  Windows windows = {processId, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows.found;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[2048] = {};
+  GetWindowTextW(window, text, 2048);
+  return text;
+}
+
+// The message text of an error box: its static control that holds text.
+std::wstring BoxText(HWND box) {
+  HWND text = GetDlgItem(box, 0xFFFF);
+  if (text) {
+    return TextOf(text);
+  }
+  for (HWND child = FindWindowExW(box, nullptr, L"Static", nullptr); child;
+       child = FindWindowExW(box, child, L"Static", nullptr)) {
+    std::wstring t = TextOf(child);
+    if (!t.empty()) {
+      return t;
+    }
+  }
+  return L"";
+}
+
+// A running setup program with its own temporary folder.
+class SetupRun {
+public:
+  SetupRun(const std::wstring& exe, const std::wstring& temp,
+           const std::vector<std::wstring>& variables) {
+    std::vector<wchar_t> block;
+    wchar_t* inherited = GetEnvironmentStringsW();
+    for (const wchar_t* p = inherited; *p; p += wcslen(p) + 1) {
+      std::wstring entry = Lower(p);
+      if (entry.compare(0, 5, L"temp=") == 0 || entry.compare(0, 4, L"tmp=") == 0 ||
+          entry.compare(0, 9, L"veltrano_") == 0) {
+        continue;
+      }
+      block.insert(block.end(), p, p + wcslen(p) + 1);
+    }
+    FreeEnvironmentStringsW(inherited);
+    std::vector<std::wstring> own = {L"TEMP=" + temp, L"TMP=" + temp};
+    own.insert(own.end(), variables.begin(), variables.end());
+    for (const std::wstring& v : own) {
+      block.insert(block.end(), v.begin(), v.end());
+      block.push_back(0);
+    }
+    block.push_back(0);
+
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    started_ =
+        CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process_) != 0;
+  }
+  ~SetupRun() {
+    if (started_) {
+      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.hProcess, 99);
+      }
+      CloseHandle(process_.hThread);
+      CloseHandle(process_.hProcess);
+    }
+  }
+  bool started() const { return started_; }
+  DWORD id() const { return process_.dwProcessId; }
+  bool Ended(DWORD ms = 0) const { return WaitForSingleObject(process_.hProcess, ms) == 0; }
+
+  // Until the program ends: answers every error box it shows with OK and
+  // records the box texts; also notes whether any other window of it was
+  // visible. Returns the exit code (0xFFFFFFFF when the limit ran out).
+  DWORD Watch(DWORD limitMs = kRunLimitMs) {
+    DWORD waited = 0;
+    while (!Ended(50)) {
+      waited += 50;
+      if (waited > limitMs) {
+        return 0xFFFFFFFF;
+      }
+      for (HWND window : TopLevelWindowsOf(id())) {
+        if (!IsWindowVisible(window)) {
+          continue;
+        }
+        if (ClassOf(window) == L"#32770") {
+          if (std::find(answered_.begin(), answered_.end(), window) != answered_.end()) {
+            continue;
+          }
+          answered_.push_back(window);
+          boxes.push_back({TextOf(window), BoxText(window)});
+          PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+        } else if (ClassOf(window) == kClassName) {
+          sawProgressWindow = true;
+        }
+      }
+    }
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+  }
+
+  struct Box {
+    std::wstring caption, text;
+  };
+  std::vector<Box> boxes;
+  bool sawProgressWindow = false;
+
+private:
+  bool started_ = false;
+  PROCESS_INFORMATION process_ = {};
+  std::vector<HWND> answered_;
+};
+
+// A test's own folder under the build, with a temporary folder for the setup.
+class E2eTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    work_ = WindowsPath(VELTRANO_E2E_WORK) + L"\\" + Widen(info->name()) + L"\\";
+    RemoveTree(work_);
+    QorFs::CreateDirectories(work_ + L"temp\\");
+    temp_ = work_ + L"temp\\";
+    target_ = temp_ + L"QorVTInst.tmp\\";
+    report_ = work_ + L"report.txt";
+  }
+  void TearDown() override {
+    if (!HasFailure()) {
+      RemoveTree(work_);
+    }
+  }
+
+  // A copy of the payload-less launcher that carries payload, made with the
+  // payload builder as a user would.
+  std::wstring Stamp(const std::string& payload, const std::wstring& name) {
+    const std::wstring payloadFile = work_ + name + L".zuk";
+    const std::wstring exe = work_ + name + L".exe";
+    WriteBytes(payloadFile, payload);
+    std::wstring commandLine = L"\"" + WindowsPath(VELTRANO_VTRPACK_EXE) + L"\" stamp \"" +
+                               WindowsPath(VELTRANO_SETUP_BASE_EXE) + L"\" \"" + payloadFile +
+                               L"\" \"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    DWORD code = 0xFFFFFFFF;
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &process)) {
+      WaitForSingleObject(process.hProcess, kRunLimitMs);
+      GetExitCodeProcess(process.hProcess, &code);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+    EXPECT_EQ(0u, code) << "vtrpack stamp failed";
+    return exe;
+  }
+
+  // The builder refuses payloads that cannot be extracted; broken ones for
+  // the failure cases go into their copy of the launcher directly.
+  std::wstring StampBroken(const std::string& payload, const std::wstring& name) {
+    const std::wstring exe = work_ + name + L".exe";
+    EXPECT_TRUE(CopyFileW(WindowsPath(VELTRANO_SETUP_BASE_EXE).c_str(), exe.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    EXPECT_TRUE(update);
+    std::string bytes = payload;
+    EXPECT_TRUE(UpdateResourceW(update, L"ZUK", MAKEINTRESOURCEW(137),
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &bytes[0],
+                                static_cast<DWORD>(bytes.size())));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
+    return exe;
+  }
+
+  std::wstring ReportVariable() const { return L"VELTRANO_INSTALLER_REPORT=" + report_; }
+
+  // Waits for the installer's report (the installer is running then).
+  bool WaitForReport() const {
+    for (DWORD waited = 0; waited < kRunLimitMs; waited += 50) {
+      if (QorFs::Exists(report_)) {
+        return true;
+      }
+      Sleep(50);
+    }
+    return false;
+  }
+
+  // Waits until nothing holds files of the folder, then removes it.
+  void RemoveWhenFree(const std::wstring& folder) {
+    for (DWORD waited = 0; waited < kRunLimitMs && QorFs::Exists(folder); waited += 100) {
+      RemoveTree(folder);
+      Sleep(100);
+    }
+  }
+
+  std::wstring work_, temp_, target_, report_;
+};
+
+// An event that the sample installer waits for before it ends.
+class Gate {
+public:
+  Gate() : name_(L"VeltranoE2eGate" + std::to_wstring(GetCurrentProcessId())) {
+    event_ = CreateEventW(nullptr, TRUE, FALSE, name_.c_str());
+  }
+  ~Gate() {
+    Open();
+    CloseHandle(event_);
+  }
+  std::wstring Variable() const { return L"VELTRANO_INSTALLER_WAIT=" + name_; }
+  void Open() { SetEvent(event_); }
+
+private:
+  std::wstring name_;
+  HANDLE event_;
+};
+
+} // namespace
+
+TEST(BuiltSetup, CarriesItsResources) {
+  HMODULE exe =
+      LoadLibraryExW(WindowsPath(VELTRANO_SETUP_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(exe);
+  wchar_t text[100] = {};
+  ASSERT_GT(LoadStringW(exe, 103, text, 100), 0);
+  EXPECT_STREQ(L"Qor Veltrano Setup", text);
+  ASSERT_GT(LoadStringW(exe, 109, text, 100), 0);
+  EXPECT_STREQ(kClassName, text);
+  EXPECT_TRUE(FindResourceW(exe, MAKEINTRESOURCEW(108), MAKEINTRESOURCEW(14))); // RT_GROUP_ICON
+
+  struct Piece {
+    int id, width;
+  } pieces[] = {{129, 1}, {130, 6}, {131, 6}, {132, 5}, {133, 5}, {134, 1}};
+  for (const Piece& p : pieces) {
+    HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(p.id), MAKEINTRESOURCEW(2)); // RT_BITMAP
+    ASSERT_TRUE(found) << p.id;
+    const BITMAPINFOHEADER* header =
+        static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(exe, found)));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(p.width, header->biWidth) << p.id;
+    EXPECT_EQ(20, header->biHeight) << p.id;
+    EXPECT_EQ(24, header->biBitCount) << p.id;
+  }
+
+  HRSRC payload = FindResourceW(exe, MAKEINTRESOURCEW(137), L"ZUK");
+  ASSERT_TRUE(payload);
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(exe, payload)));
+  EXPECT_EQ(0, std::memcmp(bytes, "BZh9", 4)) << "a bzip2 stream with 900 kB blocks";
+
+  HRSRC manifest = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+  ASSERT_TRUE(manifest);
+  std::string xml(static_cast<const char*>(LockResource(LoadResource(exe, manifest))),
+                  SizeofResource(exe, manifest));
+  EXPECT_NE(std::string::npos, xml.find("processorArchitecture=\"X86\""));
+  EXPECT_NE(std::string::npos, xml.find("version=\"1.0.0.0\""));
+  EXPECT_NE(std::string::npos, xml.find("level=\"requireAdministrator\""));
+  FreeLibrary(exe);
+}
+
+TEST_F(E2eTest, InstallerRunsInTheTargetFolderWithItsBareName) {
+  // The temporary folder is given in its short form: the target folder and
+  // with it the installer's current directory are in the long form.
+  const std::wstring longTemp = work_ + L"Temporary Files Of The User\\";
+  QorFs::CreateDirectories(longTemp);
+  wchar_t shortTemp[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(longTemp.c_str(), shortTemp, MAX_PATH), 0u);
+  ASSERT_EQ(std::wstring::npos, std::wstring(shortTemp).find(L"Temporary Files"));
+  const std::wstring target = longTemp + L"QorVTInst.tmp\\";
+
+  SetupRun run(WindowsPath(VELTRANO_SETUP_EXE), shortTemp, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+  EXPECT_TRUE(run.sawProgressWindow);
+
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  EXPECT_EQ(Lower(WithoutTrailingSlash(target)), Lower(WithoutTrailingSlash(report.cwd)))
+      << report.cwd.c_str();
+  EXPECT_EQ(L"VTRInstaller.exe", report.commandLine);
+  std::vector<std::wstring> expected = {L"VTRInstaller.exe", L"license.txt", L"readme.txt",
+                                        L"sample-data.txt"};
+  std::sort(report.files.begin(), report.files.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, report.files);
+  // After the installer has ended everything extracted is gone.
+  EXPECT_FALSE(QorFs::Exists(target));
+  EXPECT_TRUE(QorFs::IsDirectory(longTemp));
+}
+
+TEST_F(E2eTest, FileHeldOpenByTheInstallersChildStaysWithItsFolder) {
+  const std::string payload = Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()},
+                                                    {L"held.txt", "held open"},
+                                                    {L"other.txt", "deleted"}}));
+  const std::wstring exe = Stamp(payload, L"hold");
+  SetupRun run(
+      exe, temp_,
+      {ReportVariable(), L"VELTRANO_INSTALLER_HOLD=held.txt", L"VELTRANO_INSTALLER_HOLD_MS=20000"});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty());
+  ASSERT_TRUE(ReadReport(report_).present);
+  EXPECT_TRUE(QorFs::IsFile(target_ + L"held.txt"));
+  EXPECT_FALSE(QorFs::Exists(target_ + L"other.txt"));
+  EXPECT_TRUE(QorFs::IsDirectory(target_));
+  RemoveWhenFree(target_);
+}
+
+TEST_F(E2eTest, SecondCopyShowsNothingAndEndsWithZero) {
+  const std::wstring exe = Stamp(
+      Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "a"}})), L"single");
+  Gate gate;
+  SetupRun first(exe, temp_, {ReportVariable(), gate.Variable()});
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(WaitForReport());
+  ASSERT_TRUE(FindWindowW(kClassName, nullptr));
+
+  const std::wstring secondReport = work_ + L"second.txt";
+  SetupRun second(exe, temp_, {L"VELTRANO_INSTALLER_REPORT=" + secondReport});
+  ASSERT_TRUE(second.started());
+  EXPECT_EQ(0u, second.Watch());
+  EXPECT_TRUE(second.boxes.empty());
+  EXPECT_FALSE(second.sawProgressWindow);
+  EXPECT_FALSE(QorFs::Exists(secondReport));
+  // The first copy's files are untouched by the second.
+  EXPECT_TRUE(QorFs::IsFile(target_ + L"a.txt"));
+  EXPECT_FALSE(first.Ended());
+
+  gate.Open();
+  EXPECT_EQ(0u, first.Watch());
+  EXPECT_FALSE(QorFs::Exists(target_));
+}
+
+TEST_F(E2eTest, CloseCommandFromOutsideEndsWithoutCleanUp) {
+  const std::wstring exe = Stamp(
+      Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "a"}})), L"close");
+  Gate gate;
+  SetupRun run(exe, temp_, {ReportVariable(), gate.Variable()});
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(WaitForReport());
+  HWND window = FindWindowW(kClassName, nullptr);
+  ASSERT_TRUE(window);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  ASSERT_EQ(run.id(), owner);
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(105, 0), 0);
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_TRUE(QorFs::IsFile(target_ + L"a.txt"));
+  gate.Open();
+  RemoveWhenFree(target_);
+}
+
+TEST_F(E2eTest, LeftoversInTheTargetFolderNeverReachTheInstaller) {
+  // Files left there before, or planted by another program of the user: a
+  // library the installer would load, a read-only file, a subfolder.
+  QorFs::CreateDirectories(target_ + L"sub\\");
+  WriteBytes(target_ + L"version.dll", "planted");
+  WriteBytes(target_ + L"a.txt", "old");
+  ASSERT_TRUE(SetFileAttributesW((target_ + L"a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteBytes(target_ + L"sub\\inner.txt", "old");
+
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "new"}})),
+            L"leftovers");
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty());
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  std::sort(report.files.begin(), report.files.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"a.txt"}), report.files);
+  EXPECT_FALSE(QorFs::Exists(target_));
+}
+
+TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
+  const std::string installer = InstallerBytes();
+  struct Case {
+    const char* name;
+    std::string payload;
+    const wchar_t* expectedText;
+    bool holdFileInTarget; // a file there that nobody can delete
+  } cases[] = {
+      {"not bzip2", std::string(400, 'Z') + "this is not a compressed stream",
+       L"Unable to find the end of compressed stream.", false},
+      {"not an archive", Compress(std::string(5000, 'x') + "plain text, no archive"),
+       L"Archive is corrupted.", false},
+      // The second entry names a folder that does not exist: the file cannot
+      // be created; the first entry was written and is cleaned up.
+      {"entry that cannot be written",
+       Compress(MakePayload(
+           {{L"a.txt", "first"}, {L"missing\\b.txt", "second"}, {L"VTRInstaller.exe", installer}})),
+       L"Error while extracting file from archive. Details: ios_base::failbit set", false},
+      // Also smaller than 100 bytes: the progress step must not be 0.
+      {"tiny payload without installer", Compress(MakePayload({{L"a.txt", "x"}})),
+       L"Unable to start installation program.", false},
+      // The target folder cannot be made fresh: the error of the preparation
+      // is shown like the worker's, and what is not ours stays.
+      {"target folder in use", Compress(MakePayload({{L"VTRInstaller.exe", installer}})),
+       L"Unable to create directory", true},
+  };
+  ASSERT_LT(cases[3].payload.size(), 100u);
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    DeleteFileW(report_.c_str());
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (c.holdFileInTarget) {
+      QorFs::CreateDirectories(target_);
+      WriteBytes(target_ + L"held.txt", "old");
+      holder = CreateFileW((target_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    }
+    const std::wstring exe = StampBroken(c.payload, L"failure" + std::to_wstring(index++));
+    SetupRun run(exe, temp_, {ReportVariable()});
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(0u, run.Watch());
+    if (holder != INVALID_HANDLE_VALUE) {
+      CloseHandle(holder);
+    }
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kCaption, run.boxes[0].caption);
+    EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(c.expectedText))
+        << run.boxes[0].text.c_str();
+    EXPECT_FALSE(QorFs::Exists(report_)) << "the installer was started";
+    EXPECT_FALSE(QorFs::Exists(target_ + L"a.txt"));
+    EXPECT_EQ(c.holdFileInTarget, QorFs::IsDirectory(target_));
+    if (c.holdFileInTarget) {
+      EXPECT_TRUE(QorFs::IsFile(target_ + L"held.txt"));
+    }
+  }
+}
+
+#if VELTRANO_SETUP_WITH_ENV
+// Wine reports the Windows version that the prefix's settings name for a
+// program's file name; the setup refuses versions before Windows 2000.
+TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}})), L"old-windows-setup");
+  for (const wchar_t* version : {L"nt40", L"win98"}) {
+    SCOPED_TRACE(testing::Message()
+                 << "version " << std::string(version, version + wcslen(version)));
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\old-windows-setup.exe";
+    HKEY settings = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &settings, nullptr));
+    RegSetValueExW(settings, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(settings);
+    SetupRun run(exe, temp_, {ReportVariable()});
+    ASSERT_TRUE(run.started());
+    DWORD code = run.Watch();
+    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    EXPECT_EQ(0u, code);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kCaption, run.boxes[0].caption);
+    EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(L"Unable to determine OS version."))
+        << run.boxes[0].text.c_str();
+    EXPECT_FALSE(run.sawProgressWindow);
+    EXPECT_FALSE(QorFs::Exists(target_));
+    EXPECT_FALSE(QorFs::Exists(report_));
+  }
+}
+#endif
