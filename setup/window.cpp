@@ -37,6 +37,14 @@ template <class F> void RunOrEnd(HWND window, F step) {
 
 void OnFailed(HWND window, LPARAM lParam) {
   SetupShell& shell = Shell();
+  // Only the text the worker handed over is shown and freed; a note forged
+  // by another program (any other address, or a second note) is ignored.
+  const LONG expected = lParam ? static_cast<LONG>(lParam) : static_cast<LONG>(kNoFailureText);
+  if (expected == 0 ||
+      ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0,
+                                   expected) != expected) {
+    return;
+  }
   std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(lParam));
   shell.failureBoxOpen = true;
   ::MessageBoxW(window, text ? text.get() : L"Unable to extract the files.", kErrorCaption,
@@ -52,10 +60,16 @@ void OnFailed(HWND window, LPARAM lParam) {
 
 void OnExtracted(HWND window) {
   SetupShell& shell = Shell();
+  // Before the worker has finished, a completion note is forged: starting
+  // the installer then would run it before its files are written.
+  if (!::InterlockedCompareExchange(&shell.workerFinished, 0, 0) || shell.extractedHandled) {
+    return;
+  }
   if (shell.failureBoxOpen) {
     shell.extractedWhileBoxOpen = true;
     return;
   }
+  shell.extractedHandled = true;
   if (shell.failed) {
     CleanUp();
     ::PostQuitMessage(0);
@@ -185,7 +199,11 @@ LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       ::PostQuitMessage(0);
       return 0;
     case WM_SETUP_START:
-      RunOrEnd(window, [&] { PrepareAndStartWorker(window); });
+      // Once per run, whoever posts it again.
+      if (!Shell().started) {
+        Shell().started = true;
+        RunOrEnd(window, [&] { PrepareAndStartWorker(window); });
+      }
       return 0;
     case WM_SETUP_EXTRACTED:
       OnExtracted(window);

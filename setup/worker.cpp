@@ -177,12 +177,18 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
     } catch (...) {
     }
   }
+  QorSetup::SetupShell& shell = QorSetup::Shell();
   if (failed) {
     wchar_t* copy = QorSetup::CopyForMessage(text);
+    const LONG_PTR token = copy ? reinterpret_cast<LONG_PTR>(copy) : QorSetup::kNoFailureText;
+    ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText),
+                          static_cast<LONG>(token));
     if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
+      ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0);
       delete[] copy; // nobody will receive it
     }
   }
+  ::InterlockedExchange(&shell.workerFinished, 1);
   ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
   return 0;
 }

@@ -640,3 +640,41 @@ TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
   }
 }
 #endif
+
+TEST_F(E2eTest, ForgedNotesDuringExtractionAreIgnored) {
+  // A payload large enough that extraction is still running when the notes
+  // arrive: an early completion note would start the installer before its
+  // files exist, a forged failure note would free an arbitrary address.
+  std::string bulk(24u << 20, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : bulk) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"bulk.bin", bulk}, {L"VTRInstaller.exe", InstallerBytes()}})),
+            L"forged");
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  HWND window = nullptr;
+  for (int i = 0; i < 400 && !window; ++i) {
+    Sleep(25);
+    for (HWND w : TopLevelWindowsOf(run.id())) {
+      if (ClassOf(w) == kClassName) {
+        window = w;
+      }
+    }
+  }
+  ASSERT_TRUE(window);
+  PostMessageW(window, WM_USER + 57, 0, static_cast<LPARAM>(0x12345678));
+  PostMessageW(window, WM_USER + 57, 0, 0);
+  PostMessageW(window, WM_USER + 55, 0, 0);
+  PostMessageW(window, WM_USER + 54, 0, 0);
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  std::sort(report.files.begin(), report.files.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"bulk.bin"}), report.files);
+  EXPECT_FALSE(QorFs::Exists(target_));
+}

@@ -44,6 +44,14 @@ struct SetupShell {
   // worker's completion note while the box is still up: it waits here.
   bool failureBoxOpen = false;
   bool extractedWhileBoxOpen = false;
+  // Any program of the user can post to our window. The private notes are
+  // trusted only as the worker's own: the failure text it handed over (its
+  // address, or kNoFailureText when it had no memory for one), and the
+  // completion note only after the worker has really finished, once.
+  volatile LONG_PTR pendingFailureText = 0;
+  volatile LONG workerFinished = 0;
+  bool extractedHandled = false;
+  bool started = false;
   std::wstring targetFolder; // ends in a backslash once prepared
   // The folder object made for this run: the clean-up deletes only inside
   // that very folder, never through a link put in its place.
@@ -52,6 +60,9 @@ struct SetupShell {
 };
 
 SetupShell& Shell();
+
+// Stands for "a failure note without text" in pendingFailureText.
+constexpr LONG_PTR kNoFailureText = 1;
 
 // ---- entry and window (window.cpp) ----
 // Everything wWinMain does; returns the exit code (0 on every path).
