@@ -678,3 +678,32 @@ TEST_F(E2eTest, ForgedNotesDuringExtractionAreIgnored) {
   EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"bulk.bin"}), report.files);
   EXPECT_FALSE(QorFs::Exists(target_));
 }
+
+TEST_F(E2eTest, FullDiskIsACleanFailure) {
+  // tests/e2e/full_disk.sh maps a small RAM disk to a drive letter and
+  // names it here; the payload does not fit on it.
+  wchar_t small[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(L"VELTRANO_E2E_SMALL_TEMP", small, MAX_PATH)) {
+    GTEST_SKIP() << "needs a small disk: run through tests/e2e/full_disk.sh";
+  }
+  std::string bulk(6u << 20, '\0');
+  std::uint32_t state = 99;
+  for (char& c : bulk) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"bulk.bin", bulk}})),
+            L"fulldisk");
+  const std::wstring target = std::wstring(small) + L"QorVTInst.tmp";
+  SetupRun run(exe, small, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  ASSERT_EQ(1u, run.boxes.size());
+  EXPECT_EQ(L"Qor Veltrano Setup", run.boxes[0].caption);
+  EXPECT_NE(std::wstring::npos,
+            run.boxes[0].text.find(L"Error while extracting file from archive. Details: "))
+      << run.boxes[0].text.c_str();
+  EXPECT_FALSE(ReadReport(report_).present); // the installer never started
+  EXPECT_FALSE(QorFs::Exists(target));       // partial files removed
+}
