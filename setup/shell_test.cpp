@@ -6,6 +6,8 @@
 #include "qor/fs.h"
 #include "qor/win32_error.h"
 
+#include "qor/test_folders.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,26 +54,7 @@ public:
   ~ScratchFolder() { Remove(path_); }
   const std::wstring& path() const { return path_; }
 
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-          continue;
-        }
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(folder + name + L"\\");
-        } else {
-          SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW((folder + name).c_str());
-        }
-      } while (FindNextFileW(h, &found));
-      FindClose(h);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
+  static void Remove(const std::wstring& folder) { QorTest::RemoveTree(folder); }
 
 private:
   std::wstring path_;

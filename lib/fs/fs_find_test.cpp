@@ -1,5 +1,7 @@
 #include "qor/fs_find.h"
 
+#include "qor/test_folders.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,28 +25,7 @@ protected:
   }
   void TearDown() override { RemoveAll(root_); }
 
-  static void RemoveAll(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-          continue;
-        }
-        std::wstring path = folder + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveAll(path + L"\\");
-        } else {
-          DeleteFileW(path.c_str());
-        }
-      } while (FindNextFileW(search, &entry));
-      FindClose(search);
-    }
-    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(folder.c_str());
-  }
+  static void RemoveAll(const std::wstring& folder) { QorTest::RemoveTree(folder); }
 
   void Folder(const std::wstring& relative) {
     ASSERT_TRUE(CreateDirectoryW((root_ + relative).c_str(), nullptr)) << relative.c_str();

@@ -3,6 +3,8 @@
 #include "qor/error.h"
 #include "qor/win32_error.h"
 
+#include "qor/test_folders.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -30,26 +32,7 @@ void WriteFile(const std::wstring& path, const std::string& bytes) {
   CloseHandle(h);
 }
 
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(folder + name + L"\\");
-      } else {
-        SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW((folder + name).c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
+using QorTest::RemoveTree;
 
 // A fresh folder (ending in a backslash) under the temporary folder.
 class FsTest : public ::testing::Test {

@@ -6,6 +6,8 @@
 #include "qor/fs.h"
 #include "qor/memory_stream.h"
 
+#include "qor/test_folders.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -78,26 +80,7 @@ void WriteBytes(const std::wstring& path, const std::string& bytes,
   CloseHandle(h);
 }
 
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(folder + name + L"\\");
-      } else {
-        SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW((folder + name).c_str());
-      }
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
+using QorTest::RemoveTree;
 
 // What the sample installer wrote about itself.
 struct Report {
