@@ -13,6 +13,7 @@
 #include <bzlib.h>
 #include <shellapi.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,19 +25,7 @@
 
 namespace {
 
-struct MemoryCounters {
-  DWORD cb;
-  DWORD PageFaultCount;
-  SIZE_T PeakWorkingSetSize;
-  SIZE_T WorkingSetSize;
-  SIZE_T QuotaPeakPagedPoolUsage;
-  SIZE_T QuotaPagedPoolUsage;
-  SIZE_T QuotaPeakNonPagedPoolUsage;
-  SIZE_T QuotaNonPagedPoolUsage;
-  SIZE_T PagefileUsage;
-  SIZE_T PeakPagefileUsage;
-};
-typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, MemoryCounters*, DWORD);
+typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
 
 bool PeakMemory(SIZE_T& pagefile, SIZE_T& workingSet) {
   GetMemoryInfoFn get =
@@ -44,7 +33,7 @@ bool PeakMemory(SIZE_T& pagefile, SIZE_T& workingSet) {
   if (!get) {
     get = QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
   }
-  MemoryCounters counters = {};
+  PROCESS_MEMORY_COUNTERS counters = {};
   counters.cb = sizeof(counters);
   if (!get || !get(GetCurrentProcess(), &counters, sizeof(counters))) {
     return false;

@@ -14,6 +14,7 @@
 
 #include <bzlib.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,19 +29,7 @@
 
 namespace {
 
-struct MemoryCounters { // PROCESS_MEMORY_COUNTERS
-  DWORD cb;
-  DWORD PageFaultCount;
-  SIZE_T PeakWorkingSetSize;
-  SIZE_T WorkingSetSize;
-  SIZE_T QuotaPeakPagedPoolUsage;
-  SIZE_T QuotaPagedPoolUsage;
-  SIZE_T QuotaPeakNonPagedPoolUsage;
-  SIZE_T QuotaNonPagedPoolUsage;
-  SIZE_T PagefileUsage;
-  SIZE_T PeakPagefileUsage;
-};
-typedef BOOL(WINAPI* GetProcessMemoryInfoFn)(HANDLE, MemoryCounters*, DWORD);
+typedef BOOL(WINAPI* GetProcessMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
 
 std::wstring WindowsPath(const char* unixPath) {
   std::wstring path = L"Z:";
@@ -244,7 +233,7 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
   }
   auto getInfo =
       QorWin32::GetSystemFunction<GetProcessMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
-  MemoryCounters counters = {};
+  PROCESS_MEMORY_COUNTERS counters = {};
   counters.cb = sizeof counters;
   if (getInfo && getInfo(process.hProcess, &counters, sizeof counters)) {
     result.peakWorkingSet = counters.PeakWorkingSetSize;

@@ -43,25 +43,12 @@ const wchar_t* ProductTypeText(int productType) {
   return productType >= 0 && productType <= 3 ? texts[productType] : L"Unknown";
 }
 
-std::wstring Formatted(const wchar_t* format, ...) {
-  std::wstring text;
-  va_list args;
-  va_start(args, format);
-  try {
-    QorString::FormatV(text, format, args);
-  } catch (...) {
-    va_end(args);
-    throw;
-  }
-  va_end(args);
-  return text;
-}
-
 std::wstring PackedVersionText(DWORD version, const wchar_t* whenZero) {
   if (version == 0) {
     return whenZero;
   }
-  return Formatted(L"%d.%d", static_cast<int>(HIWORD(version)), static_cast<int>(LOWORD(version)));
+  return QorString::FormatText(L"%d.%d", static_cast<int>(HIWORD(version)),
+                               static_cast<int>(LOWORD(version)));
 }
 
 int CurrentAccountLevel() {
@@ -83,13 +70,13 @@ std::wstring FormatOsReport(const OsReportFacts& facts) {
     text += L"WARNING: The program is running in compatibility mode!!!\n\n";
   }
   text += L"Operating System version information:\n\n";
-  text += Formatted(L"OS Version:\t%s \n", OsDisplayText(facts.osId));
-  text += Formatted(L"OS NT Type:\t%s \n", ProductTypeText(facts.productType));
-  text += Formatted(L"Build number:\t%d\nService pack string:\t%s\n",
-                    static_cast<int>(facts.buildNumber), facts.servicePackText.c_str());
-  text +=
-      Formatted(L"Service pack major:\t%d\nService pack minor:\t%d\n",
-                static_cast<int>(facts.servicePackMajor), static_cast<int>(facts.servicePackMinor));
+  text += QorString::FormatText(L"OS Version:\t%s \n", OsDisplayText(facts.osId));
+  text += QorString::FormatText(L"OS NT Type:\t%s \n", ProductTypeText(facts.productType));
+  text += QorString::FormatText(L"Build number:\t%d\nService pack string:\t%s\n",
+                                static_cast<int>(facts.buildNumber), facts.servicePackText.c_str());
+  text += QorString::FormatText(L"Service pack major:\t%d\nService pack minor:\t%d\n",
+                                static_cast<int>(facts.servicePackMajor),
+                                static_cast<int>(facts.servicePackMinor));
   if (facts.terminalServicesEnabled) {
     if (facts.singleSessionTerminalServices) {
       text += L"Single user terminal services available.\n";
@@ -133,10 +120,10 @@ std::wstring FormatDllVersionsReport(DWORD comctl32, DWORD shell32, DWORD shlwap
 std::wstring FormatBrowserReport(int ieMajor, int ieMinor, const std::wstring& ieVersionText,
                                  const std::wstring& ieName) {
   return L"Internet Explorer version information:\n\n" +
-         Formatted(L"IE Major Version:\t%d \n", ieMajor) +
-         Formatted(L"IE Minor Version:\t%d \n", ieMinor) +
-         Formatted(L"IE Full Build Number:\t%s \n", ieVersionText.c_str()) + L"Full IE string:\t" +
-         ieName + L"\n";
+         QorString::FormatText(L"IE Major Version:\t%d \n", ieMajor) +
+         QorString::FormatText(L"IE Minor Version:\t%d \n", ieMinor) +
+         QorString::FormatText(L"IE Full Build Number:\t%s \n", ieVersionText.c_str()) +
+         L"Full IE string:\t" + ieName + L"\n";
 }
 
 bool CompatibilityModeSuspected(int osId, int ieMajor, int ieBuild, bool (*underLayer)()) {

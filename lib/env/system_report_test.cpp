@@ -6,6 +6,8 @@
 #include "qor/security.h"
 #include "qor/unique_handle.h"
 
+#include "qor/test_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -85,27 +87,8 @@ std::wstring RunCapturingOutput(const std::wstring& program, DWORD& exitCode) {
   return Widen(bytes);
 }
 
-void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  Qor::UniqueRegKey handle;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, handle.put(), nullptr));
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegSetValueExW(handle.get(), name, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
-}
-
-std::wstring GetString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[512] = {};
-  DWORD size = sizeof(buffer) - sizeof(wchar_t);
-  Qor::UniqueRegKey handle;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS ||
-      RegQueryValueExW(handle.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                       &size) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  return buffer;
-}
+using QorTest::GetRegString;
+using QorTest::SetRegString;
 
 const wchar_t kBrowserKey[] = L"Software\\Microsoft\\Internet Explorer";
 
@@ -116,7 +99,7 @@ public:
   DiagnosticCopy(const std::wstring& name, const wchar_t* windowsVersion)
       : path_(ModuleFolder() + name), appDefaults_(L"Software\\Wine\\AppDefaults\\" + name) {
     EXPECT_TRUE(CopyFileW(DiagnosticTool().c_str(), path_.c_str(), FALSE)) << GetLastError();
-    SetString(HKEY_CURRENT_USER, appDefaults_, L"Version", windowsVersion);
+    SetRegString(HKEY_CURRENT_USER, appDefaults_, L"Version", windowsVersion);
   }
   ~DiagnosticCopy() {
     RegDeleteKeyW(HKEY_CURRENT_USER, appDefaults_.c_str());
@@ -148,10 +131,10 @@ private:
 class BrowserVersionOverride {
 public:
   explicit BrowserVersionOverride(const wchar_t* version)
-      : old_(GetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version")) {
-    SetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version", version);
+      : old_(GetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version")) {
+    SetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version", version);
   }
-  ~BrowserVersionOverride() { SetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version", old_); }
+  ~BrowserVersionOverride() { SetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version", old_); }
 
 private:
   std::wstring old_;
@@ -193,7 +176,7 @@ std::wstring MachineSections() {
   text += L"\nGdiplus.dll version:\t" + Version(QorEnv::GetGdiplusVersion(), L"Not available");
   text += L"\n\n";
 
-  const std::wstring browser = GetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
+  const std::wstring browser = GetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
   int major = 0;
   int minor = 0;
   swscanf(browser.c_str(), L"%d.%d", &major, &minor);
@@ -265,7 +248,7 @@ TEST_F(SystemReport, WindowsXp) {
 // disguise.
 TEST_F(SystemReport, Windows2000WithALaterBrowser) {
   DiagnosticCopy tool(L"vtrdiag-report-win2k.exe", L"win2k");
-  const std::wstring browser = GetString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
+  const std::wstring browser = GetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
   ASSERT_GT(_wtoi(browser.c_str()), 6) << "this check needs Wine's later browser";
   ExpectSameLines(
       L"WARNING: The program is running in compatibility mode!!!\n\n"

@@ -13,6 +13,9 @@
 #include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
+#include "qor/test_folders.h"
+#include "qor/test_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -55,35 +58,10 @@ std::wstring Folder(std::wstring path) {
   return path;
 }
 
-// Raw registry helpers, independent of the code under test.
-void SetRegString(HKEY root, const std::wstring& key, const wchar_t* name,
-                  const std::wstring& value, DWORD type = REG_SZ) {
-  Qor::UniqueRegKey handle;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, handle.put(), nullptr))
-      << "creating " << std::string(key.begin(), key.end());
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegSetValueExW(handle.get(), name, 0, type,
-                           reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
-}
-
-std::wstring GetRegString(HKEY root, const std::wstring& key, const wchar_t* name) {
-  wchar_t buffer[1024] = {};
-  DWORD size = sizeof(buffer) - sizeof(wchar_t);
-  Qor::UniqueRegKey handle;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS ||
-      RegQueryValueExW(handle.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                       &size) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  return buffer;
-}
-
-bool RegKeyPresent(HKEY root, const std::wstring& key) {
-  Qor::UniqueRegKey handle;
-  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
-}
+using QorTest::GetRegString;
+using QorTest::RegKeyPresent;
+using QorTest::RemoveTree;
+using QorTest::SetRegString;
 
 std::wstring WindowsFolder() {
   wchar_t buffer[MAX_PATH];
@@ -93,26 +71,6 @@ std::wstring WindowsFolder() {
 
 std::wstring TestRoot() {
   return WindowsFolder().substr(0, 3) + L"vtrusers\\";
-}
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  Qor::UniqueFind find(FindFirstFileW((folder + L"*").c_str(), &entry));
-  if (find) {
-    do {
-      std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(folder + name + L"\\");
-      } else {
-        DeleteFileW((folder + name).c_str());
-      }
-    } while (FindNextFileW(find.get(), &entry));
-  }
-  find.reset();
-  RemoveDirectoryW(folder.c_str());
 }
 
 // Runs fn and returns the code of the library error it throws (0 when none);

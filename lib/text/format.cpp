@@ -64,9 +64,7 @@ void Format(std::wstring& out, const wchar_t* format, ...) {
   va_end(args);
 }
 
-namespace {
-
-std::wstring FormatOne(const wchar_t* format, ...) {
+std::wstring FormatText(const wchar_t* format, ...) {
   std::wstring text;
   va_list args;
   va_start(args, format);
@@ -80,29 +78,27 @@ std::wstring FormatOne(const wchar_t* format, ...) {
   return text;
 }
 
-} // namespace
-
 std::wstring FormatByteSize(std::int64_t value) {
   if (value < 1024) {
-    return FormatOne(L"%d bytes", static_cast<int>(value));
+    return FormatText(L"%d bytes", static_cast<int>(value));
   }
   if (value < 1048576) {
-    return FormatOne(L"%.2f KB", static_cast<double>(value) * (1.0 / 1024));
+    return FormatText(L"%.2f KB", static_cast<double>(value) * (1.0 / 1024));
   }
   if (value < 1073741824) {
-    return FormatOne(L"%.2f MB", static_cast<double>(value) * (1.0 / 1048576));
+    return FormatText(L"%.2f MB", static_cast<double>(value) * (1.0 / 1048576));
   }
-  return FormatOne(L"%.2f GB", static_cast<double>(value) * (1.0 / 1073741824));
+  return FormatText(L"%.2f GB", static_cast<double>(value) * (1.0 / 1073741824));
 }
 
 std::wstring FormatCount(std::int64_t value) {
   if (value < 1000000) {
-    return FormatOne(L"%d", static_cast<int>(value));
+    return FormatText(L"%d", static_cast<int>(value));
   }
   if (value < 1000000000) {
-    return FormatOne(L"%.1f mln", static_cast<double>(value) / 1000000.0);
+    return FormatText(L"%.1f mln", static_cast<double>(value) / 1000000.0);
   }
-  return FormatOne(L"%.1f bln", static_cast<double>(value) / 1000000000.0);
+  return FormatText(L"%.1f bln", static_cast<double>(value) / 1000000000.0);
 }
 
 int FormatToBuffer(char* buffer, std::size_t size, const char* format, va_list args) {

@@ -13,6 +13,8 @@ namespace QorString {
 // (no memory for the buffer); out is unchanged then.
 void Format(std::wstring& out, const wchar_t* format, ...);
 void FormatV(std::wstring& out, const wchar_t* format, va_list args);
+// The formatted text as a new string; raises as Format does.
+std::wstring FormatText(const wchar_t* format, ...);
 
 std::wstring FormatByteSize(std::int64_t value);
 std::wstring FormatCount(std::int64_t value);
