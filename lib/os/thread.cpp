@@ -14,6 +14,7 @@ Thread::Thread(DWORD threadId, DWORD stackSize) {
     }
     return;
   }
+  state_ = kNotStarted;
   handle_ = CreateThread(nullptr, stackSize, StartRoutine, this, CREATE_SUSPENDED, &id_);
   if (!handle_) {
     QorWin32::RaiseWin32Error(546, L"Unable to create a thread.", GetLastError());
@@ -33,8 +34,12 @@ DWORD Thread::Run() {
 }
 
 DWORD WINAPI Thread::StartRoutine(void* self) {
+  auto* thread = static_cast<Thread*>(self);
+  if (InterlockedCompareExchange(&thread->state_, kStarted, kNotStarted) == kCancelled) {
+    return thread->cancelExitCode_;
+  }
   try {
-    return static_cast<Thread*>(self)->Run();
+    return thread->Run();
   } catch (QorError::Exception* error) {
     DWORD code = static_cast<DWORD>(error->GetCode());
     delete error;
@@ -69,9 +74,23 @@ DWORD Thread::Join() {
 }
 
 void Thread::Terminate(DWORD exitCode) {
-  if (handle_) {
-    TerminateThread(handle_, exitCode);
+  if (!handle_) {
+    return;
   }
+  cancelExitCode_ = exitCode;
+  if (InterlockedCompareExchange(&state_, kCancelled, kNotStarted) != kNotStarted) {
+    TerminateThread(handle_, exitCode);
+    return;
+  }
+  // Killing a thread that has not even started can leave the process in a
+  // broken state (Wine crashes it outright); one that has not reached Run
+  // holds nothing yet, so it is released to return the code by itself. The
+  // wait keeps this object alive until the thread has read the code.
+  DWORD previous = 0;
+  do {
+    previous = ResumeThread(handle_);
+  } while (previous != static_cast<DWORD>(-1) && previous > 1);
+  WaitForSingleObject(handle_, INFINITE);
 }
 
 HANDLE Thread::DuplicateCurrentThreadHandle() {

@@ -1,6 +1,7 @@
 #include "qor/thread.h"
 
 #include "qor/error.h"
+#include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
 #include <gtest/gtest.h>
@@ -79,14 +80,39 @@ TEST(Thread, ExitCodeOfWhatEscapesRun) {
   }
 }
 
-TEST(Thread, SuspendCountsAndTerminate) {
-  RecordingThread thread;
-  EXPECT_EQ(1u, thread.Suspend());
-  EXPECT_EQ(2u, thread.Resume());
-  thread.Terminate(99);
-  thread.Join();
-  EXPECT_FALSE(thread.ran);
-  EXPECT_EQ(99u, ExitCodeOf(thread));
+TEST(Thread, SuspendCountsAndTerminateBeforeRun) {
+  // Many rounds: killing a thread that never ran brings the process down only
+  // now and then, and sometimes only a while later.
+  for (int round = 0; round < 300; ++round) {
+    RecordingThread thread;
+    ASSERT_EQ(1u, thread.Suspend());
+    ASSERT_EQ(2u, thread.Resume());
+    thread.Terminate(99);
+    EXPECT_TRUE(thread.Wait(0)) << "round " << round;
+    EXPECT_FALSE(thread.ran);
+    EXPECT_EQ(99u, ExitCodeOf(thread));
+  }
+}
+
+TEST(Thread, TerminateWhileRunning) {
+  class BlockedThread : public QorOs::Thread {
+  public:
+    DWORD Run() override {
+      SetEvent(started.get());
+      WaitForSingleObject(never.get(), INFINITE);
+      finished = true;
+      return 7;
+    }
+    Qor::UniqueHandle started{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Qor::UniqueHandle never{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    volatile bool finished = false;
+  } thread;
+  thread.Resume();
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.started.get(), 10000));
+  thread.Terminate(98);
+  EXPECT_EQ(WAIT_OBJECT_0, thread.Join());
+  EXPECT_FALSE(thread.finished);
+  EXPECT_EQ(98u, ExitCodeOf(thread));
 }
 
 TEST(Thread, AttachesToAnExistingThread) {

@@ -27,6 +27,8 @@ public:
   bool Wait(DWORD timeoutMs);
   // Waits without limit; the wait status.
   DWORD Join();
+  // Ends the thread with the code. A thread made here that has not begun Run
+  // yet is let go to end at once without running it, instead of being killed.
   void Terminate(DWORD exitCode);
 
   HANDLE GetHandle() const { return handle_; }
@@ -38,8 +40,12 @@ public:
 private:
   static DWORD WINAPI StartRoutine(void* self);
 
+  enum : LONG { kNotStarted, kStarted, kCancelled };
+
   HANDLE handle_ = nullptr;
   DWORD id_ = 0;
+  volatile LONG state_ = kStarted;
+  DWORD cancelExitCode_ = 0;
 };
 
 } // namespace QorOs
