@@ -5,6 +5,7 @@
 #include "qor/compressor.h"
 #include "qor/error.h"
 #include "qor/memory_stream.h"
+#include "qor/test_errors.h"
 
 #include <windows.h>
 
@@ -16,14 +17,7 @@
 
 namespace PayloadTest {
 
-template <class F> std::unique_ptr<QorError::Exception> Catch(F body) {
-  try {
-    body();
-  } catch (QorError::Exception* e) {
-    return std::unique_ptr<QorError::Exception>(e);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
 
 inline std::string Compress(const std::string& data) {
   QorCompressLib::Bzip2Compressor codec(9, 30, 8192);

@@ -29,6 +29,25 @@ if [ -z "$display" ] && [ -f "$prefix/.display" ]; then
   display=$(cat "$prefix/.display")
 fi
 
+# The xwininfo description of the named window when it is shown.
+visible_window() {
+  local geometry
+  geometry=$(DISPLAY=$display xwininfo -name "$1" 2>/dev/null) || return 1
+  grep -q "Map State: IsViewable" <<<"$geometry" || return 1
+  printf '%s\n' "$geometry"
+}
+
+# A picture of the window described by $1, with a margin, into the file $2.
+capture() {
+  local x y w h m=12
+  x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$1")
+  y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$1")
+  w=$(awk '/Width:/ {print $2}' <<<"$1")
+  h=$(awk '/Height:/ {print $2}' <<<"$1")
+  DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
+    +repage "$2" 2>/dev/null
+}
+
 report_win='C:\veltrano-demo-report.txt'
 report_unix="$prefix/drive_c/veltrano-demo-report.txt"
 rm -f "$report_unix"
@@ -44,15 +63,8 @@ setup_pid=$!
 shot=""
 shots=0
 for _ in $(seq 1 600); do
-  geometry=$(DISPLAY=$display xwininfo -name "Qor Veltrano Setup" 2>/dev/null || true)
-  if [ -n "$geometry" ] && grep -q "Map State: IsViewable" <<<"$geometry"; then
-    x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
-    y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
-    w=$(awk '/Width:/ {print $2}' <<<"$geometry")
-    h=$(awk '/Height:/ {print $2}' <<<"$geometry")
-    m=12
-    DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
-      +repage "$out/progress-$shots.png" 2>/dev/null && shots=$((shots + 1))
+  if geometry=$(visible_window "Qor Veltrano Setup"); then
+    capture "$geometry" "$out/progress-$shots.png" && shots=$((shots + 1))
   elif [ "$shots" -gt 0 ]; then
     break
   fi
@@ -79,16 +91,9 @@ fi
 
 # The sample installer's window, while it runs.
 for _ in $(seq 1 200); do
-  geometry=$(DISPLAY=$display xwininfo -name "Veltrano sample installer" 2>/dev/null || true)
-  if [ -n "$geometry" ] && grep -q "Map State: IsViewable" <<<"$geometry"; then
+  if geometry=$(visible_window "Veltrano sample installer"); then
     sleep 0.5
-    x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
-    y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
-    w=$(awk '/Width:/ {print $2}' <<<"$geometry")
-    h=$(awk '/Height:/ {print $2}' <<<"$geometry")
-    m=12
-    DISPLAY=$display import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" \
-      +repage "$out/installer-window.png" 2>/dev/null || true
+    capture "$geometry" "$out/installer-window.png" || true
     break
   fi
   kill -0 "$setup_pid" 2>/dev/null || break

@@ -6,6 +6,7 @@
 #include "qor/fs.h"
 #include "qor/win32_error.h"
 
+#include "qor/test_errors.h"
 #include "qor/test_folders.h"
 
 #include <gtest/gtest.h>
@@ -19,14 +20,7 @@
 
 namespace {
 
-template <class F> std::unique_ptr<QorError::Exception> Catch(F f) {
-  try {
-    f();
-  } catch (QorError::Exception* e) {
-    return std::unique_ptr<QorError::Exception>(e);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
 
 void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   HANDLE h =

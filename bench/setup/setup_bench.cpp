@@ -12,6 +12,8 @@
 #include "qor/fs.h"
 #include "qor/system_library.h"
 
+#include "qor/test_environment.h"
+
 #include <bzlib.h>
 #include <windows.h>
 #include <psapi.h>
@@ -194,21 +196,8 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
       L"VeltranoBenchGate" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(round);
   HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, gateName.c_str());
 
-  std::vector<wchar_t> block;
-  wchar_t* inherited = GetEnvironmentStringsW();
-  for (const wchar_t* p = inherited; *p; p += wcslen(p) + 1) {
-    if (_wcsnicmp(p, L"TEMP=", 5) && _wcsnicmp(p, L"TMP=", 4) && _wcsnicmp(p, L"VELTRANO_", 9)) {
-      block.insert(block.end(), p, p + wcslen(p) + 1);
-    }
-  }
-  FreeEnvironmentStringsW(inherited);
-  for (const std::wstring& v :
-       {L"TEMP=" + temp, L"TMP=" + temp, L"VELTRANO_INSTALLER_REPORT=" + report,
-        L"VELTRANO_INSTALLER_WAIT=" + gateName}) {
-    block.insert(block.end(), v.begin(), v.end());
-    block.push_back(0);
-  }
-  block.push_back(0);
+  std::vector<wchar_t> block = QorTest::SetupEnvironment(
+      temp, {L"VELTRANO_INSTALLER_REPORT=" + report, L"VELTRANO_INSTALLER_WAIT=" + gateName});
 
   std::wstring commandLine = L"\"" + exe + L"\"";
   STARTUPINFOW startup = {};

@@ -1,7 +1,11 @@
 #include "qor/env.h"
 #include "qor/error.h"
+#include "qor/locations.h"
 #include "qor/security.h"
 #include "qor/unique_handle.h"
+
+#include "qor/test_process.h"
+#include "qor/test_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -11,77 +15,9 @@
 
 namespace {
 
-std::wstring ModuleFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.rfind(L'\\') + 1);
-}
-
 // The diagnostic tool of this build (tools\vtrdiag beside lib\env).
 std::wstring DiagnosticTool() {
-  return ModuleFolder() + L"..\\..\\tools\\vtrdiag\\vtrdiag.exe";
-}
-
-std::wstring Widen(const std::string& text) {
-  int count =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  if (count > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-  }
-  return wide;
-}
-
-struct RunResult {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::wstring output;
-};
-
-// The program's output goes to a file rather than a pipe: Wine's helper
-// processes that the program may start inherit its handles and would hold a
-// pipe open after the program has ended.
-RunResult RunCapturingOutput(const std::wstring& program, const std::wstring& outputFile) {
-  RunResult result;
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  {
-    Qor::UniqueFile output(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) {
-      ADD_FAILURE() << "cannot create the output file: " << GetLastError();
-      return result;
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION info = {};
-    std::wstring commandLine = L"\"" + program + L"\"";
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-      ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
-      return result;
-    }
-    Qor::UniqueHandle process(info.hProcess);
-    Qor::UniqueHandle thread(info.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
-    GetExitCodeProcess(process.get(), &result.exitCode);
-  }
-  Qor::UniqueFile input(CreateFileW(outputFile.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (input && ReadFile(input.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    bytes.append(buffer, read);
-  }
-  input.reset();
-  DeleteFileW(outputFile.c_str());
-  result.output = Widen(bytes);
-  return result;
+  return QorEnv::GetModuleFolder() + L"..\\..\\tools\\vtrdiag\\vtrdiag.exe";
 }
 
 // "Label:   value" lines of the tool's report.
@@ -105,31 +41,6 @@ std::map<std::wstring, std::wstring> ParseFacts(const std::wstring& output) {
     start = end + 1;
   }
   return facts;
-}
-
-// Makes Wine report a given Windows version to one program file name, for
-// the life of the object.
-class WineVersionOverride {
-public:
-  WineVersionOverride(const std::wstring& exeName, const wchar_t* version)
-      : path_(L"Software\\Wine\\AppDefaults\\" + exeName) {
-    Qor::UniqueRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
-                                             KEY_SET_VALUE, nullptr, key.put(), nullptr));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key.get(), L"Version", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(version),
-                             static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))));
-  }
-  ~WineVersionOverride() { RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
-
-private:
-  std::wstring path_;
-};
-
-bool KeyExists(const std::wstring& path) {
-  Qor::UniqueRegKey key;
-  return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -246,19 +157,21 @@ TEST(Initialize, VersionMatrixUnderWine) {
     const std::wstring exeName = std::wstring(L"vtrdiag_") + c.version + L".exe";
     const std::wstring program = folder + exeName;
     ASSERT_TRUE(CopyFileW(tool.c_str(), program.c_str(), FALSE));
-    RunResult run;
+    QorTest::RunResult run;
     {
-      WineVersionOverride override(exeName, c.version);
-      run = RunCapturingOutput(program, folder + c.version + L".txt");
+      QorTest::WineVersionOverride override(exeName, c.version);
+      run = QorTest::RunCapturingOutput(QorTest::Quoted(program));
     }
-    EXPECT_FALSE(KeyExists(L"Software\\Wine\\AppDefaults\\" + exeName));
+    EXPECT_FALSE(
+        QorTest::RegKeyPresent(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + exeName));
+    const std::wstring output = QorTest::Widen(run.output);
     DeleteFileW(program.c_str());
 
     EXPECT_EQ(c.exitCode, run.exitCode);
-    auto facts = ParseFacts(run.output);
+    auto facts = ParseFacts(output);
     if (c.exitCode != 0) {
-      EXPECT_NE(std::wstring::npos, run.output.find(L"[515] Unable to determine OS version."))
-          << run.output;
+      EXPECT_NE(std::wstring::npos, output.find(L"[515] Unable to determine OS version."))
+          << output;
       EXPECT_EQ(0u, facts.count(L"OS id"));
       continue;
     }

@@ -3,9 +3,11 @@
 // depend on the machine (folders, library versions, the browser, the
 // account) are worked out here from the same sources.
 #include "qor/env.h"
+#include "qor/locations.h"
 #include "qor/security.h"
 #include "qor/unique_handle.h"
 
+#include "qor/test_process.h"
 #include "qor/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -18,76 +20,12 @@
 
 namespace {
 
-std::wstring Widen(const std::string& text) {
-  int count =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  if (count > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-  }
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                  0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(count), '\0');
-  if (count > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count,
-                        nullptr, nullptr);
-  }
-  return narrow;
-}
-
-std::wstring ModuleFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.rfind(L'\\') + 1);
-}
-
 std::wstring DiagnosticTool() {
-  return ModuleFolder() + L"..\\..\\tools\\vtrdiag\\vtrdiag.exe";
-}
-
-// Runs the program and returns what it wrote, or an empty text.
-std::wstring RunCapturingOutput(const std::wstring& program, DWORD& exitCode) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  Qor::UniqueHandle readEnd;
-  Qor::UniqueHandle writeEnd;
-  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) {
-    ADD_FAILURE() << "CreatePipe failed";
-    return std::wstring();
-  }
-  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd.get();
-  startup.hStdError = writeEnd.get();
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION info = {};
-  std::wstring commandLine = L"\"" + program + L"\"";
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &startup, &info)) {
-    ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
-    return std::wstring();
-  }
-  Qor::UniqueHandle process(info.hProcess);
-  Qor::UniqueHandle thread(info.hThread);
-  writeEnd.reset();
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    bytes.append(buffer, read);
-  }
-  WaitForSingleObject(process.get(), INFINITE);
-  GetExitCodeProcess(process.get(), &exitCode);
-  return Widen(bytes);
+  return QorEnv::GetModuleFolder() + L"..\\..\\tools\\vtrdiag\\vtrdiag.exe";
 }
 
 using QorTest::GetRegString;
+using QorTest::Narrow;
 using QorTest::SetRegString;
 
 const wchar_t kBrowserKey[] = L"Software\\Microsoft\\Internet Explorer";
@@ -97,19 +35,15 @@ const wchar_t kBrowserKey[] = L"Software\\Microsoft\\Internet Explorer";
 class DiagnosticCopy {
 public:
   DiagnosticCopy(const std::wstring& name, const wchar_t* windowsVersion)
-      : path_(ModuleFolder() + name), appDefaults_(L"Software\\Wine\\AppDefaults\\" + name) {
+      : path_(QorEnv::GetModuleFolder() + name), version_(name, windowsVersion) {
     EXPECT_TRUE(CopyFileW(DiagnosticTool().c_str(), path_.c_str(), FALSE)) << GetLastError();
-    SetRegString(HKEY_CURRENT_USER, appDefaults_, L"Version", windowsVersion);
   }
-  ~DiagnosticCopy() {
-    RegDeleteKeyW(HKEY_CURRENT_USER, appDefaults_.c_str());
-    DeleteFileW(path_.c_str());
-  }
+  ~DiagnosticCopy() { DeleteFileW(path_.c_str()); }
   // The report part of the tool's output; the whole output in output.
   std::wstring Report(std::wstring* output = nullptr) {
-    DWORD exitCode = 1;
-    std::wstring text = RunCapturingOutput(path_, exitCode);
-    EXPECT_EQ(0u, exitCode) << Narrow(text);
+    const QorTest::RunResult run = QorTest::RunCapturingOutput(QorTest::Quoted(path_));
+    const std::wstring text = QorTest::Widen(run.output);
+    EXPECT_EQ(0u, run.exitCode) << Narrow(text);
     if (output) {
       *output = text;
     }
@@ -124,7 +58,7 @@ public:
 
 private:
   std::wstring path_;
-  std::wstring appDefaults_;
+  QorTest::WineVersionOverride version_;
 };
 
 // Replaces the browser's version for the life of the object.

@@ -3,6 +3,7 @@
 #include "qor/error.h"
 #include "qor/win32_error.h"
 
+#include "qor/test_errors.h"
 #include "qor/test_folders.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,7 @@
 
 namespace {
 
-template <class F> std::unique_ptr<QorError::Exception> Catch(F f) {
-  try {
-    f();
-  } catch (QorError::Exception* e) {
-    return std::unique_ptr<QorError::Exception>(e);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -1,25 +1,15 @@
 #include "qor/file_version.h"
 
 #include "qor/error.h"
+#include "qor/locations.h"
 #include "qor/win32_error.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace {
-
-std::wstring ModuleFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.rfind(L'\\') + 1);
-}
-
-} // namespace
-
 TEST(FileVersionInfo, ReadsOurOwnResource) {
-  QorFs::FileVersionInfo info(ModuleFolder() + L"os_test_child.exe");
+  QorFs::FileVersionInfo info(QorEnv::GetModuleFolder() + L"os_test_child.exe");
   EXPECT_EQ(6u * 65536u + 0u, info.GetFileVersionMS());
   EXPECT_EQ(2900u * 65536u + 5512u, info.GetFileVersionLS());
   EXPECT_EQ(6u, info.GetMajor());
@@ -48,7 +38,7 @@ TEST(FileVersionInfo, ReadsOurOwnResource) {
 }
 
 TEST(FileVersionInfo, WithoutTranslationListUsesDefaultLanguage) {
-  QorFs::FileVersionInfo info(ModuleFolder() + L"os_test_plainres.dll");
+  QorFs::FileVersionInfo info(QorEnv::GetModuleFolder() + L"os_test_plainres.dll");
   EXPECT_EQ(L"040904b0", info.GetLanguageText());
   std::wstring value;
   EXPECT_TRUE(info.GetString(QorFs::FileVersionInfo::ProductName, value));
@@ -58,8 +48,8 @@ TEST(FileVersionInfo, WithoutTranslationListUsesDefaultLanguage) {
 }
 
 TEST(FileVersionInfo, FilesWithoutResourceFail) {
-  const std::wstring files[] = {ModuleFolder() + L"os_test_noversion.dll",
-                                ModuleFolder() + L"no_such_file.dll"};
+  const std::wstring files[] = {QorEnv::GetModuleFolder() + L"os_test_noversion.dll",
+                                QorEnv::GetModuleFolder() + L"no_such_file.dll"};
   for (const auto& file : files) {
     EXPECT_FALSE(QorFs::FileVersionInfo::HasVersionInfo(file.c_str()));
     try {
@@ -76,6 +66,6 @@ TEST(FileVersionInfo, FilesWithoutResourceFail) {
       delete error;
     }
   }
-  EXPECT_TRUE(
-      QorFs::FileVersionInfo::HasVersionInfo((ModuleFolder() + L"os_test_child.exe").c_str()));
+  EXPECT_TRUE(QorFs::FileVersionInfo::HasVersionInfo(
+      (QorEnv::GetModuleFolder() + L"os_test_child.exe").c_str()));
 }

@@ -3,6 +3,7 @@
 #include "qor/env.h"
 #include "qor/error.h"
 #include "qor/file_version.h"
+#include "qor/system_library.h"
 #include "qor/win32_error.h"
 
 #include <objbase.h>
@@ -33,20 +34,7 @@ bool HasFolder(const wchar_t* name) {
 // A bare library name is loaded from the system folder only, so that a
 // planted copy beside the program or in the current folder is never used.
 HMODULE LoadForVersion(const wchar_t* moduleName) {
-  if (HasFolder(moduleName)) {
-    return LoadLibraryW(moduleName);
-  }
-  wchar_t folder[MAX_PATH];
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    return nullptr;
-  }
-  std::wstring path(folder, length);
-  if (path.back() != L'\\') {
-    path += L'\\';
-  }
-  path += moduleName;
-  return LoadLibraryW(path.c_str());
+  return HasFolder(moduleName) ? LoadLibraryW(moduleName) : QorWin32::LoadSystemLibrary(moduleName);
 }
 
 DWORD VersionOfModule(HMODULE module, const wchar_t* moduleName) {

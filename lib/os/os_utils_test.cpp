@@ -3,6 +3,7 @@
 #include "qor/env.h"
 #include "qor/error.h"
 #include "qor/file_version.h"
+#include "qor/locations.h"
 #include "qor/win32_error.h"
 
 #include <objbase.h>
@@ -14,13 +15,6 @@
 #include <string>
 
 namespace {
-
-std::wstring ModuleFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.rfind(L'\\') + 1);
-}
 
 std::wstring SystemFile(const wchar_t* name) {
   wchar_t folder[MAX_PATH];
@@ -39,7 +33,8 @@ TEST(GetDllVersion, FromDllGetVersionFileVersionOrNothing) {
   EXPECT_EQ(QorFs::FileVersionInfo(SystemFile(L"kernel32.dll")).GetFileVersionMS(),
             QorOs::GetDllVersion(L"kernel32.dll"));
   // A library without version information reads as 1.0.
-  EXPECT_EQ(0x10000u, QorOs::GetDllVersion((ModuleFolder() + L"os_test_noversion.dll").c_str()));
+  EXPECT_EQ(0x10000u,
+            QorOs::GetDllVersion((QorEnv::GetModuleFolder() + L"os_test_noversion.dll").c_str()));
   EXPECT_EQ(0u, QorOs::GetDllVersion(L"qor_no_such_library.dll"));
 }
 
@@ -80,7 +75,7 @@ TEST(ComScope, InitialisesForTheScopeAndReportsAConflict) {
 
 TEST(UnloadModule, ReleasesEveryReference) {
   EXPECT_TRUE(QorOs::UnloadModule(L"os_test_noversion.dll"));
-  const std::wstring path = ModuleFolder() + L"os_test_noversion.dll";
+  const std::wstring path = QorEnv::GetModuleFolder() + L"os_test_noversion.dll";
   for (int i = 0; i < 3; ++i) {
     ASSERT_NE(nullptr, LoadLibraryW(path.c_str()));
   }

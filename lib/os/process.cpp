@@ -52,22 +52,6 @@ template <class Fn> Fn Lookup(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Loads a library of the system folder (never the program's or the current
-// folder), to be released by the caller.
-HMODULE LoadFromSystemFolder(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    return nullptr;
-  }
-  std::wstring path(folder, length);
-  if (path.back() != L'\\') {
-    path += L'\\';
-  }
-  path += name;
-  return LoadLibraryW(path.c_str());
-}
-
 // WaitForMultipleObjects takes at most this many handles at once.
 constexpr size_t kWaitBatch = MAXIMUM_WAIT_OBJECTS;
 
@@ -231,25 +215,20 @@ bool LoadProcessStatusApi() {
   if (g_statusApi.loaded) {
     return true;
   }
-  HMODULE psapi = LoadFromSystemFolder(L"PSAPI.DLL");
-  if (!psapi) {
+  Qor::UniqueModule psapi(QorWin32::LoadSystemLibrary(L"PSAPI.DLL"));
+  Qor::UniqueModule vdmdbg(QorWin32::LoadSystemLibrary(L"VDMDBG.DLL"));
+  if (!psapi || !vdmdbg) {
     return false;
   }
-  HMODULE vdmdbg = LoadFromSystemFolder(L"VDMDBG.DLL");
-  if (!vdmdbg) {
-    return false;
-  }
-  auto enumProcesses = Lookup<EnumProcessesFn>(psapi, "EnumProcesses");
-  auto enumModules = Lookup<EnumProcessModulesFn>(psapi, "EnumProcessModules");
-  auto moduleFileName = Lookup<GetModuleFileNameExWFn>(psapi, "GetModuleFileNameExW");
-  auto enumTasks = Lookup<VdmEnumTaskWowExFn>(vdmdbg, "VDMEnumTaskWOWEx");
+  auto enumProcesses = Lookup<EnumProcessesFn>(psapi.get(), "EnumProcesses");
+  auto enumModules = Lookup<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
+  auto moduleFileName = Lookup<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
+  auto enumTasks = Lookup<VdmEnumTaskWowExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
   if (!enumProcesses || !enumModules || !moduleFileName || !enumTasks) {
-    FreeLibrary(vdmdbg);
-    FreeLibrary(psapi);
     return false;
   }
-  g_statusApi.psapi = psapi;
-  g_statusApi.vdmdbg = vdmdbg;
+  g_statusApi.psapi = psapi.release();
+  g_statusApi.vdmdbg = vdmdbg.release();
   g_statusApi.enumProcesses = enumProcesses;
   g_statusApi.enumProcessModules = enumModules;
   g_statusApi.getModuleFileNameEx = moduleFileName;

@@ -1,6 +1,7 @@
 #include "qor/process.h"
 
 #include "qor/error.h"
+#include "qor/locations.h"
 #include "qor/unique_handle.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +11,6 @@
 
 namespace {
 
-std::wstring ModuleFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring text(path, length);
-  return text.substr(0, text.rfind(L'\\') + 1);
-}
-
 // Our child program under a name no other process has.
 class ChildProgram {
 public:
@@ -24,7 +18,8 @@ public:
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     path_ = std::wstring(temp) + L"QorProcProbe.exe";
-    EXPECT_TRUE(CopyFileW((ModuleFolder() + L"os_test_child.exe").c_str(), path_.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((QorEnv::GetModuleFolder() + L"os_test_child.exe").c_str(), path_.c_str(),
+                          FALSE));
     ready_.reset(CreateEventW(nullptr, FALSE, FALSE, L"QorProcProbeReady"));
     EXPECT_TRUE(ready_.valid());
   }

@@ -1,6 +1,9 @@
 #include "qor/env.h"
 #include "qor/security.h"
+#include "qor/locations.h"
 #include "qor/unique_handle.h"
+
+#include "qor/test_process.h"
 
 #include <gtest/gtest.h>
 
@@ -90,67 +93,22 @@ TEST(SecurityAttributes, AllowAllGivesNullDaclAndLabelFromVista) {
 // The same checks in a copy of this program that Wine tells it runs on
 // Windows XP: no label then, and still a null access list.
 TEST(SecurityAttributes, BeforeVistaWithoutLabel) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring exeName = L"os_tests_as_winxp.exe";
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  const std::wstring exeName = L"os_tests_as_winxp.exe";
   const std::wstring copy = std::wstring(temp) + exeName;
-  const std::wstring output = std::wstring(temp) + L"os_tests_as_winxp.txt";
-  ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(QorEnv::GetModuleFile().c_str(), copy.c_str(), FALSE));
 
-  const std::wstring keyPath = L"Software\\Wine\\AppDefaults\\" + exeName;
+  QorTest::RunResult run;
   {
-    Qor::UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0,
-                                             KEY_SET_VALUE, nullptr, key.put(), nullptr));
-    const wchar_t version[] = L"winxp";
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key.get(), L"Version", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(version), sizeof(version)));
-  }
-  DWORD exitCode = 0xFFFFFFFF;
-  {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    Qor::UniqueFile out(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(out.valid());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.get();
-    startup.hStdError = out.get();
-    std::wstring commandLine =
-        L"\"" + copy +
-        L"\" --gtest_filter=SecurityAttributes.AllowAllGivesNullDaclAndLabelFromVista";
-    PROCESS_INFORMATION info = {};
+    QorTest::WineVersionOverride version(exeName, L"winxp");
     SetEnvironmentVariableW(L"QOR_TEST_EXPECT_MAJOR", L"5");
-    BOOL started = CreateProcessW(copy.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    run = QorTest::RunCapturingOutput(
+        QorTest::Quoted(copy) +
+        L" --gtest_filter=SecurityAttributes.AllowAllGivesNullDaclAndLabelFromVista");
     SetEnvironmentVariableW(L"QOR_TEST_EXPECT_MAJOR", nullptr);
-    ASSERT_TRUE(started);
-    CloseHandle(info.hThread);
-    WaitForSingleObject(info.hProcess, INFINITE);
-    GetExitCodeProcess(info.hProcess, &exitCode);
-    CloseHandle(info.hProcess);
   }
-  RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
   DeleteFileW(copy.c_str());
-
-  std::string text;
-  {
-    // Wine's helper processes that the child started may still hold its
-    // inherited handle for writing.
-    Qor::UniqueFile in(CreateFileW(output.c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    char buffer[4096];
-    DWORD read = 0;
-    while (in.valid() && ReadFile(in.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-      text.append(buffer, read);
-    }
-  }
-  DeleteFileW(output.c_str());
-  EXPECT_EQ(0u, exitCode) << text;
-  EXPECT_NE(std::string::npos, text.find("[  PASSED  ] 1 test.")) << text;
+  EXPECT_EQ(0u, run.exitCode) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("[  PASSED  ] 1 test.")) << run.output;
 }

@@ -5,6 +5,8 @@
 #include "qor/profiles.h"
 #include "qor/reg_key.h"
 
+#include "qor/test_errors.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,16 +18,8 @@ namespace {
 using QorReg::RegChange;
 using QorReg::RegKey;
 using QorReg::RegKeyRef;
-using ErrorPtr = std::unique_ptr<QorError::Exception>;
-
-template <class F> ErrorPtr Catch(F&& f) {
-  try {
-    f();
-  } catch (QorError::Exception* error) {
-    return ErrorPtr(error);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
+using QorTest::ErrorPtr;
 
 const wchar_t kBase[] = L"Software\\VeltranoTests\\Changes";
 

@@ -2,6 +2,8 @@
 
 #include "qor/win32_error.h"
 
+#include "qor/test_errors.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,16 +17,8 @@ using QorReg::IniFile;
 
 namespace {
 
-using ErrorPtr = std::unique_ptr<QorError::Exception>;
-
-template <class F> ErrorPtr Catch(F&& f) {
-  try {
-    f();
-  } catch (QorError::Exception* error) {
-    return ErrorPtr(error);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
+using QorTest::ErrorPtr;
 
 // Every test gets a folder of its own under the temporary folder.
 class IniFileTest : public ::testing::Test {

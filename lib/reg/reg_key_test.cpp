@@ -5,6 +5,8 @@
 
 #include <shlwapi.h>
 
+#include "qor/test_errors.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,16 +19,8 @@ using QorReg::RegKey;
 
 namespace {
 
-using ErrorPtr = std::unique_ptr<QorError::Exception>;
-
-template <class F> ErrorPtr Catch(F&& f) {
-  try {
-    f();
-  } catch (QorError::Exception* error) {
-    return ErrorPtr(error);
-  }
-  return nullptr;
-}
+using QorTest::Catch;
+using QorTest::ErrorPtr;
 
 std::wstring Widen(const char* text) {
   return std::wstring(text, text + strlen(text));

@@ -6,6 +6,7 @@
 #include "qor/fs.h"
 #include "qor/memory_stream.h"
 
+#include "qor/test_environment.h"
 #include "qor/test_folders.h"
 
 #include <gtest/gtest.h>
@@ -191,24 +192,7 @@ class SetupRun {
 public:
   SetupRun(const std::wstring& exe, const std::wstring& temp,
            const std::vector<std::wstring>& variables) {
-    std::vector<wchar_t> block;
-    wchar_t* inherited = GetEnvironmentStringsW();
-    for (const wchar_t* p = inherited; *p; p += wcslen(p) + 1) {
-      std::wstring entry = Lower(p);
-      if (entry.compare(0, 5, L"temp=") == 0 || entry.compare(0, 4, L"tmp=") == 0 ||
-          entry.compare(0, 9, L"veltrano_") == 0) {
-        continue;
-      }
-      block.insert(block.end(), p, p + wcslen(p) + 1);
-    }
-    FreeEnvironmentStringsW(inherited);
-    std::vector<std::wstring> own = {L"TEMP=" + temp, L"TMP=" + temp};
-    own.insert(own.end(), variables.begin(), variables.end());
-    for (const std::wstring& v : own) {
-      block.insert(block.end(), v.begin(), v.end());
-      block.push_back(0);
-    }
-    block.push_back(0);
+    std::vector<wchar_t> block = QorTest::SetupEnvironment(temp, variables);
 
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};

@@ -2,6 +2,7 @@
 #include "qor/archive.h"
 
 #include "../../payload/test_support.h"
+#include "qor/test_process.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,7 @@ using PayloadTest::TempFolder;
 
 namespace {
 
-struct Result {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string output; // standard output and error together
-};
+using Result = QorTest::RunResult;
 
 std::wstring ToolPath() {
   wchar_t self[MAX_PATH];
@@ -24,31 +22,8 @@ std::wstring ToolPath() {
   return path.substr(0, path.find_last_of(L'\\') + 1) + L"vtrpack.exe";
 }
 
-Result RunTool(const std::wstring& arguments, const TempFolder& scratch) {
-  Result result;
-  const std::wstring log = scratch.path() + L"vtrpack.log";
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE out = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process = {};
-  std::wstring commandLine = L"\"" + ToolPath() + L"\" " + arguments;
-  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                     &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(out);
-  PayloadTest::ReadFileBytes(log, result.output);
-  DeleteFileW(log.c_str());
-  return result;
+Result RunTool(const std::wstring& arguments) {
+  return QorTest::RunCapturingOutput(QorTest::Quoted(ToolPath()) + L" " + arguments);
 }
 
 std::wstring Quote(const std::wstring& path) {
@@ -63,7 +38,7 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The folder holds only the files named (and the log, which Run removes).
+// The folder holds only the files named.
 void ExpectOnly(const TempFolder& folder, std::vector<std::wstring> names) {
   auto listed = folder.List();
   std::sort(listed.begin(), listed.end());
@@ -74,13 +49,12 @@ void ExpectOnly(const TempFolder& folder, std::vector<std::wstring> names) {
 } // namespace
 
 TEST(Vtrpack, HelpAndUsageErrors) {
-  TempFolder scratch;
-  Result help = RunTool(L"--help", scratch);
+  Result help = RunTool(L"--help");
   EXPECT_EQ(0u, help.exitCode);
   EXPECT_NE(std::string::npos, help.output.find("pack FOLDER PAYLOAD"));
   EXPECT_NE(std::string::npos, help.output.find("stamp SETUP_EXE PAYLOAD OUT"));
   for (const wchar_t* arguments : {L"", L"frobnicate", L"pack onlyone", L"list"}) {
-    Result r = RunTool(arguments, scratch);
+    Result r = RunTool(arguments);
     EXPECT_NE(0u, r.exitCode) << arguments;
     EXPECT_FALSE(r.output.empty()) << arguments;
   }
@@ -98,14 +72,14 @@ TEST(Vtrpack, PackListCheckStamp) {
   PayloadTest::WriteFileBytes(files + L"empty", "");
 
   const std::wstring payload = scratch.path() + L"payload.bz2";
-  Result pack = RunTool(L"pack " + Quote(files) + L" " + Quote(payload), scratch);
+  Result pack = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
   ASSERT_EQ(0u, pack.exitCode) << pack.output;
   std::string packed;
   ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, packed));
 
   // Reproducible, and exactly the files in name order.
   const std::wstring again = scratch.path() + L"again.bz2";
-  ASSERT_EQ(0u, RunTool(L"pack " + Quote(files) + L" " + Quote(again), scratch).exitCode);
+  ASSERT_EQ(0u, RunTool(L"pack " + Quote(files) + L" " + Quote(again)).exitCode);
   std::string packedAgain;
   ASSERT_TRUE(PayloadTest::ReadFileBytes(again, packedAgain));
   EXPECT_EQ(packed, packedAgain);
@@ -120,19 +94,19 @@ TEST(Vtrpack, PackListCheckStamp) {
   EXPECT_EQ(0, std::memcmp(reader.GetEntry(1).GetChunks()[0]->GetData(), installer.data(),
                            installer.size()));
 
-  Result list = RunTool(L"list " + Quote(payload), scratch);
+  Result list = RunTool(L"list " + Quote(payload));
   ASSERT_EQ(0u, list.exitCode) << list.output;
   EXPECT_NE(std::string::npos, list.output.find("40000  VTRInstaller.exe"));
   EXPECT_NE(std::string::npos, list.output.find("A \xc3\xa9t\xc3\xa9.txt"));
   EXPECT_NE(std::string::npos, list.output.find("4 entries, 140006 bytes"));
 
-  Result check = RunTool(L"check " + Quote(payload), scratch);
+  Result check = RunTool(L"check " + Quote(payload));
   EXPECT_EQ(0u, check.exitCode) << check.output;
 
   // Stamp a copy of a program (vtrpack itself stands in for the launcher).
   const std::wstring setup = scratch.path() + L"setup.exe";
   Result stamp =
-      RunTool(L"stamp " + Quote(ToolPath()) + L" " + Quote(payload) + L" " + Quote(setup), scratch);
+      RunTool(L"stamp " + Quote(ToolPath()) + L" " + Quote(payload) + L" " + Quote(setup));
   ASSERT_EQ(0u, stamp.exitCode) << stamp.output;
   HMODULE module = LoadLibraryExW(setup.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_TRUE(module);
@@ -154,17 +128,17 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   const std::wstring payload = scratch.path() + L"out.bz2";
 
   // Missing installer first, then a subfolder beside it.
-  Result r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload), scratch);
+  Result r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
   EXPECT_NE(0u, r.exitCode);
   EXPECT_NE(std::string::npos, r.output.find("VTRInstaller.exe")) << r.output;
   PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
   ASSERT_TRUE(CreateDirectoryW((files + L"sub").c_str(), nullptr));
-  r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload), scratch);
+  r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
   EXPECT_NE(0u, r.exitCode);
   EXPECT_NE(std::string::npos, r.output.find("subfolder")) << r.output;
   RemoveDirectoryW((files + L"sub").c_str());
 
-  r = RunTool(L"pack " + Quote(scratch.path() + L"missing") + L" " + Quote(payload), scratch);
+  r = RunTool(L"pack " + Quote(scratch.path() + L"missing") + L" " + Quote(payload));
   EXPECT_NE(0u, r.exitCode);
   EXPECT_NE(std::string::npos, r.output.find("does not exist")) << r.output;
 
@@ -172,14 +146,14 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   const std::wstring broken = scratch.path() + L"broken.bz2";
   PayloadTest::WriteFileBytes(broken, "BZh9 not really");
   for (const wchar_t* command : {L"check ", L"list "}) {
-    r = RunTool(command + Quote(broken), scratch);
+    r = RunTool(command + Quote(broken));
     EXPECT_NE(0u, r.exitCode);
     EXPECT_NE(std::string::npos, r.output.find("Unable to find the end of compressed stream"))
         << r.output;
   }
   const std::wstring notArchive = scratch.path() + L"notarchive.bz2";
   PayloadTest::WriteFileBytes(notArchive, PayloadTest::Compress("just some text, no archive"));
-  r = RunTool(L"check " + Quote(notArchive), scratch);
+  r = RunTool(L"check " + Quote(notArchive));
   EXPECT_NE(0u, r.exitCode);
   EXPECT_NE(std::string::npos, r.output.find("Archive is corrupted.")) << r.output;
 
@@ -193,14 +167,14 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
        {L"check " + Quote(unsafe),
         L"stamp " + Quote(ToolPath()) + L" " + Quote(unsafe) + L" " + Quote(setup),
         L"stamp " + Quote(broken) + L" " + Quote(broken) + L" " + Quote(setup)}) {
-    r = RunTool(arguments, scratch);
+    r = RunTool(arguments);
     EXPECT_NE(0u, r.exitCode) << r.output;
     EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
   }
   // A setup that is not a program.
   const std::wstring good = scratch.path() + L"good.bz2";
-  ASSERT_EQ(0u, RunTool(L"pack " + Quote(files) + L" " + Quote(good), scratch).exitCode);
-  r = RunTool(L"stamp " + Quote(broken) + L" " + Quote(good) + L" " + Quote(setup), scratch);
+  ASSERT_EQ(0u, RunTool(L"pack " + Quote(files) + L" " + Quote(good)).exitCode);
+  r = RunTool(L"stamp " + Quote(broken) + L" " + Quote(good) + L" " + Quote(setup));
   EXPECT_NE(0u, r.exitCode) << r.output;
 
   EXPECT_FALSE(Exists(payload));

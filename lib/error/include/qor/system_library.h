@@ -7,12 +7,12 @@
 
 namespace QorWin32 {
 
-// Loads (once per process) and returns the library, or null. The handle is
-// kept for the life of the process.
+// Loads the library from the system folder and returns a new reference to it
+// (for the caller to release with FreeLibrary, or to keep), or null.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // The named function of a system library, or null when the library or the
-// function is missing.
+// function is missing. The library stays loaded for the life of the process.
 FARPROC GetSystemProc(const wchar_t* library, const char* function);
 
 template <class Fn> Fn GetSystemFunction(const wchar_t* library, const char* function) {
