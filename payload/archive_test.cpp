@@ -94,8 +94,6 @@ TEST(ArchiveRoundTrip, WriterCodecReaderFiles) {
       {{L"VTRInstaller.exe", random.Bytes(50000)},
        {L"\u00e9t\u00e9 \u65e5\u672c\u8a9e \U0001F600.dat", "unicode"},
        {L"zero.bin", std::string(70000, '\0')}},
-      // Duplicate names: both are written, the second wins.
-      {{L"same.txt", "first"}, {L"same.txt", "second"}},
   };
   for (const auto& items : archives) {
     ArchiveWriter writer;
@@ -117,11 +115,9 @@ TEST(ArchiveRoundTrip, WriterCodecReaderFiles) {
     for (std::size_t i = 0; i < items.size(); ++i) {
       std::string content;
       ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + items[i].name, content));
-      const bool overwritten = i + 1 < items.size() && items[i + 1].name == items[i].name;
-      EXPECT_EQ(overwritten ? items[i + 1].data : items[i].data, content);
+      EXPECT_EQ(items[i].data, content);
     }
-    std::size_t distinct = items.size() == 2 && items[0].name == items[1].name ? 1 : items.size();
-    EXPECT_EQ(distinct, folder.List().size());
+    EXPECT_EQ(items.size(), folder.List().size());
   }
 }
 
@@ -339,12 +335,74 @@ TEST(ArchiveEntryNames, SafetyTable) {
       {L"sub\\Com1", false},
       {L"lpt9.log", false},
       {L"aux ", false},
+      {L"COM\u00B9", false},
+      {L"lpt\u00B3.txt", false},
+      {L"CONIN$", false},
+      {L"conout$.log", false},
+      {L"COM\u00B4", true},
+      {L"COM0", true},
   };
   for (const Case& c : cases) {
     std::wstring reason;
     EXPECT_EQ(c.safe, QorArchiveFormat::IsSafeEntryName(c.name, &reason)) << c.name;
     EXPECT_EQ(c.safe, reason.empty()) << c.name;
   }
+}
+
+// Sets of names that land on one file in a Windows folder must be refused
+// together; names that merely look alike must not be.
+TEST(ArchiveEntryNames, NameClashTable) {
+  struct Case {
+    std::vector<std::wstring> names;
+    bool clash;
+  } cases[] = {
+      {{L"VTRInstaller.exe", L"readme.txt"}, false},
+      {{L"a.txt", L"A.TXT"}, true},
+      {{L"same.txt", L"same.txt"}, true},
+      {{L"VTRInstaller.exe", L"VTRInstaller.exe."}, true},
+      {{L"VTRInstaller.exe", L"vtrinstaller.exe . ."}, true},
+      {{L"setup", L"SETUP "}, true},
+      {{L"\u00e9t\u00e9.txt", L"\u00c9T\u00c9.TXT"}, true},
+      {{L"\u0434\u0430\u043d\u043d\u044b\u0435", L"\u0414\u0410\u041d\u041d\u042b\u0415"}, true},
+      {{L"sub\\x.txt", L"SUB/X.TXT"}, true},
+      {{L"sub\\x.txt", L"other\\x.txt"}, false},
+      {{L"VTRInstaller.exe", L"VTRINS~1.EXE"}, true},
+      {{L"VTRInstaller.exe", L"vt1A2B~1.exe"}, true},
+      {{L"VTRINS~1.EXE", L"VTRInstaller.exe"}, true},
+      {{L"My Long Name.txt", L"MYLONG~2.TXT"}, true},
+      {{L"\u00e9l\u00e8ve-long.txt", L"__EVE-~1.TXT"}, true},
+      // Not the same extension, or the long name needs no short alias.
+      {{L"VTRInstaller.exe", L"VTRINS~1.DLL"}, false},
+      {{L"ABC.TXT", L"AB~1.TXT"}, false},
+      {{L"readme.txt", L"RE~1.TXT"}, false},
+      {{L"a~1.txt", L"b~1.txt"}, false},
+      {{L"name~x.txt", L"namelong.txt.bak"}, false},
+      {{}, false},
+  };
+  for (const Case& c : cases) {
+    std::wstring reason;
+    EXPECT_EQ(c.clash, QorArchiveFormat::FindNameClash(c.names, &reason))
+        << (c.names.empty() ? L"" : c.names[0]) << L" / "
+        << (c.names.size() > 1 ? c.names[1] : L"");
+    EXPECT_EQ(c.clash, !reason.empty());
+  }
+}
+
+TEST(ArchiveReader, EntriesLandingOnOneFileAreRefusedBeforeWriting) {
+  TempFolder sandbox;
+  ArchiveWriter writer;
+  writer.AddEntry(L"VTRInstaller.exe", "checked installer");
+  writer.AddEntry(L"VTRINSTALLER.EXE.", "replacement");
+  const std::string a = writer.ToString();
+  ArchiveReader reader;
+  auto error = Catch([&] { reader.LoadFromMemory(a.data(), a.size()); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(21014, error->GetCode());
+  EXPECT_EQ(0u, error->GetMessageText().find(L"Error while extracting file from archive. Details: "
+                                             L"the entries \"VTRInstaller.exe\" and"))
+      << error->GetMessageText();
+  EXPECT_EQ(0u, reader.GetEntryCount());
+  EXPECT_TRUE(sandbox.List().empty());
 }
 
 TEST(ArchiveReader, UnsafeNamesAreRefusedBeforeWriting) {

@@ -8,6 +8,7 @@
 
 #include <shellapi.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -103,15 +104,50 @@ std::string ReadWholeFile(const std::wstring& path) {
   return data;
 }
 
+// Sixteen hex digits from the system's cryptographic generator.
+std::wstring RandomSuffix() {
+  unsigned char bytes[8] = {};
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+    Fail(SystemReason(L"cannot make a temporary name"));
+  }
+  const BOOL made = CryptGenRandom(provider, sizeof bytes, bytes);
+  CryptReleaseContext(provider, 0);
+  if (!made) {
+    Fail(SystemReason(L"cannot make a temporary name"));
+  }
+  std::wstring suffix;
+  for (unsigned char b : bytes) {
+    suffix += L"0123456789abcdef"[b >> 4];
+    suffix += L"0123456789abcdef"[b & 15];
+  }
+  return suffix;
+}
+
 // Writes to a temporary file beside the target and moves it into place only
 // when everything succeeded, so a failure never leaves a half-written file.
+// The temporary file gets a new, unguessable name and is created by us (never
+// an existing file or a link that someone put there in advance).
 class OutputFile {
 public:
   explicit OutputFile(const std::wstring& path) : path_(path) {
-    temporary_ = path + L".vtrpack-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    for (int attempt = 0;; ++attempt) {
+      temporary_ = path + L".vtrpack-" + RandomSuffix() + L".tmp";
+      Qor::UniqueFile created(CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (created) {
+        break;
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS || attempt == 8) {
+        const std::wstring reason = SystemReason(L"cannot create a file beside " + path);
+        temporary_.clear();
+        Fail(reason);
+      }
+    }
   }
   ~OutputFile() {
-    if (!committed_) {
+    if (!committed_ && !temporary_.empty()) {
       SetFileAttributesW(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(temporary_.c_str());
     }
@@ -218,6 +254,10 @@ int Pack(const std::wstring& folderArgument, const std::wstring& payloadPath) {
       Fail(L"cannot pack \"" + name + L"\": " + reason);
     }
     installer = installer || lstrcmpiW(name.c_str(), kInstaller) == 0;
+  }
+  std::wstring clash;
+  if (QorArchiveFormat::FindNameClash(names, &clash)) {
+    Fail(L"cannot pack the folder " + folderArgument + L": " + clash);
   }
   if (!installer) {
     Fail(L"the folder " + folderArgument + L" has no " + kInstaller +

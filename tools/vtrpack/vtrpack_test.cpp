@@ -137,6 +137,12 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   EXPECT_NE(0u, r.exitCode);
   EXPECT_NE(std::string::npos, r.output.find("subfolder")) << r.output;
   RemoveDirectoryW((files + L"sub").c_str());
+  // A name shaped like the installer's short name would land on the same file.
+  PayloadTest::WriteFileBytes(files + L"VTRINS~1.EXE", "MZ planted");
+  r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
+  EXPECT_NE(0u, r.exitCode);
+  EXPECT_NE(std::string::npos, r.output.find("VTRINS~1.EXE")) << r.output;
+  DeleteFileW((files + L"VTRINS~1.EXE").c_str());
 
   r = RunTool(L"pack " + Quote(scratch.path() + L"missing") + L" " + Quote(payload));
   EXPECT_NE(0u, r.exitCode);

@@ -27,6 +27,12 @@ enum : int {
 // not empty, no drive, device or stream part, no leading separator, no empty,
 // "." or ".." component, no reserved device name. Otherwise reason says why.
 bool IsSafeEntryName(const std::wstring& name, std::wstring* reason = nullptr);
+
+// True when two of names would land on one file in a Windows folder: equal
+// apart from letter case or trailing dots and spaces, or one shaped like the
+// short (8.3) alias the system may give the other ("VTRINS~1.EXE" beside
+// "VTRInstaller.exe"). Otherwise reason names the pair.
+bool FindNameClash(const std::vector<std::wstring>& names, std::wstring* reason = nullptr);
 } // namespace QorArchiveFormat
 
 class ArchiveChunk {
