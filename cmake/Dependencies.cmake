@@ -42,7 +42,9 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${VELTRANO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 target_compile_options(gtest PRIVATE -w)
-target_compile_options(gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/gtest/win32_notification.h)
+# (C++ sources only: a test may carry C sources of the program it tests.)
+target_compile_options(gtest PUBLIC
+  "$<$<COMPILE_LANGUAGE:CXX>:-include;${CMAKE_CURRENT_LIST_DIR}/gtest/win32_notification.h>")
 # Our own main for every test program (tests/support/test_main.cpp).
 add_library(veltrano_gtest_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
 target_link_libraries(veltrano_gtest_main PUBLIC gtest)
