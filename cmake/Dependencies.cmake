@@ -30,7 +30,8 @@ file(CREATE_LINK /usr/include/boost ${VELTRANO_BOOST_INCLUDE}/boost SYMBOLIC)
 add_library(veltrano_boost INTERFACE)
 target_include_directories(veltrano_boost SYSTEM INTERFACE ${VELTRANO_BOOST_INCLUDE})
 # Header-only use; the win32 thread model has no std::mutex, so Boost.Regex
-# runs without its internal locking (callers use regexes from one thread).
+# runs without its internal locking; the file filters (lib/fs/find.cpp) hold a
+# lock of their own around every use of it.
 target_compile_definitions(veltrano_boost INTERFACE BOOST_ALL_NO_LIB BOOST_DISABLE_THREADS)
 
 # GoogleTest, from its source, for the target.

@@ -1,10 +1,12 @@
 #include "qor/fs_find.h"
 
 #include "qor/test_folders.h"
+#include "qor/unique_handle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -233,4 +235,113 @@ TEST_F(FindTest, WipeModeUsesTheDefaultPattern) {
   EXPECT_EQ(1u, fileStats.entries);
   EXPECT_EQ(6u, fileStats.bytes);
   EXPECT_EQ(&pattern, QorFs::SetDefaultWipePattern(previous));
+}
+
+namespace {
+
+struct NameCase {
+  const wchar_t* name;
+  bool isFolder;
+  bool anyText;   // ".*\.txt", case-insensitive, every type
+  bool numberLog; // "[A-Z][a-z]+\d{2,3}\.log", case-sensitive, files only
+};
+
+const NameCase kNameCases[] = {
+    {L"a.txt", false, true, false},          {L"README.TXT", false, true, false},
+    {L"notes.txt.bak", false, false, false}, {L"dir.txt", true, true, false},
+    {L"Build12.log", false, false, true},    {L"build12.log", false, false, false},
+    {L"Build1234.log", false, false, false}, {L"Run007.log", true, false, false},
+    {L"Trace99.log", false, false, true},    {L"", false, false, false},
+};
+
+WIN32_FIND_DATAW Entry(const NameCase& c) {
+  WIN32_FIND_DATAW entry = {};
+  entry.dwFileAttributes = c.isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  wcscpy(entry.cFileName, c.name);
+  return entry;
+}
+
+const auto kAnyText = FileFilter::MatchExpression | FileFilter::AcceptAll;
+const auto kNumberLog =
+    FileFilter::MatchExpression | FileFilter::CaseSensitive | FileFilter::AcceptFiles;
+
+struct FilterWorker {
+  HANDLE start = nullptr;
+  const FileFilter* sharedText = nullptr;
+  const FileFilter* sharedLog = nullptr;
+  std::wstring root;
+  int rounds = 0;
+  int mismatches = 0;
+  int walks = 0;
+
+  static DWORD WINAPI Run(void* self) {
+    static_cast<FilterWorker*>(self)->Filter();
+    return 0;
+  }
+
+  void Filter() {
+    WaitForSingleObject(start, INFINITE);
+    for (int round = 0; round < rounds; ++round) {
+      // Filters of its own, compiled while the other threads compile and match.
+      FileFilter text(kAnyText, L".*\\.txt");
+      FileFilter log(kNumberLog, L"[A-Z][a-z]+\\d{2,3}\\.log");
+      for (const NameCase& c : kNameCases) {
+        const WIN32_FIND_DATAW entry = Entry(c);
+        mismatches += text.Matches(L"", entry) != c.anyText;
+        mismatches += sharedText->Matches(L"", entry) != c.anyText;
+        mismatches += log.Matches(L"", entry) != c.numberLog;
+        mismatches += sharedLog->Matches(L"", entry) != c.numberLog;
+      }
+      if (round % 50 == 0) {
+        FileFinder finder;
+        finder.root = root;
+        finder.flags = FileFinder::Recurse | FileFinder::CountEntries;
+        finder.includes.emplace_back(new FileFilter(kAnyText, L".*\\.txt"));
+        finder.excludes.emplace_back(
+            new FileFilter(kAnyText | FileFilter::MatchRelativePath, L"skip\\\\.*"));
+        finder.Traverse(L"");
+        mismatches += finder.matchedCount != 2;
+        ++walks;
+      }
+    }
+  }
+};
+
+} // namespace
+
+// Finders on several threads filter at once, many times over: each thread
+// compiles filters of its own, matches a table of names with them and with
+// filters that all threads share, and walks the same folder with filters.
+TEST_F(FindTest, FiltersOnSeveralThreadsAtOnce) {
+  Folder(L"sub");
+  Folder(L"skip");
+  File(L"a.txt");
+  File(L"sub\\B.TXT");
+  File(L"skip\\c.txt");
+  File(L"sub\\d.log");
+  const FileFilter sharedText(kAnyText, L".*\\.txt");
+  const FileFilter sharedLog(kNumberLog, L"[A-Z][a-z]+\\d{2,3}\\.log");
+  Qor::UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(start.valid());
+
+  constexpr int kThreads = 4;
+  FilterWorker workers[kThreads];
+  Qor::UniqueHandle threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) {
+    workers[i].start = start.get();
+    workers[i].sharedText = &sharedText;
+    workers[i].sharedLog = &sharedLog;
+    workers[i].root = root_;
+    workers[i].rounds = 1000;
+    threads[i].reset(CreateThread(nullptr, 0, &FilterWorker::Run, &workers[i], 0, nullptr));
+    ASSERT_TRUE(threads[i].valid());
+  }
+  SetEvent(start.get());
+  for (auto& thread : threads) {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
+  }
+  for (const FilterWorker& worker : workers) {
+    EXPECT_EQ(0, worker.mismatches);
+    EXPECT_EQ(20, worker.walks);
+  }
 }
