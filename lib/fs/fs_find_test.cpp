@@ -237,6 +237,72 @@ TEST_F(FindTest, WipeModeUsesTheDefaultPattern) {
   EXPECT_EQ(&pattern, QorFs::SetDefaultWipePattern(previous));
 }
 
+// Deleting a list of names under a folder prefix: what was deleted is
+// counted (added to the caller's counters); a missing name is done but not
+// counted; a file that stays (held open without delete sharing, read-only, a
+// folder) is neither counted nor an error, and the names after it still go.
+TEST_F(FindTest, DeleteFilesCountsOnlyWhatItDeleted) {
+  File(L"one.txt", "12345");
+  File(L"busy.txt", "123");
+  File(L"locked.txt", "1234", true);
+  Folder(L"folder");
+  File(L"two.bin", "1234567");
+  File(L"after.txt", "12");
+  File(L"beyond.txt", "1");
+  Qor::UniqueFile busy(CreateFileW((root_ + L"busy.txt").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+  ASSERT_TRUE(busy.valid());
+
+  const wchar_t* names[] = {L"one.txt", L"missing.txt", L"busy.txt",  L"locked.txt",
+                            L"folder",  L"two.bin",     L"after.txt", L"beyond.txt"};
+  QorFs::DeleteStats stats;
+  stats.entries = 10;
+  stats.reserved = 99;
+  stats.bytes = 1000;
+  QorFs::DeleteFiles(names, 7, root_.c_str(), &stats);
+  busy.reset();
+
+  EXPECT_EQ(13u, stats.entries); // one.txt, two.bin, after.txt
+  EXPECT_EQ(1014u, stats.bytes); // 5 + 7 + 2
+  EXPECT_EQ(99u, stats.reserved);
+  const struct {
+    const wchar_t* name;
+    bool stays;
+  } expected[] = {{L"one.txt", false},   {L"busy.txt", true},    {L"locked.txt", true},
+                  {L"folder", true},     {L"two.bin", false},    {L"after.txt", false},
+                  {L"beyond.txt", true}, {L"missing.txt", false}};
+  for (const auto& e : expected) {
+    EXPECT_EQ(e.stays, Exists(e.name)) << e.name;
+  }
+}
+
+// Without counters the same deletions happen; without a prefix the names are
+// paths; a prefix is put in front as it is, without a separator.
+TEST_F(FindTest, DeleteFilesWithoutCountersOrPrefix) {
+  File(L"a.txt");
+  File(L"busy.txt");
+  File(L"c.txt");
+  File(L"log-1.txt");
+  File(L"1.txt");
+  Qor::UniqueFile busy(CreateFileW((root_ + L"busy.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(busy.valid());
+  const std::wstring a = root_ + L"a.txt", missing = root_ + L"missing.txt",
+                     held = root_ + L"busy.txt", c = root_ + L"c.txt";
+  const wchar_t* paths[] = {a.c_str(), missing.c_str(), held.c_str(), c.c_str()};
+  QorFs::DeleteFiles(paths, 4, nullptr, nullptr);
+  busy.reset();
+  EXPECT_FALSE(Exists(L"a.txt"));
+  EXPECT_TRUE(Exists(L"busy.txt"));
+  EXPECT_FALSE(Exists(L"c.txt"));
+
+  const wchar_t* numbered[] = {L"1.txt"};
+  QorFs::DeleteFiles(numbered, 1, (root_ + L"log-").c_str(), nullptr);
+  EXPECT_FALSE(Exists(L"log-1.txt"));
+  EXPECT_TRUE(Exists(L"1.txt"));
+}
+
 namespace {
 
 struct NameCase {
