@@ -51,8 +51,10 @@ function(veltrano_launcher_program target)
   set_property(GLOBAL APPEND PROPERTY VELTRANO_LAUNCHER_PROGRAMS ${target})
 endfunction()
 
-# The check-imports arguments for the Windows 2000 check: both deny-lists.
-set(VELTRANO_WIN2000_DENY
+# The check-imports arguments for the Windows 2000 check: both deny-lists, and
+# a header that the Windows 2000 loader accepts.
+set(VELTRANO_WIN2000_CHECK
+    --max-subsystem 5.0
     --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
     --system "Windows 2000 SP4" --deny ${CMAKE_SOURCE_DIR}/tests/post-win2000-functions.txt)
 
@@ -67,7 +69,7 @@ function(veltrano_add_import_check)
   endforeach()
   add_test(NAME xp_import_table
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
-            --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
+            --max-subsystem 5.1 --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
 
   get_property(launchers GLOBAL PROPERTY VELTRANO_LAUNCHER_PROGRAMS)
   if(launchers)
@@ -77,7 +79,7 @@ function(veltrano_add_import_check)
     endforeach()
     add_test(NAME win2000_import_table
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
-              ${VELTRANO_WIN2000_DENY} ${files})
+              ${VELTRANO_WIN2000_CHECK} ${files})
   endif()
 endfunction()
 
