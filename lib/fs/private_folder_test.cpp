@@ -309,3 +309,97 @@ TEST_F(FreshFolderTest, AdminOnlyAccessList) {
   LocalFree(descriptor);
   EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
 }
+
+namespace {
+
+// Host symbolic links, made on request by tests/support/host_links.sh, which
+// ctest runs this suite through (fs_host_links).
+class HostLinks : public ::testing::Test {
+protected:
+  void SetUp() override {
+    wchar_t folder[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"VELTRANO_HOST_LINKS", folder, MAX_PATH)) {
+      GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
+    }
+    base_ = std::wstring(folder) + L"\\";
+  }
+  static std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+  }
+  static void Write(const std::wstring& path, bool readOnly = false) {
+    std::ofstream(path.c_str()) << "kept";
+    if (readOnly) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+  static bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  // Makes link a host symbolic link to target; false when the helper does
+  // not answer.
+  bool MakeLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring name = base_ + L"link" + std::to_wstring(++requests_);
+    std::ofstream(name.c_str()) << Narrow(link) << "\n" << Narrow(target) << "\n";
+    if (!MoveFileW(name.c_str(), (name + L".request").c_str())) {
+      return false;
+    }
+    for (int waited = 0; waited < 10000; waited += 20) {
+      if (Exists(name + L".done")) {
+        return true;
+      }
+      Sleep(20);
+    }
+    return false;
+  }
+  void ExpectOutsideIntact() {
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"inner\\c.txt"}) {
+      std::ifstream in((base_ + L"outside\\" + name).c_str());
+      std::string content;
+      in >> content;
+      EXPECT_EQ("kept", content) << Narrow(name);
+    }
+    EXPECT_TRUE(GetFileAttributesW((base_ + L"outside\\b.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  }
+
+  std::wstring base_;
+  int requests_ = 0;
+};
+
+} // namespace
+
+TEST_F(HostLinks, ASubfolderSwappedForALinkMidWayKeepsTheTargetsFiles) {
+  ASSERT_TRUE(CreateDirectoryW((base_ + L"outside").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((base_ + L"outside\\inner").c_str(), nullptr));
+  Write(base_ + L"outside\\a.txt");
+  Write(base_ + L"outside\\b.txt", true);
+  Write(base_ + L"outside\\inner\\c.txt");
+  const std::wstring leftover = base_ + L"Work.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(leftover.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((leftover + L"sub").c_str(), nullptr));
+  Write(leftover + L"sub\\x.txt");
+  Write(leftover + L"top.txt");
+
+  // Between the listing of the leftover and the deletion of its entries,
+  // its subfolder becomes a link to a folder outside.
+  bool swapped = false;
+  auto swap = [&](const std::wstring& folder) {
+    if (!swapped && folder + L"\\" == leftover) {
+      swapped = MoveFileW((leftover + L"sub").c_str(), (base_ + L"sub-moved").c_str()) &&
+                MakeLink(leftover + L"sub", base_ + L"outside");
+    }
+  };
+  QorFs::RemoveTreeWithoutLinks(leftover, swap);
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(PathKind::Link,
+            QorFs::ClassifyAttributes(GetFileAttributesW((leftover + L"sub").c_str())));
+  EXPECT_FALSE(Exists(leftover + L"top.txt"));
+  ExpectOutsideIntact();
+
+  // The link there from the start: the leftover is moved aside whole and the
+  // link never entered.
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover, nullptr);
+  ASSERT_TRUE(pinned.valid());
+  EXPECT_FALSE(Exists(pinned.path() + L"sub"));
+  ExpectOutsideIntact();
+  pinned.CleanUp();
+}
