@@ -119,12 +119,8 @@ std::wstring ChooseTemporaryFolder(const std::wstring& userTemp) {
   if (!QorOs::IsAdministrator()) {
     return userTemp;
   }
-  DWORD flags = 0; // unknown: treated as a volume without access lists
-  wchar_t root[MAX_PATH];
-  if (::GetVolumePathNameW(userTemp.c_str(), root, MAX_PATH) &&
-      !::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
-    flags = 0;
-  }
+  // Unknown flags (0) count as a volume without access lists.
+  const DWORD flags = QorFs::GetVolumeFlags(userTemp);
   wchar_t windows[MAX_PATH];
   const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) {

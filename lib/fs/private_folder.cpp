@@ -22,12 +22,14 @@ struct NativeFileApi {
   using ToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PWSTR*, PVOID);
   using FreeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
   using ToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
+  using QueryVolumeFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 
   CreateFileFn createFile = nullptr;
   SetInformationFn setInformation = nullptr;
   ToNtPathFn toNtPath = nullptr;
   FreeStringFn freeString = nullptr;
   ToDosErrorFn toDosError = nullptr;
+  QueryVolumeFn queryVolume = nullptr;
   bool complete = false;
 };
 
@@ -46,6 +48,7 @@ const NativeFileApi& Native() {
       api.toNtPath = Lookup<NativeFileApi::ToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
       api.freeString = Lookup<NativeFileApi::FreeStringFn>(ntdll, "RtlFreeUnicodeString");
       api.toDosError = Lookup<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+      api.queryVolume = Lookup<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
     }
     api.complete =
         api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
@@ -383,6 +386,23 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
   }
   RemoveDirectoryW(path.c_str());
   return true;
+}
+
+DWORD GetVolumeFlags(const std::wstring& path) {
+  const NativeFileApi& api = Native();
+  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingSlash(path));
+  if (!api.queryVolume || !handle) {
+    return 0;
+  }
+  // FILE_FS_ATTRIBUTE_INFORMATION: the flags come first, then the name's
+  // limits and the file system's name, which may not fit and is not needed.
+  ULONG information[64] = {};
+  IO_STATUS_BLOCK status = {};
+  constexpr ULONG kAttributeInformation = 5; // FileFsAttributeInformation
+  const NTSTATUS result = api.queryVolume(handle.get(), &status, information, sizeof information,
+                                          kAttributeInformation);
+  constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
+  return result >= 0 || result == kBufferOverflow ? information[0] : 0;
 }
 
 std::wstring ChooseTemporaryFolder(const std::wstring& userTemp, bool elevated, DWORD volumeFlags,

@@ -232,6 +232,12 @@ TEST_F(FreshFolderTest, RemovalNeverChangesAFileWithAnotherName) {
   EXPECT_EQ("planted", content);
 }
 
+TEST_F(FreshFolderTest, VolumeFlagsOfAFolderAndOfNothing) {
+  // Wine reports its drives as NTFS, with access lists.
+  EXPECT_TRUE(QorFs::GetVolumeFlags(parent_) & FILE_PERSISTENT_ACLS);
+  EXPECT_EQ(0u, QorFs::GetVolumeFlags(parent_ + L"\\missing\\"));
+}
+
 TEST(TemporaryFolderChoice, ElevatedRunsAvoidVolumesWithoutAccessLists) {
   const std::wstring user = L"E:\\Users\\ann\\Temp\\";
   const DWORD ntfs = FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;

@@ -89,6 +89,10 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
 // Whether a clean-up may delete this entry of the folder: plain files only.
 bool IsPlainFile(const WIN32_FIND_DATAW& entry);
 
+// The file-system flags (FILE_PERSISTENT_ACLS and the like) of the volume
+// that holds the existing path, read through a handle of it; 0 when unknown.
+DWORD GetVolumeFlags(const std::wstring& path);
+
 // The temporary folder a run may use: userTemp, except for an elevated run
 // whose userTemp lies on a volume that keeps no access lists (FAT, exFAT;
 // volumeFlags as GetVolumeInformationW reports them, 0 when unknown): then
