@@ -250,6 +250,21 @@ TEST(SetupProtocol, CompletionWaitsForTheWorkersFailureNote) {
   PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // posted by WM_DESTROY
 }
 
+// The last check before the start: a target folder that is not the one made
+// (and held) for this run starts nothing, whatever lies in it.
+TEST(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
+  ScratchFolder scratch(L"setup_not_ours_");
+  ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
+                        (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
+  QorSetup::Shell().target = QorFs::PinnedFolder();
+  QorSetup::Shell().targetFolder = scratch.path();
+  QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+  EXPECT_FALSE(QorSetup::Shell().installer.hProcess);
+  QorSetup::Shell().targetFolder.clear();
+}
+
 TEST(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
   ScratchFolder scratch(L"setup_cleanup_cwd_");
   Touch(scratch.path() + L"precious.txt");
