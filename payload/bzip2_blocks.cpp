@@ -73,9 +73,22 @@ public:
   // bytes go through at once when both sides are byte aligned.
   void CopyBits(const unsigned char* data, std::size_t size, std::uint64_t bit,
                 std::uint64_t count) {
-    if (used_ == 0 && bit % 8 == 0) {
+    if (used_ == 0) {
+      // Each output byte from two source bytes; the last source byte read
+      // lies inside the copied bits.
       const std::size_t bytes = static_cast<std::size_t>(count / 8);
-      out_.insert(out_.end(), data + bit / 8, data + bit / 8 + bytes);
+      const unsigned shift = static_cast<unsigned>(bit % 8);
+      const unsigned char* from = data + bit / 8;
+      const std::size_t at = out_.size();
+      out_.resize(at + bytes);
+      unsigned char* to = out_.data() + at;
+      if (shift == 0) {
+        std::memcpy(to, from, bytes);
+      } else {
+        for (std::size_t i = 0; i < bytes; ++i) {
+          to[i] = static_cast<unsigned char>((from[i] << shift) | (from[i + 1] >> (8 - shift)));
+        }
+      }
       bit += 8 * static_cast<std::uint64_t>(bytes);
       count -= 8 * static_cast<std::uint64_t>(bytes);
     }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <list>
@@ -80,10 +81,66 @@ private:
   CriticalSection& section_;
 };
 
+// What one decoding thread reuses from block to block: the decoder's tables
+// (3.6 MB at level 9), the block copy and the output piece. Allocating them
+// afresh for every block costs page faults that, with several threads,
+// wait on each other in the system.
+class Scratch {
+public:
+  Scratch() : piece(new char[kPieceSize]) {}
+  ~Scratch() {
+    for (const Spare& spare : spares_) {
+      std::free(spare.block);
+    }
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  static void* Allocate(void* self, int count, int size) {
+    return static_cast<Scratch*>(self)->Take(static_cast<std::size_t>(count) * size);
+  }
+  static void Release(void* self, void* block) { static_cast<Scratch*>(self)->Keep(block); }
+
+  std::vector<unsigned char> wrapped;
+  std::unique_ptr<char[]> piece;
+
+private:
+  struct Spare {
+    void* block;
+    std::size_t size;
+    bool inUse;
+  };
+  void* Take(std::size_t size) {
+    for (Spare& spare : spares_) {
+      if (!spare.inUse && spare.size == size) {
+        spare.inUse = true;
+        return spare.block;
+      }
+    }
+    void* block = std::malloc(size);
+    if (block) {
+      spares_.push_back({block, size, true});
+    }
+    return block;
+  }
+  void Keep(void* block) {
+    for (Spare& spare : spares_) {
+      if (spare.block == block) {
+        spare.inUse = false;
+        return;
+      }
+    }
+  }
+  std::vector<Spare> spares_;
+};
+
 class DecoderStream {
 public:
-  DecoderStream() {
+  explicit DecoderStream(Scratch& scratch) {
     std::memset(&stream_, 0, sizeof(stream_));
+    stream_.bzalloc = &Scratch::Allocate;
+    stream_.bzfree = &Scratch::Release;
+    stream_.opaque = &scratch;
     if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK) {
       throw std::bad_alloc();
     }
@@ -103,24 +160,24 @@ private:
 // endBit; the output given before a false result is not to be trusted.
 template <class Take>
 bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::uint64_t startBit,
-                 std::uint64_t endBit, Take take) {
-  std::vector<unsigned char> wrapped;
+                 std::uint64_t endBit, Scratch& scratch, Take take) {
+  std::vector<unsigned char>& wrapped = scratch.wrapped;
   QorBzip2Blocks::WrapBlock(data, size, startBit, endBit, level, wrapped);
-  std::unique_ptr<char[]> piece(new char[kPieceSize]);
-  DecoderStream holder;
+  char* const piece = scratch.piece.get();
+  DecoderStream holder(scratch);
   bz_stream& stream = holder.get();
   stream.next_in = reinterpret_cast<char*>(wrapped.data());
   stream.avail_in = static_cast<unsigned int>(wrapped.size());
   for (;;) {
     const unsigned int inBefore = stream.avail_in;
-    stream.next_out = piece.get();
+    stream.next_out = piece;
     stream.avail_out = static_cast<unsigned int>(kPieceSize);
     const int result = BZ2_bzDecompress(&stream);
     if (result < 0) {
       return false;
     }
     const std::size_t produced = kPieceSize - stream.avail_out;
-    if (produced > 0 && !take(piece.get(), produced)) {
+    if (produced > 0 && !take(piece, produced)) {
       return false;
     }
     if (result == BZ_STREAM_END) {
@@ -250,7 +307,7 @@ public:
         BlockTask longer;
         longer.startBit = position;
         longer.endBit = endBit;
-        Decode(longer);
+        Decode(longer, scratch_);
         if (!longer.valid) {
           RaiseStreamEndMissing();
         }
@@ -258,6 +315,10 @@ public:
       }
       combined = QorBzip2Blocks::CombineCrc(combined, blockCrc);
       Locked locked(lock_);
+      if (task->kept.capacity() >= kKeptOutput && spareOutputs_.size() < window_) {
+        task->kept.clear();
+        spareOutputs_.push_back(std::move(task->kept));
+      }
       position_ = endBit;
       ::SetEvent(wake_.get());
       position = endBit;
@@ -271,6 +332,7 @@ private:
   }
 
   void Work() {
+    Scratch scratch;
     Locked locked(lock_);
     for (;;) {
       if (stopping_) {
@@ -283,16 +345,20 @@ private:
         ::WaitForSingleObject(wake_.get(), INFINITE);
         continue;
       }
-      RunLocked(*task);
+      RunLocked(*task, scratch);
     }
   }
 
   // Decodes a queued task without the lock held, then marks it done.
-  void RunLocked(BlockTask& task) {
+  void RunLocked(BlockTask& task, Scratch& scratch) {
     task.state = BlockTask::kRunning;
+    if (!spareOutputs_.empty()) {
+      task.kept.swap(spareOutputs_.back());
+      spareOutputs_.pop_back();
+    }
     {
       Unlocked unlocked(lock_);
-      Decode(task);
+      Decode(task, scratch);
     }
     task.state = BlockTask::kDone;
     if (task.cancelled) {
@@ -303,10 +369,11 @@ private:
   }
 
   // Decodes task into task.kept (or only checks it when it does not fit).
-  void Decode(BlockTask& task) {
+  void Decode(BlockTask& task, Scratch& scratch) {
     try {
       bool fits = true;
-      task.valid = DecodeBlock(data_, size_, level_, task.startBit, task.endBit,
+      task.kept.reserve(kKeptOutput);
+      task.valid = DecodeBlock(data_, size_, level_, task.startBit, task.endBit, scratch,
                                [&](const char* piece, std::size_t length) {
                                  if (task.cancelled) {
                                    return false;
@@ -316,7 +383,7 @@ private:
                                    task.kept.insert(task.kept.end(), piece, piece + length);
                                  } else if (fits) {
                                    fits = false;
-                                   std::vector<char>().swap(task.kept);
+                                   task.kept.clear();
                                  }
                                  return true;
                                }) &&
@@ -440,7 +507,7 @@ private:
       }
       BlockTask* queued = NextQueued();
       if (queued) {
-        RunLocked(*queued);
+        RunLocked(*queued, scratch_);
         continue;
       }
       ::ResetEvent(finished_.get());
@@ -475,7 +542,7 @@ private:
       BlockTask trial;
       trial.startBit = position;
       trial.endBit = end;
-      Decode(trial);
+      Decode(trial, scratch_);
       if (trial.outOfMemory) {
         QorError::RaiseStdError(kStreamEndMissing, std::bad_alloc());
       }
@@ -506,7 +573,7 @@ private:
       return;
     }
     // Checked already: the same bytes come again.
-    if (!DecodeBlock(data_, size_, level_, task.startBit, task.endBit, give)) {
+    if (!DecodeBlock(data_, size_, level_, task.startBit, task.endBit, scratch_, give)) {
       RaiseStreamEndMissing();
     }
     progress.Report(firstByte + bytes);
@@ -527,6 +594,10 @@ private:
   std::uint64_t scanned_ = QorBzip2Blocks::kHeaderBits;
   std::size_t nextMarker_ = 0;
   std::list<std::unique_ptr<BlockTask>> tasks_;
+  // Output buffers of blocks handed on, for the next blocks.
+  std::vector<std::vector<char>> spareOutputs_;
+  // The calling thread's.
+  Scratch scratch_;
   // Last: the threads end before anything they use goes.
   std::vector<Qor::UniqueHandle> workers_;
 };
