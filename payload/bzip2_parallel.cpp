@@ -327,7 +327,12 @@ public:
 
 private:
   static DWORD WINAPI WorkerMain(void* self) {
-    static_cast<BlockDecoder*>(self)->Work();
+    // Out of memory here only means one thread fewer: the calling thread
+    // decodes whatever is left waiting. No task is left half taken.
+    try {
+      static_cast<BlockDecoder*>(self)->Work();
+    } catch (...) {
+    }
     return 0;
   }
 
@@ -630,12 +635,8 @@ void DecompressBlocks(const void* data, std::size_t size, DecodedSink& sink,
   if (level == 0) {
     RaiseStreamEndMissing();
   }
-  try {
-    BlockDecoder decoder(bytes, size, level, std::max(1u, std::min(threads, kMaxThreads)));
-    decoder.Run(sink, progress);
-  } catch (const std::bad_alloc& error) {
-    QorError::RaiseStdError(kStreamEndMissing, error);
-  }
+  BlockDecoder decoder(bytes, size, level, std::max(1u, std::min(threads, kMaxThreads)));
+  decoder.Run(sink, progress);
 }
 
 } // namespace QorCompressLib
