@@ -244,7 +244,9 @@ public:
     }
     window_ = threads + std::min(threads, 4u) + 1;
     // The calling thread decodes too: threads - 1 more. One that cannot be
-    // made only means fewer.
+    // made only means fewer. Room first: nothing may throw once a thread
+    // runs, as the destructor that ends it would not run.
+    workers_.reserve(threads);
     for (unsigned i = 1; i < threads; ++i) {
       Qor::UniqueHandle thread(::CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr));
       if (!thread) {
