@@ -1,6 +1,7 @@
 // Damaged payloads must fail with a payload error or extract correctly:
 // never crash, never hang, never write outside the target folder.
 #include "qor/archive.h"
+#include "qor/extract_stream.h"
 
 #include "test_support.h"
 
@@ -31,6 +32,14 @@ int Expand(const std::string& payload, const std::wstring& target) {
   return error ? error->GetCode() : 0;
 }
 
+// The launcher's streaming path on the same payload, decoding on two threads.
+int ExpandStreaming(const std::string& payload, const std::wstring& target) {
+  auto error = PayloadTest::Catch([&] {
+    QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, 2);
+  });
+  return error ? error->GetCode() : 0;
+}
+
 } // namespace
 
 TEST(PayloadCorruption, BoundedSweep) {
@@ -44,6 +53,8 @@ TEST(PayloadCorruption, BoundedSweep) {
 
   TempFolder sandbox;
   const std::wstring target = sandbox.path() + L"target\\";
+  TempFolder streamingSandbox;
+  const std::wstring streamingTarget = streamingSandbox.path() + L"target\\";
   int failures = 0, successes = 0;
   for (int round = 0; round < 300; ++round) {
     // Half the cases damage the compressed stream, half the archive inside.
@@ -70,6 +81,21 @@ TEST(PayloadCorruption, BoundedSweep) {
     const std::string input = inner ? PayloadTest::Compress(bytes) : bytes;
     ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
     const int code = Expand(input, target);
+    // The streaming path gives the same outcome and the same files.
+    ASSERT_TRUE(CreateDirectoryW(streamingTarget.c_str(), nullptr));
+    EXPECT_EQ(code, ExpandStreaming(input, streamingTarget)) << "round " << round;
+    if (code == 0) {
+      std::vector<std::wstring> names = sandbox.List(L"target\\");
+      EXPECT_EQ(names, streamingSandbox.List(L"target\\")) << "round " << round;
+      for (const std::wstring& name : names) {
+        std::string expected, got;
+        PayloadTest::ReadFileBytes(target + name, expected);
+        PayloadTest::ReadFileBytes(streamingTarget + name, got);
+        EXPECT_TRUE(expected == got) << "round " << round;
+      }
+    }
+    ASSERT_EQ(1u, streamingSandbox.List().size()) << "round " << round;
+    TempFolder::RemoveTree(streamingTarget);
     if (code == 0) {
       ++successes;
       // Success means the archive parsed; an intact original extracts exactly.

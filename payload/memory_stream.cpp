@@ -48,9 +48,13 @@ bool MemoryOutputBuffer::Reserve(std::size_t needed) {
     return true;
   }
   if (base_) {
-    // Try to extend the block in place first, doubling it.
+    // Try to extend the block in place first, doubling it, then by less down
+    // to what is needed. Every try asks for less than the one before (half a
+    // granule rounds back up to one granule, so stop at the minimum): the
+    // tries end even when the address space is full.
+    const std::size_t minimumExtra = RoundUp(needed - reserved_, kGranularity);
     std::size_t extra = RoundUp(std::max(needed - reserved_, reserved_), kGranularity);
-    while (extra != 0 && reserved_ + extra >= needed) {
+    while (minimumExtra != 0 && extra >= minimumExtra) {
       void* p = VirtualAlloc(base_ + reserved_, extra, MEM_RESERVE, PAGE_READWRITE);
       if (p == base_ + reserved_) {
         regions_.push_back({base_ + reserved_, extra});
@@ -60,10 +64,10 @@ bool MemoryOutputBuffer::Reserve(std::size_t needed) {
       if (p) {
         VirtualFree(p, 0, MEM_RELEASE);
       }
-      extra = RoundUp(extra / 2, kGranularity);
-      if (reserved_ + extra < needed) {
+      if (extra == minimumExtra) {
         break;
       }
+      extra = std::max(minimumExtra, RoundUp(extra / 2, kGranularity));
     }
   }
   // A new block: the hint (or a generous default) at first, then double.

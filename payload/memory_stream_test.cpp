@@ -71,3 +71,79 @@ TEST(MemoryInputStream, ReadsTheBufferInPlace) {
   EXPECT_EQ(0, empty.gcount());
   EXPECT_TRUE(empty.eof());
 }
+
+namespace {
+
+// Reserves all free address space (in pieces down to one granule) for the
+// life of the object, so that any further reservation fails.
+class AddressSpaceFiller {
+public:
+  AddressSpaceFiller() {
+    blocks_.reserve(1 << 16);
+    for (std::size_t size = 1u << 30; size >= 64 * 1024;) {
+      void* block = blocks_.size() < blocks_.capacity()
+                        ? VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)
+                        : nullptr;
+      if (block) {
+        blocks_.push_back(block);
+      } else {
+        size /= 2;
+      }
+    }
+  }
+  ~AddressSpaceFiller() {
+    for (void* block : blocks_) {
+      VirtualFree(block, 0, MEM_RELEASE);
+    }
+  }
+  AddressSpaceFiller(const AddressSpaceFiller&) = delete;
+  AddressSpaceFiller& operator=(const AddressSpaceFiller&) = delete;
+
+private:
+  std::vector<void*> blocks_;
+};
+
+struct FullAddressSpaceCase {
+  MemoryOutputStream* out;
+  std::size_t sizeAfter;
+  bool good;
+};
+
+// Fills the address space, then writes past the stream's first reservation
+// (1 MB): growing in place and moving both fail.
+DWORD WINAPI WriteWithFullAddressSpace(void* parameter) {
+  FullAddressSpaceCase& test = *static_cast<FullAddressSpaceCase*>(parameter);
+  const std::string piece(1024 * 1024, 'x');
+  AddressSpaceFiller filler;
+  test.out->write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  test.good = test.out->good();
+  test.sizeAfter = test.out->size();
+  return 0;
+}
+
+} // namespace
+
+TEST(MemoryOutputStream, FailsPromptlyWhenTheAddressSpaceIsFull) {
+  MemoryOutputStream out(64 * 1024);
+  out.put('a');
+  ASSERT_TRUE(out.good());
+  FullAddressSpaceCase test = {&out, 0, true};
+  // The writing runs on a thread of its own (its stack reserved before the
+  // space is filled) so that a retry loop that never ends fails the test
+  // instead of hanging it.
+  HANDLE thread = CreateThread(nullptr, 0, WriteWithFullAddressSpace, &test, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  const DWORD waited = WaitForSingleObject(thread, 60000);
+  if (waited != WAIT_OBJECT_0) {
+    TerminateThread(thread, 1);
+  }
+  CloseHandle(thread);
+  ASSERT_EQ(WAIT_OBJECT_0, waited) << "writing did not end";
+  EXPECT_FALSE(test.good);
+  EXPECT_EQ(1u, test.sizeAfter);
+  EXPECT_EQ('a', out.data()[0]);
+  // With space again, a fresh stream works.
+  MemoryOutputStream again;
+  again << "fine";
+  EXPECT_TRUE(again.good());
+}

@@ -17,7 +17,7 @@ packages=(
   cmake make ninja-build git
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils imagemagick
-  libboost1.81-dev googletest
+  libboost1.81-dev googletest bzip2
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "qor/archive.h"
 #include "qor/compressor.h"
 #include "qor/error.h"
+#include "qor/extract_stream.h"
 #include "qor/fs.h"
 #include "qor/memory_stream.h"
 #include "qor/private_folder.h"
@@ -24,8 +25,8 @@ const wchar_t kTargetFolderName[] = L"QorVTInst.tmp\\";
 
 namespace {
 
-// Expands the payload resource into memory and writes its entries into the
-// target folder. Raises library errors.
+// Expands the payload resource and writes its entries into the target
+// folder. Raises library errors.
 void ExtractPayload(HWND window) {
   HMODULE module = Shell().instance ? Shell().instance : ::GetModuleHandleW(nullptr);
   HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), L"ZUK");
@@ -45,25 +46,13 @@ void ExtractPayload(HWND window) {
     QorWin32::RaiseLastWin32ErrorF(21104, L"Archive is corrupted.");
   }
 
-  // The resource is read where the system mapped it, not copied first: for a
-  // large payload that copy would only add its whole size to the peak memory.
-  QorCompressLib::MemoryOutputStream output;
-  {
-    QorCompressLib::MemoryInputStream input(bytes, size);
-    std::unique_ptr<CQorCompressor> compressor(new QorCompressLib::Bzip2Compressor(9, 30, 8192));
-    ProgressContext context = {size, window};
-    // At least 1: a payload under 100 bytes would otherwise give a step of 0.
-    const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
-    compressor->Decompress(input, output, ProgressCallback, &context, step);
-  }
-
-  ArchiveReader reader;
-  reader.LoadFromMemory(output.data(), output.size());
-  const std::wstring& folder = Shell().targetFolder;
-  for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
-    ThrowIfStopRequested();
-    reader.Extract(i, folder);
-  }
+  // The resource is read where the system mapped it, not copied first, and
+  // each file is written while the payload is decoded, on every processor:
+  // only a few blocks of expanded bytes are held at any time.
+  ProgressContext context = {size, window};
+  // At least 1: a payload under 100 bytes would otherwise give a step of 0.
+  const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
+  QorPayload::ExtractStream(bytes, size, Shell().targetFolder, ProgressCallback, &context, step);
 }
 
 // A copy of text for WM_SETUP_FAILED, or null when there is no memory left.

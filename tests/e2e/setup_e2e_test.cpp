@@ -626,6 +626,56 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
   }
 }
 
+// The launcher decodes the payload's blocks on several threads: a damaged or
+// cut stream fails as the sequential codec does, before the installer
+// starts; bytes after a whole stream are ignored as the codec ignores them.
+TEST_F(E2eTest, DamagedStreamsFailAsTheCodecDoes) {
+  std::string text;
+  std::uint32_t state = 5;
+  while (text.size() < 1500000) {
+    state = state * 1103515245u + 12345u;
+    text += (state >> 28) < 8 ? "setup " : "payload\r\n";
+  }
+  const std::string good =
+      Compress(MakePayload({{L"a.txt", text}, {L"VTRInstaller.exe", InstallerBytes()}}));
+  auto damaged = [&](std::size_t at) {
+    std::string s = good;
+    s[at] = static_cast<char>(s[at] ^ 0x24);
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::string payload;
+    bool starts;
+  } cases[] = {
+      {"damaged block checksum", damaged(11), false},
+      {"damaged stream checksum", damaged(good.size() - 3), false},
+      {"cut in the middle", good.substr(0, good.size() / 2), false},
+      {"bytes after the end", good + "more bytes after the stream", true},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    DeleteFileW(report_.c_str());
+    const std::wstring exe = StampBroken(c.payload, L"stream" + std::to_wstring(index++));
+    SetupRun run(exe, temp_, {ReportVariable()});
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(0u, run.Watch());
+    if (c.starts) {
+      EXPECT_TRUE(run.boxes.empty());
+      EXPECT_TRUE(ReadReport(report_).present);
+    } else {
+      ASSERT_EQ(1u, run.boxes.size());
+      EXPECT_NE(std::wstring::npos,
+                run.boxes[0].text.find(L"Unable to find the end of compressed stream."))
+          << run.boxes[0].text.c_str();
+      EXPECT_FALSE(QorFs::Exists(report_)) << "the installer was started";
+    }
+    EXPECT_FALSE(QorFs::Exists(target_));
+  }
+}
+
 #if VELTRANO_SETUP_WITH_ENV
 // Wine reports the Windows version that the prefix's settings name for a
 // program's file name; the setup refuses versions before Windows 2000.

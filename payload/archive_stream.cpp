@@ -1,0 +1,312 @@
+#include "qor/extract_stream.h"
+
+#include "bzip2_parallel.h"
+
+#include "qor/archive.h"
+#include "qor/error.h"
+#include "qor/memory_stream.h"
+#include "qor/unique_handle.h"
+#include "qor/win32_error.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+using namespace QorArchiveFormat;
+
+namespace QorPayload {
+
+namespace {
+
+std::uint32_t ReadU32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+[[noreturn]] void RaiseCorrupted() {
+  QorWin32::RaiseLastWin32ErrorF(kCorruptedError, L"Archive is corrupted.");
+}
+
+[[noreturn]] void RaiseExtractError(const std::wstring& details) {
+  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
+                        details.c_str());
+}
+
+struct StreamEntry {
+  std::wstring name;
+  std::uint32_t size;
+  std::uint32_t offset;
+};
+
+// Reads the archive from its decoded bytes as they arrive: the header and
+// table first, then each entry's file is written while its bytes pass. An
+// archive whose entries are not in ascending, non-overlapping order goes to
+// memory whole and is read there as before. A fault of the archive or of the
+// writing stops the writing but not the decoding, so that a damaged stream
+// is still reported first, as when the whole stream was expanded before
+// the archive was read.
+class ArchiveStreamWriter : public QorCompressLib::DecodedSink {
+public:
+  explicit ArchiveStreamWriter(const std::wstring& folder) : folder_(folder) {}
+
+  void Write(const char* data, std::size_t size) override {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    switch (mode_) {
+    case kTable:
+      head_.insert(head_.end(), bytes, bytes + size);
+      ReadTable();
+      return;
+    case kStreaming:
+      Pass(bytes, size);
+      return;
+    case kInMemory:
+      whole_->write(data, static_cast<std::streamsize>(size));
+      if (!whole_->good()) {
+        // As the codec reports an output stream that cannot take more.
+        QorError::RaiseError(QorCompressLib::kDecompressWriteError,
+                             L"Unable to write to the output stream.");
+      }
+      return;
+    case kDraining:
+      received_ += size;
+      return;
+    }
+  }
+
+  // After the whole stream was decoded: the archive's own errors, in the
+  // order the in-memory reader finds them.
+  void Finish() {
+    if (mode_ == kInMemory) {
+      ArchiveReader reader;
+      reader.LoadFromMemory(whole_->data(), whole_->size());
+      for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
+        reader.Extract(i, folder_);
+      }
+      return;
+    }
+    if (!tableRead_) {
+      RaiseCorrupted();
+    }
+    for (const StreamEntry& entry : entries_) {
+      if (static_cast<std::uint64_t>(entry.offset) + entry.size > received_) {
+        RaiseCorrupted();
+      }
+    }
+    if (pending_) {
+      throw pending_.release();
+    }
+    Advance(); // entries of no bytes at the very end
+    if (pending_) {
+      throw pending_.release();
+    }
+  }
+
+private:
+  enum Mode { kTable, kStreaming, kInMemory, kDraining };
+
+  // Parses what has arrived of the header and table, record by record.
+  void ReadTable() {
+    if (head_.size() < kFixedHeaderSize) {
+      return;
+    }
+    if (count_ < 0) {
+      if (std::memcmp(head_.data(), kMagic, kMagicSize) != 0) {
+        Drain(nullptr); // Finish reports the archive as corrupted
+        return;
+      }
+      count_ = ReadU32(head_.data() + 33);
+      parsed_ = kFixedHeaderSize;
+    }
+    while (entries_.size() < static_cast<std::uint64_t>(count_)) {
+      if (head_.size() - parsed_ < 4) {
+        return;
+      }
+      const std::uint64_t units = ReadU32(head_.data() + parsed_);
+      if (head_.size() - parsed_ - 4 < units * 2 + 8) {
+        return;
+      }
+      const unsigned char* p = head_.data() + parsed_ + 4;
+      StreamEntry entry;
+      for (std::uint64_t u = 0; u < units; ++u) {
+        const wchar_t unit = static_cast<wchar_t>(p[2 * u] | (p[2 * u + 1] << 8));
+        if (unit == 0) {
+          break;
+        }
+        entry.name.push_back(unit);
+      }
+      p += units * 2;
+      entry.size = ReadU32(p);
+      entry.offset = ReadU32(p + 4);
+      parsed_ += static_cast<std::size_t>(4 + units * 2 + 8);
+      entries_.push_back(std::move(entry));
+    }
+    tableRead_ = true;
+    Start();
+  }
+
+  // The table is complete: choose how to read the rest.
+  void Start() {
+    std::uint64_t cursor = parsed_;
+    for (const StreamEntry& entry : entries_) {
+      if (entry.offset < cursor) {
+        // Out of order or overlapping: the bytes so far and all that follow
+        // go to memory.
+        whole_.reset(new QorCompressLib::MemoryOutputStream());
+        mode_ = kInMemory;
+        std::vector<unsigned char> head;
+        head.swap(head_);
+        Write(reinterpret_cast<const char*>(head.data()), head.size());
+        return;
+      }
+      cursor = static_cast<std::uint64_t>(entry.offset) + entry.size;
+    }
+    try {
+      std::vector<std::wstring> names;
+      names.reserve(entries_.size());
+      for (const StreamEntry& entry : entries_) {
+        names.push_back(entry.name);
+      }
+      std::wstring reason;
+      if (FindNameClash(names, &reason)) {
+        RaiseExtractError(reason);
+      }
+      for (const StreamEntry& entry : entries_) {
+        if (!IsSafeEntryName(entry.name, &reason)) {
+          RaiseExtractError(L"unsafe entry name \"" + entry.name + L"\": " + reason);
+        }
+      }
+    } catch (QorError::Exception* error) {
+      Drain(error);
+      return;
+    }
+    mode_ = kStreaming;
+    received_ = parsed_;
+    std::vector<unsigned char> rest(head_.begin() + static_cast<std::ptrdiff_t>(parsed_),
+                                    head_.end());
+    std::vector<unsigned char>().swap(head_);
+    Pass(rest.data(), rest.size());
+  }
+
+  // Stops writing; keeps error (owned) for Finish.
+  void Drain(QorError::Exception* error) {
+    pending_.reset(error);
+    file_.reset();
+    if (mode_ == kTable) {
+      received_ = head_.size();
+      std::vector<unsigned char>().swap(head_);
+    }
+    mode_ = kDraining;
+  }
+
+  // Streams bytes that start at archive offset received_ into the entries'
+  // files.
+  void Pass(const unsigned char* bytes, std::size_t size) {
+    try {
+      while (size > 0) {
+        Advance();
+        if (next_ >= entries_.size()) {
+          received_ += size;
+          return;
+        }
+        const StreamEntry& entry = entries_[next_];
+        if (received_ < entry.offset) {
+          const std::size_t skip =
+              static_cast<std::size_t>(std::min<std::uint64_t>(size, entry.offset - received_));
+          bytes += skip;
+          size -= skip;
+          received_ += skip;
+          continue;
+        }
+        const std::uint64_t end = static_cast<std::uint64_t>(entry.offset) + entry.size;
+        const std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, end - received_));
+        WriteToFile(entry, bytes, take);
+        bytes += take;
+        size -= take;
+        received_ += take;
+      }
+      Advance();
+    } catch (QorError::Exception* error) {
+      received_ += size;
+      Drain(error);
+    }
+  }
+
+  // Opens the next entry's file once its bytes begin, closes it once they
+  // are all written; entries of no bytes are made here.
+  void Advance() {
+    while (next_ < entries_.size()) {
+      const StreamEntry& entry = entries_[next_];
+      if (received_ < entry.offset) {
+        return;
+      }
+      if (!file_) {
+        Open(entry);
+      }
+      if (received_ < static_cast<std::uint64_t>(entry.offset) + entry.size) {
+        return;
+      }
+      file_.reset();
+      ++next_;
+    }
+  }
+
+  void Open(const StreamEntry& entry) {
+    const std::wstring path = folder_ + entry.name;
+    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
+      // The texts the standard file stream gave for these failures.
+      RaiseExtractError(L"ios_base::failbit set");
+    }
+  }
+
+  void WriteToFile(const StreamEntry& entry, const unsigned char* bytes, std::size_t size) {
+    if (!file_) {
+      Open(entry);
+    }
+    while (size > 0) {
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
+      DWORD written = 0;
+      if (!::WriteFile(file_.get(), bytes, piece, &written, nullptr) || written != piece) {
+        file_.reset();
+        RaiseExtractError(L"ios_base::badbit set");
+      }
+      bytes += piece;
+      size -= piece;
+    }
+  }
+
+  const std::wstring folder_;
+  Mode mode_ = kTable;
+  std::vector<unsigned char> head_;
+  long long count_ = -1;
+  std::size_t parsed_ = 0;
+  bool tableRead_ = false;
+  std::vector<StreamEntry> entries_;
+  std::size_t next_ = 0;
+  std::uint64_t received_ = 0;
+  Qor::UniqueFile file_;
+  std::unique_ptr<QorCompressLib::MemoryOutputStream> whole_;
+  std::unique_ptr<QorError::Exception> pending_;
+};
+
+} // namespace
+
+unsigned DefaultDecodeThreads() {
+  return QorCompressLib::CountDecodeThreads();
+}
+
+void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
+                   CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
+                   unsigned threads) {
+  ArchiveStreamWriter writer(folder);
+  QorCompressLib::DecompressBlocks(bytes, size, writer, callback, context, step,
+                                   threads ? threads : DefaultDecodeThreads());
+  writer.Finish();
+}
+
+} // namespace QorPayload

@@ -1,0 +1,192 @@
+// Extraction while the payload is decoded, against the in-memory path.
+#include "qor/extract_stream.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using PayloadTest::Catch;
+using PayloadTest::Random;
+using PayloadTest::TempFolder;
+
+namespace {
+
+struct RawEntry {
+  std::wstring name;
+  std::uint32_t size;
+  std::uint32_t offset; // from the end of the table
+};
+
+void PutU32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  }
+}
+
+// An archive with the entries' data where the table says, in any order.
+std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& data) {
+  std::uint32_t tableSize = 0;
+  for (const RawEntry& entry : entries) {
+    tableSize += 4 + 2 * static_cast<std::uint32_t>(entry.name.size() + 1) + 8;
+  }
+  const std::uint32_t headerSize =
+      static_cast<std::uint32_t>(QorArchiveFormat::kFixedHeaderSize) + tableSize;
+  std::string out(QorArchiveFormat::kMagic, QorArchiveFormat::kMagicSize);
+  PutU32(out, headerSize);
+  PutU32(out, static_cast<std::uint32_t>(entries.size()));
+  for (const RawEntry& entry : entries) {
+    PutU32(out, static_cast<std::uint32_t>(entry.name.size() + 1));
+    for (wchar_t c : entry.name) {
+      out.push_back(static_cast<char>(c & 0xFF));
+      out.push_back(static_cast<char>(c >> 8));
+    }
+    out.append(2, '\0');
+    PutU32(out, entry.size);
+    PutU32(out, headerSize + entry.offset);
+  }
+  return out + data;
+}
+
+// The launcher's earlier path: expand all, then read the archive in memory.
+int ExtractInMemory(const std::string& payload, const std::wstring& target) {
+  QorCompressLib::MemoryOutputStream expanded;
+  ArchiveReader reader;
+  auto error = Catch([&] {
+    QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
+    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+    codec.Decompress(in, expanded, nullptr, nullptr, 1);
+    reader.LoadFromMemory(expanded.data(), expanded.size());
+    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+      reader.Extract(i, target);
+    }
+  });
+  return error ? error->GetCode() : 0;
+}
+
+std::unique_ptr<QorError::Exception>
+ExtractStreaming(const std::string& payload, const std::wstring& target, unsigned threads) {
+  return Catch([&] {
+    QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, threads);
+  });
+}
+
+std::string ReadOrMissing(const std::wstring& path) {
+  std::string content;
+  return PayloadTest::ReadFileBytes(path, content) ? content : "(missing)";
+}
+
+} // namespace
+
+TEST(ExtractStream, WritesEveryEntryWhetherInOrderOrNot) {
+  Random random(3);
+  const std::string a = random.Bytes(1500000);
+  const std::string b(3000000, 'b');
+  const std::string c = "third";
+  struct Case {
+    const char* name;
+    std::string archive;
+  } cases[] = {
+      // Entries back to back, one of no bytes, one of no bytes at the very end.
+      {"in order", RawArchive({{L"a.bin", 1500000, 0},
+                               {L"empty", 0, 1500000},
+                               {L"b.bin", 3000000, 1500000},
+                               {L"c.txt", 5, 4500000},
+                               {L"last", 0, 4500005}},
+                              a + b + c)},
+      // Gaps and trailing bytes are skipped.
+      {"in order with gaps",
+       RawArchive({{L"a.bin", 1500000, 10},
+                   {L"empty", 0, 1500010},
+                   {L"b.bin", 3000000, 1500020},
+                   {L"c.txt", 5, 4500020},
+                   {L"last", 0, 4500025}},
+                  std::string(10, 'g') + a + std::string(10, 'g') + b + c + "trailing")},
+      {"out of order", RawArchive({{L"c.txt", 5, 4500000},
+                                   {L"empty", 0, 0},
+                                   {L"b.bin", 3000000, 1500000},
+                                   {L"a.bin", 1500000, 0},
+                                   {L"last", 0, 4500005}},
+                                  a + b + c)},
+      // Two entries share bytes.
+      {"overlapping", RawArchive({{L"a.bin", 1500000, 0},
+                                  {L"empty", 0, 0},
+                                  {L"b.bin", 3000000, 1500000},
+                                  {L"c.txt", 5, 4500000},
+                                  {L"last", 0, 4500000}},
+                                 a + b + c)},
+  };
+  for (const Case& test : cases) {
+    const std::string payload = PayloadTest::Compress(test.archive);
+    for (unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(std::string(test.name) + ", " + std::to_string(threads) + " threads");
+      TempFolder folder;
+      auto error = ExtractStreaming(payload, folder.path(), threads);
+      ASSERT_FALSE(error) << error->GetCode();
+      EXPECT_TRUE(ReadOrMissing(folder.path() + L"a.bin") == a);
+      EXPECT_TRUE(ReadOrMissing(folder.path() + L"b.bin") == b);
+      EXPECT_EQ(c, ReadOrMissing(folder.path() + L"c.txt"));
+      EXPECT_EQ("", ReadOrMissing(folder.path() + L"empty"));
+      EXPECT_EQ("", ReadOrMissing(folder.path() + L"last"));
+      EXPECT_EQ(5u, folder.List().size());
+    }
+  }
+}
+
+TEST(ExtractStream, RefusesWhatTheInMemoryPathRefusesBeforeWritingNames) {
+  const std::string data = "first" + std::string(200000, 's') + "third";
+  struct Case {
+    const char* name;
+    std::string payload;
+    int code;
+    const wchar_t* text; // part of the message
+    bool nothingWritten;
+  } cases[] = {
+      {"unsafe name after a good one",
+       PayloadTest::Compress(RawArchive(
+           {{L"good.txt", 5, 0}, {L"..\\evil.txt", 200000, 5}, {L"c.txt", 5, 200005}}, data)),
+       21014, L"unsafe entry name \"..\\evil.txt\"", true},
+      {"names that land on one file",
+       PayloadTest::Compress(RawArchive(
+           {{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"GOOD.TXT", 5, 200005}}, data)),
+       21014, L"would be written to one file", true},
+      {"entry past the end",
+       PayloadTest::Compress(
+           RawArchive({{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"c.txt", 6, 200005}}, data)),
+       21010, L"Archive is corrupted.", false},
+      {"not an archive", PayloadTest::Compress(std::string(5000, 'x')), 21010,
+       L"Archive is corrupted.", true},
+      {"table cut short",
+       PayloadTest::Compress(
+           RawArchive({{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}}, data).substr(0, 60)),
+       21010, L"Archive is corrupted.", true},
+      {"entry that cannot be created",
+       PayloadTest::Compress(RawArchive(
+           {{L"good.txt", 5, 0}, {L"missing\\b.txt", 200000, 5}, {L"c.txt", 5, 200005}}, data)),
+       21014, L"Error while extracting file from archive. Details: ios_base::failbit set", false},
+      {"damaged stream after a damaged table",
+       [&] {
+         std::string s = PayloadTest::Compress(std::string(5000, 'x'));
+         s[s.size() - 3] ^= 0x10;
+         return s;
+       }(),
+       21026, L"Unable to find the end of compressed stream.", true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    TempFolder before;
+    EXPECT_EQ(test.code, ExtractInMemory(test.payload, before.path()));
+    for (unsigned threads : {1u, 2u}) {
+      TempFolder folder;
+      auto error = ExtractStreaming(test.payload, folder.path(), threads);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(test.code, error->GetCode());
+      EXPECT_NE(std::wstring::npos, error->GetMessageText().find(test.text))
+          << error->GetMessageText().c_str();
+      if (test.nothingWritten) {
+        EXPECT_TRUE(folder.List().empty());
+      }
+    }
+  }
+}

@@ -1,0 +1,30 @@
+// Expands a payload (a bzip2 stream holding an archive) and writes the
+// archive's entries as their bytes arrive, decoding on several threads.
+#pragma once
+
+#include "qor/compressor.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace QorPayload {
+
+// The decoding threads ExtractStream uses when given 0: one per processor
+// this process may run on, at most 16.
+unsigned DefaultDecodeThreads();
+
+// Writes the entries of the payload in bytes[0, size) into folder (which
+// ends in a separator). callback (may be null) gets the count of compressed
+// bytes consumed, on the calling thread, once per new multiple of step; when
+// it raises, the extraction stops and the error goes on. threads: how many
+// threads decode, the calling thread included (0: DefaultDecodeThreads()).
+// Raises the codec's errors (21026 for a damaged stream) and the archive
+// reader's (21010, 21014), with the same checks: every name is checked
+// before any file is written. An archive whose entries are not stored in
+// order is expanded whole in memory first.
+void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
+                   CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
+                   unsigned threads = 0);
+
+} // namespace QorPayload
