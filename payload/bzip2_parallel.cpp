@@ -33,7 +33,10 @@ const std::uint64_t kScanStepBits = 8ull * 1024 * 1024;
 // How many later markers are tried as the end of a block that did not end
 // at the first one (a marker pattern inside a block's data).
 const unsigned kMaxEndTries = 32;
-const unsigned kMaxThreads = 16;
+// Each decoding thread holds about 6 MB (libbz2's tables, a block copy, its
+// buffers) and each block waiting its turn up to kKeptOutput: eight threads
+// keep the whole extraction within 64 MB beyond the compressed payload.
+const unsigned kMaxThreads = 8;
 
 [[noreturn]] void RaiseStreamEndMissing() {
   QorError::RaiseError(kStreamEndMissing, L"Unable to find the end of compressed stream.");

@@ -16,7 +16,7 @@ public:
   virtual void Write(const char* data, std::size_t size) = 0;
 };
 
-// The processors this process may run on, at most 16, at least 1.
+// The processors this process may run on, at most 8 (the memory bound), at least 1.
 unsigned CountDecodeThreads();
 
 // Decodes the bzip2 stream in data[0, size) into sink; bytes after the

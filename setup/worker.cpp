@@ -1,11 +1,8 @@
 #include "qor/setup/shell.h"
 
-#include "qor/archive.h"
-#include "qor/compressor.h"
 #include "qor/error.h"
 #include "qor/extract_stream.h"
 #include "qor/fs.h"
-#include "qor/memory_stream.h"
 #include "qor/private_folder.h"
 #include "qor/security.h"
 #include "qor/win32_error.h"

@@ -11,7 +11,7 @@
 namespace QorPayload {
 
 // The decoding threads ExtractStream uses when given 0: one per processor
-// this process may run on, at most 16.
+// this process may run on, at most 8 (the memory bound).
 unsigned DefaultDecodeThreads();
 
 // Writes the entries of the payload in bytes[0, size) into folder (which
