@@ -1,0 +1,337 @@
+// Block-parallel bzip2 compression into one standard stream.
+//
+// A bzip2 stream is "BZh9", then blocks, each starting with the 48-bit
+// marker 0x314159265359 and its CRC at any bit position, then the 48-bit end
+// marker 0x177245385090 and the combined CRC of all blocks. Blocks depend on
+// nothing before them, so each piece of data is compressed by libbz2 as a
+// stream of its own (one block), and that block's bits are copied into the
+// joined stream.
+#include "qor/bzip2_core.h"
+
+#include "pack_threads.h"
+
+#include <bzlib.h>
+
+#include <vector>
+
+namespace QorCompressLib {
+
+namespace {
+
+const int kBlockSize100k = 9;
+const int kWorkFactor = 30;
+// libbz2's fill limit for a block of 900 kB (its nblockMAX).
+const std::uint32_t kBlockLimit = 100000 * kBlockSize100k - 19;
+// Data read ahead of the written output; with about 8 MB of libbz2 state per
+// thread this keeps the whole well inside 256 MB.
+const std::size_t kInFlightBudget = 32u << 20;
+const std::size_t kSinkPiece = 1u << 20;
+
+[[noreturn]] void RaiseFailure(const char16_t* what) {
+  QorPayload::RaiseError(kParallelCompressError, what);
+}
+
+// Where libbz2, given all the data in one call, ends each block. It stores
+// the data run-length coded (runs of 4 to 255 equal bytes take 5 bytes) and
+// ends a block once the coded runs reach its fill limit; the run that has
+// just begun then opens the next block, unless it is the data's last byte.
+class BlockCutter {
+public:
+  // True when a new block starts with this byte.
+  bool StartsBlock(unsigned char byte, bool lastByte) {
+    if (length_ != 0 && byte == byte_ && length_ < 255) {
+      ++length_;
+      return false;
+    }
+    bool starts = false;
+    if (length_ != 0) {
+      coded_ += length_ < 4 ? length_ : 5;
+      if (coded_ >= kBlockLimit && !lastByte) {
+        coded_ = 0;
+        starts = true;
+      }
+    }
+    byte_ = byte;
+    length_ = 1;
+    return starts;
+  }
+
+private:
+  std::uint32_t coded_ = 0; // run-length coded bytes of finished runs
+  unsigned char byte_ = 0;
+  std::uint32_t length_ = 0; // the open run
+};
+
+std::uint64_t ReadBits(const unsigned char* data, std::uint64_t position, int count) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::uint64_t bit = position + i;
+    value = (value << 1) | ((data[bit >> 3] >> (7 - (bit & 7))) & 1);
+  }
+  return value;
+}
+
+// Collects bits most significant first and hands whole bytes to the sink.
+class BitWriter {
+public:
+  explicit BitWriter(QorPayload::ByteSink& sink) : sink_(sink) {}
+  void Put(std::uint32_t value, int count) {
+    bits_ = (bits_ << count) | (value & ((count == 32 ? 0 : (1ull << count)) - 1));
+    live_ += count;
+    while (live_ >= 8) {
+      live_ -= 8;
+      buffer_.push_back(static_cast<char>((bits_ >> live_) & 0xFF));
+    }
+    if (buffer_.size() >= kSinkPiece) {
+      Flush();
+    }
+  }
+  // count bits starting at the first bit of data.
+  void PutBits(const unsigned char* data, std::uint64_t count) {
+    const std::uint64_t bytes = count / 8;
+    for (std::uint64_t i = 0; i < bytes; ++i) {
+      Put(data[i], 8);
+    }
+    const int rest = static_cast<int>(count % 8);
+    if (rest) {
+      Put(static_cast<std::uint32_t>(data[bytes] >> (8 - rest)), rest);
+    }
+  }
+  // Pads the last byte with zero bits and writes everything out.
+  void Finish() {
+    if (live_ > 0) {
+      Put(0, 8 - live_);
+    }
+    Flush();
+  }
+
+private:
+  void Flush() {
+    if (!buffer_.empty()) {
+      sink_.Write(buffer_.data(), buffer_.size());
+      buffer_.clear();
+    }
+  }
+  QorPayload::ByteSink& sink_;
+  std::string buffer_;
+  std::uint64_t bits_ = 0;
+  int live_ = 0;
+};
+
+const std::uint64_t kBlockMarker = 0x314159265359ull;
+const std::uint64_t kEndMarker = 0x177245385090ull;
+
+struct Piece {
+  std::string data;
+  std::string compressed;
+  bool failed = false;
+  std::u16string failure;
+  QorPackThreads::Semaphore done;
+};
+
+void CompressPiece(Piece& piece) {
+  try {
+    piece.compressed.resize(piece.data.size() + piece.data.size() / 100 + 700);
+    unsigned int length = static_cast<unsigned int>(piece.compressed.size());
+    const int result = BZ2_bzBuffToBuffCompress(
+        &piece.compressed[0], &length, const_cast<char*>(piece.data.data()),
+        static_cast<unsigned int>(piece.data.size()), kBlockSize100k, 0, kWorkFactor);
+    if (result == BZ_OK) {
+      piece.compressed.resize(length);
+      return;
+    }
+    piece.failure = result == BZ_MEM_ERROR ? u"Not enough memory to compress the payload."
+                                           : u"The payload could not be compressed.";
+  } catch (const std::bad_alloc&) {
+    piece.failure = u"Not enough memory to compress the payload.";
+  }
+  piece.failed = true;
+}
+
+} // namespace
+
+struct ParallelBzip2Compressor::State {
+  State(QorPayload::ByteSink& sink, unsigned threadCount, std::uint64_t total)
+      : writer(sink), totalSize(total), threads(threadCount) {}
+
+  BitWriter writer;
+  std::uint64_t totalSize;
+  std::uint64_t received = 0;
+  unsigned threads;
+  BlockCutter cutter;
+  std::uint32_t combinedCrc = 0;
+
+  // Pieces in a ring, filled, compressed and joined in order.
+  std::vector<std::unique_ptr<Piece>> ring;
+  std::uint64_t submitted = 0; // pieces handed to the compressing threads
+  std::uint64_t joined = 0;    // pieces copied into the output
+  std::size_t inFlight = 0;    // data bytes of pieces submitted, not joined
+
+  QorPackThreads::Mutex mutex;
+  QorPackThreads::Semaphore queued; // one post per submitted piece or stop
+  std::uint64_t taken = 0;          // guarded by mutex
+  bool stopping = false;            // guarded by mutex
+  std::vector<std::unique_ptr<QorPackThreads::Thread>> workers;
+
+  Piece& Current() { return *ring[submitted % ring.size()]; }
+
+  void Work() {
+    for (;;) {
+      queued.Wait();
+      std::uint64_t index;
+      {
+        QorPackThreads::MutexLock lock(mutex);
+        if (stopping) {
+          return;
+        }
+        index = taken++;
+      }
+      Piece& piece = *ring[index % ring.size()];
+      CompressPiece(piece);
+      piece.done.Post();
+    }
+  }
+
+  void Stop() {
+    {
+      QorPackThreads::MutexLock lock(mutex);
+      stopping = true;
+    }
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+      queued.Post();
+    }
+    workers.clear();
+  }
+
+  void Submit() {
+    Piece& piece = Current();
+    inFlight += piece.data.size();
+    ++submitted;
+    if (workers.empty()) {
+      CompressPiece(piece);
+      piece.done.Post();
+      JoinOldest();
+    } else {
+      queued.Post();
+    }
+    // The next piece's slot must be free, and the data ahead bounded.
+    while (submitted - joined >= ring.size() ||
+           (submitted > joined && inFlight >= kInFlightBudget)) {
+      JoinOldest();
+    }
+  }
+
+  void JoinOldest() {
+    Piece& piece = *ring[joined % ring.size()];
+    piece.done.Wait();
+    if (piece.failed) {
+      RaiseFailure(piece.failure.c_str());
+    }
+    AppendBlock(piece.compressed);
+    inFlight -= piece.data.size();
+    ++joined;
+    // Long runs make pieces of up to about 46 MB: give such memory back.
+    if (piece.data.capacity() > (4u << 20)) {
+      std::string().swap(piece.data);
+    } else {
+      piece.data.clear();
+    }
+    std::string().swap(piece.compressed);
+  }
+
+  // Copies the one block of a single-block stream.
+  void AppendBlock(const std::string& stream) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    const std::uint64_t bits = static_cast<std::uint64_t>(stream.size()) * 8;
+    if (stream.size() < 4 + 10 + 10 || stream.compare(0, 3, "BZh") != 0 ||
+        ReadBits(bytes, 32, 48) != kBlockMarker) {
+      RaiseFailure(u"The compressor made a block it cannot join.");
+    }
+    const std::uint32_t blockCrc = static_cast<std::uint32_t>(ReadBits(bytes, 80, 32));
+    // The end marker and CRC end 0 to 7 zero padding bits before the end.
+    std::uint64_t end = 0;
+    int found = 0;
+    for (int pad = 0; pad < 8; ++pad) {
+      const std::uint64_t at = bits - pad - 80;
+      if (ReadBits(bytes, bits - pad, pad) == 0 && ReadBits(bytes, at, 48) == kEndMarker &&
+          ReadBits(bytes, at + 48, 32) == blockCrc) {
+        end = at;
+        ++found;
+      }
+    }
+    if (found != 1) {
+      RaiseFailure(u"The compressor made a block it cannot join.");
+    }
+    writer.PutBits(bytes + 4, end - 32);
+    combinedCrc = ((combinedCrc << 1) | (combinedCrc >> 31)) ^ blockCrc;
+  }
+};
+
+ParallelBzip2Compressor::ParallelBzip2Compressor(QorPayload::ByteSink& sink, unsigned threads,
+                                                 std::uint64_t totalSize)
+    : state_(new State(sink,
+                       threads < 1             ? 1
+                       : threads > kMaxThreads ? kMaxThreads
+                                               : threads,
+                       totalSize)) {
+  State& s = *state_;
+  const std::size_t slots = s.threads == 1 ? 1 : 2 * s.threads;
+  for (std::size_t i = 0; i < slots; ++i) {
+    s.ring.emplace_back(new Piece);
+  }
+  if (s.threads > 1) {
+    try {
+      for (unsigned i = 0; i < s.threads; ++i) {
+        s.workers.emplace_back(new QorPackThreads::Thread([&s] { s.Work(); }));
+      }
+    } catch (...) {
+      s.Stop();
+      throw;
+    }
+  }
+  s.writer.Put('B', 8);
+  s.writer.Put('Z', 8);
+  s.writer.Put('h', 8);
+  s.writer.Put('0' + kBlockSize100k, 8);
+}
+
+ParallelBzip2Compressor::~ParallelBzip2Compressor() {
+  state_->Stop();
+}
+
+void ParallelBzip2Compressor::Write(const char* data, std::size_t size) {
+  State& s = *state_;
+  if (size > s.totalSize - s.received) {
+    RaiseFailure(u"The payload's data is longer than announced.");
+  }
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (s.cutter.StartsBlock(bytes[i], s.received + i + 1 == s.totalSize)) {
+      s.Current().data.append(data + start, i - start);
+      s.Submit();
+      start = i;
+    }
+  }
+  s.Current().data.append(data + start, size - start);
+  s.received += size;
+}
+
+void ParallelBzip2Compressor::Finish() {
+  State& s = *state_;
+  if (s.received != s.totalSize) {
+    RaiseFailure(u"The payload's data is shorter than announced.");
+  }
+  if (!s.Current().data.empty()) {
+    s.Submit();
+  }
+  while (s.joined < s.submitted) {
+    s.JoinOldest();
+  }
+  s.writer.Put(static_cast<std::uint32_t>(kEndMarker >> 24), 24);
+  s.writer.Put(static_cast<std::uint32_t>(kEndMarker & 0xFFFFFF), 24);
+  s.writer.Put(s.combinedCrc, 32);
+  s.writer.Finish();
+}
+
+} // namespace QorCompressLib
