@@ -6,6 +6,7 @@
 #include <process.h>
 
 #include <climits>
+#include <cstdint>
 #include <new>
 
 namespace QorPackThreads {
