@@ -32,7 +32,7 @@ bool IsDeviceName(const std::u16string& component) {
       c = static_cast<char16_t>(c - u'a' + u'A');
     }
   }
-  if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUu" || stem == u"CONIN$" ||
+  if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL" || stem == u"CONIN$" ||
       stem == u"CONOUT$") {
     return true;
   }
