@@ -28,7 +28,7 @@ private:
 };
 
 [[noreturn]] void RaiseStreamEndMissing() {
-  QorPayload::RaiseError(kExpandStreamError, u"Unable to find the end of compressed stream.");
+  QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
 }
 
 } // namespace

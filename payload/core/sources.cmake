@@ -8,5 +8,6 @@ set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/payload_core.cpp
   ${CMAKE_CURRENT_LIST_DIR}/archive_names.cpp
   ${CMAKE_CURRENT_LIST_DIR}/archive_layout.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_stream_codec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_expand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_parallel.cpp)

@@ -5,14 +5,37 @@
 #include "qor/payload_core.h"
 
 #include <cstdint>
+#include <istream>
 #include <memory>
+#include <ostream>
 
 namespace QorCompressLib {
 
+// Error codes raised by the codec.
 enum : int {
+  kCompressWriteError = 21003,
+  kCompressFinishError = 21013,
+  kDecompressWriteError = 21024,
+  kDrainWriteError = 21025,
+  kStreamEndMissing = 21026,
+  kProgressStepError = 21027,
   kParallelCompressError = 21028,
-  kExpandStreamError = 21026,
 };
+
+// Called with the count of input bytes consumed so far, once per new
+// multiple of step (at least 1); the result is ignored. It may throw: the
+// codec then ends its bzip2 stream and lets the error through.
+typedef int (*ProgressFunction)(std::uint32_t processed, void* context);
+
+// The library codec's two directions (Bzip2Compressor runs on these): bzip2
+// between standard byte streams in pieces of bufferSize bytes. Failures of
+// the output stream raise 21003/21013 (compressing) or 21024/21025
+// (expanding); damaged or truncated data raises 21026.
+void CompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                    void* context, std::uint32_t step, int blockSize, int workFactor,
+                    int bufferSize);
+void DecompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                      void* context, std::uint32_t step, int bufferSize);
 
 // Expands one bzip2 stream; bytes after its end are not read or are ignored.
 // Raises 21026 "Unable to find the end of compressed stream." for damaged or
