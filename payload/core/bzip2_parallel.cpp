@@ -12,6 +12,7 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace QorCompressLib {
@@ -22,9 +23,11 @@ const int kBlockSize100k = 9;
 const int kWorkFactor = 30;
 // libbz2's fill limit for a block of 900 kB (its nblockMAX).
 const std::uint32_t kBlockLimit = 100000 * kBlockSize100k - 19;
-// Data read ahead of the written output; with about 8 MB of libbz2 state per
-// thread this keeps the whole well inside 256 MB.
-const std::size_t kInFlightBudget = 32u << 20;
+// Data read ahead of the written output, the piece being filled included
+// (one piece alone may pass it: long runs make pieces of up to about 46 MB).
+// With about 8 MB of libbz2 state per thread this keeps the whole inside
+// 256 MB for 16 threads.
+const std::size_t kInFlightBudget = 24u << 20;
 const std::size_t kSinkPiece = 1u << 20;
 
 [[noreturn]] void RaiseFailure(const char16_t* what) {
@@ -129,15 +132,38 @@ struct Piece {
   QorPackThreads::Semaphore done;
 };
 
+// Appends without doubling the capacity of a large piece: a quarter more
+// at a time keeps the slack of a 46 MB piece small.
+void AppendToPiece(std::string& data, const char* bytes, std::size_t size) {
+  const std::size_t needed = data.size() + size;
+  if (needed > data.capacity() && data.capacity() >= (1u << 20)) {
+    data.reserve(std::max(needed, data.capacity() + data.capacity() / 4));
+  }
+  data.append(bytes, size);
+}
+
+int CompressInto(Piece& piece, std::size_t room) {
+  piece.compressed.resize(room);
+  unsigned int length = static_cast<unsigned int>(room);
+  const int result = BZ2_bzBuffToBuffCompress(
+      &piece.compressed[0], &length, const_cast<char*>(piece.data.data()),
+      static_cast<unsigned int>(piece.data.size()), kBlockSize100k, 0, kWorkFactor);
+  piece.compressed.resize(result == BZ_OK ? length : 0);
+  return result;
+}
+
 void CompressPiece(Piece& piece) {
   try {
-    piece.compressed.resize(piece.data.size() + piece.data.size() / 100 + 700);
-    unsigned int length = static_cast<unsigned int>(piece.compressed.size());
-    const int result = BZ2_bzBuffToBuffCompress(
-        &piece.compressed[0], &length, const_cast<char*>(piece.data.data()),
-        static_cast<unsigned int>(piece.data.size()), kBlockSize100k, 0, kWorkFactor);
+    // One block holds at most 900 kB after run-length coding, so its
+    // compressed size does not grow with the piece's; only if it does not
+    // fit is the room of the whole piece given.
+    const std::size_t size = piece.data.size();
+    const std::size_t block = std::min<std::size_t>(size, 1000000);
+    int result = CompressInto(piece, block + block / 100 + 700);
+    if (result == BZ_OUTBUFF_FULL && block < size) {
+      result = CompressInto(piece, size + size / 100 + 700);
+    }
     if (result == BZ_OK) {
-      piece.compressed.resize(length);
       return;
     }
     piece.failure = result == BZ_MEM_ERROR ? u"Not enough memory to compress the payload."
@@ -308,13 +334,17 @@ void ParallelBzip2Compressor::Write(const char* data, std::size_t size) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < size; ++i) {
     if (s.cutter.StartsBlock(bytes[i], s.received + i + 1 == s.totalSize)) {
-      s.Current().data.append(data + start, i - start);
+      AppendToPiece(s.Current().data, data + start, i - start);
       s.Submit();
       start = i;
     }
   }
-  s.Current().data.append(data + start, size - start);
+  AppendToPiece(s.Current().data, data + start, size - start);
   s.received += size;
+  // The piece being filled counts against the data in flight too.
+  while (s.submitted > s.joined && s.inFlight + s.Current().data.size() >= kInFlightBudget) {
+    s.JoinOldest();
+  }
 }
 
 void ParallelBzip2Compressor::Finish() {

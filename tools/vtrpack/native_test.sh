@@ -85,6 +85,17 @@ emoji_line=$(printf '%s\n' "$actual_order" | grep -n emoji | cut -d: -f1)
 fullwidth_line=$(printf '%s\n' "$actual_order" | grep -n fullwidth | cut -d: -f1)
 [ "$emoji_line" -lt "$fullwidth_line" ] || fail "unicode: a surrogate pair sorts after U+FF21"
 
+# Progress: in a log a line at each quarter, on a terminal one live line.
+quarters=$'Compressing: 25%\nCompressing: 50%\nCompressing: 75%\nCompressing: 100%'
+log=$("$native" pack "$work/large" "$work/progress.zuk" 2>&1 >/dev/null)
+[ "$log" = "$quarters" ] || fail "native progress in a log: $log"
+log=$(win pack "$work/large" "$work/progress.zuk" 2>&1 >/dev/null | tr -d '\r')
+[ "$log" = "$quarters" ] || fail "windows progress in a log: $log"
+live=$(script -qec "\"$native\" pack \"$work/large\" \"$work/progress.zuk\" >/dev/null" /dev/null)
+[ "$(grep -o $'\rCompressing: [0-9]*%' <<<"$live" | wc -l)" -gt 4 ] || fail "no live percentage on a terminal"
+grep -q $'\rCompressing: 100%' <<<"$live" || fail "the live percentage does not end at 100 %"
+[ "$(grep -c Compressing <<<"$live")" -eq 1 ] || fail "the live percentage takes more than one line"
+
 # Refusals: a clear error, exit code 1, nothing at the output and no
 # temporary file left beside it.
 refuse() {
@@ -113,6 +124,11 @@ mkdir "$work/broken/sub"
 refuse "subfolder" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
 refuse "subfolder (windows)" "subfolder" win pack "$work/broken" "$work/refused/out.zuk"
 rmdir "$work/broken/sub"
+# Beyond the format's 4 GB (a sparse file: nothing is read).
+truncate -s 4294967296 "$work/broken/huge.bin"
+refuse "4 GB limit" "larger than 4 GB, the format's limit" "$native" pack "$work/broken" "$work/refused/out.zuk"
+refuse "4 GB limit (windows)" "larger than 4 GB, the format's limit" win pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/huge.bin"
 printf 'not bzip2 at all' >"$work/broken.zuk"
 refuse "damaged payload" "Unable to find the end of compressed stream." "$native" check "$work/broken.zuk"
 head -c 1000 "$work/out-large/native-1.zuk" >"$work/cut.zuk"
