@@ -42,8 +42,6 @@ make_folder() {
   done
 }
 
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
-
 echo "== memory: packing $size_mb MB on all threads ($(nproc) processors)"
 make_folder "$work/big" "$size_mb"
 du -sb "$work/big" | awk '{ printf "folder: %d bytes\n", $1 }'
@@ -87,21 +85,32 @@ fi
 /usr/bin/time -f "check: %e s, peak %M KB" "$vtrpack" check "$work/big.zuk" 2>&1 >/dev/null | tail -n 1
 rm -rf "$work/big" "$work/big.zuk"
 
+echo "== memory: long runs (1 GB of zeros, pieces of up to 46 MB)"
+mkdir -p "$work/runs"
+head -c 1000000 /dev/urandom >"$work/runs/VTRInstaller.exe"
+truncate -s 1000000000 "$work/runs/zeros.bin"
+/usr/bin/time -f "%e s, peak %M KB" "$vtrpack" pack "$work/runs" "$work/runs.zuk" 2>&1 >/dev/null | tail -n 1
+"$vtrpack" check "$work/runs.zuk" >/dev/null && echo "check: OK"
+rm -rf "$work/runs" "$work/runs.zuk"
+
 echo "== speed: packing $speed_mb MB, alternating rounds"
 make_folder "$work/speed" "$speed_mb"
-declare -A total
+# Wall time, and the processor time of the process and its children (the
+# machine may be shared: the processor time shows the work done).
+declare -A total cpu_total
 run() {
-  local label=$1 start end
+  local label=$1 wall cpu
   shift
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  total[$label]=$(awk -v t="${total[$label]:-0}" -v d="$(seconds "$start" "$end")" 'BEGIN { print t + d }')
-  printf '%-16s %6s s\n' "$label" "$(seconds "$start" "$end")"
+  /usr/bin/time -f "%e %U %S" -o "$work/run-time.txt" "$@" >/dev/null 2>&1
+  read -r wall user system <"$work/run-time.txt"
+  cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.1f", u + s }')
+  total[$label]=$(awk -v t="${total[$label]:-0}" -v d="$wall" 'BEGIN { print t + d }')
+  cpu_total[$label]=$(awk -v t="${cpu_total[$label]:-0}" -v d="$cpu" 'BEGIN { print t + d }')
+  printf '%-16s %6s s wall, %6s s processor\n' "$label" "$wall" "$cpu"
 }
 labels=(one-thread all-threads)
 [ -n "$old_tool" ] && labels+=(previous-tool)
-for round in 1 2; do
+for round in 1 2 3; do
   echo "round $round"
   run one-thread "$vtrpack" pack --threads 1 "$work/speed" "$work/one.zuk"
   run all-threads "$vtrpack" pack "$work/speed" "$work/all.zuk"
@@ -112,7 +121,7 @@ for round in 1 2; do
 done
 cmp -s "$work/one.zuk" "$work/all.zuk" && echo "one-thread and all-threads payloads identical"
 for label in "${labels[@]}"; do
-  awk -v l="$label" -v t="${total[$label]}" -v base="${total[one-thread]}" \
-    'BEGIN { printf "%-16s total %7.1f s, %.2f x the one-thread time\n", l, t, t / base }'
+  awk -v l="$label" -v t="${total[$label]}" -v base="${total[one-thread]}" -v c="${cpu_total[$label]}" \
+    'BEGIN { printf "%-16s total %7.1f s wall (%.2f x one thread), %7.1f s processor\n", l, t, t / base, c }'
 done
 "$root/scripts/wine-run" --prefix "$root/build/wineprefix" --stop >/dev/null 2>&1 || true
