@@ -134,6 +134,12 @@ refuse "damaged payload" "Unable to find the end of compressed stream." "$native
 head -c 1000 "$work/out-large/native-1.zuk" >"$work/cut.zuk"
 refuse "truncated payload" "Unable to find the end of compressed stream." "$native" list "$work/cut.zuk"
 refuse "bad thread count" "--threads takes a number from 1 to 16" "$native" pack --threads 0 "$work/broken" "$work/refused/out.zuk"
+# A table that claims to be huge is not held in memory beyond 64 MB.
+{
+  printf 'QorZuravazevezu.Archive.ZUKA\0\377\377\377\377\001\0\0\0\377\377\377\177'
+  head -c 70000000 /dev/zero
+} | bzip2 -c >"$work/bogus.zuk"
+refuse "bogus table" "table of entries is larger than 64 MB" "$native" check "$work/bogus.zuk"
 # An existing output stays as it was when packing fails.
 printf 'keep me' >"$work/refused/out.zuk"
 mkdir "$work/broken/sub"

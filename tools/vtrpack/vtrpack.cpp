@@ -211,7 +211,7 @@ public:
     head_.append(data, size);
     // The header-size field tells when the table should be there; it is not
     // trusted, only used to avoid parsing again and again.
-    if (head_.size() < nextAttempt_) {
+    if (head_.size() < nextAttempt_ && head_.size() <= kMaxTableSize) {
       return;
     }
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(head_.data());
@@ -230,7 +230,8 @@ public:
         hint = (hint << 8) | bytes[29 + i];
       }
     }
-    nextAttempt_ = std::max<std::uint64_t>(hint, 2 * head_.size());
+    nextAttempt_ =
+        std::min<std::uint64_t>(std::max<std::uint64_t>(hint, 2 * head_.size()), kMaxTableSize + 1);
   }
 
   // Parses what is left and checks the table against the whole length, as
