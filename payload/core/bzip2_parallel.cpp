@@ -13,6 +13,8 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 #include <vector>
 
 namespace QorCompressLib {
@@ -124,50 +126,102 @@ private:
 const std::uint64_t kBlockMarker = 0x314159265359ull;
 const std::uint64_t kEndMarker = 0x177245385090ull;
 
+// The data of one block, kept in chunks of 1 MB: long runs make pieces of up
+// to about 46 MB, which would otherwise be copied and over-allocated as they
+// grow.
+const std::size_t kChunk = 1u << 20;
+
 struct Piece {
-  std::string data;
+  std::vector<std::string> chunks;
+  std::size_t size = 0;
   std::string compressed;
   bool failed = false;
   std::u16string failure;
   QorPackThreads::Semaphore done;
+
+  void Append(const char* bytes, std::size_t count) {
+    while (count > 0) {
+      if (chunks.empty() || chunks.back().size() == kChunk) {
+        chunks.emplace_back();
+        chunks.back().reserve(kChunk);
+      }
+      const std::size_t take = std::min(count, kChunk - chunks.back().size());
+      chunks.back().append(bytes, take);
+      bytes += take;
+      count -= take;
+      size += take;
+    }
+  }
+  void Clear() {
+    std::vector<std::string>().swap(chunks);
+    std::string().swap(compressed);
+    size = 0;
+  }
 };
 
-// Appends without doubling the capacity of a large piece: a quarter more
-// at a time keeps the slack of a 46 MB piece small.
-void AppendToPiece(std::string& data, const char* bytes, std::size_t size) {
-  const std::size_t needed = data.size() + size;
-  if (needed > data.capacity() && data.capacity() >= (1u << 20)) {
-    data.reserve(std::max(needed, data.capacity() + data.capacity() / 4));
+class CompressingStream {
+public:
+  CompressingStream() {
+    std::memset(&stream_, 0, sizeof(stream_));
+    started_ = BZ2_bzCompressInit(&stream_, kBlockSize100k, 0, kWorkFactor) == BZ_OK;
   }
-  data.append(bytes, size);
-}
+  ~CompressingStream() {
+    if (started_) {
+      BZ2_bzCompressEnd(&stream_);
+    }
+  }
+  CompressingStream(const CompressingStream&) = delete;
+  CompressingStream& operator=(const CompressingStream&) = delete;
+  bool started() const { return started_; }
 
-int CompressInto(Piece& piece, std::size_t room) {
-  piece.compressed.resize(room);
-  unsigned int length = static_cast<unsigned int>(room);
-  const int result = BZ2_bzBuffToBuffCompress(
-      &piece.compressed[0], &length, const_cast<char*>(piece.data.data()),
-      static_cast<unsigned int>(piece.data.size()), kBlockSize100k, 0, kWorkFactor);
-  piece.compressed.resize(result == BZ_OK ? length : 0);
-  return result;
-}
+  // Feeds size bytes (BZ_RUN) or the last ones (BZ_FINISH); false on a
+  // libbz2 failure.
+  bool Feed(const char* data, std::size_t size, int action, std::string& out) {
+    if (size == 0 && action == BZ_RUN) {
+      return true; // libbz2 reports a run step without input as an error
+    }
+    stream_.next_in = const_cast<char*>(data);
+    stream_.avail_in = static_cast<unsigned int>(size);
+    char buffer[1 << 16];
+    for (;;) {
+      stream_.next_out = buffer;
+      stream_.avail_out = sizeof buffer;
+      const int result = BZ2_bzCompress(&stream_, action);
+      out.append(buffer, sizeof buffer - stream_.avail_out);
+      if (result < 0) {
+        return false;
+      }
+      if (action == BZ_FINISH ? result == BZ_STREAM_END : stream_.avail_in == 0) {
+        return true;
+      }
+    }
+  }
 
+private:
+  bz_stream stream_;
+  bool started_;
+};
+
+// Compresses the piece as a stream of its own. All but the last byte go in
+// the run mode and the last byte finishes the stream, which gives the same
+// block as libbz2 given the piece in one call: the block's fill limit is
+// reached, if at all, only with the last byte.
 void CompressPiece(Piece& piece) {
   try {
-    // One block holds at most 900 kB after run-length coding, so its
-    // compressed size does not grow with the piece's; only if it does not
-    // fit is the room of the whole piece given.
-    const std::size_t size = piece.data.size();
-    const std::size_t block = std::min<std::size_t>(size, 1000000);
-    int result = CompressInto(piece, block + block / 100 + 700);
-    if (result == BZ_OUTBUFF_FULL && block < size) {
-      result = CompressInto(piece, size + size / 100 + 700);
+    CompressingStream stream;
+    bool ok = stream.started();
+    for (std::size_t i = 0; ok && i < piece.chunks.size(); ++i) {
+      const std::string& chunk = piece.chunks[i];
+      const bool last = i + 1 == piece.chunks.size();
+      ok = stream.Feed(chunk.data(), chunk.size() - (last ? 1 : 0), BZ_RUN, piece.compressed);
+      if (ok && last) {
+        ok = stream.Feed(chunk.data() + chunk.size() - 1, 1, BZ_FINISH, piece.compressed);
+      }
     }
-    if (result == BZ_OK) {
+    if (ok) {
       return;
     }
-    piece.failure = result == BZ_MEM_ERROR ? u"Not enough memory to compress the payload."
-                                           : u"The payload could not be compressed.";
+    piece.failure = u"The payload could not be compressed.";
   } catch (const std::bad_alloc&) {
     piece.failure = u"Not enough memory to compress the payload.";
   }
@@ -231,7 +285,7 @@ struct ParallelBzip2Compressor::State {
 
   void Submit() {
     Piece& piece = Current();
-    inFlight += piece.data.size();
+    inFlight += piece.size;
     ++submitted;
     if (workers.empty()) {
       CompressPiece(piece);
@@ -254,15 +308,9 @@ struct ParallelBzip2Compressor::State {
       RaiseFailure(piece.failure.c_str());
     }
     AppendBlock(piece.compressed);
-    inFlight -= piece.data.size();
+    inFlight -= piece.size;
     ++joined;
-    // Long runs make pieces of up to about 46 MB: give such memory back.
-    if (piece.data.capacity() > (4u << 20)) {
-      std::string().swap(piece.data);
-    } else {
-      piece.data.clear();
-    }
-    std::string().swap(piece.compressed);
+    piece.Clear();
   }
 
   // Copies the one block of a single-block stream.
@@ -334,15 +382,15 @@ void ParallelBzip2Compressor::Write(const char* data, std::size_t size) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < size; ++i) {
     if (s.cutter.StartsBlock(bytes[i], s.received + i + 1 == s.totalSize)) {
-      AppendToPiece(s.Current().data, data + start, i - start);
+      s.Current().Append(data + start, i - start);
       s.Submit();
       start = i;
     }
   }
-  AppendToPiece(s.Current().data, data + start, size - start);
+  s.Current().Append(data + start, size - start);
   s.received += size;
   // The piece being filled counts against the data in flight too.
-  while (s.submitted > s.joined && s.inFlight + s.Current().data.size() >= kInFlightBudget) {
+  while (s.submitted > s.joined && s.inFlight + s.Current().size >= kInFlightBudget) {
     s.JoinOldest();
   }
 }
@@ -352,7 +400,7 @@ void ParallelBzip2Compressor::Finish() {
   if (s.received != s.totalSize) {
     RaiseFailure(u"The payload's data is shorter than announced.");
   }
-  if (!s.Current().data.empty()) {
+  if (s.Current().size != 0) {
     s.Submit();
   }
   while (s.joined < s.submitted) {
