@@ -1,7 +1,11 @@
 # veltrano_payload(TARGET_NAME FOLDER OUTPUT [DEPENDS file-or-target ...])
 # Builds OUTPUT, the setup's compressed payload, from the files of FOLDER with
-# vtrpack at build time. FOLDER's files are tracked as they are at configure
-# time; pass files produced by the build (and their targets) as DEPENDS.
+# the native vtrpack (tools/vtrpack/host, built by the build itself) at build
+# time. FOLDER's files are tracked as they are at configure time; pass files
+# produced by the build (and their targets) as DEPENDS.
+set(VELTRANO_VTRPACK_HOST_DIR ${CMAKE_BINARY_DIR}/host-vtrpack CACHE INTERNAL "")
+set(VELTRANO_VTRPACK_HOST ${VELTRANO_VTRPACK_HOST_DIR}/vtrpack CACHE INTERNAL "The native vtrpack")
+
 function(veltrano_payload target folder output)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   get_filename_component(folder "${folder}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
@@ -9,8 +13,8 @@ function(veltrano_payload target folder output)
   file(GLOB inputs CONFIGURE_DEPENDS "${folder}/*")
   add_custom_command(
     OUTPUT "${output}"
-    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vtrpack> pack "${folder}" "${output}"
-    DEPENDS vtrpack ${inputs} ${ARG_DEPENDS}
+    COMMAND ${VELTRANO_VTRPACK_HOST} pack "${folder}" "${output}"
+    DEPENDS vtrpack_host ${VELTRANO_VTRPACK_HOST} ${inputs} ${ARG_DEPENDS}
     COMMENT "Packing ${folder} into ${output}"
     VERBATIM)
   add_custom_target(${target} DEPENDS "${output}")

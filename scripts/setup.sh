@@ -17,7 +17,9 @@ packages=(
   cmake make ninja-build git
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils imagemagick
-  libboost1.81-dev googletest bzip2
+  libboost1.81-dev googletest
+  # the native vtrpack (system compiler), its tests and benchmarks
+  g++ bzip2 time
 )
 
 missing=()

@@ -1,427 +1,426 @@
-// vtrpack: builds, inspects and stamps the setup launcher's payload.
-#include "qor/archive.h"
-#include "qor/compressor.h"
-#include "qor/error.h"
-#include "qor/memory_stream.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+// vtrpack: builds, inspects and stamps the setup launcher's payload. The
+// same program on Windows and natively on Linux: the system's part is in
+// platform.h.
+#include "platform.h"
 
-#include <shellapi.h>
-#include <windows.h>
-#include <wincrypt.h>
+#include "qor/archive_core.h"
+#include "qor/bzip2_core.h"
+#include "qor/payload_core.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
+using QorPayload::ToDecimal;
+using VtrPlatform::Fail;
+
 namespace {
 
-const wchar_t kInstaller[] = L"VTRInstaller.exe";
-const wchar_t kUsage[] =
-    L"Usage: vtrpack COMMAND ARGUMENTS\n"
-    L"\n"
-    L"Builds and inspects the payload that the Veltrano setup launcher carries.\n"
-    L"\n"
-    L"  pack FOLDER PAYLOAD           archive the files of FOLDER (sorted by name) and\n"
-    L"                                compress them into PAYLOAD; FOLDER must hold\n"
-    L"                                VTRInstaller.exe and no subfolders\n"
-    L"  list PAYLOAD                  show the entries' names and sizes, and the totals\n"
-    L"  check PAYLOAD                 expand and parse PAYLOAD as the setup would (in\n"
-    L"                                memory, nothing written) and report any fault\n"
-    L"  stamp SETUP_EXE PAYLOAD OUT   write a copy of SETUP_EXE to OUT that carries\n"
-    L"                                PAYLOAD as its resource ZUK 137\n"
-    L"  --help                        show this text\n"
-    L"\n"
-    L"Exit code 0 on success; otherwise one line on the error output says why.\n";
+const char16_t kInstaller[] = u"VTRInstaller.exe";
+const char16_t kUsage[] =
+    u"Usage: vtrpack COMMAND ARGUMENTS\n"
+    u"\n"
+    u"Builds and inspects the payload that the Veltrano setup launcher carries.\n"
+    u"\n"
+    u"  pack FOLDER PAYLOAD           archive the files of FOLDER (sorted by name) and\n"
+    u"                                compress them into PAYLOAD; FOLDER must hold\n"
+    u"                                VTRInstaller.exe and no subfolders\n"
+    u"    --threads N                 (before FOLDER) compress on N threads, 1 to 16;\n"
+    u"                                by default one per processor, at most 16\n"
+    u"  list PAYLOAD                  show the entries' names and sizes, and the totals\n"
+    u"  check PAYLOAD                 expand and parse PAYLOAD as the setup would\n"
+    u"                                (nothing written) and report any fault\n"
+    u"  stamp SETUP_EXE PAYLOAD OUT   write a copy of SETUP_EXE to OUT that carries\n"
+    u"                                PAYLOAD as its resource ZUK 137\n"
+    u"  --help                        show this text\n"
+    u"\n"
+    u"Exit code 0 on success; otherwise one line on the error output says why.\n";
 
-// A failure of the tool itself, with its one-line reason.
-struct Failure {
-  std::wstring reason;
-};
+// Payloads smaller than this pack and expand too fast to show progress.
+const std::uint64_t kProgressThreshold = 8u << 20;
+// The table of entries is read into memory; no real payload comes near this.
+const std::size_t kMaxTableSize = 64u << 20;
 
-[[noreturn]] void Fail(const std::wstring& reason) {
-  throw Failure{reason};
+void Write(std::FILE* stream, const std::u16string& text) {
+  const std::string bytes = QorPayload::ToUtf8(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
 }
 
-void Write(FILE* stream, const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size,
-                      nullptr, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), stream);
-  fflush(stream);
-}
-
-std::wstring OneLine(std::wstring text) {
-  for (wchar_t& c : text) {
-    if (c == L'\r' || c == L'\n') {
-      c = L' ';
+bool IsInstallerName(const std::u16string& name) {
+  const std::u16string expected = kInstaller;
+  if (name.size() != expected.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    if (upper(name[i]) != upper(expected[i])) {
+      return false;
     }
   }
-  while (!text.empty() && text.back() == L' ') {
-    text.pop_back();
-  }
-  return text;
+  return true;
 }
 
-std::wstring SystemReason(const std::wstring& what) {
-  return what + L": " + OneLine(QorWin32::DescribeLastError());
-}
-
-std::wstring WithSeparator(std::wstring folder) {
-  if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') {
-    folder += L'\\';
-  }
-  return folder;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  Qor::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    Fail(SystemReason(L"cannot open " + path));
-  }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) {
-    Fail(SystemReason(L"cannot read " + path));
-  }
-  if (size.QuadPart > 0x7FFFFFFF) {
-    Fail(path + L" is too large for a payload");
-  }
-  std::string data(static_cast<std::size_t>(size.QuadPart), '\0');
-  std::size_t done = 0;
-  while (done < data.size()) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1 << 20));
-    if (!ReadFile(file.get(), &data[done], want, &got, nullptr) || got == 0) {
-      Fail(SystemReason(L"cannot read " + path));
-    }
-    done += got;
-  }
-  return data;
-}
-
-// Sixteen hex digits from the system's cryptographic generator.
-std::wstring RandomSuffix() {
-  unsigned char bytes[8] = {};
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
-                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    Fail(SystemReason(L"cannot make a temporary name"));
-  }
-  const BOOL made = CryptGenRandom(provider, sizeof bytes, bytes);
-  CryptReleaseContext(provider, 0);
-  if (!made) {
-    Fail(SystemReason(L"cannot make a temporary name"));
-  }
-  std::wstring suffix;
-  for (unsigned char b : bytes) {
-    suffix += L"0123456789abcdef"[b >> 4];
-    suffix += L"0123456789abcdef"[b & 15];
-  }
-  return suffix;
-}
-
-// Writes to a temporary file beside the target and moves it into place only
-// when everything succeeded, so a failure never leaves a half-written file.
-// The temporary file gets a new, unguessable name and is created by us (never
-// an existing file or a link that someone put there in advance).
-class OutputFile {
+// A live percentage on a terminal; in a log, a line at each quarter.
+class ProgressLine {
 public:
-  explicit OutputFile(const std::wstring& path) : path_(path) {
-    for (int attempt = 0;; ++attempt) {
-      temporary_ = path + L".vtrpack-" + RandomSuffix() + L".tmp";
-      Qor::UniqueFile created(CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (created) {
-        break;
-      }
-      if (GetLastError() != ERROR_FILE_EXISTS || attempt == 8) {
-        const std::wstring reason = SystemReason(L"cannot create a file beside " + path);
-        temporary_.clear();
-        Fail(reason);
-      }
+  ProgressLine(const char16_t* label, std::uint64_t total)
+      : label_(label), total_(total), shown_(total >= kProgressThreshold),
+        terminal_(VtrPlatform::IsTerminal(stderr)) {}
+  void Update(std::uint64_t done) {
+    if (!shown_ || total_ == 0) {
+      return;
     }
+    const unsigned percent =
+        static_cast<unsigned>(std::min<std::uint64_t>(100, done * 100 / total_));
+    const unsigned step = terminal_ ? 1 : 25;
+    if (percent / step * step <= last_ || percent < step) {
+      return;
+    }
+    last_ = percent / step * step;
+    Write(stderr, (terminal_ ? u"\r" : u"") + label_ + u": " + ToDecimal(last_) + u"%" +
+                      (terminal_ ? u"" : u"\n"));
   }
-  ~OutputFile() {
-    if (!committed_ && !temporary_.empty()) {
-      SetFileAttributesW(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(temporary_.c_str());
+  void Done() {
+    Update(total_);
+    if (shown_ && terminal_ && last_ > 0) {
+      Write(stderr, u"\n");
     }
-  }
-  const std::wstring& temporary() const { return temporary_; }
-  void Commit() {
-    if (!MoveFileExW(temporary_.c_str(), path_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-      Fail(SystemReason(L"cannot write " + path_));
-    }
-    committed_ = true;
   }
 
 private:
-  std::wstring path_;
-  std::wstring temporary_;
-  bool committed_ = false;
+  std::u16string label_;
+  std::uint64_t total_;
+  bool shown_;
+  bool terminal_;
+  unsigned last_ = 0;
 };
 
-struct Progress {
-  const wchar_t* label;
-  std::uint32_t total;
-  static int Show(std::uint32_t processed, void* context) {
-    const Progress* self = static_cast<const Progress*>(context);
-    const unsigned percent =
-        self->total ? static_cast<unsigned>(100.0 * processed / self->total) : 100;
-    wchar_t line[64];
-    swprintf(line, 64, L"\r%ls: %u%%", self->label, std::min(percent, 100u));
-    Write(stderr, line);
-    return 1;
+class OutputSink : public QorPayload::ByteSink {
+public:
+  explicit OutputSink(VtrPlatform::OutputFile& file) : file_(file) {}
+  void Write(const char* data, std::size_t size) override { file_.Write(data, size); }
+
+private:
+  VtrPlatform::OutputFile& file_;
+};
+
+int Pack(const std::u16string& folder, const std::u16string& payloadPath, unsigned threads) {
+  std::vector<VtrPlatform::FolderItem> items = VtrPlatform::ListFolder(folder);
+  // Names in the order of their UTF-16 code units: the same payload from the
+  // same files, on every system.
+  std::sort(items.begin(), items.end(),
+            [](const VtrPlatform::FolderItem& a, const VtrPlatform::FolderItem& b) {
+              return a.name < b.name;
+            });
+  std::vector<std::u16string> names;
+  std::vector<std::uint64_t> sizes;
+  bool installer = false;
+  for (const VtrPlatform::FolderItem& item : items) {
+    if (item.isFolder) {
+      Fail(u"the folder " + folder + u" holds the subfolder \"" + item.name +
+           u"\"; the setup does not create folders, so a payload may hold only files");
+    }
+    std::u16string reason;
+    if (!QorArchiveFormat::IsSafeEntryName(item.name, &reason)) {
+      Fail(u"cannot pack \"" + item.name + u"\": " + reason);
+    }
+    installer = installer || IsInstallerName(item.name);
+    names.push_back(item.name);
+    sizes.push_back(item.size);
   }
-};
-
-// The launcher's path: expand into memory and parse.
-struct Expanded {
-  QorCompressLib::MemoryOutputStream stream;
-  ArchiveReader reader;
-};
-
-void Expand(const std::string& payload, Expanded& expanded, bool showProgress) {
-  QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
-  QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-  Progress progress{L"Expanding", static_cast<std::uint32_t>(payload.size())};
-  const std::uint32_t step = static_cast<std::uint32_t>(payload.size() / 100);
-  codec.Decompress(in, expanded.stream, showProgress && step ? &Progress::Show : nullptr, &progress,
-                   step);
-  if (showProgress && step) {
-    Write(stderr, L"\n");
+  std::u16string clash;
+  if (QorArchiveFormat::FindNameClash(names, &clash)) {
+    Fail(u"cannot pack the folder " + folder + u": " + clash);
   }
-  expanded.reader.LoadFromMemory(expanded.stream.data(), expanded.stream.size());
+  if (!installer) {
+    Fail(u"the folder " + folder + u" has no " + kInstaller +
+         u", which the setup starts after extracting");
+  }
+  const std::string header = QorArchiveFormat::BuildHeader(names, sizes);
+  std::uint64_t total = header.size();
+  for (std::uint64_t size : sizes) {
+    total += size;
+  }
+
+  VtrPlatform::OutputFile output(payloadPath);
+  OutputSink sink(output);
+  QorCompressLib::ParallelBzip2Compressor compressor(sink, threads, total);
+  ProgressLine progress(u"Compressing", total);
+  compressor.Write(header.data(), header.size());
+  std::uint64_t done = header.size();
+  std::vector<char> buffer(1u << 20);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::u16string path = VtrPlatform::JoinPath(folder, names[i]);
+    VtrPlatform::InputFile in(path);
+    std::uint64_t left = sizes[i];
+    while (left > 0) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+      const std::size_t got = in.Read(buffer.data(), want);
+      if (got == 0) {
+        break;
+      }
+      compressor.Write(buffer.data(), got);
+      left -= got;
+      done += got;
+      progress.Update(done);
+    }
+    char extra;
+    if (left != 0 || in.Read(&extra, 1) != 0) {
+      Fail(u"the file " + path + u" changed while it was packed");
+    }
+  }
+  compressor.Finish();
+  progress.Done();
+  output.Commit();
+  Write(stdout, u"Packed " + ToDecimal(names.size()) + u" files, " + ToDecimal(total) +
+                    u" bytes, into " + payloadPath + u"\n");
+  return 0;
+}
+
+class FileSource : public QorPayload::ByteSource {
+public:
+  FileSource(const std::u16string& path, bool showProgress)
+      : file_(path), progress_(u"Expanding", showProgress ? file_.Size() : 0) {}
+  std::size_t Read(char* buffer, std::size_t size) override {
+    const std::size_t got = file_.Read(buffer, size);
+    read_ += got;
+    progress_.Update(read_);
+    return got;
+  }
+  void Done() { progress_.Done(); }
+  std::uint64_t read() const { return read_; }
+
+private:
+  VtrPlatform::InputFile file_;
+  ProgressLine progress_;
+  std::uint64_t read_ = 0;
+};
+
+// Keeps the archive's table as the expanded bytes pass and counts the rest:
+// the whole archive is never held in memory.
+class ArchiveScan : public QorPayload::ByteSink {
+public:
+  void Write(const char* data, std::size_t size) override {
+    length_ += size;
+    if (complete_) {
+      return;
+    }
+    head_.append(data, size);
+    // The header-size field tells when the table should be there; it is not
+    // trusted, only used to avoid parsing again and again.
+    if (head_.size() < nextAttempt_ && head_.size() <= kMaxTableSize) {
+      return;
+    }
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(head_.data());
+    complete_ = QorArchiveFormat::ReadTable(bytes, head_.size(), false, entries_);
+    if (complete_) {
+      std::string().swap(head_);
+      return;
+    }
+    if (head_.size() > kMaxTableSize) {
+      Fail(u"the archive's table of entries is larger than " + ToDecimal(kMaxTableSize >> 20) +
+           u" MB");
+    }
+    std::uint64_t hint = 0;
+    if (head_.size() >= QorArchiveFormat::kFixedHeaderSize) {
+      for (int i = 3; i >= 0; --i) {
+        hint = (hint << 8) | bytes[29 + i];
+      }
+    }
+    nextAttempt_ =
+        std::min<std::uint64_t>(std::max<std::uint64_t>(hint, 2 * head_.size()), kMaxTableSize + 1);
+  }
+
+  // Parses what is left and checks the table against the whole length, as
+  // the setup's reader does.
+  void Finish() {
+    if (!complete_) {
+      QorArchiveFormat::ReadTable(reinterpret_cast<const unsigned char*>(head_.data()),
+                                  head_.size(), true, entries_);
+      complete_ = true;
+    }
+    QorArchiveFormat::CheckEntryBounds(entries_, length_);
+    std::vector<std::u16string> names;
+    for (const QorArchiveFormat::EntryRecord& entry : entries_) {
+      names.push_back(entry.name);
+    }
+    std::u16string clash;
+    if (QorArchiveFormat::FindNameClash(names, &clash)) {
+      QorPayload::RaiseError(QorArchiveFormat::kExtractError,
+                             u"Error while extracting file from archive. Details: " + clash);
+    }
+  }
+
+  const std::vector<QorArchiveFormat::EntryRecord>& entries() const { return entries_; }
+
+private:
+  std::string head_;
+  std::uint64_t nextAttempt_ = QorArchiveFormat::kFixedHeaderSize;
+  bool complete_ = false;
+  std::vector<QorArchiveFormat::EntryRecord> entries_;
+  std::uint64_t length_ = 0;
+};
+
+std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, bool showProgress) {
+  FileSource source(payloadPath, showProgress);
+  QorCompressLib::ExpandBzip2(source, scan);
+  source.Done();
+  scan.Finish();
+  return source.read();
 }
 
 // Faults that the launcher would meet while extracting; empty when none.
-std::wstring FindFault(const ArchiveReader& reader) {
+std::u16string FindFault(const std::vector<QorArchiveFormat::EntryRecord>& entries) {
   bool installer = false;
-  for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
-    const std::wstring& name = reader.GetEntry(i).GetName();
-    std::wstring reason;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::u16string& name = entries[i].name;
+    std::u16string reason;
     if (!QorArchiveFormat::IsSafeEntryName(name, &reason)) {
-      return L"entry " + std::to_wstring(i) + L" \"" + name + L"\": " + reason;
+      return u"entry " + ToDecimal(i) + u" \"" + name + u"\": " + reason;
     }
-    if (name.find_first_of(L"\\/") != std::wstring::npos) {
-      return L"entry \"" + name + L"\" names a folder, which the setup does not create";
+    if (name.find_first_of(u"\\/") != std::u16string::npos) {
+      return u"entry \"" + name + u"\" names a folder, which the setup does not create";
     }
-    installer = installer || lstrcmpiW(name.c_str(), kInstaller) == 0;
+    installer = installer || IsInstallerName(name);
   }
   if (!installer) {
-    return std::wstring(L"the payload has no ") + kInstaller + L", so the setup could not start it";
+    return std::u16string(u"the payload has no ") + kInstaller +
+           u", so the setup could not start it";
   }
-  return L"";
+  return u"";
 }
 
-int Pack(const std::wstring& folderArgument, const std::wstring& payloadPath) {
-  const std::wstring folder = WithSeparator(folderArgument);
-  const DWORD attributes = GetFileAttributesW(folderArgument.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    Fail(L"the folder " + folderArgument + L" does not exist");
-  }
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  {
-    Qor::UniqueFind find(FindFirstFileW((folder + L"*").c_str(), &data));
-    if (!find) {
-      Fail(SystemReason(L"cannot list the folder " + folderArgument));
-    }
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        Fail(L"the folder " + folderArgument + L" holds the subfolder \"" + name +
-             L"\"; the setup does not create folders, so a payload may hold only files");
-      }
-      names.push_back(name);
-    } while (FindNextFileW(find.get(), &data));
-  }
-  // Ordinal order of the names: the same payload from the same files.
-  std::sort(names.begin(), names.end());
-  bool installer = false;
-  for (const std::wstring& name : names) {
-    std::wstring reason;
-    if (!QorArchiveFormat::IsSafeEntryName(name, &reason)) {
-      Fail(L"cannot pack \"" + name + L"\": " + reason);
-    }
-    installer = installer || lstrcmpiW(name.c_str(), kInstaller) == 0;
-  }
-  std::wstring clash;
-  if (QorArchiveFormat::FindNameClash(names, &clash)) {
-    Fail(L"cannot pack the folder " + folderArgument + L": " + clash);
-  }
-  if (!installer) {
-    Fail(L"the folder " + folderArgument + L" has no " + kInstaller +
-         L", which the setup starts after extracting");
-  }
-
-  ArchiveWriter writer;
-  for (const std::wstring& name : names) {
-    writer.AddFile(name, folder + name);
-  }
-  QorCompressLib::MemoryOutputStream archive(static_cast<std::size_t>(writer.GetArchiveSize()));
-  writer.WriteTo(archive);
-  if (!archive.good()) {
-    Fail(L"not enough memory for the archive");
-  }
-  OutputFile output(payloadPath);
-  {
-    std::ofstream out(output.temporary().c_str(), std::ios_base::binary | std::ios_base::trunc);
-    if (!out) {
-      Fail(L"cannot create " + output.temporary());
-    }
-    QorCompressLib::MemoryInputStream in(archive.data(), archive.size());
-    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-    Progress progress{L"Compressing", static_cast<std::uint32_t>(archive.size())};
-    // Only long runs show their progress.
-    const bool show = archive.size() > (8u << 20);
-    const std::uint32_t step = static_cast<std::uint32_t>(archive.size() / 100);
-    codec.Compress(in, out, show ? &Progress::Show : nullptr, &progress, step);
-    if (show) {
-      Write(stderr, L"\n");
-    }
-    out.close();
-    if (!out) {
-      Fail(L"cannot write " + output.temporary());
-    }
-  }
-  output.Commit();
-  Write(stdout, L"Packed " + std::to_wstring(names.size()) + L" files, " +
-                    std::to_wstring(archive.size()) + L" bytes, into " + payloadPath + L"\n");
-  return 0;
-}
-
-int List(const std::wstring& payloadPath) {
-  const std::string payload = ReadWholeFile(payloadPath);
-  Expanded expanded;
-  Expand(payload, expanded, false);
+int List(const std::u16string& payloadPath) {
+  ArchiveScan scan;
+  const std::uint64_t compressed = Expand(payloadPath, scan, false);
   std::uint64_t total = 0;
-  for (unsigned i = 0; i < expanded.reader.GetEntryCount(); ++i) {
-    const ArchiveEntry& entry = expanded.reader.GetEntry(i);
-    wchar_t size[32];
-    swprintf(size, 32, L"%12u  ", entry.GetSize());
-    Write(stdout, size + entry.GetName() + L"\n");
-    total += entry.GetSize();
+  for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
+    std::u16string size = ToDecimal(entry.size);
+    size.insert(0, size.size() < 12 ? 12 - size.size() : 0, u' ');
+    Write(stdout, size + u"  " + entry.name + u"\n");
+    total += entry.size;
   }
-  Write(stdout, std::to_wstring(expanded.reader.GetEntryCount()) + L" entries, " +
-                    std::to_wstring(total) + L" bytes (" + std::to_wstring(payload.size()) +
-                    L" compressed)\n");
+  Write(stdout, ToDecimal(scan.entries().size()) + u" entries, " + ToDecimal(total) + u" bytes (" +
+                    ToDecimal(compressed) + u" compressed)\n");
   return 0;
 }
 
-int Check(const std::wstring& payloadPath) {
-  const std::string payload = ReadWholeFile(payloadPath);
-  Expanded expanded;
-  Expand(payload, expanded, payload.size() > (8u << 20));
-  const std::wstring fault = FindFault(expanded.reader);
+void CheckPayload(const std::u16string& payloadPath, bool showProgress, std::size_t* count) {
+  ArchiveScan scan;
+  Expand(payloadPath, scan, showProgress);
+  const std::u16string fault = FindFault(scan.entries());
   if (!fault.empty()) {
-    Fail(payloadPath + L": " + fault);
+    Fail(payloadPath + u": " + fault);
   }
-  Write(stdout,
-        payloadPath + L": OK, " + std::to_wstring(expanded.reader.GetEntryCount()) + L" entries\n");
+  *count = scan.entries().size();
+}
+
+int Check(const std::u16string& payloadPath) {
+  std::size_t count = 0;
+  CheckPayload(payloadPath, true, &count);
+  Write(stdout, payloadPath + u": OK, " + ToDecimal(count) + u" entries\n");
   return 0;
 }
 
-int Stamp(const std::wstring& setupPath, const std::wstring& payloadPath,
-          const std::wstring& outPath) {
-  std::string payload = ReadWholeFile(payloadPath);
-  {
-    // A payload the setup could not extract is never stamped.
-    Expanded expanded;
-    Expand(payload, expanded, false);
-    const std::wstring fault = FindFault(expanded.reader);
-    if (!fault.empty()) {
-      Fail(payloadPath + L": " + fault);
-    }
-  }
-  OutputFile output(outPath);
-  if (!CopyFileW(setupPath.c_str(), output.temporary().c_str(), FALSE)) {
-    Fail(SystemReason(L"cannot copy " + setupPath));
-  }
-  SetFileAttributesW(output.temporary().c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE update = BeginUpdateResourceW(output.temporary().c_str(), FALSE);
-  if (!update) {
-    Fail(SystemReason(setupPath + L" is not a program whose resources can be changed"));
-  }
-  if (!UpdateResourceW(update, L"ZUK", MAKEINTRESOURCEW(137),
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &payload[0],
-                       static_cast<DWORD>(payload.size()))) {
-    const std::wstring reason = SystemReason(L"cannot add the payload to " + outPath);
-    EndUpdateResourceW(update, TRUE);
-    Fail(reason);
-  }
-  if (!EndUpdateResourceW(update, FALSE)) {
-    Fail(SystemReason(L"cannot write the resources of " + outPath));
-  }
+// The one place that puts a payload into a launcher.
+int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
+          const std::u16string& outPath) {
+#ifdef _WIN32
+  // A payload the setup could not extract is never stamped.
+  std::size_t count = 0;
+  CheckPayload(payloadPath, false, &count);
+  VtrPlatform::OutputFile output(outPath);
+  VtrPlatform::UpdatePayloadResource(setupPath, payloadPath, output);
   output.Commit();
-  Write(stdout, L"Stamped " + payloadPath + L" into " + outPath + L"\n");
+  Write(stdout, u"Stamped " + payloadPath + u" into " + outPath + u"\n");
   return 0;
+#else
+  (void)setupPath;
+  (void)payloadPath;
+  (void)outPath;
+  Fail(u"\"stamp\" is not available in this build of vtrpack yet; run vtrpack.exe stamp (under "
+       u"Wine) instead");
+#endif
 }
 
-int Run(const std::vector<std::wstring>& args) {
+unsigned ParseThreads(const std::u16string& text) {
+  unsigned value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9' || value > 1000) {
+      value = 0;
+      break;
+    }
+    value = value * 10 + (c - u'0');
+  }
+  if (value < 1 || value > QorCompressLib::ParallelBzip2Compressor::kMaxThreads) {
+    Fail(u"--threads takes a number from 1 to " +
+         ToDecimal(QorCompressLib::ParallelBzip2Compressor::kMaxThreads));
+  }
+  return value;
+}
+
+int Run(std::vector<std::u16string> args) {
   if (args.size() < 2) {
     Write(stderr, kUsage);
     return 2;
   }
-  const std::wstring& command = args[1];
-  if (command == L"--help" || command == L"-h" || command == L"/?" || command == L"help") {
+  const std::u16string command = args[1];
+  if (command == u"--help" || command == u"-h" || command == u"/?" || command == u"help") {
     Write(stdout, kUsage);
     return 0;
   }
+  unsigned threads = std::min(VtrPlatform::CountProcessors(),
+                              QorCompressLib::ParallelBzip2Compressor::kMaxThreads);
+  if (command == u"pack" && args.size() >= 4 && args[2] == u"--threads") {
+    threads = ParseThreads(args[3]);
+    args.erase(args.begin() + 2, args.begin() + 4);
+  }
   struct Command {
-    const wchar_t* name;
+    const char16_t* name;
     std::size_t arguments;
-  } commands[] = {{L"pack", 2}, {L"list", 1}, {L"check", 1}, {L"stamp", 3}};
+  } commands[] = {{u"pack", 2}, {u"list", 1}, {u"check", 1}, {u"stamp", 3}};
   for (const Command& c : commands) {
     if (command != c.name) {
       continue;
     }
     if (args.size() != c.arguments + 2) {
-      Fail(std::wstring(L"\"") + c.name + L"\" takes " + std::to_wstring(c.arguments) +
-           L" arguments (see vtrpack --help)");
+      Fail(std::u16string(u"\"") + c.name + u"\" takes " + ToDecimal(c.arguments) +
+           u" arguments (see vtrpack --help)");
     }
-    if (command == L"pack") {
-      return Pack(args[2], args[3]);
+    if (command == u"pack") {
+      return Pack(args[2], args[3], threads);
     }
-    if (command == L"list") {
+    if (command == u"list") {
       return List(args[2]);
     }
-    if (command == L"check") {
+    if (command == u"check") {
       return Check(args[2]);
     }
     return Stamp(args[2], args[3], args[4]);
   }
-  Fail(L"unknown command \"" + command + L"\" (see vtrpack --help)");
+  Fail(u"unknown command \"" + command + u"\" (see vtrpack --help)");
 }
 
 } // namespace
 
-int main() {
-  int count = 0;
-  Qor::UniqueLocal argv(reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count)));
-  std::vector<std::wstring> args;
-  for (int i = 0; i < count; ++i) {
-    args.push_back(reinterpret_cast<wchar_t**>(argv.get())[i]);
-  }
+int main(int argc, char** argv) {
   try {
-    return Run(args);
-  } catch (const Failure& failure) {
-    Write(stderr, L"vtrpack: " + failure.reason + L"\n");
-  } catch (QorError::Exception* error) {
-    const std::wstring text = OneLine(error->GetMessageText());
+    return Run(VtrPlatform::GetArguments(argc, argv));
+  } catch (const VtrPlatform::Failure& failure) {
+    Write(stderr, u"vtrpack: " + failure.reason + u"\n");
+  } catch (QorPayload::Error* error) {
+    std::u16string text = error->GetMessage();
     delete error;
-    Write(stderr, L"vtrpack: " + text + L"\n");
+    Write(stderr, u"vtrpack: " + text + u"\n");
+  } catch (const std::bad_alloc&) {
+    Write(stderr, u"vtrpack: not enough memory\n");
   } catch (const std::exception& error) {
-    Write(stderr, L"vtrpack: " + QorError::WidenWithCLocale(error.what()) + L"\n");
+    std::u16string text;
+    QorPayload::FromUtf8(error.what(), text);
+    Write(stderr, u"vtrpack: " + text + u"\n");
   }
   return 1;
 }

@@ -4,6 +4,7 @@
 #include "../../payload/test_support.h"
 #include "qor/test_process.h"
 
+#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -186,4 +187,60 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   EXPECT_FALSE(Exists(payload));
   EXPECT_FALSE(Exists(setup));
   ExpectOnly(scratch, {L"files", L"broken.bz2", L"notarchive.bz2", L"unsafe.bz2", L"good.bz2"});
+}
+
+TEST(Vtrpack, SamePayloadOnEveryThreadCountInOneStreamTheLauncherExpands) {
+  TempFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  PayloadTest::Random random(29);
+  ArchiveWriter writer; // the same files, in name order
+  const std::pair<const wchar_t*, std::string> contents[] = {
+      {L"VTRInstaller.exe", random.Bytes(40000)},
+      {L"big.dat", random.Bytes(2500000)},
+      {L"empty", ""},
+      {L"zeros", std::string(1000000, '\0')},
+  };
+  for (const auto& file : contents) {
+    PayloadTest::WriteFileBytes(files + file.first, file.second);
+    writer.AddEntry(file.first, file.second);
+  }
+  const std::string archive = writer.ToString();
+  // What libbz2 makes of the whole archive in one call.
+  std::string expected(archive.size() + archive.size() / 100 + 700, '\0');
+  unsigned int length = static_cast<unsigned int>(expected.size());
+  ASSERT_EQ(BZ_OK,
+            BZ2_bzBuffToBuffCompress(&expected[0], &length, const_cast<char*>(archive.data()),
+                                     static_cast<unsigned int>(archive.size()), 9, 0, 30));
+  expected.resize(length);
+  for (const wchar_t* threads : {L"1", L"2", L"5"}) {
+    const std::wstring payload = scratch.path() + L"payload" + threads + L".zuk";
+    Result pack = RunTool(L"pack --threads " + std::wstring(threads) + L" " + Quote(files) + L" " +
+                          Quote(payload));
+    ASSERT_EQ(0u, pack.exitCode) << pack.output;
+    std::string packed;
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, packed));
+    EXPECT_EQ(expected, packed) << threads << " threads";
+  }
+  // The launcher's sequential codec takes the joined blocks as one stream.
+  EXPECT_EQ(archive, PayloadTest::Decompress(expected));
+}
+
+TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
+  TempFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
+  PayloadTest::WriteFileBytes(files + L"locked.dat", std::string(3000000, 'x'));
+  // Held open without sharing, as a running program holds its files.
+  HANDLE holder = CreateFileW((files + L"locked.dat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  const std::wstring payload = scratch.path() + L"payload.zuk";
+  Result r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
+  CloseHandle(holder);
+  EXPECT_EQ(1u, r.exitCode) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("locked.dat")) << r.output;
+  EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+  ExpectOnly(scratch, {L"files"});
 }

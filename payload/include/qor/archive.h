@@ -2,6 +2,8 @@
 // entries' bytes. All integers are unsigned 32-bit little-endian.
 #pragma once
 
+#include "qor/archive_core.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,28 +12,8 @@
 #include <vector>
 
 namespace QorArchiveFormat {
-// "QorZuravazevezu.Archive.ZUKA" and its terminating zero byte.
-extern const char kMagic[29];
-const std::size_t kMagicSize = 29;
-// Magic, header size and entry count.
-const std::size_t kFixedHeaderSize = 37;
-
-enum : int {
-  kCorruptedError = 21010,
-  kExtractError = 21014,
-  kTooLargeError = 21015,
-  kReadFileError = 21016,
-};
-
-// True when name can be written below a target folder without leaving it:
-// not empty, no drive, device or stream part, no leading separator, no empty,
-// "." or ".." component, no reserved device name. Otherwise reason says why.
+// The wide-string forms of the name checks in qor/archive_core.h.
 bool IsSafeEntryName(const std::wstring& name, std::wstring* reason = nullptr);
-
-// True when two of names would land on one file in a Windows folder: equal
-// apart from letter case or trailing dots and spaces, or one shaped like the
-// short (8.3) alias the system may give the other ("VTRINS~1.EXE" beside
-// "VTRInstaller.exe"). Otherwise reason names the pair.
 bool FindNameClash(const std::vector<std::wstring>& names, std::wstring* reason = nullptr);
 } // namespace QorArchiveFormat
 

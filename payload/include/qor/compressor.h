@@ -1,6 +1,8 @@
 // Stream compressors: the abstract interface and its bzip2 implementation.
 #pragma once
 
+#include "qor/bzip2_core.h"
+
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -22,16 +24,6 @@ public:
 };
 
 namespace QorCompressLib {
-
-// Error codes raised by the codec.
-enum : int {
-  kCompressWriteError = 21003,
-  kCompressFinishError = 21013,
-  kDecompressWriteError = 21024,
-  kDrainWriteError = 21025,
-  kStreamEndMissing = 21026,
-  kProgressStepError = 21027,
-};
 
 class Bzip2Compressor : public CQorCompressor {
 public:

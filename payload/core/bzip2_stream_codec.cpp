@@ -1,0 +1,175 @@
+// The library's bzip2 codec between standard streams, with its progress
+// contract and error codes (Bzip2Compressor is a thin layer over it).
+#include "qor/bzip2_core.h"
+
+#include <bzlib.h>
+
+#include <cstring>
+#include <memory>
+
+namespace QorCompressLib {
+
+namespace {
+
+const char16_t kWriteFailed[] = u"Unable to write to the output stream.";
+
+// One bzip2 stream, ended with the function matching how it was started,
+// on every way out of the call.
+class Bzip2Stream {
+public:
+  explicit Bzip2Stream(bool compressing) : compressing_(compressing) {
+    std::memset(&stream_, 0, sizeof(stream_));
+  }
+  ~Bzip2Stream() {
+    if (compressing_) {
+      BZ2_bzCompressEnd(&stream_);
+    } else {
+      BZ2_bzDecompressEnd(&stream_);
+    }
+  }
+  Bzip2Stream(const Bzip2Stream&) = delete;
+  Bzip2Stream& operator=(const Bzip2Stream&) = delete;
+  bz_stream* get() { return &stream_; }
+
+private:
+  bool compressing_;
+  bz_stream stream_;
+};
+
+class Progress {
+public:
+  Progress(ProgressFunction callback, void* context, std::uint32_t step)
+      : callback_(callback), context_(context), step_(step) {}
+  void Report(const bz_stream& stream) {
+    if (!callback_) {
+      return;
+    }
+    const std::uint32_t processed = stream.total_in_lo32;
+    const std::uint32_t quotient = processed / step_;
+    if (quotient > lastQuotient_) {
+      lastQuotient_ = quotient;
+      callback_(processed, context_);
+    }
+  }
+
+private:
+  ProgressFunction callback_;
+  void* context_;
+  std::uint32_t step_;
+  std::uint32_t lastQuotient_ = 0;
+};
+
+void Refill(std::istream& input, bz_stream& stream, char* buffer, int size) {
+  if (stream.avail_in != 0) {
+    return;
+  }
+  input.read(buffer, size);
+  stream.next_in = buffer;
+  stream.avail_in = static_cast<unsigned int>(input.gcount());
+}
+
+// Writes what the last step produced; false when the output stream failed.
+bool WriteProduced(std::ostream& output, const bz_stream& stream, const char* buffer, int size) {
+  const unsigned int produced = static_cast<unsigned int>(size) - stream.avail_out;
+  if (produced == 0) {
+    return true;
+  }
+  output.write(buffer, produced);
+  return output.good();
+}
+
+} // namespace
+
+void DecompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                      void* context, std::uint32_t step, int bufferSize) {
+  Progress progress(callback, context, step);
+  {
+    const int size = bufferSize;
+    std::unique_ptr<char[]> in(new char[size]);
+    std::unique_ptr<char[]> out(new char[size]);
+    Bzip2Stream holder(false);
+    bz_stream& stream = *holder.get();
+    BZ2_bzDecompressInit(&stream, 0, 0);
+
+    bool streamEnd = false;
+    while (!streamEnd && input.good()) {
+      Refill(input, stream, in.get(), size);
+      stream.next_out = out.get();
+      stream.avail_out = static_cast<unsigned int>(size);
+      const int result = BZ2_bzDecompress(&stream);
+      if (result == BZ_STREAM_END) {
+        streamEnd = true;
+      }
+      progress.Report(stream);
+      if (!WriteProduced(output, stream, out.get(), size)) {
+        QorPayload::RaiseError(kDecompressWriteError, kWriteFailed);
+      }
+      // A damaged stream can make every further step fail without consuming
+      // input (a block checksum mismatch does), which would never end.
+      if (result < 0) {
+        QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
+      }
+    }
+    while (!streamEnd) {
+      stream.next_out = out.get();
+      stream.avail_out = static_cast<unsigned int>(size);
+      const int result = BZ2_bzDecompress(&stream);
+      if (!WriteProduced(output, stream, out.get(), size)) {
+        QorPayload::RaiseError(kDrainWriteError, kWriteFailed);
+      }
+      if (result == BZ_STREAM_END) {
+        streamEnd = true;
+      } else if (stream.avail_out == static_cast<unsigned int>(size) || result < 0) {
+        QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
+      }
+    }
+  }
+}
+
+void CompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                    void* context, std::uint32_t step, int blockSize, int workFactor,
+                    int bufferSize) {
+  Progress progress(callback, context, step);
+  {
+    const int size = bufferSize;
+    std::unique_ptr<char[]> in(new char[size]);
+    std::unique_ptr<char[]> out(new char[size]);
+    Bzip2Stream holder(true);
+    bz_stream& stream = *holder.get();
+    BZ2_bzCompressInit(&stream, blockSize, 0, workFactor);
+
+    while (input.good()) {
+      Refill(input, stream, in.get(), size);
+      stream.next_out = out.get();
+      stream.avail_out = static_cast<unsigned int>(size);
+      const int result = BZ2_bzCompress(&stream, BZ_RUN);
+      progress.Report(stream);
+      if (!WriteProduced(output, stream, out.get(), size)) {
+        QorPayload::RaiseError(kCompressWriteError, kWriteFailed);
+      }
+      // Only a stream that failed to start (bad parameters, no memory) gets
+      // here; the finishing phase reports it.
+      if (result < 0) {
+        break;
+      }
+    }
+    for (;;) {
+      stream.next_out = out.get();
+      stream.avail_out = static_cast<unsigned int>(size);
+      const int result = BZ2_bzCompress(&stream, BZ_FINISH);
+      if (!WriteProduced(output, stream, out.get(), size)) {
+        QorPayload::RaiseError(kCompressFinishError, kWriteFailed);
+      }
+      if (result == BZ_STREAM_END) {
+        break;
+      }
+      // An error result never turns into the stream end: stop instead of
+      // asking again forever.
+      if (result < 0) {
+        QorPayload::RaiseError(kCompressFinishError, kWriteFailed);
+      }
+    }
+  }
+}
+
+} // namespace QorCompressLib

@@ -1,0 +1,78 @@
+#include "pack_threads.h"
+
+#include "qor/unique_handle.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <climits>
+#include <cstdint>
+#include <new>
+
+namespace QorPackThreads {
+
+struct Mutex::Impl {
+  CRITICAL_SECTION section;
+};
+Mutex::Mutex() : impl_(new Impl) {
+  InitializeCriticalSection(&impl_->section);
+}
+Mutex::~Mutex() {
+  DeleteCriticalSection(&impl_->section);
+}
+void Mutex::Lock() {
+  EnterCriticalSection(&impl_->section);
+}
+void Mutex::Unlock() {
+  LeaveCriticalSection(&impl_->section);
+}
+
+struct Semaphore::Impl {
+  Qor::UniqueHandle handle;
+};
+Semaphore::Semaphore() : impl_(new Impl) {
+  impl_->handle.reset(CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr));
+  if (!impl_->handle) {
+    throw std::bad_alloc();
+  }
+}
+Semaphore::~Semaphore() = default;
+void Semaphore::Post() {
+  ReleaseSemaphore(impl_->handle.get(), 1, nullptr);
+}
+void Semaphore::Wait() {
+  WaitForSingleObject(impl_->handle.get(), INFINITE);
+}
+
+namespace {
+unsigned __stdcall RunBody(void* parameter) {
+  std::function<void()>* body = static_cast<std::function<void()>*>(parameter);
+  (*body)();
+  return 0;
+}
+} // namespace
+
+struct Thread::Impl {
+  std::function<void()> body;
+  Qor::UniqueHandle handle;
+};
+Thread::Thread(std::function<void()> body) : impl_(new Impl) {
+  impl_->body = std::move(body);
+  // The C runtime's own start, so that its per-thread data is set up.
+  const std::uintptr_t started = _beginthreadex(nullptr, 0, &RunBody, &impl_->body, 0, nullptr);
+  if (started == 0) {
+    throw std::bad_alloc();
+  }
+  impl_->handle.reset(reinterpret_cast<HANDLE>(started));
+}
+Thread::~Thread() {
+  WaitForSingleObject(impl_->handle.get(), INFINITE);
+}
+
+unsigned CountProcessors() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
+}
+
+} // namespace QorPackThreads

@@ -1,0 +1,71 @@
+// bzip2 streams for the payload: sequential expansion and block-parallel
+// compression into one standard stream.
+#pragma once
+
+#include "qor/payload_core.h"
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <ostream>
+
+namespace QorCompressLib {
+
+// Error codes raised by the codec.
+enum : int {
+  kCompressWriteError = 21003,
+  kCompressFinishError = 21013,
+  kDecompressWriteError = 21024,
+  kDrainWriteError = 21025,
+  kStreamEndMissing = 21026,
+  kProgressStepError = 21027,
+  kParallelCompressError = 21028,
+};
+
+// Called with the count of input bytes consumed so far, once per new
+// multiple of step (at least 1); the result is ignored. It may throw: the
+// codec then ends its bzip2 stream and lets the error through.
+typedef int (*ProgressFunction)(std::uint32_t processed, void* context);
+
+// The library codec's two directions (Bzip2Compressor runs on these): bzip2
+// between standard byte streams in pieces of bufferSize bytes. Failures of
+// the output stream raise 21003/21013 (compressing) or 21024/21025
+// (expanding); damaged or truncated data raises 21026.
+void CompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                    void* context, std::uint32_t step, int blockSize, int workFactor,
+                    int bufferSize);
+void DecompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
+                      void* context, std::uint32_t step, int bufferSize);
+
+// Expands one bzip2 stream; bytes after its end are not read or are ignored.
+// Raises 21026 "Unable to find the end of compressed stream." for damaged or
+// truncated data.
+void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink);
+
+// Compresses exactly totalSize bytes, given through Write, into one bzip2
+// stream (block size 900 kB, work factor 30) written to sink. The data is
+// cut into blocks where libbz2 itself would cut them when given the whole
+// data at once, each block is compressed on its own on one of threads
+// threads, and the blocks are joined bit for bit in order: the result is the
+// same for every thread count, and the same as libbz2's one-call result.
+// Memory stays bounded: about 8 MB per thread plus 24 MB of data in flight
+// (one piece of long runs alone may reach 46 MB).
+class ParallelBzip2Compressor {
+public:
+  static constexpr unsigned kMaxThreads = 16;
+
+  ParallelBzip2Compressor(QorPayload::ByteSink& sink, unsigned threads, std::uint64_t totalSize);
+  ~ParallelBzip2Compressor();
+  ParallelBzip2Compressor(const ParallelBzip2Compressor&) = delete;
+  ParallelBzip2Compressor& operator=(const ParallelBzip2Compressor&) = delete;
+
+  void Write(const char* data, std::size_t size);
+  // Writes the rest and the stream's end; all of totalSize must have come.
+  void Finish();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+} // namespace QorCompressLib

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# native_test.sh NATIVE_VTRPACK WINDOWS_VTRPACK_EXE WINEPREFIX
+#
+# The native vtrpack and vtrpack.exe (under Wine) make the same payload byte
+# for byte from a table of folders, whatever the thread count; the host's
+# bzip2 and both tools' list and check accept it; refused input leaves
+# nothing at the output.
+set -euo pipefail
+native=$1
+windows=$2
+prefix=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+# Unicode names reach Wine and the tools as UTF-8.
+export LC_ALL=C.UTF-8
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+win() { "$root/scripts/wine-run" --prefix "$prefix" "$windows" "$@"; }
+
+# A stand-in installer: any bytes will do.
+installer() { head -c 20000 /dev/urandom >"$1/VTRInstaller.exe"; }
+
+mkdir -p "$work/empty-files" "$work/unicode" "$work/many" "$work/large"
+installer "$work/empty-files"
+: >"$work/empty-files/a"
+: >"$work/empty-files/b.txt"
+: >"$work/empty-files/zzz"
+
+# UTF-16 order differs from UTF-8 byte order for characters beyond U+FFFF
+# (stored as surrogates, 0xD800-0xDFFF) against U+E000-U+FFFF.
+installer "$work/unicode"
+for name in "été.txt" "日本語.txt" "Ａ-fullwidth.txt" "😀-emoji.txt" "Zeta" "alpha" "ß"; do
+  printf '%s\n' "$name" >"$work/unicode/$name"
+done
+
+installer "$work/many"
+for i in $(seq 1 1500); do
+  printf 'file %d %s\n' "$i" "$(printf '%*s' $((i % 97)) '' | tr ' ' x)" >"$work/many/f$i.txt"
+done
+
+# Several blocks: long runs (a block of runs holds up to about 46 MB) and
+# data that does not compress.
+installer "$work/large"
+{
+  head -c 3000000 /dev/zero
+  head -c 5000000 /dev/urandom
+  head -c 4000000 < <(yes 'a line of text that repeats')
+} >"$work/large/data.bin"
+
+for folder in empty-files unicode many large; do
+  src="$work/$folder"
+  out="$work/out-$folder"
+  mkdir -p "$out"
+  "$native" pack --threads 1 "$src" "$out/native-1.zuk" >/dev/null 2>&1 || fail "$folder: native pack, 1 thread"
+  "$native" pack --threads 3 "$src" "$out/native-3.zuk" >/dev/null 2>&1 || fail "$folder: native pack, 3 threads"
+  "$native" pack "$src" "$out/native.zuk" >/dev/null 2>&1 || fail "$folder: native pack, default threads"
+  win pack --threads 2 "$src" "$out/windows-2.zuk" >/dev/null 2>&1 || fail "$folder: windows pack, 2 threads"
+  for other in native-3 native windows-2; do
+    cmp -s "$out/native-1.zuk" "$out/$other.zuk" || fail "$folder: $other.zuk differs from native-1.zuk"
+  done
+  # One standard stream that holds the archive.
+  bzip2 -dc "$out/native-1.zuk" >"$out/archive" || fail "$folder: bzip2 -d refuses the payload"
+  head -c 29 "$out/archive" | grep -q "QorZuravazevezu.Archive.ZUKA" || fail "$folder: no archive inside"
+  "$native" list "$out/native-1.zuk" >"$out/list-native" || fail "$folder: native list"
+  win list "$out/native-1.zuk" | tr -d '\r' >"$out/list-windows" || fail "$folder: windows list"
+  cmp -s "$out/list-native" "$out/list-windows" || fail "$folder: the two lists differ"
+  "$native" check "$out/native-1.zuk" >/dev/null || fail "$folder: native check"
+  win check "$out/native-1.zuk" >/dev/null || fail "$folder: windows check"
+  # Every file comes back as it was.
+  count=$(ls "$src" | wc -l)
+  grep -q "^$count entries" "$out/list-native" || fail "$folder: the list does not show $count entries"
+done
+# The order of names is the order of their UTF-16 code units.
+expected_order=$'Zeta\nVTRInstaller.exe\nalpha\nß\nété.txt\n日本語.txt\n😀-emoji.txt\nＡ-fullwidth.txt'
+actual_order=$(sed -n 's/^ *[0-9]*  //p' "$work/out-unicode/list-native" | grep -v entries || true)
+sorted_expected=$(printf '%s\n' "$expected_order" | sort)
+[ "$(printf '%s\n' "$actual_order" | sort)" = "$sorted_expected" ] || fail "unicode: names lost"
+first_two=$(printf '%s\n' "$actual_order" | head -n 2 | tr '\n' ' ')
+[ "$first_two" = "VTRInstaller.exe Zeta " ] || fail "unicode: not in code unit order: $first_two"
+emoji_line=$(printf '%s\n' "$actual_order" | grep -n emoji | cut -d: -f1)
+fullwidth_line=$(printf '%s\n' "$actual_order" | grep -n fullwidth | cut -d: -f1)
+[ "$emoji_line" -lt "$fullwidth_line" ] || fail "unicode: a surrogate pair sorts after U+FF21"
+
+# Progress: in a log a line at each quarter, on a terminal one live line.
+quarters=$'Compressing: 25%\nCompressing: 50%\nCompressing: 75%\nCompressing: 100%'
+log=$("$native" pack "$work/large" "$work/progress.zuk" 2>&1 >/dev/null)
+[ "$log" = "$quarters" ] || fail "native progress in a log: $log"
+log=$(win pack "$work/large" "$work/progress.zuk" 2>&1 >/dev/null | tr -d '\r')
+[ "$log" = "$quarters" ] || fail "windows progress in a log: $log"
+live=$(script -qec "\"$native\" pack \"$work/large\" \"$work/progress.zuk\" >/dev/null" /dev/null)
+[ "$(grep -o $'\rCompressing: [0-9]*%' <<<"$live" | wc -l)" -gt 4 ] || fail "no live percentage on a terminal"
+grep -q $'\rCompressing: 100%' <<<"$live" || fail "the live percentage does not end at 100 %"
+[ "$(grep -c Compressing <<<"$live")" -eq 1 ] || fail "the live percentage takes more than one line"
+
+# Refusals: a clear error, exit code 1, nothing at the output and no
+# temporary file left beside it.
+refuse() {
+  local what=$1 expect=$2
+  shift 2
+  local before after message code=0
+  before=$(ls "$work/refused" | sort)
+  message=$("$@" 2>&1 >/dev/null) || code=$?
+  after=$(ls "$work/refused" | sort)
+  [ "$code" -eq 1 ] || fail "$what: exit code $code, not 1"
+  grep -q -- "$expect" <<<"$message" || fail "$what: message \"$message\" lacks \"$expect\""
+  [ "$before" = "$after" ] || fail "$what: left files at the output: $after"
+}
+mkdir -p "$work/refused" "$work/broken"
+installer "$work/broken"
+ln -s "$work/nowhere" "$work/broken/dangling.txt"
+refuse "dangling link" "dangling.txt" "$native" pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/dangling.txt"
+printf 'x' >"$work/broken/CON.txt"
+refuse "device name" "reserved device name" "$native" pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/CON.txt"
+printf 'x' >"$work/broken/$(printf 'bad\xff')"
+refuse "name not UTF-8" "not UTF-8" "$native" pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/$(printf 'bad\xff')"
+mkdir "$work/broken/sub"
+refuse "subfolder" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
+refuse "subfolder (windows)" "subfolder" win pack "$work/broken" "$work/refused/out.zuk"
+rmdir "$work/broken/sub"
+# Beyond the format's 4 GB (a sparse file: nothing is read).
+truncate -s 4294967296 "$work/broken/huge.bin"
+refuse "4 GB limit" "larger than 4 GB, the format's limit" "$native" pack "$work/broken" "$work/refused/out.zuk"
+refuse "4 GB limit (windows)" "larger than 4 GB, the format's limit" win pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/huge.bin"
+printf 'not bzip2 at all' >"$work/broken.zuk"
+refuse "damaged payload" "Unable to find the end of compressed stream." "$native" check "$work/broken.zuk"
+head -c 1000 "$work/out-large/native-1.zuk" >"$work/cut.zuk"
+refuse "truncated payload" "Unable to find the end of compressed stream." "$native" list "$work/cut.zuk"
+refuse "bad thread count" "--threads takes a number from 1 to 16" "$native" pack --threads 0 "$work/broken" "$work/refused/out.zuk"
+# A table that claims to be huge is not held in memory beyond 64 MB.
+{
+  printf 'QorZuravazevezu.Archive.ZUKA\0\377\377\377\377\001\0\0\0\377\377\377\177'
+  head -c 70000000 /dev/zero
+} | bzip2 -c >"$work/bogus.zuk"
+refuse "bogus table" "table of entries is larger than 64 MB" "$native" check "$work/bogus.zuk"
+# An existing output stays as it was when packing fails.
+printf 'keep me' >"$work/refused/out.zuk"
+mkdir "$work/broken/sub"
+refuse "existing output" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
+[ "$(cat "$work/refused/out.zuk")" = "keep me" ] || fail "existing output: changed by a failed pack"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "native and Windows payloads agree"

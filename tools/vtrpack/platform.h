@@ -1,0 +1,80 @@
+// What vtrpack needs from the system it runs on, in one small interface with
+// a Windows and a POSIX implementation. Paths and names are UTF-16 here;
+// on POSIX systems file names are UTF-8 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace VtrPlatform {
+
+// A failure of the tool itself, with its one-line reason.
+struct Failure {
+  std::u16string reason;
+};
+
+[[noreturn]] void Fail(const std::u16string& reason);
+// what, ": " and the system's description of the last failed call.
+std::u16string SystemReason(const std::u16string& what);
+
+std::vector<std::u16string> GetArguments(int argc, char** argv);
+bool IsTerminal(std::FILE* stream);
+unsigned CountProcessors();
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+
+struct FolderItem {
+  std::u16string name;
+  bool isFolder;
+  std::uint64_t size;
+};
+// The items of folder, "." and ".." left out. Fails when folder is missing.
+std::vector<FolderItem> ListFolder(const std::u16string& folder);
+
+class InputFile {
+public:
+  explicit InputFile(const std::u16string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  std::uint64_t Size();
+  // Up to size bytes; 0 at the end.
+  std::size_t Read(char* buffer, std::size_t size);
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Writes to a temporary file beside the target and moves it into place only
+// when everything succeeded, so a failure never leaves a half-written file.
+// The temporary file gets a new, unguessable name and is created by us (never
+// an existing file or a link that someone put there in advance).
+class OutputFile {
+public:
+  explicit OutputFile(const std::u16string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  void Write(const char* data, std::size_t size);
+  // Ends writing; the file stays a temporary one until Commit.
+  void Close();
+  void Commit();
+  const std::u16string& temporary() const;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+#ifdef _WIN32
+// Writes a copy of setupPath to output (already created) that carries the
+// payload file as its resource ZUK 137.
+void UpdatePayloadResource(const std::u16string& setupPath, const std::u16string& payloadPath,
+                           OutputFile& output);
+#endif
+
+} // namespace VtrPlatform
