@@ -6,6 +6,8 @@
 #include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
+#include "pe_resources.h"
+
 #include <shellapi.h>
 #include <windows.h>
 
@@ -52,6 +54,14 @@ void Write(FILE* stream, const std::wstring& text) {
                       nullptr, nullptr);
   fwrite(bytes.data(), 1, bytes.size(), stream);
   fflush(stream);
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
 }
 
 std::wstring OneLine(std::wstring text) {
@@ -293,9 +303,9 @@ int Check(const std::wstring& payloadPath) {
 
 int Stamp(const std::wstring& setupPath, const std::wstring& payloadPath,
           const std::wstring& outPath) {
-  std::string payload = ReadWholeFile(payloadPath);
   {
     // A payload the setup could not extract is never stamped.
+    const std::string payload = ReadWholeFile(payloadPath);
     Expanded expanded;
     Expand(payload, expanded, false);
     const std::wstring fault = FindFault(expanded.reader);
@@ -303,26 +313,15 @@ int Stamp(const std::wstring& setupPath, const std::wstring& payloadPath,
       Fail(payloadPath + L": " + fault);
     }
   }
-  OutputFile output(outPath);
-  if (!CopyFileW(setupPath.c_str(), output.temporary().c_str(), FALSE)) {
-    Fail(SystemReason(L"cannot copy " + setupPath));
+  QorPe::StampResult result;
+  try {
+    result = QorPe::StampPayload(setupPath, payloadPath, outPath);
+  } catch (const QorPe::StampError& error) {
+    Fail(FromUtf8(error.what()));
   }
-  SetFileAttributesW(output.temporary().c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE update = BeginUpdateResourceW(output.temporary().c_str(), FALSE);
-  if (!update) {
-    Fail(SystemReason(setupPath + L" is not a program whose resources can be changed"));
+  if (result.droppedSignature) {
+    Write(stdout, L"Dropped the signature of " + setupPath + L": sign " + outPath + L" again\n");
   }
-  if (!UpdateResourceW(update, L"ZUK", MAKEINTRESOURCEW(137),
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &payload[0],
-                       static_cast<DWORD>(payload.size()))) {
-    const std::wstring reason = SystemReason(L"cannot add the payload to " + outPath);
-    EndUpdateResourceW(update, TRUE);
-    Fail(reason);
-  }
-  if (!EndUpdateResourceW(update, FALSE)) {
-    Fail(SystemReason(L"cannot write the resources of " + outPath));
-  }
-  output.Commit();
   Write(stdout, L"Stamped " + payloadPath + L" into " + outPath + L"\n");
   return 0;
 }
