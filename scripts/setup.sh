@@ -18,6 +18,7 @@ packages=(
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils imagemagick
   libboost1.81-dev googletest
+  openssl osslsigncode
 )
 
 missing=()
