@@ -219,7 +219,9 @@ int Pack(const std::wstring& folderArgument, const std::wstring& payloadPath) {
       names.push_back(name);
     } while (FindNextFileW(find.get(), &data));
   }
-  // Ordinal order of the names: the same payload from the same files.
+  // Names in the order of their UTF-16 code units (wchar_t is one here), as
+  // the archive stores them: the same payload from the same files anywhere.
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "names are UTF-16");
   std::sort(names.begin(), names.end());
   bool installer = false;
   for (const std::wstring& name : names) {

@@ -122,6 +122,33 @@ TEST(Vtrpack, PackListCheckStamp) {
   ExpectOnly(scratch, {L"files", L"payload.bz2", L"again.bz2", L"setup.exe"});
 }
 
+// Entries go in the order of the names' UTF-16 code units: a name beyond
+// U+FFFF (a surrogate pair, D83D DE00) sorts before U+FF21, unlike in code
+// point order.
+TEST(Vtrpack, PacksInUtf16Order) {
+  TempFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  const std::vector<std::wstring> names = {L"VTRInstaller.exe", L"a.txt", L"\u00e9.txt",
+                                           L"\U0001F600.txt", L"\uFF21.txt"};
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    PayloadTest::WriteFileBytes(files + *it, "x");
+  }
+  const std::wstring payload = scratch.path() + L"p.zuk";
+  Result r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  std::string packed;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, packed));
+  const std::string archive = PayloadTest::Decompress(packed);
+  ArchiveReader reader;
+  reader.LoadFromMemory(archive.data(), archive.size());
+  std::vector<std::wstring> order;
+  for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+    order.push_back(reader.GetEntry(i).GetName());
+  }
+  EXPECT_TRUE(names == order);
+}
+
 TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   TempFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
