@@ -645,8 +645,11 @@ SectionPlacement PlaceResourceSection(const std::vector<SectionSpan>& sections, 
                   static_cast<std::uint32_t>(rawSize), contentEnd, at + rawSize});
 }
 
-StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
-                         const fs::path& outputPath) {
+namespace {
+
+// Writes the stamped program to `outputPath`; the inputs are closed on return.
+StampResult StampInto(const fs::path& basePath, const fs::path& payloadPath,
+                      const fs::path& outputPath) {
   InputFile base(basePath);
   InputFile payload(payloadPath);
   if (payload.size() == 0) {
@@ -773,9 +776,8 @@ StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
   Put32(&headers[image.checksumOffset()], 0);
 
   // Out, front to back.
-  TemporaryBeside temporary(outputPath);
   {
-    OutputFile out(temporary.path());
+    OutputFile out(outputPath);
     const std::uint64_t kept = std::min<std::uint64_t>(place.keptBaseBytes, contentEnd);
     const bool inside = place.rawOffset < kept;
     const std::uint64_t headerBytes = std::min<std::uint64_t>(headers.size(), kept);
@@ -809,6 +811,16 @@ StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
     }
     out.Finish(image.checksumOffset());
   }
+  return result;
+}
+
+} // namespace
+
+StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
+                         const fs::path& outputPath) {
+  // The output may be the base itself: it is replaced once the base is closed.
+  TemporaryBeside temporary(outputPath);
+  const StampResult result = StampInto(basePath, payloadPath, temporary.path());
   temporary.Commit();
   return result;
 }

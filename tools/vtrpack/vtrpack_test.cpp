@@ -437,7 +437,15 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
                       codeAt = Read32(baseBytes, table + 20);
     EXPECT_TRUE(baseBytes.substr(codeAt, codeSize) == twiceBytes.substr(codeAt, codeSize));
   }
-  // The launcher's other resources survive both stamps.
+  // Stamped in place: the program replaces itself.
+  const std::wstring twice = scratch.path() + L"launcher-twice.exe";
+  Result r = RunTool(L"stamp " + Quote(twice) + L" " + Quote(scratch.path() + L"first.zuk") + L" " +
+                     Quote(twice));
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  EXPECT_TRUE(LoadResources(twice).payload == first);
+  ExpectChecksumRight(twice);
+
+  // The launcher's other resources survive all stamps.
   HMODULE module = LoadLibraryExW((scratch.path() + L"launcher-twice.exe").c_str(), nullptr,
                                   LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_TRUE(module);
