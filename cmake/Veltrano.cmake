@@ -14,6 +14,26 @@ add_compile_options(-Wall -Wextra -Werror)
 # Statically linked: no DLL besides the system's own beside the programs.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# Reproducible programs: the same sources and tools give the same bytes in any
+# build folder. The PE time stamp is SOURCE_DATE_EPOCH when the build has one
+# (the linker reads it), else zero; file names in the code are relative to
+# the source and build folders. The build folder is mapped last, since GCC
+# takes the last map that matches and the build folder may lie inside the
+# sources.
+set(VELTRANO_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}" CACHE STRING
+  "PE time stamp of the built programs, in seconds since 1970 (empty: zero)")
+if(VELTRANO_SOURCE_DATE_EPOCH)
+  foreach(lang C CXX)
+    set(CMAKE_${lang}_LINKER_LAUNCHER
+      ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VELTRANO_SOURCE_DATE_EPOCH})
+  endforeach()
+else()
+  add_link_options(-Wl,--no-insert-timestamp)
+endif()
+add_compile_options(
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)
+
 # veltrano_library(NAME SOURCES... [LIBS ...]): a static library of one subsystem.
 # Its public headers live in <folder>/include.
 function(veltrano_library name)

@@ -20,6 +20,7 @@ packages=(
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
   g++ bzip2 time
+  openssl osslsigncode
 )
 
 missing=()

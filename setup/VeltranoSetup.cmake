@@ -1,6 +1,8 @@
 # Building setup programs.
 #
-#   veltrano_setup(TARGET FOLDER OUTPUT_EXE [DEPENDS targets-or-files...])
+#   veltrano_setup(TARGET FOLDER OUTPUT_EXE [DEPENDS targets-or-files...]
+#                  [CERTIFICATE cert.pem KEY key.pem | PKCS12 bundle.p12]
+#                  [PASSWORD_FILE file] [DESCRIPTION text] [SIGN_OPTIONS ...])
 #
 # packs every file of FOLDER into a payload (bzip2-compressed archive, see
 # payload/VeltranoPayload.cmake) and links the launcher with it as its
@@ -8,13 +10,71 @@
 # program the launcher starts after extracting. DEPENDS names what produces
 # the folder's files, so that the payload is rebuilt after them.
 #
+# With a certificate and its key (PEM files), or a PKCS#12 bundle, the setup
+# is signed with osslsigncode (see veltrano_sign). PASSWORD_FILE holds the
+# key's password; DESCRIPTION is the name shown when Windows asks for
+# consent; SIGN_OPTIONS go to `osslsigncode sign` as they are (for example
+# -ts URL for a time stamp server).
+#
 # Without CMake, the same result comes from the payload-less launcher that
 # every build makes (setup/VeltranoSetupBase.exe) and the payload builder:
 #
 #   vtrpack pack FOLDER product.zuk
 #   vtrpack stamp VeltranoSetupBase.exe product.zuk ProductSetup.exe
+#   osslsigncode sign -certs cert.pem -key key.pem -in ProductSetup.exe -out Signed.exe
 
-set(VELTRANO_SETUP_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The functions find their files beside this one, so that they work from
+# any folder of the build.
+
+# veltrano_sign(TARGET (CERTIFICATE cert KEY key | PKCS12 bundle)
+#               [PASSWORD_FILE file] [DESCRIPTION text] [SIGN_OPTIONS ...]):
+# signs the program TARGET after each link (cmake/VeltranoSign.cmake). The
+# signing time is VELTRANO_SOURCE_DATE_EPOCH when the build has one, so that
+# signed setups are reproducible too.
+function(veltrano_sign target)
+  cmake_parse_arguments(ARG "" "CERTIFICATE;KEY;PKCS12;PASSWORD_FILE;DESCRIPTION" "SIGN_OPTIONS"
+                        ${ARGN})
+  find_program(VELTRANO_OSSLSIGNCODE osslsigncode)
+  if(NOT VELTRANO_OSSLSIGNCODE)
+    message(FATAL_ERROR "veltrano_sign: osslsigncode not found (scripts/setup.sh installs it)")
+  endif()
+  set(args -DOSSLSIGNCODE=${VELTRANO_OSSLSIGNCODE} -DPROGRAM=$<TARGET_FILE:${target}>)
+  set(inputs "")
+  if(ARG_PKCS12)
+    get_filename_component(ARG_PKCS12 "${ARG_PKCS12}" ABSOLUTE)
+    list(APPEND args -DPKCS12=${ARG_PKCS12})
+    list(APPEND inputs ${ARG_PKCS12})
+  elseif(ARG_CERTIFICATE AND ARG_KEY)
+    get_filename_component(ARG_CERTIFICATE "${ARG_CERTIFICATE}" ABSOLUTE)
+    get_filename_component(ARG_KEY "${ARG_KEY}" ABSOLUTE)
+    list(APPEND args -DCERTIFICATE=${ARG_CERTIFICATE} -DKEY=${ARG_KEY})
+    list(APPEND inputs ${ARG_CERTIFICATE} ${ARG_KEY})
+  else()
+    message(FATAL_ERROR "veltrano_sign(${target}): give CERTIFICATE and KEY, or PKCS12")
+  endif()
+  if(ARG_PASSWORD_FILE)
+    get_filename_component(ARG_PASSWORD_FILE "${ARG_PASSWORD_FILE}" ABSOLUTE)
+    list(APPEND args -DPASSWORD_FILE=${ARG_PASSWORD_FILE})
+    list(APPEND inputs ${ARG_PASSWORD_FILE})
+  endif()
+  if(ARG_DESCRIPTION)
+    list(APPEND args "-DDESCRIPTION=${ARG_DESCRIPTION}")
+  endif()
+  if(VELTRANO_SOURCE_DATE_EPOCH)
+    list(APPEND args -DSIGNING_TIME=${VELTRANO_SOURCE_DATE_EPOCH})
+  endif()
+  if(ARG_SIGN_OPTIONS)
+    # One argument to the script; its semicolons appear only in the command.
+    string(REPLACE ";" "$<SEMICOLON>" options "${ARG_SIGN_OPTIONS}")
+    list(APPEND args "-DOPTIONS=${options}")
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} ${args} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../cmake/VeltranoSign.cmake
+    COMMENT "Signing ${target}"
+    VERBATIM)
+  # A new certificate or key signs again.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${inputs})
+endfunction()
 
 # veltrano_setup_executable(TARGET PAYLOAD_FILE): the launcher program with
 # PAYLOAD_FILE (already compressed) as its resource ZUK 137; an empty
@@ -23,8 +83,8 @@ function(veltrano_setup_executable target payload)
   set(res ${PROJECT_SOURCE_DIR}/res)
   # msvcrt_compat.c keeps the C runtime's post-2000 imports out of the
   # launcher; it must be linked as an object, not from a library.
-  set(sources ${VELTRANO_SETUP_SOURCE_DIR}/main.cpp ${VELTRANO_SETUP_SOURCE_DIR}/msvcrt_compat.c
-              ${res}/setup.rc ${res}/manifest.rc)
+  set(sources ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/msvcrt_compat.c ${res}/setup.rc ${res}/manifest.rc)
   if(payload)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc)
     file(GENERATE OUTPUT ${rc} CONTENT "137 ZUK \"${payload}\"\n")
@@ -46,7 +106,8 @@ function(veltrano_setup_executable target payload)
 endfunction()
 
 function(veltrano_setup target folder output)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  set(sign_values CERTIFICATE KEY PKCS12 PASSWORD_FILE DESCRIPTION)
+  cmake_parse_arguments(ARG "" "${sign_values}" "DEPENDS;SIGN_OPTIONS" ${ARGN})
   set(payload ${CMAKE_CURRENT_BINARY_DIR}/${target}.zuk)
   veltrano_payload(${target}_payload ${folder} ${payload} DEPENDS ${ARG_DEPENDS})
   veltrano_setup_executable(${target} ${payload})
@@ -56,4 +117,16 @@ function(veltrano_setup target folder output)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${out_name}
     RUNTIME_OUTPUT_DIRECTORY ${out_dir})
+  if(ARG_CERTIFICATE OR ARG_KEY OR ARG_PKCS12)
+    set(sign_args "")
+    foreach(name ${sign_values})
+      if(ARG_${name})
+        list(APPEND sign_args ${name} "${ARG_${name}}")
+      endif()
+    endforeach()
+    if(ARG_SIGN_OPTIONS)
+      list(APPEND sign_args SIGN_OPTIONS ${ARG_SIGN_OPTIONS})
+    endif()
+    veltrano_sign(${target} ${sign_args})
+  endif()
 endfunction()

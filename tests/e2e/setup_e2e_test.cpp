@@ -109,6 +109,16 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
+// The built sample setup, or another build of it (a signed copy, say) named
+// by VELTRANO_E2E_SETUP_EXE.
+std::wstring SetupUnderTest() {
+  wchar_t given[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"VELTRANO_E2E_SETUP_EXE", given, MAX_PATH)) {
+    return given;
+  }
+  return WindowsPath(VELTRANO_SETUP_EXE);
+}
+
 // What the sample installer wrote about itself.
 struct Report {
   bool present = false;
@@ -463,7 +473,7 @@ TEST_F(E2eTest, InstallerRunsInTheTargetFolderWithItsBareName) {
   ASSERT_EQ(std::wstring::npos, std::wstring(shortTemp).find(L"Temporary Files"));
   const std::wstring target = longTemp + L"QorVTInst.tmp\\";
 
-  SetupRun run(WindowsPath(VELTRANO_SETUP_EXE), shortTemp, {ReportVariable()});
+  SetupRun run(SetupUnderTest(), shortTemp, {ReportVariable()});
   ASSERT_TRUE(run.started());
   EXPECT_EQ(0u, run.Watch());
   EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();

@@ -70,11 +70,4 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-#ifdef _WIN32
-// Writes a copy of setupPath to output (already created) that carries the
-// payload file as its resource ZUK 137.
-void UpdatePayloadResource(const std::u16string& setupPath, const std::u16string& payloadPath,
-                           OutputFile& output);
-#endif
-
 } // namespace VtrPlatform

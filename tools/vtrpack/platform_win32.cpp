@@ -219,37 +219,4 @@ void OutputFile::Commit() {
   impl_->committed = true;
 }
 
-void UpdatePayloadResource(const std::u16string& setupPath, const std::u16string& payloadPath,
-                           OutputFile& output) {
-  std::string payload;
-  {
-    InputFile in(payloadPath);
-    char buffer[1 << 16];
-    std::size_t got;
-    while ((got = in.Read(buffer, sizeof buffer)) != 0) {
-      payload.append(buffer, got);
-    }
-  }
-  output.Close();
-  const std::wstring temporary = Wide(output.temporary());
-  if (!CopyFileW(Wide(setupPath).c_str(), temporary.c_str(), FALSE)) {
-    Fail(SystemReason(u"cannot copy " + setupPath));
-  }
-  SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE update = BeginUpdateResourceW(temporary.c_str(), FALSE);
-  if (!update) {
-    Fail(SystemReason(setupPath + u" is not a program whose resources can be changed"));
-  }
-  if (!UpdateResourceW(update, L"ZUK", MAKEINTRESOURCEW(137),
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), &payload[0],
-                       static_cast<DWORD>(payload.size()))) {
-    const std::u16string reason = SystemReason(u"cannot add the payload to " + output.temporary());
-    EndUpdateResourceW(update, TRUE);
-    Fail(reason);
-  }
-  if (!EndUpdateResourceW(update, FALSE)) {
-    Fail(SystemReason(u"cannot write the resources of " + output.temporary()));
-  }
-}
-
 } // namespace VtrPlatform

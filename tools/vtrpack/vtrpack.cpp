@@ -3,11 +3,14 @@
 // platform.h.
 #include "platform.h"
 
+#include "pe_resources.h"
+
 #include "qor/archive_core.h"
 #include "qor/bzip2_core.h"
 #include "qor/payload_core.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -325,25 +328,43 @@ int Check(const std::u16string& payloadPath) {
   return 0;
 }
 
-// The one place that puts a payload into a launcher.
+// A path for the standard library's file functions: UTF-16 on Windows, the
+// UTF-8 bytes of the name elsewhere.
+std::filesystem::path FileSystemPath(const std::u16string& path) {
+#ifdef _WIN32
+  return std::filesystem::path(std::wstring(path.begin(), path.end()));
+#else
+  return std::filesystem::path(QorPayload::ToUtf8(path));
+#endif
+}
+
+// The one place that puts a payload into a launcher, the same on every system.
 int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
           const std::u16string& outPath) {
-#ifdef _WIN32
   // A payload the setup could not extract is never stamped.
   std::size_t count = 0;
   CheckPayload(payloadPath, false, &count);
+  // The stamped program is written under our own unguessable temporary name
+  // and moved into place only when it is complete.
   VtrPlatform::OutputFile output(outPath);
-  VtrPlatform::UpdatePayloadResource(setupPath, payloadPath, output);
+  output.Close();
+  QorPe::StampResult result;
+  try {
+    result = QorPe::StampPayload(FileSystemPath(setupPath), FileSystemPath(payloadPath),
+                                 FileSystemPath(output.temporary()));
+  } catch (const QorPe::StampError& error) {
+    std::u16string reason;
+    if (!QorPayload::FromUtf8(error.what(), reason)) {
+      reason = u"cannot stamp " + outPath;
+    }
+    Fail(reason);
+  }
   output.Commit();
+  if (result.droppedSignature) {
+    Write(stdout, u"Dropped the signature of " + setupPath + u": sign " + outPath + u" again\n");
+  }
   Write(stdout, u"Stamped " + payloadPath + u" into " + outPath + u"\n");
   return 0;
-#else
-  (void)setupPath;
-  (void)payloadPath;
-  (void)outPath;
-  Fail(u"\"stamp\" is not available in this build of vtrpack yet; run vtrpack.exe stamp (under "
-       u"Wine) instead");
-#endif
 }
 
 unsigned ParseThreads(const std::u16string& text) {

@@ -2,10 +2,12 @@
 #include "qor/archive.h"
 
 #include "../../payload/test_support.h"
+#include "pe_resources.h"
 #include "qor/test_process.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <algorithm>
 #include <cstring>
@@ -119,6 +121,33 @@ TEST(Vtrpack, PackListCheckStamp) {
   EXPECT_EQ(0, std::memcmp(bytes, packed.data(), packed.size()));
   FreeLibrary(module);
   ExpectOnly(scratch, {L"files", L"payload.bz2", L"again.bz2", L"setup.exe"});
+}
+
+// Entries go in the order of the names' UTF-16 code units: a name beyond
+// U+FFFF (a surrogate pair, D83D DE00) sorts before U+FF21, unlike in code
+// point order.
+TEST(Vtrpack, PacksInUtf16Order) {
+  TempFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  const std::vector<std::wstring> names = {L"VTRInstaller.exe", L"a.txt", L"\u00e9.txt",
+                                           L"\U0001F600.txt", L"\uFF21.txt"};
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    PayloadTest::WriteFileBytes(files + *it, "x");
+  }
+  const std::wstring payload = scratch.path() + L"p.zuk";
+  Result r = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  std::string packed;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, packed));
+  const std::string archive = PayloadTest::Decompress(packed);
+  ArchiveReader reader;
+  reader.LoadFromMemory(archive.data(), archive.size());
+  std::vector<std::wstring> order;
+  for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+    order.push_back(reader.GetEntry(i).GetName());
+  }
+  EXPECT_TRUE(names == order);
 }
 
 TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
@@ -243,4 +272,324 @@ TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
   EXPECT_NE(std::string::npos, r.output.find("locked.dat")) << r.output;
   EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
   ExpectOnly(scratch, {L"files"});
+}
+
+namespace {
+
+// The build's paths are Unix paths; Wine shows the root as drive Z:.
+std::wstring BuildPath(const char* unixPath) {
+  std::wstring path = L"Z:";
+  for (const char* p = unixPath; *p; ++p) {
+    path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  }
+  return path;
+}
+
+// A payload that the stamp accepts: an archive with the installer and some
+// bytes that tell one payload from another.
+std::string MakePayload(const std::string& filler) {
+  ArchiveWriter writer;
+  writer.AddEntry(L"VTRInstaller.exe", "MZ");
+  writer.AddEntry(L"filler.bin", filler);
+  return PayloadTest::Compress(writer.ToString());
+}
+
+std::uint32_t Read32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, &bytes[at], 4);
+  return value;
+}
+
+std::uint16_t Read16(const std::string& bytes, std::size_t at) {
+  std::uint16_t value = 0;
+  std::memcpy(&value, &bytes[at], 2);
+  return value;
+}
+
+// The offset of a program's optional header.
+std::size_t OptionalHeader(const std::string& program) {
+  return Read32(program, 60) + 24;
+}
+
+struct Resources {
+  std::vector<std::wstring> zukNames; // the names under type ZUK
+  std::vector<WORD> payloadLanguages; // the languages of ZUK 137
+  std::string payload;                // ZUK 137, language neutral
+  bool found = false;
+};
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+  reinterpret_cast<Resources*>(context)->zukNames.push_back(
+      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : name);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR context) {
+  reinterpret_cast<Resources*>(context)->payloadLanguages.push_back(language);
+  return TRUE;
+}
+
+// What the loader finds in a program, as the setup looks for it.
+Resources LoadResources(const std::wstring& program) {
+  Resources found;
+  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  EXPECT_TRUE(module) << GetLastError();
+  if (!module) {
+    return found;
+  }
+  EnumResourceNamesW(module, L"ZUK", CollectName, reinterpret_cast<LONG_PTR>(&found));
+  EnumResourceLanguagesW(module, L"ZUK", MAKEINTRESOURCEW(137), CollectLanguage,
+                         reinterpret_cast<LONG_PTR>(&found));
+  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(137), L"ZUK");
+  if (resource) {
+    found.found = true;
+    found.payload.assign(static_cast<const char*>(LockResource(LoadResource(module, resource))),
+                         SizeofResource(module, resource));
+  }
+  FreeLibrary(module);
+  return found;
+}
+
+// The checksum in the header is the one the system computes.
+void ExpectChecksumRight(const std::wstring& program) {
+  DWORD inHeader = 0, computed = 0;
+  ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+            MapFileAndCheckSumW(program.c_str(), &inHeader, &computed));
+  EXPECT_NE(0u, computed);
+  EXPECT_EQ(computed, inHeader) << program;
+}
+
+} // namespace
+
+TEST(PeLayout, PlacesTheResourceSection) {
+  using QorPe::SectionSpan;
+  // .text, .rsrc, .reloc as the linker lays them out; file alignment 0x200.
+  const std::vector<SectionSpan> middle = {{0x1000, 0x3000, 0x400, 0x3000},
+                                           {0x4000, 0x900, 0x3400, 0xA00},
+                                           {0x5000, 0x80, 0x3E00, 0x200}};
+  // The same with the resources last.
+  const std::vector<SectionSpan> last = {{0x1000, 0x3000, 0x400, 0x3000},
+                                         {0x4000, 0x900, 0x3400, 0xA00}};
+  struct Case {
+    const char* what;
+    const std::vector<SectionSpan>& sections;
+    int resources;
+    std::uint64_t contentEnd, size;
+    QorPe::SectionPlacement expected;
+  } cases[] = {
+      {"shrinks in place",
+       middle,
+       1,
+       0x4000,
+       0x500,
+       {false, 0x4000, 0x3400, 0xA00, 0x4000, 0x4000}},
+      {"just fits", middle, 1, 0x4000, 0xA00, {false, 0x4000, 0x3400, 0xA00, 0x4000, 0x4000}},
+      {"grows: a new last section",
+       middle,
+       1,
+       0x4000,
+       0xA01,
+       {true, 0x6000, 0x4000, 0xC00, 0x4000, 0x4C00}},
+      {"none yet: a new last section, after the overlay",
+       middle,
+       -1,
+       0x4123,
+       0x10,
+       {true, 0x6000, 0x4200, 0x200, 0x4123, 0x4400}},
+      {"last and ending the file: rewritten there",
+       last,
+       1,
+       0x3E00,
+       0x5000,
+       {false, 0x4000, 0x3400, 0x5000, 0x3400, 0x8400}},
+      {"last, overlay behind: its bytes move to the end",
+       last,
+       1,
+       0x3F00,
+       0x5000,
+       {false, 0x4000, 0x4000, 0x5000, 0x3F00, 0x9000}},
+      {"last, overlay behind, still fits",
+       last,
+       1,
+       0x3F00,
+       0x100,
+       {false, 0x4000, 0x3400, 0xA00, 0x3F00, 0x3F00}},
+  };
+  for (const Case& c : cases) {
+    const QorPe::SectionPlacement p =
+        QorPe::PlaceResourceSection(c.sections, c.resources, c.contentEnd, c.size, 0x1000, 0x200);
+    EXPECT_EQ(c.expected.newSection, p.newSection) << c.what;
+    EXPECT_EQ(c.expected.virtualAddress, p.virtualAddress) << c.what;
+    EXPECT_EQ(c.expected.rawOffset, p.rawOffset) << c.what;
+    EXPECT_EQ(c.expected.rawSize, p.rawSize) << c.what;
+    EXPECT_EQ(c.expected.keptBaseBytes, p.keptBaseBytes) << c.what;
+    EXPECT_EQ(c.expected.outputSize, p.outputSize) << c.what;
+  }
+  // Beyond what a 32-bit process can map.
+  EXPECT_THROW(QorPe::PlaceResourceSection(middle, 1, 0x4000, 0x7FFFB000u, 0x1000, 0x200),
+               QorPe::StampError);
+}
+
+TEST(PeLayout, ChecksumDoesNotDependOnHowTheFileIsCut) {
+  PayloadTest::Random random(5);
+  const std::string file = random.Bytes(10001); // odd: the last word has one byte
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+  QorPe::PeChecksum whole;
+  whole.Add(bytes, file.size());
+  for (std::size_t piece : {1u, 3u, 4096u, 5001u}) {
+    QorPe::PeChecksum cut;
+    for (std::size_t at = 0; at < file.size(); at += piece) {
+      cut.Add(bytes + at, std::min(piece, file.size() - at));
+    }
+    EXPECT_EQ(whole.Finish(), cut.Finish()) << piece;
+  }
+}
+
+// Stamps launchers of each kind, stamps the result again, and looks at both
+// as the loader and the system's checksum function see them.
+TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
+  TempFolder scratch;
+  const std::string first = MakePayload(PayloadTest::Random(1).Bytes(300000));
+  const std::string second = MakePayload("small");
+  PayloadTest::WriteFileBytes(scratch.path() + L"first.zuk", first);
+  PayloadTest::WriteFileBytes(scratch.path() + L"second.zuk", second);
+  struct Base {
+    const wchar_t* what;
+    std::wstring path;
+  } bases[] = {
+      // Resources in the middle of the image, .reloc behind them.
+      {L"launcher", BuildPath(VELTRANO_SETUP_BASE_EXE)},
+      // No resources at all, and a symbol table behind the last section.
+      {L"tool", ToolPath()},
+      // Already carries a payload, as the build makes it.
+      {L"setup", BuildPath(VELTRANO_SETUP_EXE)},
+  };
+  for (const Base& base : bases) {
+    SCOPED_TRACE(base.what);
+    const std::wstring once = scratch.path() + base.what + L"-once.exe";
+    const std::wstring twice = scratch.path() + base.what + L"-twice.exe";
+    Result r = RunTool(L"stamp " + Quote(base.path) + L" " + Quote(scratch.path() + L"first.zuk") +
+                       L" " + Quote(once));
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ(std::string::npos, r.output.find("signature")) << r.output;
+    r = RunTool(L"stamp " + Quote(once) + L" " + Quote(scratch.path() + L"second.zuk") + L" " +
+                Quote(twice));
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+
+    Resources onceFound = LoadResources(once);
+    EXPECT_TRUE(onceFound.found);
+    EXPECT_TRUE(onceFound.payload == first);
+    Resources twiceFound = LoadResources(twice);
+    EXPECT_TRUE(twiceFound.payload == second);
+    EXPECT_EQ(std::vector<std::wstring>{L"137"}, twiceFound.zukNames);
+    EXPECT_EQ(std::vector<WORD>{0}, twiceFound.payloadLanguages);
+    ExpectChecksumRight(once);
+    ExpectChecksumRight(twice);
+
+    // The old payload was replaced, not kept beside the new one.
+    std::string onceBytes, twiceBytes, baseBytes;
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(once, onceBytes));
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(twice, twiceBytes));
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(base.path, baseBytes));
+    EXPECT_LE(twiceBytes.size(), onceBytes.size());
+    EXPECT_EQ(std::string::npos, twiceBytes.find(first.substr(first.size() / 2, 64)));
+    // The program's code (its first section) is untouched.
+    const std::size_t table =
+        OptionalHeader(baseBytes) + Read16(baseBytes, OptionalHeader(baseBytes) - 4);
+    const std::size_t codeSize = Read32(baseBytes, table + 16),
+                      codeAt = Read32(baseBytes, table + 20);
+    EXPECT_TRUE(baseBytes.substr(codeAt, codeSize) == twiceBytes.substr(codeAt, codeSize));
+  }
+  // Stamped in place: the program replaces itself.
+  const std::wstring twice = scratch.path() + L"launcher-twice.exe";
+  Result r = RunTool(L"stamp " + Quote(twice) + L" " + Quote(scratch.path() + L"first.zuk") + L" " +
+                     Quote(twice));
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  EXPECT_TRUE(LoadResources(twice).payload == first);
+  ExpectChecksumRight(twice);
+
+  // The launcher's other resources survive all stamps.
+  HMODULE module = LoadLibraryExW((scratch.path() + L"launcher-twice.exe").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  wchar_t title[100] = {};
+  EXPECT_GT(LoadStringW(module, 103, title, 100), 0);
+  EXPECT_STREQ(L"Qor Veltrano Setup", title);
+  EXPECT_TRUE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)));   // manifest
+  EXPECT_TRUE(FindResourceW(module, MAKEINTRESOURCEW(108), MAKEINTRESOURCEW(14))); // icon group
+  FreeLibrary(module);
+}
+
+// A signed launcher: the certificate table cannot stay, since it signs other
+// bytes. The stamp leaves it out and says so.
+TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
+  TempFolder scratch;
+  std::string program;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), program));
+  // A certificate table as signing tools append it: 8-byte aligned, at the end.
+  program.resize((program.size() + 7) / 8 * 8, '\0');
+  const std::uint32_t at = static_cast<std::uint32_t>(program.size());
+  std::string certificate = "\x08\x02\x00\x00\x00\x02\x02\x00"; // length, revision 2, PKCS#7
+  certificate.resize(8);
+  certificate += "A CERTIFICATE THAT MUST NOT SURVIVE";
+  certificate.resize(0x208, '\x5A');
+  program += certificate;
+  const std::size_t directory = OptionalHeader(program) + 96 + 8 * 4;
+  std::memcpy(&program[directory], &at, 4);
+  const std::uint32_t size = static_cast<std::uint32_t>(certificate.size());
+  std::memcpy(&program[directory + 4], &size, 4);
+  const std::wstring signedBase = scratch.path() + L"signed.exe";
+  PayloadTest::WriteFileBytes(signedBase, program);
+  const std::string payload = MakePayload("signed");
+  PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", payload);
+
+  const std::wstring out = scratch.path() + L"out.exe";
+  Result r = RunTool(L"stamp " + Quote(signedBase) + L" " + Quote(scratch.path() + L"p.zuk") +
+                     L" " + Quote(out));
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("Dropped the signature of")) << r.output;
+  std::string stamped;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(out, stamped));
+  EXPECT_EQ(std::string::npos, stamped.find("A CERTIFICATE THAT MUST NOT SURVIVE"));
+  EXPECT_EQ(0u, Read32(stamped, directory));
+  EXPECT_EQ(0u, Read32(stamped, directory + 4));
+  EXPECT_TRUE(LoadResources(out).payload == payload);
+  ExpectChecksumRight(out);
+}
+
+// Bases that are not programs, or are cut short: one line says why, and
+// whatever was at the output before is still there.
+TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
+  TempFolder scratch;
+  std::string launcher;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), launcher));
+  PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", MakePayload("x"));
+  std::string noPe = launcher;
+  noPe[OptionalHeader(launcher) - 24] = 'X';
+  struct Case {
+    const wchar_t* name;
+    std::string bytes;
+    const char* reason;
+  } cases[] = {
+      {L"text.exe", "just some text, not a program at all", "not a Windows program"},
+      {L"mz.exe", "MZ", "not a Windows program"},
+      {L"headers.exe", launcher.substr(0, 0x200), "cut short"},
+      {L"half.exe", launcher.substr(0, launcher.size() / 2), "cut short"},
+      {L"nope.exe", noPe, "PE header is missing"},
+  };
+  const std::wstring out = scratch.path() + L"out.exe";
+  for (const Case& c : cases) {
+    PayloadTest::WriteFileBytes(scratch.path() + c.name, c.bytes);
+    PayloadTest::WriteFileBytes(out, "what was here before");
+    Result r = RunTool(L"stamp " + Quote(scratch.path() + c.name) + L" " +
+                       Quote(scratch.path() + L"p.zuk") + L" " + Quote(out));
+    EXPECT_NE(0u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.reason)) << r.output;
+    EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+    std::string kept;
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(out, kept));
+    EXPECT_EQ("what was here before", kept);
+  }
+  ExpectOnly(scratch, {L"p.zuk", L"out.exe", L"text.exe", L"mz.exe", L"headers.exe", L"half.exe",
+                       L"nope.exe"});
 }

@@ -1,0 +1,150 @@
+// Stamping a payload into the launcher: peak memory and time for a small and
+// a large payload, each stamped in a fresh process, runs alternating.
+//
+//   scripts/wine-run --prefix build/wineprefix build/bench/stamp/stamp_bench.exe [MB]
+//
+// The stamp copies in pieces, so the large payload's peak memory should be
+// about the small one's (ratio near 1), not grow with the payload.
+#include "../../tools/vtrpack/pe_resources.h"
+#include "qor/system_library.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
+
+SIZE_T PeakPagefile() {
+  GetMemoryInfoFn get =
+      QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"kernel32.dll", "K32GetProcessMemoryInfo");
+  if (!get) {
+    get = QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
+  }
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  return get && get(GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PeakPagefileUsage
+                                                                      : 0;
+}
+
+double Now() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Child: stamp once and print "peak-bytes seconds".
+int StampOnce(const std::wstring& base, const std::wstring& payload, const std::wstring& out) {
+  const double start = Now();
+  try {
+    QorPe::StampPayload(base, payload, out);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "stamp_bench: %s\n", error.what());
+    return 1;
+  }
+  std::printf("%lu %.3f\n", static_cast<unsigned long>(PeakPagefile()), Now() - start);
+  return 0;
+}
+
+bool RunChild(const std::wstring& commandLine, unsigned long& peak, double& seconds) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring result = std::wstring(temp) + L"stamp_bench.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE file = CreateFileW(result.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                            0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = file;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  std::wstring line = commandLine;
+  DWORD code = 1;
+  if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(file);
+  std::ifstream in(result.c_str());
+  const bool ok = code == 0 && (in >> peak >> seconds);
+  in.close();
+  DeleteFileW(result.c_str());
+  return ok;
+}
+
+} // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (count == 5 && std::wstring(argv[1]) == L"stamp") {
+    return StampOnce(argv[2], argv[3], argv[4]);
+  }
+  const unsigned largeMb = count > 1 ? static_cast<unsigned>(_wtoi(argv[1])) : 300;
+  wchar_t self[MAX_PATH], temp[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring base = self;
+  base = base.substr(0, base.find_last_of(L'\\'));
+  base = base.substr(0, base.find_last_of(L'\\'));
+  base = base.substr(0, base.find_last_of(L'\\')) + L"\\setup\\VeltranoSetupBase.exe";
+
+  const unsigned sizes[2] = {1, largeMb};
+  std::wstring payloads[2];
+  std::vector<char> block(1 << 20);
+  std::uint32_t state = 7;
+  for (int i = 0; i < 2; ++i) {
+    payloads[i] = std::wstring(temp) + L"stamp_bench_" + std::to_wstring(sizes[i]) + L".zuk";
+    std::ofstream out(payloads[i].c_str(), std::ios_base::binary | std::ios_base::trunc);
+    for (unsigned mb = 0; mb < sizes[i]; ++mb) {
+      for (char& c : block) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+      }
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  const std::wstring output = std::wstring(temp) + L"stamp_bench_out.exe";
+  unsigned long peak[2] = {~0ul, ~0ul};
+  double best[2] = {1e9, 1e9};
+  bool ok = true;
+  for (int round = 0; round < 3 && ok; ++round) {
+    for (int i = 0; i < 2 && ok; ++i) {
+      unsigned long p = 0;
+      double s = 0;
+      ok = RunChild(L"\"" + std::wstring(self) + L"\" stamp \"" + base + L"\" \"" + payloads[i] +
+                        L"\" \"" + output + L"\"",
+                    p, s);
+      peak[i] = std::min(peak[i], p);
+      best[i] = std::min(best[i], s);
+    }
+  }
+  for (const std::wstring& p : payloads) {
+    DeleteFileW(p.c_str());
+  }
+  DeleteFileW(output.c_str());
+  LocalFree(argv);
+  if (!ok) {
+    std::fprintf(stderr, "stamp_bench: a stamp failed\n");
+    return 1;
+  }
+  for (int i = 0; i < 2; ++i) {
+    std::printf("stamp %4u MB: peak memory %.1f MB, best of 3 %.2f s (%.0f MB/s)\n", sizes[i],
+                peak[i] / 1048576.0, best[i], sizes[i] / best[i]);
+  }
+  std::printf("peak memory ratio %u MB / 1 MB: %.2f\n", largeMb,
+              static_cast<double>(peak[1]) / peak[0]);
+  return 0;
+}
