@@ -30,7 +30,8 @@ file(CREATE_LINK /usr/include/boost ${VELTRANO_BOOST_INCLUDE}/boost SYMBOLIC)
 add_library(veltrano_boost INTERFACE)
 target_include_directories(veltrano_boost SYSTEM INTERFACE ${VELTRANO_BOOST_INCLUDE})
 # Header-only use; the win32 thread model has no std::mutex, so Boost.Regex
-# runs without its internal locking (callers use regexes from one thread).
+# runs without its internal locking; the file filters (lib/fs/find.cpp) hold a
+# lock of their own around every use of it.
 target_compile_definitions(veltrano_boost INTERFACE BOOST_ALL_NO_LIB BOOST_DISABLE_THREADS)
 
 # GoogleTest, from its source, for the target.
@@ -42,7 +43,9 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${VELTRANO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 target_compile_options(gtest PRIVATE -w)
-target_compile_options(gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/gtest/win32_notification.h)
+# (C++ sources only: a test may carry C sources of the program it tests.)
+target_compile_options(gtest PUBLIC
+  "$<$<COMPILE_LANGUAGE:CXX>:-include;${CMAKE_CURRENT_LIST_DIR}/gtest/win32_notification.h>")
 # Our own main for every test program (tests/support/test_main.cpp).
 add_library(veltrano_gtest_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
 target_link_libraries(veltrano_gtest_main PUBLIC gtest)

@@ -49,6 +49,20 @@ function(veltrano_shipped_program target)
   set_property(GLOBAL APPEND PROPERTY VELTRANO_SHIPPED_PROGRAMS ${target})
 endfunction()
 
+# veltrano_launcher_program(TARGET): a setup launcher, which must load on
+# Windows 2000 SP4: its import table is also checked against the functions
+# Windows 2000 lacks.
+function(veltrano_launcher_program target)
+  set_property(GLOBAL APPEND PROPERTY VELTRANO_LAUNCHER_PROGRAMS ${target})
+endfunction()
+
+# The check-imports arguments for the Windows 2000 check: both deny-lists, and
+# a header that the Windows 2000 loader accepts.
+set(VELTRANO_WIN2000_CHECK
+    --max-subsystem 5.0
+    --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
+    --system "Windows 2000 SP4" --deny ${CMAKE_SOURCE_DIR}/tests/post-win2000-functions.txt)
+
 function(veltrano_add_import_check)
   get_property(programs GLOBAL PROPERTY VELTRANO_SHIPPED_PROGRAMS)
   if(NOT programs)
@@ -60,7 +74,18 @@ function(veltrano_add_import_check)
   endforeach()
   add_test(NAME xp_import_table
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
-            --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
+            --max-subsystem 5.1 --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
+
+  get_property(launchers GLOBAL PROPERTY VELTRANO_LAUNCHER_PROGRAMS)
+  if(launchers)
+    set(files "")
+    foreach(t ${launchers})
+      list(APPEND files "$<TARGET_FILE:${t}>")
+    endforeach()
+    add_test(NAME win2000_import_table
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
+              ${VELTRANO_WIN2000_CHECK} ${files})
+  endif()
 endfunction()
 
 # veltrano_check_dll_allowlist(TARGET): the program may import only DLLs that

@@ -21,7 +21,10 @@ set(VELTRANO_SETUP_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 # PAYLOAD_FILE gives the launcher without payload.
 function(veltrano_setup_executable target payload)
   set(res ${PROJECT_SOURCE_DIR}/res)
-  set(sources ${VELTRANO_SETUP_SOURCE_DIR}/main.cpp ${res}/setup.rc ${res}/manifest.rc)
+  # msvcrt_compat.c keeps the C runtime's post-2000 imports out of the
+  # launcher; it must be linked as an object, not from a library.
+  set(sources ${VELTRANO_SETUP_SOURCE_DIR}/main.cpp ${VELTRANO_SETUP_SOURCE_DIR}/msvcrt_compat.c
+              ${res}/setup.rc ${res}/manifest.rc)
   if(payload)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc)
     file(GENERATE OUTPUT ${rc} CONTENT "137 ZUK \"${payload}\"\n")
@@ -33,6 +36,7 @@ function(veltrano_setup_executable target payload)
   target_include_directories(${target} PRIVATE ${res})
   target_link_options(${target} PRIVATE -municode $<$<CONFIG:Release>:-s>)
   veltrano_shipped_program(${target})
+  veltrano_launcher_program(${target})
   veltrano_check_dll_allowlist(${target})
 endfunction()
 

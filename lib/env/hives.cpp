@@ -72,11 +72,13 @@ bool IsUserHiveLoaded(const std::wstring& user) {
 
 void LoadUserHive(const std::wstring& user) {
   static const wchar_t kMessage[] = L"Unable to load registry hive.";
-  const std::wstring hive = GetUserHiveFile(user);
+  // The SID first: the hive file's folder is found through it, so a user
+  // without one would otherwise always end in the profile folder's 501.
   std::wstring sid;
   if (!TryGetUserSid(user, sid)) {
     throw new QorWin32::Win32Error(523, kMessage, 0);
   }
+  const std::wstring hive = GetUserHiveFile(user);
   if (QorReg::RegKey::KeyExists(HKEY_USERS, sid)) {
     // Whatever is loaded under that name goes first; if it cannot be
     // unloaded, the load below reports the failure.

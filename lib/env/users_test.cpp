@@ -458,7 +458,35 @@ TEST(UserRegistry, HiveFileSaveLoadFlushAndUnload) {
     ASSERT_NE(nullptr, win32);
     EXPECT_NE(0u, win32->GetSystemCode());
   }
-  EXPECT_EQ(501, ErrorCode([] { QorEnv::LoadUserHive(L"vtr-nobody"); }));
+}
+
+// Loading fails first on the SID (523, an operating-system error without a
+// system code), then on the profile folder that holds the hive file (501).
+TEST(UserRegistry, LoadingNeedsASidThenAProfileFolder) {
+  try {
+    QorEnv::LoadUserHive(L"vtr-nobody");
+    ADD_FAILURE() << "no error";
+  } catch (QorError::Exception* error) {
+    std::unique_ptr<QorError::Exception> owned(error);
+    EXPECT_EQ(523, error->GetCode());
+    EXPECT_NE(std::wstring::npos, error->GetMessageText().find(L"Unable to load registry hive."));
+    auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
+    ASSERT_NE(nullptr, win32);
+    EXPECT_EQ(0u, win32->GetSystemCode());
+  }
+
+  // The SID is known (the profile maps are built now), the folder is not.
+  std::wstring sid;
+  ASSERT_TRUE(QorEnv::GetUserSid(kEmptyUser, sid));
+  const std::wstring entry = std::wstring(kProfileList) + L"\\" + kEmptyUserSid;
+  const std::wstring folder = GetRegString(HKEY_LOCAL_MACHINE, entry, L"ProfileImagePath");
+  ASSERT_FALSE(folder.empty());
+  SHDeleteValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"ProfileImagePath");
+  int cause = 0;
+  const int code = ErrorCode([] { QorEnv::LoadUserHive(kEmptyUser); }, &cause);
+  SetRegString(HKEY_LOCAL_MACHINE, entry, L"ProfileImagePath", folder);
+  EXPECT_EQ(501, code);
+  EXPECT_EQ(112, cause);
 }
 
 // Runs after the test above, which leaves the hive file in place.

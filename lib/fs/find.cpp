@@ -9,7 +9,53 @@
 
 namespace QorFs {
 
+namespace {
+
+// Boost.Regex is built without its own locks (the win32 thread model has no
+// std::mutex), yet it keeps process-wide state: the cache of character traits
+// that every expression's construction goes through, and the matcher's cache
+// of memory blocks. Filters of finders on different threads would race on
+// them. Every use of Boost.Regex here (compiling, matching and destroying an
+// expression) holds this one lock, so no two threads are ever inside
+// Boost.Regex at once, whatever state it keeps; other threads only wait for
+// the match in progress.
+class RegexLock {
+public:
+  RegexLock() { InitializeCriticalSection(&section_); }
+  ~RegexLock() { DeleteCriticalSection(&section_); }
+  RegexLock(const RegexLock&) = delete;
+  RegexLock& operator=(const RegexLock&) = delete;
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+private:
+  CRITICAL_SECTION section_;
+};
+
+// Created on first use (the compiler guards that against a race), so that a
+// filter made during another file's static initialisation finds it ready.
+RegexLock& TheRegexLock() {
+  static RegexLock lock;
+  return lock;
+}
+
+class RegexGuard {
+public:
+  RegexGuard() { TheRegexLock().Enter(); }
+  ~RegexGuard() { TheRegexLock().Leave(); }
+  RegexGuard(const RegexGuard&) = delete;
+  RegexGuard& operator=(const RegexGuard&) = delete;
+};
+
+} // namespace
+
 struct FileFilter::Expression {
+  // Lets the compiled expression go under the lock; the member left behind
+  // is empty and its own destruction touches nothing shared.
+  ~Expression() {
+    RegexGuard guard;
+    boost::wregex().swap(regex);
+  }
   boost::wregex regex;
 };
 
@@ -19,6 +65,7 @@ FileFilter::FileFilter(std::uint32_t flags, const std::wstring& expression)
   if (!(flags & CaseSensitive)) {
     options |= boost::wregex::icase;
   }
+  RegexGuard guard;
   expression_->regex.assign(expression, options);
 }
 
@@ -35,7 +82,11 @@ bool FileFilter::Matches(const std::wstring& relativePath, const WIN32_FIND_DATA
   const std::wstring name = entry.cFileName;
   if (flags_ & MatchExpression) {
     const std::wstring tested = (flags_ & MatchRelativePath) ? relativePath + name : name;
-    if (!expression_ || !boost::regex_match(tested, expression_->regex)) {
+    if (!expression_) {
+      return false;
+    }
+    RegexGuard guard;
+    if (!boost::regex_match(tested, expression_->regex)) {
       return false;
     }
   } else if (flags_ & MatchNameSet) {

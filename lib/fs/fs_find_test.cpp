@@ -1,10 +1,12 @@
 #include "qor/fs_find.h"
 
 #include "qor/test_folders.h"
+#include "qor/unique_handle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -233,4 +235,179 @@ TEST_F(FindTest, WipeModeUsesTheDefaultPattern) {
   EXPECT_EQ(1u, fileStats.entries);
   EXPECT_EQ(6u, fileStats.bytes);
   EXPECT_EQ(&pattern, QorFs::SetDefaultWipePattern(previous));
+}
+
+// Deleting a list of names under a folder prefix: what was deleted is
+// counted (added to the caller's counters); a missing name is done but not
+// counted; a file that stays (held open without delete sharing, read-only, a
+// folder) is neither counted nor an error, and the names after it still go.
+TEST_F(FindTest, DeleteFilesCountsOnlyWhatItDeleted) {
+  File(L"one.txt", "12345");
+  File(L"busy.txt", "123");
+  File(L"locked.txt", "1234", true);
+  Folder(L"folder");
+  File(L"two.bin", "1234567");
+  File(L"after.txt", "12");
+  File(L"beyond.txt", "1");
+  Qor::UniqueFile busy(CreateFileW((root_ + L"busy.txt").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+  ASSERT_TRUE(busy.valid());
+
+  const wchar_t* names[] = {L"one.txt", L"missing.txt", L"busy.txt",  L"locked.txt",
+                            L"folder",  L"two.bin",     L"after.txt", L"beyond.txt"};
+  QorFs::DeleteStats stats;
+  stats.entries = 10;
+  stats.reserved = 99;
+  stats.bytes = 1000;
+  QorFs::DeleteFiles(names, 7, root_.c_str(), &stats);
+  busy.reset();
+
+  EXPECT_EQ(13u, stats.entries); // one.txt, two.bin, after.txt
+  EXPECT_EQ(1014u, stats.bytes); // 5 + 7 + 2
+  EXPECT_EQ(99u, stats.reserved);
+  const struct {
+    const wchar_t* name;
+    bool stays;
+  } expected[] = {{L"one.txt", false},   {L"busy.txt", true},    {L"locked.txt", true},
+                  {L"folder", true},     {L"two.bin", false},    {L"after.txt", false},
+                  {L"beyond.txt", true}, {L"missing.txt", false}};
+  for (const auto& e : expected) {
+    EXPECT_EQ(e.stays, Exists(e.name)) << e.name;
+  }
+}
+
+// Without counters the same deletions happen; without a prefix the names are
+// paths; a prefix is put in front as it is, without a separator.
+TEST_F(FindTest, DeleteFilesWithoutCountersOrPrefix) {
+  File(L"a.txt");
+  File(L"busy.txt");
+  File(L"c.txt");
+  File(L"log-1.txt");
+  File(L"1.txt");
+  Qor::UniqueFile busy(CreateFileW((root_ + L"busy.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(busy.valid());
+  const std::wstring a = root_ + L"a.txt", missing = root_ + L"missing.txt",
+                     held = root_ + L"busy.txt", c = root_ + L"c.txt";
+  const wchar_t* paths[] = {a.c_str(), missing.c_str(), held.c_str(), c.c_str()};
+  QorFs::DeleteFiles(paths, 4, nullptr, nullptr);
+  busy.reset();
+  EXPECT_FALSE(Exists(L"a.txt"));
+  EXPECT_TRUE(Exists(L"busy.txt"));
+  EXPECT_FALSE(Exists(L"c.txt"));
+
+  const wchar_t* numbered[] = {L"1.txt"};
+  QorFs::DeleteFiles(numbered, 1, (root_ + L"log-").c_str(), nullptr);
+  EXPECT_FALSE(Exists(L"log-1.txt"));
+  EXPECT_TRUE(Exists(L"1.txt"));
+}
+
+namespace {
+
+struct NameCase {
+  const wchar_t* name;
+  bool isFolder;
+  bool anyText;   // ".*\.txt", case-insensitive, every type
+  bool numberLog; // "[A-Z][a-z]+\d{2,3}\.log", case-sensitive, files only
+};
+
+const NameCase kNameCases[] = {
+    {L"a.txt", false, true, false},          {L"README.TXT", false, true, false},
+    {L"notes.txt.bak", false, false, false}, {L"dir.txt", true, true, false},
+    {L"Build12.log", false, false, true},    {L"build12.log", false, false, false},
+    {L"Build1234.log", false, false, false}, {L"Run007.log", true, false, false},
+    {L"Trace99.log", false, false, true},    {L"", false, false, false},
+};
+
+WIN32_FIND_DATAW Entry(const NameCase& c) {
+  WIN32_FIND_DATAW entry = {};
+  entry.dwFileAttributes = c.isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  wcscpy(entry.cFileName, c.name);
+  return entry;
+}
+
+const auto kAnyText = FileFilter::MatchExpression | FileFilter::AcceptAll;
+const auto kNumberLog =
+    FileFilter::MatchExpression | FileFilter::CaseSensitive | FileFilter::AcceptFiles;
+
+struct FilterWorker {
+  HANDLE start = nullptr;
+  const FileFilter* sharedText = nullptr;
+  const FileFilter* sharedLog = nullptr;
+  std::wstring root;
+  int rounds = 0;
+  int mismatches = 0;
+  int walks = 0;
+
+  static DWORD WINAPI Run(void* self) {
+    static_cast<FilterWorker*>(self)->Filter();
+    return 0;
+  }
+
+  void Filter() {
+    WaitForSingleObject(start, INFINITE);
+    for (int round = 0; round < rounds; ++round) {
+      // Filters of its own, compiled while the other threads compile and match.
+      FileFilter text(kAnyText, L".*\\.txt");
+      FileFilter log(kNumberLog, L"[A-Z][a-z]+\\d{2,3}\\.log");
+      for (const NameCase& c : kNameCases) {
+        const WIN32_FIND_DATAW entry = Entry(c);
+        mismatches += text.Matches(L"", entry) != c.anyText;
+        mismatches += sharedText->Matches(L"", entry) != c.anyText;
+        mismatches += log.Matches(L"", entry) != c.numberLog;
+        mismatches += sharedLog->Matches(L"", entry) != c.numberLog;
+      }
+      if (round % 50 == 0) {
+        FileFinder finder;
+        finder.root = root;
+        finder.flags = FileFinder::Recurse | FileFinder::CountEntries;
+        finder.includes.emplace_back(new FileFilter(kAnyText, L".*\\.txt"));
+        finder.excludes.emplace_back(
+            new FileFilter(kAnyText | FileFilter::MatchRelativePath, L"skip\\\\.*"));
+        finder.Traverse(L"");
+        mismatches += finder.matchedCount != 2;
+        ++walks;
+      }
+    }
+  }
+};
+
+} // namespace
+
+// Finders on several threads filter at once, many times over: each thread
+// compiles filters of its own, matches a table of names with them and with
+// filters that all threads share, and walks the same folder with filters.
+TEST_F(FindTest, FiltersOnSeveralThreadsAtOnce) {
+  Folder(L"sub");
+  Folder(L"skip");
+  File(L"a.txt");
+  File(L"sub\\B.TXT");
+  File(L"skip\\c.txt");
+  File(L"sub\\d.log");
+  const FileFilter sharedText(kAnyText, L".*\\.txt");
+  const FileFilter sharedLog(kNumberLog, L"[A-Z][a-z]+\\d{2,3}\\.log");
+  Qor::UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(start.valid());
+
+  constexpr int kThreads = 4;
+  FilterWorker workers[kThreads];
+  Qor::UniqueHandle threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) {
+    workers[i].start = start.get();
+    workers[i].sharedText = &sharedText;
+    workers[i].sharedLog = &sharedLog;
+    workers[i].root = root_;
+    workers[i].rounds = 1000;
+    threads[i].reset(CreateThread(nullptr, 0, &FilterWorker::Run, &workers[i], 0, nullptr));
+    ASSERT_TRUE(threads[i].valid());
+  }
+  SetEvent(start.get());
+  for (auto& thread : threads) {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), INFINITE));
+  }
+  for (const FilterWorker& worker : workers) {
+    EXPECT_EQ(0, worker.mismatches);
+    EXPECT_EQ(20, worker.walks);
+  }
 }

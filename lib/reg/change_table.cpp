@@ -27,7 +27,8 @@ void OpenUserRoot(const UserRecord& user, RegKey& key) {
     RaiseRegError(157, message.c_str(), cause);
   }
   delete cause;
-  key.Open(HKEY_USERS, sid, RegKey::AccessRead);
+  // The plain open: a failure is the read open's 101.
+  key.Open(HKEY_USERS, sid);
 }
 
 bool IsCurrentUserRoot(HKEY root) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,6 +187,46 @@ TEST_F(ChangeTableTest, UnknownUserIsError157) {
     ASSERT_NE(nullptr, error);
     EXPECT_EQ(157, error->GetCode());
     EXPECT_EQ(expected, error->GetMessageText());
+  }
+}
+
+// A user in the machine's profile list whose registry data is not loaded:
+// the SID is found, opening its data under HKEY_USERS is not.
+const wchar_t kUnloadedUser[] = L"vtrunloadeduser";
+const wchar_t kUnloadedUserSid[] = L"S-1-5-21-7770-8880-9990-4251";
+
+std::wstring ProfileListEntry() {
+  return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+         kUnloadedUserSid;
+}
+
+// Set up before any test can build the process's profile maps.
+class UnloadedUserEnvironment : public testing::Environment {
+public:
+  void SetUp() override {
+    RegKey entry;
+    entry.Create(HKEY_LOCAL_MACHINE, ProfileListEntry(), RegKey::AccessAll);
+    entry.SetString(L"ProfileImagePath", std::wstring(L"C:\\vtrnowhere\\") + kUnloadedUser);
+  }
+  void TearDown() override { SHDeleteKeyW(HKEY_LOCAL_MACHINE, ProfileListEntry().c_str()); }
+};
+
+testing::Environment* const g_environment =
+    testing::AddGlobalTestEnvironment(new UnloadedUserEnvironment);
+
+TEST_F(ChangeTableTest, UserWithoutLoadedDataIsError101) {
+  const QorReg::UserRecord user{kUnloadedUser};
+  std::wstring sid;
+  ASSERT_TRUE(QorEnv::GetUserSid(user.accountName, sid));
+  ASSERT_EQ(kUnloadedUserSid, sid);
+  const RegKeyRef ref = {HKEY_CURRENT_USER, kBase};
+  const RegChange row = {HKEY_CURRENT_USER, kBase, nullptr, nullptr, QorReg::ChangeDeleteAllValues};
+  ErrorPtr errors[] = {Catch([&] { QorReg::AnyKeyExists(&ref, 1, user); }),
+                       Catch([&] { QorReg::ApplyRegistryChanges(&row, 1, user); })};
+  for (const ErrorPtr& error : errors) {
+    ASSERT_NE(nullptr, error);
+    EXPECT_EQ(101, error->GetCode());
+    EXPECT_EQ(L"Unable to open registry key HKEY_USERS\\" + sid + L"\n", error->GetMessageText());
   }
 }
 

@@ -608,6 +608,36 @@ TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
 }
 #endif
 
+#if VELTRANO_SETUP_WITH_ENV
+// The oldest Windows the setup supports: on a reported Windows 2000 SP4 it
+// extracts, starts the installer and cleans up as anywhere else.
+TEST_F(E2eTest, Windows2000RunsTheWholeSetup) {
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "first"}})),
+            L"win2000-setup");
+  const std::wstring key = L"Software\\Wine\\AppDefaults\\win2000-setup.exe";
+  const wchar_t version[] = L"win2k";
+  HKEY settings = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &settings, nullptr));
+  RegSetValueExW(settings, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                 sizeof(version));
+  RegCloseKey(settings);
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  DWORD code = run.Watch();
+  RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+  EXPECT_TRUE(run.sawProgressWindow);
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  std::sort(report.files.begin(), report.files.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"a.txt"}), report.files);
+  EXPECT_FALSE(QorFs::Exists(target_));
+}
+#endif
+
 TEST_F(E2eTest, ForgedNotesDuringExtractionAreIgnored) {
   // A payload large enough that extraction is still running when the notes
   // arrive: an early completion note would start the installer before its

@@ -110,7 +110,8 @@ bool IsUserHiveLoaded(const std::wstring& user);
 
 // Loads the user's hive file under HKEY_USERS, first unloading one that is
 // loaded there. Needs the restore and backup privileges. Throws
-// QorWin32::Win32Error 523 or 524.
+// QorWin32::Win32Error 523 (no SID for the user) or 524 (the load failed), and
+// 501 when the user has a SID but no profile folder.
 void LoadUserHive(const std::wstring& user);
 
 // Flushes the user's registry data and, when asked, unloads it. Throws

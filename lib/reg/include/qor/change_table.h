@@ -42,12 +42,15 @@ struct RegChange {
   std::uint32_t flags;
 };
 
-// True at the first entry whose key exists.
+// True at the first entry whose key exists. Current-user entries are looked
+// up in the user's data under HKEY_USERS: RegError 157 when the user's SID is
+// unknown, 101 when that data cannot be opened (not loaded).
 bool AnyKeyExists(const RegKeyRef* refs, std::size_t count, const UserRecord& user);
 
 // Applies the rows in order; rows are not atomic. Throws QorReg::RegError:
 // 133 for a local-machine row without administrator rights, 134 when
-// ChangeSetValues lacks data for a name, 157 when the user's SID is unknown.
+// ChangeSetValues lacks data for a name, and for current-user rows 157 or 101
+// as AnyKeyExists.
 void ApplyRegistryChanges(const RegChange* rows, std::size_t count, const UserRecord& user);
 
 namespace Detail {
