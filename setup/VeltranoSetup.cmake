@@ -34,7 +34,12 @@ function(veltrano_setup_executable target payload)
   add_executable(${target} WIN32 ${sources})
   target_link_libraries(${target} PRIVATE qor_setup_shell)
   target_include_directories(${target} PRIVATE ${res})
-  target_link_options(${target} PRIVATE -municode $<$<CONFIG:Release>:-s>)
+  # Sections at page-aligned file offsets: Wine then maps them from the file
+  # instead of copying them into the process's own memory, which for the
+  # payload resource would add its whole size, depending on how the code
+  # before it happens to end.
+  target_link_options(${target} PRIVATE -municode $<$<CONFIG:Release>:-s>
+                      -Wl,--file-alignment,4096)
   veltrano_shipped_program(${target})
   veltrano_launcher_program(${target})
   veltrano_check_dll_allowlist(${target})

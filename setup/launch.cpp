@@ -1,5 +1,6 @@
 #include "qor/setup/shell.h"
 
+#include "qor/error.h"
 #include "qor/private_folder.h"
 #include "qor/win32_error.h"
 
@@ -17,6 +18,13 @@ void StartInstaller(HWND window) {
   // Process creation may write into the command line.
   wchar_t commandLine[2048];
   std::wcscpy(commandLine, kInstallerFileName);
+  // Checked last, right before the start: the folder is held open against
+  // renaming, and this makes sure the path still leads to it.
+  if (!shell.target.StillInPlace()) {
+    QorError::RaiseError(kFolderChangedError,
+                         L"The folder with the setup files was changed by another program. "
+                         L"The setup did not start the installation.");
+  }
   PROCESS_INFORMATION created = {};
   if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS, nullptr, shell.targetFolder.c_str(), &startup,
@@ -29,14 +37,10 @@ void StartInstaller(HWND window) {
 }
 
 void CleanUp() {
-  const SetupShell& shell = Shell();
-  // Before the folder is made there is nothing of ours to delete.
-  if (shell.targetFolder.empty() || !shell.targetIdentity.valid) {
-    return;
-  }
   // Plain files directly inside, then the folder; files in use, subfolders
-  // and links stay, and so does the folder then. Nothing is reported.
-  QorFs::CleanFreshFolder(shell.targetFolder, shell.targetIdentity);
+  // and links stay, and so does the folder then. Before the folder is made
+  // there is nothing of ours to delete. Nothing is reported.
+  Shell().target.CleanUp();
 }
 
 } // namespace QorSetup

@@ -136,7 +136,7 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
     const std::wstring target = scratch.path() + L"QorVTInst.tmp\\";
     ScratchFolder::Remove(target);
     if (c.createFolder) {
-      ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+      QorSetup::MakeTargetFolder(target);
       Touch(target + L"VTRInstaller.exe");
       Touch(target + L"readme.txt");
       if (c.subfolder) {
@@ -147,10 +147,6 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
         Touch(target + L"locked.txt", FILE_ATTRIBUTE_READONLY);
       }
     }
-    QorSetup::Shell().targetFolder = target;
-    QorFs::FolderIdentity identity;
-    EXPECT_EQ(c.createFolder, QorFs::GetFolderIdentity(target, identity));
-    QorSetup::Shell().targetIdentity = identity;
     QorSetup::CleanUp();
     EXPECT_FALSE(QorFs::Exists(target + L"VTRInstaller.exe"));
     EXPECT_FALSE(QorFs::Exists(target + L"readme.txt"));
@@ -160,7 +156,7 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
     EXPECT_TRUE(QorFs::IsDirectory(scratch.path()));
   }
   QorSetup::Shell().targetFolder.clear();
-  QorSetup::Shell().targetIdentity = QorFs::FolderIdentity();
+  QorSetup::Shell().target = QorFs::PinnedFolder();
 }
 
 TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
@@ -174,7 +170,7 @@ TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
 
   QorSetup::MakeTargetFolder(target);
   EXPECT_EQ(target, QorSetup::Shell().targetFolder);
-  ASSERT_TRUE(QorSetup::Shell().targetIdentity.valid);
+  ASSERT_TRUE(QorSetup::Shell().target.valid());
   EXPECT_TRUE(QorFs::IsDirectory(target));
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((target + L"*").c_str(), &found);
@@ -186,24 +182,16 @@ TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   FindClose(search);
   EXPECT_EQ(2, entries) << "only . and .. may be there";
 
-  // The folder swapped for another one of the same name: nothing in the
-  // new one is touched.
+  // Held open until the clean-up: no other program can swap it for a folder
+  // of its own, or delete it.
   Touch(target + L"extracted.txt");
-  ASSERT_TRUE(MoveFileW(target.substr(0, target.size() - 1).c_str(),
-                        (scratch.path() + L"deeper\\moved").c_str()));
-  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
-  Touch(target + L"someone else's.txt");
-  QorSetup::CleanUp();
-  EXPECT_TRUE(QorFs::Exists(target + L"someone else's.txt"));
-  EXPECT_TRUE(QorFs::Exists(scratch.path() + L"deeper\\moved\\extracted.txt"));
-
-  // Back in place, it is cleaned.
-  DeleteFileW((target + L"someone else's.txt").c_str());
-  ASSERT_TRUE(RemoveDirectoryW(target.c_str()));
-  ASSERT_TRUE(MoveFileW((scratch.path() + L"deeper\\moved").c_str(),
-                        target.substr(0, target.size() - 1).c_str()));
+  EXPECT_FALSE(MoveFileW(target.substr(0, target.size() - 1).c_str(),
+                         (scratch.path() + L"deeper\\moved").c_str()));
+  EXPECT_FALSE(RemoveDirectoryW(target.c_str()));
+  EXPECT_TRUE(QorSetup::Shell().target.StillInPlace());
   QorSetup::CleanUp();
   EXPECT_FALSE(QorFs::Exists(target));
+  EXPECT_FALSE(QorSetup::Shell().target.valid());
 
   // A missing parent (the temporary folder itself) is made too.
   QorSetup::MakeTargetFolder(scratch.path() + L"new temp\\QorVTInst.tmp\\");
@@ -211,7 +199,70 @@ TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   QorSetup::CleanUp();
   EXPECT_FALSE(QorFs::Exists(scratch.path() + L"new temp\\QorVTInst.tmp"));
   QorSetup::Shell().targetFolder.clear();
-  QorSetup::Shell().targetIdentity = QorFs::FolderIdentity();
+  QorSetup::Shell().target = QorFs::PinnedFolder();
+}
+
+TEST(SetupProgress, AStopRequestEndsTheExpansionThroughTheCallback) {
+  HWND window =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window);
+  ProgressContext context = {100, window};
+  QorSetup::Shell().stopRequested = 1;
+  QorTest::ErrorPtr error = Catch([&] { ProgressCallback(50, &context); });
+  QorSetup::Shell().stopRequested = 0;
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorSetup::kStopRequestedError, error->GetCode());
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, window, WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
+  DestroyWindow(window);
+}
+
+// A completion note forged while the worker's failure note is still queued
+// must neither start the installer nor end the run before the box.
+TEST(SetupProtocol, CompletionWaitsForTheWorkersFailureNote) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = SetupWndProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"VeltranoProtocolTest";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowExW(0, L"VeltranoProtocolTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, windowClass.hInstance, nullptr);
+  ASSERT_TRUE(window);
+  QorSetup::SetupShell& shell = QorSetup::Shell();
+  std::unique_ptr<wchar_t[]> text(new wchar_t[1]());
+  shell.pendingFailureText = reinterpret_cast<LONG_PTR>(text.get());
+  shell.workerOutcome = QorSetup::kWorkerFailed;
+  shell.workerFinished = 1;
+  SendMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
+  EXPECT_FALSE(shell.extractedHandled);
+  EXPECT_TRUE(shell.extractedWhileBoxOpen);
+  EXPECT_FALSE(shell.installer.hProcess);
+  // A failure note without text is never the worker's.
+  SendMessageW(window, WM_SETUP_FAILED, 0, 0);
+  EXPECT_FALSE(shell.failed);
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  shell.pendingFailureText = 0;
+  shell.workerOutcome = QorSetup::kWorkerRunning;
+  shell.workerFinished = 0;
+  shell.extractedWhileBoxOpen = false;
+  DestroyWindow(window);
+  PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // posted by WM_DESTROY
+}
+
+// The last check before the start: a target folder that is not the one made
+// (and held) for this run starts nothing, whatever lies in it.
+TEST(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
+  ScratchFolder scratch(L"setup_not_ours_");
+  ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
+                        (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
+  QorSetup::Shell().target = QorFs::PinnedFolder();
+  QorSetup::Shell().targetFolder = scratch.path();
+  QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+  EXPECT_FALSE(QorSetup::Shell().installer.hProcess);
+  QorSetup::Shell().targetFolder.clear();
 }
 
 TEST(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {

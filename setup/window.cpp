@@ -38,8 +38,9 @@ template <class F> void RunOrEnd(HWND window, F step) {
 void OnFailed(HWND window, LPARAM lParam) {
   SetupShell& shell = Shell();
   // Only the text the worker handed over is shown and freed; a note forged
-  // by another program (any other address, or a second note) is ignored.
-  const LONG expected = lParam ? static_cast<LONG>(lParam) : static_cast<LONG>(kNoFailureText);
+  // by another program (any other address, null, or a second note) is
+  // ignored.
+  const LONG expected = static_cast<LONG>(lParam);
   if (expected == 0 ||
       ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0,
                                    expected) != expected) {
@@ -47,8 +48,7 @@ void OnFailed(HWND window, LPARAM lParam) {
   }
   std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(lParam));
   shell.failureBoxOpen = true;
-  ::MessageBoxW(window, text ? text.get() : L"Unable to extract the files.", kErrorCaption,
-                MB_OK | MB_ICONERROR);
+  ::MessageBoxW(window, text.get(), kErrorCaption, MB_OK | MB_ICONERROR);
   shell.failureBoxOpen = false;
   text.reset();
   shell.failed = true;
@@ -65,17 +65,40 @@ void OnExtracted(HWND window) {
   if (!::InterlockedCompareExchange(&shell.workerFinished, 0, 0) || shell.extractedHandled) {
     return;
   }
-  if (shell.failureBoxOpen) {
+  const LONG outcome = ::InterlockedCompareExchange(&shell.workerOutcome, 0, 0);
+  // The worker's failure note may still be queued behind a forged completion
+  // note: the box comes first, then this note again.
+  const bool noteToCome =
+      ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0,
+                                   0) != 0;
+  if (shell.failureBoxOpen || (outcome == kWorkerFailed && noteToCome)) {
     shell.extractedWhileBoxOpen = true;
     return;
   }
   shell.extractedHandled = true;
-  if (shell.failed) {
+  if (outcome != kWorkerSucceeded) {
+    if (outcome == kWorkerFailed && !shell.failed) {
+      // The worker had no memory left for its text.
+      EndWithError(window, L"Unable to extract the files.");
+      return;
+    }
     CleanUp();
     ::PostQuitMessage(0);
     return;
   }
   RunOrEnd(window, [&] { StartInstaller(window); });
+}
+
+// Closing the window (command 105 or WM_CLOSE): while nothing has been
+// started, the worker is stopped and waited for and what it wrote goes; once
+// the installer runs, its files stay for it.
+void OnClose(HWND window) {
+  SetupShell& shell = Shell();
+  if (!shell.installer.hProcess) {
+    StopWorker();
+    CleanUp();
+  }
+  ::DestroyWindow(window);
 }
 
 void OnTimer(HWND window, WPARAM id) {
@@ -172,6 +195,8 @@ int RunSetup(HINSTANCE instance, int showCommand) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
+  // No thread may outlive the state it uses.
+  StopWorker();
   return 0;
 }
 
@@ -188,10 +213,13 @@ LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == kCloseCommandId) {
-        ::DestroyWindow(window);
+        OnClose(window);
         return 0;
       }
       break;
+    case WM_CLOSE:
+      OnClose(window);
+      return 0;
     case WM_TIMER:
       OnTimer(window, wParam);
       return 0;

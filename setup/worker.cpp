@@ -61,6 +61,7 @@ void ExtractPayload(HWND window) {
   reader.LoadFromMemory(output.data(), output.size());
   const std::wstring& folder = Shell().targetFolder;
   for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
+    ThrowIfStopRequested();
     reader.Extract(i, folder);
   }
 }
@@ -100,17 +101,50 @@ std::wstring DescribeCurrentException() {
 }
 
 void MakeTargetFolder(const std::wstring& folder) {
-  // The parents as they are (the temporary folder normally exists), then the
-  // target folder itself made fresh: its name is fixed and lies in a folder
-  // that other programs of the user can write to, and the installer runs
-  // from it with the rights of this process.
+  // The parents as they are (the temporary folder normally exists), then a
+  // working folder of our own: its name is fixed and lies in a folder that
+  // other programs of the user can write to, and the installer runs from it
+  // with the rights of this process.
   std::wstring parent = folder.substr(0, folder.size() - 1);
   parent.erase(parent.rfind(L'\\') + 1);
   QorFs::CreateDirectories(parent);
   QorFs::AdminOnlySecurity adminOnly;
   SECURITY_ATTRIBUTES* security = QorOs::IsAdministrator() ? adminOnly.Get() : nullptr;
-  Shell().targetIdentity = QorFs::CreateFreshFolder(folder, security);
-  Shell().targetFolder = folder;
+  SetupShell& shell = Shell();
+  shell.target = QorFs::MakeWorkingFolder(folder, security);
+  shell.targetFolder = shell.target.path();
+}
+
+std::wstring ChooseTemporaryFolder(const std::wstring& userTemp) {
+  if (!QorOs::IsAdministrator()) {
+    return userTemp;
+  }
+  // Unknown flags (0) count as a volume without access lists.
+  const DWORD flags = QorFs::GetVolumeFlags(userTemp);
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return userTemp;
+  }
+  return QorFs::ChooseTemporaryFolder(userTemp, true, flags, std::wstring(windows, length));
+}
+
+void ThrowIfStopRequested() {
+  if (::InterlockedCompareExchange(&Shell().stopRequested, 0, 0)) {
+    QorError::RaiseError(kStopRequestedError, L"The setup was closed while extracting the files.");
+  }
+}
+
+void StopWorker() {
+  SetupShell& shell = Shell();
+  if (!shell.worker) {
+    return;
+  }
+  // The worker checks this as it consumes input and between files, and
+  // releases everything on its way out.
+  ::InterlockedExchange(&shell.stopRequested, 1);
+  ::WaitForSingleObject(shell.worker.get(), INFINITE);
+  shell.worker.reset();
 }
 
 void PrepareAndStartWorker(HWND window) {
@@ -138,22 +172,23 @@ void PrepareAndStartWorker(HWND window) {
   if (folder.empty() || folder.back() != L'\\') {
     folder += L'\\';
   }
-  folder += kTargetFolderName;
+  folder = ChooseTemporaryFolder(folder) + kTargetFolderName;
   MakeTargetFolder(folder);
 
-  HANDLE thread = ::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr);
-  if (!thread) {
+  Shell().worker.reset(::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr));
+  if (!Shell().worker) {
     ::MessageBoxW(window, L"Unable to extract the files.", L"Error", MB_OK | MB_ICONERROR);
     CleanUp(); // the folder made above is still empty
     ::PostQuitMessage(0);
-    return;
   }
-  ::CloseHandle(thread);
 }
 
 } // namespace QorSetup
 
 int ProgressCallback(std::uint32_t processed, void* context) {
+  // Called regularly while the payload is expanded: where a stop request
+  // takes effect.
+  QorSetup::ThrowIfStopRequested();
   const ProgressContext* progress = static_cast<const ProgressContext*>(context);
   double fraction = static_cast<double>(processed) / static_cast<double>(progress->total);
   // A total of 0 gives infinity or NaN: both end up as a full bar.
@@ -163,31 +198,37 @@ int ProgressCallback(std::uint32_t processed, void* context) {
 
 DWORD WINAPI ExtractionWorker(LPVOID parameter) {
   HWND window = static_cast<HWND>(parameter);
-  bool failed = false;
+  QorSetup::SetupShell& shell = QorSetup::Shell();
+  LONG outcome = QorSetup::kWorkerSucceeded;
   std::wstring text;
   try {
-    QorSetup::Shell().progress = 0.0;
+    shell.progress = 0.0;
     QorSetup::ExtractPayload(window);
   } catch (...) {
     // Library errors and standard exceptions (an allocation failure while
-    // the output grows, say) end the same way: one failure note.
-    failed = true;
+    // the output grows, say) end the same way: one failure note, unless the
+    // window asked us to stop.
     try {
       text = QorSetup::DescribeCurrentException();
     } catch (...) {
     }
+    outcome = ::InterlockedCompareExchange(&shell.stopRequested, 0, 0) ? QorSetup::kWorkerStopped
+                                                                       : QorSetup::kWorkerFailed;
   }
-  QorSetup::SetupShell& shell = QorSetup::Shell();
-  if (failed) {
-    wchar_t* copy = QorSetup::CopyForMessage(text);
-    const LONG_PTR token = copy ? reinterpret_cast<LONG_PTR>(copy) : QorSetup::kNoFailureText;
-    ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText),
-                          static_cast<LONG>(token));
-    if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
-      ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0);
-      delete[] copy; // nobody will receive it
+  if (outcome == QorSetup::kWorkerFailed) {
+    // Without memory for the text there is no note: the window thread then
+    // reports the failure from the outcome alone.
+    if (wchar_t* copy = QorSetup::CopyForMessage(text)) {
+      ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText),
+                            static_cast<LONG>(reinterpret_cast<LONG_PTR>(copy)));
+      if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
+        ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0);
+        delete[] copy; // nobody will receive it
+      }
     }
   }
+  // The outcome first: whoever sees the worker finished also sees how.
+  ::InterlockedExchange(&shell.workerOutcome, outcome);
   ::InterlockedExchange(&shell.workerFinished, 1);
   ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
   return 0;

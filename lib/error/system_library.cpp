@@ -26,12 +26,29 @@ FARPROC GetSystemProc(const wchar_t* library, const char* function) {
   return module ? GetProcAddress(module, function) : nullptr;
 }
 
-bool RestrictDllSearchPath() {
+void PreloadWindowLibraries() {
+  // Libraries that Windows loads by bare name once a window or a message box
+  // appears (themes, the window manager, common controls, input methods and
+  // text services, sounds) or when access lists are handled. Loaded now by
+  // full path, a later load by bare name finds them already in the process
+  // instead of searching the program's folder. Those a system lacks are
+  // skipped.
+  static const wchar_t* const kLibraries[] = {
+      L"uxtheme.dll", L"dwmapi.dll",  L"comctl32.dll",  L"imm32.dll",   L"msctf.dll",
+      L"winmm.dll",   L"ntmarta.dll", L"cryptbase.dll", L"sspicli.dll", L"version.dll",
+  };
+  for (const wchar_t* name : kLibraries) {
+    LoadSystemLibrary(name); // kept for the life of the process
+  }
+}
+
+bool RestrictDllSearchPath(bool forceFallback) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = kernel ? reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
-                                 GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                           : nullptr;
+  auto setDefault = kernel && !forceFallback
+                        ? reinterpret_cast<SetDefaultFn>(reinterpret_cast<void*>(
+                              GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                        : nullptr;
   constexpr DWORD kSearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
   if (setDefault && setDefault(kSearchSystem32)) {
     return true;
@@ -43,6 +60,8 @@ bool RestrictDllSearchPath() {
   if (setDllDirectory) {
     setDllDirectory(L"");
   }
+  // The program's own folder stays in the search order here.
+  PreloadWindowLibraries();
   return false;
 }
 

@@ -1,14 +1,131 @@
 #include "qor/private_folder.h"
 
-#include "qor/fs_find.h"
-#include "qor/unique_handle.h"
+#include "qor/fs.h"
 #include "qor/win32_error.h"
 
 #include <sddl.h>
+#include <winternl.h>
+
+#include <vector>
 
 namespace QorFs {
 
 namespace {
+
+// The native file calls: they exist on every NT system (Windows 2000
+// included), create a folder and open it in one step, and change or delete
+// a file through a handle that is already open. Looked up at run time.
+struct NativeFileApi {
+  using CreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+  using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+  using ToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PWSTR*, PVOID);
+  using FreeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
+  using ToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
+  using QueryVolumeFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+
+  CreateFileFn createFile = nullptr;
+  SetInformationFn setInformation = nullptr;
+  ToNtPathFn toNtPath = nullptr;
+  FreeStringFn freeString = nullptr;
+  ToDosErrorFn toDosError = nullptr;
+  QueryVolumeFn queryVolume = nullptr;
+  bool complete = false;
+};
+
+template <class Fn> Fn Lookup(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const NativeFileApi& Native() {
+  static NativeFileApi api;
+  static bool known = false;
+  if (!known) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll"); // in every process
+    if (ntdll) {
+      api.createFile = Lookup<NativeFileApi::CreateFileFn>(ntdll, "NtCreateFile");
+      api.setInformation = Lookup<NativeFileApi::SetInformationFn>(ntdll, "NtSetInformationFile");
+      api.toNtPath = Lookup<NativeFileApi::ToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
+      api.freeString = Lookup<NativeFileApi::FreeStringFn>(ntdll, "RtlFreeUnicodeString");
+      api.toDosError = Lookup<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+      api.queryVolume = Lookup<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
+    }
+    api.complete =
+        api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
+    known = true;
+  }
+  return api;
+}
+
+bool Failed(NTSTATUS status) {
+  if (status >= 0) {
+    return false;
+  }
+  SetLastError(Native().toDosError(status));
+  return true;
+}
+
+constexpr ULONG kBasicInformation = 4;        // FileBasicInformation
+constexpr ULONG kDispositionInformation = 13; // FileDispositionInformation
+
+// Marks the object behind handle for deletion when the handle is closed.
+bool DeleteOnClose(HANDLE handle) {
+  const NativeFileApi& api = Native();
+  if (!api.complete) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  IO_STATUS_BLOCK status = {};
+  BOOLEAN remove = TRUE;
+  return !Failed(
+      api.setInformation(handle, &status, &remove, sizeof remove, kDispositionInformation));
+}
+
+// Sets the attributes of the object behind handle; the times stay.
+bool SetAttributes(HANDLE handle, DWORD attributes) {
+  const NativeFileApi& api = Native();
+  if (!api.complete) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  FILE_BASIC_INFORMATION basic = {};
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  IO_STATUS_BLOCK status = {};
+  return !Failed(api.setInformation(handle, &status, &basic, sizeof basic, kBasicInformation));
+}
+
+// Creates the folder at path and opens it in one step, so that no other
+// object can take its place in between. Only what did not exist is created.
+Qor::UniqueFile CreateOpenFolder(const std::wstring& path, SECURITY_ATTRIBUTES* security) {
+  const NativeFileApi& api = Native();
+  if (!api.complete) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return Qor::UniqueFile();
+  }
+  UNICODE_STRING name = {};
+  if (!api.toNtPath(path.c_str(), &name, nullptr, nullptr)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return Qor::UniqueFile();
+  }
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr,
+                             security ? security->lpSecurityDescriptor : nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE handle = nullptr;
+  // Opened for listing (attribute access alone would not count against
+  // sharing): read and write sharing let the files inside be written and
+  // listed and the installer start there; without delete sharing nobody can
+  // rename or delete it.
+  const NTSTATUS result =
+      api.createFile(&handle, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &object,
+                     &status, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  api.freeString(&name);
+  if (Failed(result)) {
+    return Qor::UniqueFile();
+  }
+  return Qor::UniqueFile(handle);
+}
 
 std::wstring WithoutTrailingSlash(const std::wstring& path) {
   if (!path.empty() && path.back() == L'\\') {
@@ -17,12 +134,12 @@ std::wstring WithoutTrailingSlash(const std::wstring& path) {
   return path;
 }
 
-// Opens the object at path itself (a link is not followed), for reading its
-// identity, and keeps others from renaming or deleting it while open.
-Qor::UniqueFile OpenFolderObject(const std::wstring& path) {
+// Opens the object at path itself (a link is not followed) only to read its
+// identity; shares everything, so it never gets in anyone's way.
+Qor::UniqueFile OpenForIdentity(const std::wstring& path) {
   return Qor::UniqueFile(CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 bool IdentityOf(HANDLE handle, FolderIdentity& identity) {
@@ -38,49 +155,120 @@ bool IdentityOf(HANDLE handle, FolderIdentity& identity) {
   return true;
 }
 
-bool MakeWritable(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-          SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY));
+// Whether path, as a name, is a real folder and leads to the folder with the
+// given identity. The name's own attributes are asked too: Wine opens the
+// target of a host link even when asked for the link itself.
+bool LeadsTo(const std::wstring& path, const FolderIdentity& expected) {
+  FolderIdentity current;
+  return ClassifyAttributes(GetFileAttributesW(path.c_str())) == PathKind::Folder &&
+         GetFolderIdentity(path, current) && current == expected;
 }
 
-bool RemovePath(const std::wstring& path, PathKind kind);
+bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing);
 
-// Empties a real folder. Links inside are removed as links, never entered.
-bool RemoveContents(const std::wstring& folder) {
-  bool ok = true;
+constexpr DWORD kOpenAsItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// Opens the folder at path for listing, without delete sharing: while open,
+// nobody can rename, move or delete it.
+Qor::UniqueFile PinFolder(const std::wstring& path) {
+  return Qor::UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     kOpenAsItself, nullptr));
+}
+
+// Opens path as itself for deletion; what it is, is then read on the handle.
+Qor::UniqueFile OpenForDeletion(const std::wstring& path) {
+  return Qor::UniqueFile(CreateFileW(
+      path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenAsItself, nullptr));
+}
+
+bool Missing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool RemoveChildren(const std::wstring& folder, const AfterListing& afterListing) {
+  std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;
-  Qor::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!search) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
-  }
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") {
-      continue;
+  {
+    Qor::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) {
+      return false;
     }
-    ok = RemovePath(folder + L"\\" + name, ClassifyAttributes(entry.dwFileAttributes)) && ok;
-  } while (FindNextFileW(search.get(), &entry));
-  return ok;
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") {
+        names.push_back(name);
+      }
+    } while (FindNextFileW(search.get(), &entry));
+  }
+  if (afterListing) {
+    afterListing(folder);
+  }
+  bool removedAll = true;
+  for (const std::wstring& name : names) {
+    removedAll = RemoveEntry(folder + L"\\" + name, afterListing) && removedAll;
+  }
+  return removedAll;
 }
 
-bool RemovePath(const std::wstring& path, PathKind kind) {
-  switch (kind) {
-  case PathKind::Missing:
-    return true;
-  case PathKind::Link: {
-    // A directory link goes with RemoveDirectoryW, a file link with DeleteFileW;
-    // both remove the link itself.
-    MakeWritable(path);
-    return RemoveDirectoryW(path.c_str()) || DeleteFileW(path.c_str());
+bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing) {
+  FolderIdentity folder;
+  if (ClassifyAttributes(GetFileAttributesW(path.c_str())) == PathKind::Folder) {
+    // Entered only while pinned and still the object at its path; the name
+    // is asked too, since Wine opens a host link's target even when asked
+    // for the link itself.
+    Qor::UniqueFile pin = PinFolder(path);
+    if (!pin) {
+      return Missing(GetLastError());
+    }
+    if (!IdentityOf(pin.get(), folder) || !LeadsTo(path, folder) ||
+        !RemoveChildren(path, afterListing)) {
+      return false;
+    }
   }
-  case PathKind::File:
-    return (DeleteFileW(path.c_str()) || (MakeWritable(path) && DeleteFileW(path.c_str())));
-  case PathKind::Folder:
-    return RemoveContents(path) && MakeWritable(path) && RemoveDirectoryW(path.c_str());
+  Qor::UniqueFile handle = OpenForDeletion(path);
+  if (!handle) {
+    return Missing(GetLastError());
   }
-  return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle.get(), &info)) {
+    return false;
+  }
+  const PathKind kind = ClassifyAttributes(info.dwFileAttributes);
+  // The handle and the name must agree on what this is, and a folder must
+  // be the one just emptied; otherwise nothing is touched.
+  if (kind != ClassifyAttributes(GetFileAttributesW(path.c_str()))) {
+    return false;
+  }
+  if (kind == PathKind::Folder) {
+    FolderIdentity held;
+    if (!IdentityOf(handle.get(), held) || !(held == folder)) {
+      return false;
+    }
+  }
+  // A read-only mark is cleared through the handle, but never on a file with
+  // other names: those share the mark, and may be anybody's file.
+  if (kind != PathKind::Link && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+      info.nNumberOfLinks <= 1 &&
+      !SetAttributes(handle.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  return DeleteOnClose(handle.get());
+}
+
+// Moves whatever is at path aside, whole, to a unique name in the same
+// parent, and removes what it can of it there. False when it cannot be
+// moved.
+bool MoveAside(const std::wstring& path) {
+  const std::wstring parent = path.substr(0, path.rfind(L'\\') + 1);
+  const std::wstring aside = MakeUniqueName(parent, 8);
+  // A rename moves a link itself, never what it leads to.
+  if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) {
+    return false;
+  }
+  RemoveTreeWithoutLinks(aside);
+  return true;
 }
 
 } // namespace
@@ -100,23 +288,78 @@ bool IsPlainFile(const WIN32_FIND_DATAW& entry) {
 }
 
 bool GetFolderIdentity(const std::wstring& folder, FolderIdentity& identity) {
-  Qor::UniqueFile handle = OpenFolderObject(WithoutTrailingSlash(folder));
+  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingSlash(folder));
   return handle && IdentityOf(handle.get(), identity);
 }
 
-FolderIdentity CreateFreshFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
+bool PinnedFolder::StillInPlace() const {
+  return valid() && LeadsTo(WithoutTrailingSlash(path_), identity_);
+}
+
+void PinnedFolder::CleanUp() {
+  if (!valid()) {
+    return;
+  }
+  if (StillInPlace()) {
+    // Pinned, the path keeps naming this folder while the files go.
+    WIN32_FIND_DATAW entry;
+    Qor::UniqueFind search(FindFirstFileW((path_ + L"*").c_str(), &entry));
+    if (search) {
+      do {
+        if (IsPlainFile(entry)) {
+          DeleteFileW((path_ + entry.cFileName).c_str());
+        }
+      } while (FindNextFileW(search.get(), &entry));
+    }
+  }
+  // The pin shares no deletion, so it goes first; the folder is then deleted
+  // through a handle that is checked to be this very folder (and it goes
+  // only when empty).
+  handle_.reset();
+  Qor::UniqueFile handle = OpenForDeletion(WithoutTrailingSlash(path_));
+  FolderIdentity current;
+  if (handle && IdentityOf(handle.get(), current) && current == identity_ &&
+      ClassifyAttributes(GetFileAttributesW(WithoutTrailingSlash(path_).c_str())) ==
+          PathKind::Folder) {
+    DeleteOnClose(handle.get());
+  }
+  handle.reset();
+  identity_ = FolderIdentity();
+  path_.clear();
+}
+
+PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
   const std::wstring path = WithoutTrailingSlash(folder);
-  const PathKind kind = ClassifyAttributes(GetFileAttributesW(path.c_str()));
-  FolderIdentity identity;
-  // Whatever is there goes, so nothing planted earlier survives; the folder
-  // is then made anew, with our own access list.
-  if (!RemovePath(path, kind) || !CreateDirectoryW(path.c_str(), security)) {
-    QorWin32::RaiseLastWin32ErrorF(422, L"Unable to create directory %s", folder.c_str());
+  const std::wstring parent = path.substr(0, path.rfind(L'\\') + 1);
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION) {
+    MoveAside(path);
   }
-  if (!GetFolderIdentity(path, identity)) {
-    QorWin32::RaiseLastWin32ErrorF(422, L"Unable to create directory %s", folder.c_str());
+  PinnedFolder pinned;
+  std::wstring candidate = path;
+  // The name as asked for, else (a leftover in use keeps it) a few unique
+  // names beside it; a name taken in between is simply tried anew.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    pinned.handle_ = CreateOpenFolder(candidate, security);
+    if (pinned.handle_) {
+      if (!IdentityOf(pinned.handle_.get(), pinned.identity_)) {
+        break;
+      }
+      pinned.path_ = candidate + L"\\";
+      return pinned;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS &&
+        error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+      break;
+    }
+    candidate = MakeUniqueName(parent, 8);
   }
-  return identity;
+  QorWin32::RaiseLastWin32ErrorF(422, L"Unable to create directory %s", folder.c_str());
+}
+
+bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing) {
+  return RemoveEntry(WithoutTrailingSlash(path), afterListing);
 }
 
 bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected) {
@@ -125,7 +368,9 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
   {
     // Held open while deleting: the folder cannot be swapped for a link
     // (renamed away) underneath us.
-    Qor::UniqueFile handle = OpenFolderObject(path);
+    Qor::UniqueFile handle(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle || !IdentityOf(handle.get(), current) || !(current == expected)) {
       return false;
     }
@@ -143,11 +388,43 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
   return true;
 }
 
+DWORD GetVolumeFlags(const std::wstring& path) {
+  const NativeFileApi& api = Native();
+  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingSlash(path));
+  if (!api.queryVolume || !handle) {
+    return 0;
+  }
+  // FILE_FS_ATTRIBUTE_INFORMATION: the flags come first, then the name's
+  // limits and the file system's name, which may not fit and is not needed.
+  ULONG information[64] = {};
+  IO_STATUS_BLOCK status = {};
+  constexpr ULONG kAttributeInformation = 5; // FileFsAttributeInformation
+  const NTSTATUS result = api.queryVolume(handle.get(), &status, information, sizeof information,
+                                          kAttributeInformation);
+  constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
+  return result >= 0 || result == kBufferOverflow ? information[0] : 0;
+}
+
+std::wstring ChooseTemporaryFolder(const std::wstring& userTemp, bool elevated, DWORD volumeFlags,
+                                   const std::wstring& windowsFolder) {
+  // Without access lists anyone can write into whatever the elevated run
+  // makes there, its protected folder included.
+  if (!elevated || (volumeFlags & FILE_PERSISTENT_ACLS)) {
+    return userTemp;
+  }
+  std::wstring system = windowsFolder;
+  if (system.empty() || system.back() != L'\\') {
+    system += L'\\';
+  }
+  return system + L"Temp\\";
+}
+
 AdminOnlySecurity::AdminOnlySecurity() {
-  // Protected (no inherited entries); full access for Administrators and
-  // SYSTEM, inherited by everything created inside.
+  // Owned by Administrators (not by whichever account created it), protected
+  // (no inherited entries); full access for Administrators and SYSTEM,
+  // inherited by everything created inside.
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+          L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor_, nullptr)) {
     attributes_.nLength = sizeof(attributes_);
     attributes_.lpSecurityDescriptor = descriptor_;
     attributes_.bInheritHandle = FALSE;

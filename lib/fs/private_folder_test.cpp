@@ -1,6 +1,9 @@
 #include "qor/private_folder.h"
 
 #include "qor/error.h"
+#include "qor/win32_error.h"
+
+#include "qor/test_errors.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -65,6 +68,36 @@ protected:
     return count == 2; // "." and ".."
   }
 
+  static int CountEntries(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+      return -1;
+    }
+    int count = 0;
+    do {
+      const std::wstring name = entry.cFileName;
+      count += name != L"." && name != L"..";
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return count;
+  }
+  void PlantFolder() {
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    Write(folder_ + L"VTRInstaller.exe");
+    Write(folder_ + L"version.dll", true);
+    CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
+    Write(folder_ + L"sub\\deep.dll", true);
+    SetFileAttributesW((folder_ + L"sub").c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  void PlantFile() { Write(parent_ + L"\\Work.tmp", true); }
+  QorFs::FolderIdentity MakeFolder() {
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    QorFs::FolderIdentity identity;
+    EXPECT_TRUE(QorFs::GetFolderIdentity(folder_, identity));
+    return identity;
+  }
+
   std::wstring parent_;
   std::wstring folder_;
 };
@@ -94,50 +127,148 @@ TEST(PathKinds, ReparsePointsAreLinksWhateverElseTheyAre) {
   }
 }
 
-TEST_F(FreshFolderTest, LeftoversAndPlantedFilesAreGone) {
-  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-  Write(folder_ + L"VTRInstaller.exe");
-  Write(folder_ + L"version.dll", true);
+// The folder as the tests expect it after MakeWorkingFolder: made at the
+// asked name, empty, and the only thing left in the parent.
+TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
+  enum Leftover { kNothing, kFolder, kFile };
+  struct Case {
+    const char* name;
+    Leftover leftover;
+  } cases[] = {
+      {"a folder with planted files, read-only ones and a read-only subfolder", kFolder},
+      {"a read-only file of the folder's name", kFile},
+      {"nothing", kNothing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.leftover == kFolder) {
+      PlantFolder();
+    } else if (c.leftover == kFile) {
+      PlantFile();
+    }
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+    ASSERT_TRUE(pinned.valid());
+    EXPECT_EQ(folder_, pinned.path());
+    EXPECT_TRUE(pinned.identity().valid);
+    EXPECT_TRUE(IsEmptyFolder(folder_));
+    EXPECT_EQ(1, CountEntries(parent_ + L"\\")) << "nothing left beside it";
+    pinned.CleanUp();
+    EXPECT_FALSE(Exists(folder_));
+  }
+}
+
+TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+  ASSERT_TRUE(pinned.valid());
+  Write(folder_ + L"a.txt"); // our own writes inside still work
   CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
-  Write(folder_ + L"sub\\deep.dll", true);
-  SetFileAttributesW((folder_ + L"sub").c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::wstring path = folder_.substr(0, folder_.size() - 1);
+  EXPECT_FALSE(MoveFileW(path.c_str(), (parent_ + L"\\moved").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_FALSE(RemoveDirectoryW(path.c_str()));
+  EXPECT_TRUE(pinned.StillInPlace());
 
-  QorFs::FolderIdentity identity = QorFs::CreateFreshFolder(folder_, nullptr);
-  EXPECT_TRUE(identity.valid);
-  EXPECT_TRUE(IsEmptyFolder(folder_));
+  // Files go; a subfolder stays, and with it the folder.
+  pinned.CleanUp();
+  EXPECT_FALSE(pinned.valid());
+  EXPECT_FALSE(Exists(folder_ + L"a.txt"));
+  EXPECT_TRUE(Exists(folder_ + L"sub"));
+  // Released: now it can be moved.
+  EXPECT_TRUE(MoveFileW(path.c_str(), (parent_ + L"\\moved").c_str()));
+  pinned.CleanUp(); // nothing left to do
 }
 
-TEST_F(FreshFolderTest, MissingFolderOrAFileInTheWay) {
-  QorFs::FolderIdentity identity = QorFs::CreateFreshFolder(folder_, nullptr);
-  EXPECT_TRUE(identity.valid);
-  EXPECT_TRUE(IsEmptyFolder(folder_));
-  RemoveDirectoryW(folder_.c_str());
-
-  Write(parent_ + L"\\Work.tmp", true);
-  QorFs::CreateFreshFolder(folder_, nullptr);
-  EXPECT_TRUE(IsEmptyFolder(folder_));
+TEST_F(FreshFolderTest, LeftoverInUseGetsAFolderBesideIt) {
+  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+  Write(folder_ + L"held.txt");
+  // Another program keeps a file open without delete sharing: the leftover
+  // can be neither emptied nor (on Windows) moved.
+  HANDLE held = CreateFileW((folder_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+  ASSERT_TRUE(pinned.valid());
+  EXPECT_TRUE(IsEmptyFolder(pinned.path()));
+  EXPECT_EQ(parent_ + L"\\", pinned.path().substr(0, parent_.size() + 1));
+  char bytes[16] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(held, bytes, sizeof bytes, &got, nullptr));
+  EXPECT_EQ("planted", std::string(bytes, got));
+  CloseHandle(held);
+  pinned.CleanUp();
+  EXPECT_FALSE(Exists(pinned.path()));
 }
 
-TEST_F(FreshFolderTest, UnusableParentRaises422) {
-  try {
-    QorFs::CreateFreshFolder(parent_ + L"\\missing\\Work.tmp\\", nullptr);
-    FAIL() << "no error";
-  } catch (QorError::Exception* e) {
-    std::unique_ptr<QorError::Exception> owned(e);
-    EXPECT_EQ(422, e->GetCode());
-    EXPECT_NE(std::wstring::npos, e->GetMessageText().find(L"Unable to create directory " +
-                                                           parent_ + L"\\missing\\Work.tmp\\"));
+TEST_F(FreshFolderTest, NoFolderAtAllRaises422WithTheRealCause) {
+  const std::wstring folder = parent_ + L"\\missing\\Work.tmp\\";
+  std::unique_ptr<QorError::Exception> error(
+      QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder, nullptr); }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(422, error->GetCode());
+  const std::wstring text = error->GetMessageText();
+  EXPECT_NE(std::wstring::npos, text.find(L"Unable to create directory " + folder)) << text;
+  EXPECT_EQ(std::wstring::npos, text.find(L"No more files")) << text;
+  auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error.get());
+  ASSERT_TRUE(win32);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), win32->GetSystemCode());
+}
+
+TEST_F(FreshFolderTest, RemovalNeverChangesAFileWithAnotherName) {
+  // A hard link inside to a read-only file elsewhere: deleting the link's
+  // name would need the shared read-only mark cleared.
+  const std::wstring outside = parent_ + L"\\outside.txt";
+  Write(outside, true);
+  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+  Write(folder_ + L"plain.txt", true);
+  if (!CreateHardLinkW((folder_ + L"linked.txt").c_str(), outside.c_str(), nullptr)) {
+    GTEST_SKIP() << "no hard links here";
+  }
+  EXPECT_FALSE(QorFs::RemoveTreeWithoutLinks(folder_));
+  EXPECT_FALSE(Exists(folder_ + L"plain.txt"));
+  EXPECT_TRUE(GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY);
+  std::ifstream in(outside.c_str());
+  std::string content;
+  in >> content;
+  EXPECT_EQ("planted", content);
+}
+
+TEST_F(FreshFolderTest, VolumeFlagsOfAFolderAndOfNothing) {
+  // Wine reports its drives as NTFS, with access lists.
+  EXPECT_TRUE(QorFs::GetVolumeFlags(parent_) & FILE_PERSISTENT_ACLS);
+  EXPECT_EQ(0u, QorFs::GetVolumeFlags(parent_ + L"\\missing\\"));
+}
+
+TEST(TemporaryFolderChoice, ElevatedRunsAvoidVolumesWithoutAccessLists) {
+  const std::wstring user = L"E:\\Users\\ann\\Temp\\";
+  const DWORD ntfs = FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+  const DWORD fat = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+  struct Case {
+    bool elevated;
+    DWORD flags;
+    const wchar_t* windows;
+    const wchar_t* expected;
+  } cases[] = {
+      {false, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
+      {false, fat, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
+      {true, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
+      {true, fat, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"},
+      {true, fat, L"C:\\WINNT\\", L"C:\\WINNT\\Temp\\"},
+      {true, 0, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"}, // volume not known
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, QorFs::ChooseTemporaryFolder(user, c.elevated, c.flags, c.windows))
+        << c.elevated << " " << c.flags;
   }
 }
 
 TEST_F(FreshFolderTest, CleanUpDeletesPlainFilesOnlyInTheSameFolder) {
-  QorFs::FolderIdentity identity = QorFs::CreateFreshFolder(folder_, nullptr);
+  QorFs::FolderIdentity identity = MakeFolder();
   Write(folder_ + L"a.txt");
   Write(folder_ + L"b.dll");
   EXPECT_TRUE(QorFs::CleanFreshFolder(folder_, identity));
   EXPECT_FALSE(Exists(folder_)); // emptied, then removed
 
-  identity = QorFs::CreateFreshFolder(folder_, nullptr);
+  identity = MakeFolder();
   CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
   Write(folder_ + L"sub\\kept.txt");
   Write(folder_ + L"c.txt");
@@ -147,7 +278,7 @@ TEST_F(FreshFolderTest, CleanUpDeletesPlainFilesOnlyInTheSameFolder) {
 }
 
 TEST_F(FreshFolderTest, CleanUpOfAnotherFolderDeletesNothing) {
-  QorFs::CreateFreshFolder(folder_, nullptr);
+  MakeFolder();
   Write(folder_ + L"a.txt");
   QorFs::FolderIdentity other;
   ASSERT_TRUE(QorFs::GetFolderIdentity(parent_, other));
@@ -161,27 +292,120 @@ TEST_F(FreshFolderTest, CleanUpOfAnotherFolderDeletesNothing) {
 TEST_F(FreshFolderTest, AdminOnlyAccessList) {
   QorFs::AdminOnlySecurity security;
   ASSERT_NE(nullptr, security.Get());
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   wchar_t* sddl = nullptr;
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
-      nullptr));
-  EXPECT_EQ(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", std::wstring(sddl));
+      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, parts, &sddl, nullptr));
+  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", std::wstring(sddl));
   LocalFree(sddl);
 
-  QorFs::CreateFreshFolder(folder_, security.Get());
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, security.Get());
+  ASSERT_TRUE(pinned.valid());
   if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
     GTEST_SKIP() << "Wine does not keep access lists of files and folders";
   }
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PACL dacl = nullptr;
   std::wstring path = folder_.substr(0, folder_.size() - 1);
-  ASSERT_EQ(ERROR_SUCCESS,
-            GetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, &dacl, nullptr, &descriptor));
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, parts, nullptr, nullptr,
+                                                 nullptr, nullptr, &descriptor));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                   parts, &sddl, nullptr));
   std::wstring text = sddl;
   LocalFree(sddl);
   LocalFree(descriptor);
-  EXPECT_EQ(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
+  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
+}
+
+namespace {
+
+// Host symbolic links, made on request by tests/support/host_links.sh, which
+// ctest runs this suite through (fs_host_links).
+class HostLinks : public ::testing::Test {
+protected:
+  void SetUp() override {
+    wchar_t folder[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"VELTRANO_HOST_LINKS", folder, MAX_PATH)) {
+      GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
+    }
+    base_ = std::wstring(folder) + L"\\";
+  }
+  static std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+  }
+  static void Write(const std::wstring& path, bool readOnly = false) {
+    std::ofstream(path.c_str()) << "kept";
+    if (readOnly) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+  static bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  // Makes link a host symbolic link to target; false when the helper does
+  // not answer.
+  bool MakeLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring name = base_ + L"link" + std::to_wstring(++requests_);
+    std::ofstream(name.c_str()) << Narrow(link) << "\n" << Narrow(target) << "\n";
+    if (!MoveFileW(name.c_str(), (name + L".request").c_str())) {
+      return false;
+    }
+    for (int waited = 0; waited < 10000; waited += 20) {
+      if (Exists(name + L".done")) {
+        return true;
+      }
+      Sleep(20);
+    }
+    return false;
+  }
+  void ExpectOutsideIntact() {
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"inner\\c.txt"}) {
+      std::ifstream in((base_ + L"outside\\" + name).c_str());
+      std::string content;
+      in >> content;
+      EXPECT_EQ("kept", content) << Narrow(name);
+    }
+    EXPECT_TRUE(GetFileAttributesW((base_ + L"outside\\b.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  }
+
+  std::wstring base_;
+  int requests_ = 0;
+};
+
+} // namespace
+
+TEST_F(HostLinks, ASubfolderSwappedForALinkMidWayKeepsTheTargetsFiles) {
+  ASSERT_TRUE(CreateDirectoryW((base_ + L"outside").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((base_ + L"outside\\inner").c_str(), nullptr));
+  Write(base_ + L"outside\\a.txt");
+  Write(base_ + L"outside\\b.txt", true);
+  Write(base_ + L"outside\\inner\\c.txt");
+  const std::wstring leftover = base_ + L"Work.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(leftover.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((leftover + L"sub").c_str(), nullptr));
+  Write(leftover + L"sub\\x.txt");
+  Write(leftover + L"top.txt");
+
+  // Between the listing of the leftover and the deletion of its entries,
+  // its subfolder becomes a link to a folder outside.
+  bool swapped = false;
+  auto swap = [&](const std::wstring& folder) {
+    if (!swapped && folder + L"\\" == leftover) {
+      swapped = MoveFileW((leftover + L"sub").c_str(), (base_ + L"sub-moved").c_str()) &&
+                MakeLink(leftover + L"sub", base_ + L"outside");
+    }
+  };
+  QorFs::RemoveTreeWithoutLinks(leftover, swap);
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(PathKind::Link,
+            QorFs::ClassifyAttributes(GetFileAttributesW((leftover + L"sub").c_str())));
+  EXPECT_FALSE(Exists(leftover + L"top.txt"));
+  ExpectOutsideIntact();
+
+  // The link there from the start: the leftover is moved aside whole and the
+  // link never entered.
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover, nullptr);
+  ASSERT_TRUE(pinned.valid());
+  EXPECT_FALSE(Exists(pinned.path() + L"sub"));
+  ExpectOutsideIntact();
+  pinned.CleanUp();
 }

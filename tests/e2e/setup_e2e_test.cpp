@@ -83,6 +83,32 @@ void WriteBytes(const std::wstring& path, const std::string& bytes,
 
 using QorTest::RemoveTree;
 
+// Entries of a folder (ending in a backslash), -1 when it cannot be listed.
+int CountEntries(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return -1;
+  }
+  int count = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    count += name != L"." && name != L"..";
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
+// Bytes that bzip2 cannot shrink, so that expanding them takes a while.
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
 // What the sample installer wrote about itself.
 struct Report {
   bool present = false;
@@ -257,6 +283,34 @@ private:
   PROCESS_INFORMATION process_ = {};
   std::vector<HWND> answered_;
 };
+
+// What another program of the user tries: as soon as the working folder
+// exists, move it away and put its own folder with a planted library in its
+// place, until the installer runs.
+struct SwapAttempt {
+  std::wstring target, aside, report;
+  volatile LONG stop = 0;
+  int attempts = 0;
+  bool swapped = false;
+};
+
+DWORD WINAPI TrySwapFolder(LPVOID parameter) {
+  SwapAttempt& o = *static_cast<SwapAttempt*>(parameter);
+  while (!o.stop && !o.swapped && !QorFs::Exists(o.report)) {
+    if (QorFs::IsDirectory(o.target)) {
+      ++o.attempts;
+      if (MoveFileW(o.target.c_str(), o.aside.c_str())) {
+        o.swapped = true;
+        CreateDirectoryW(o.target.c_str(), nullptr);
+        HANDLE dll = CreateFileW((o.target + L"\\planted.dll").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, 0, nullptr);
+        CloseHandle(dll);
+      }
+    }
+    Sleep(1);
+  }
+  return 0;
+}
 
 // A test's own folder under the build, with a temporary folder for the setup.
 class E2eTest : public ::testing::Test {
@@ -522,7 +576,7 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
     const char* name;
     std::string payload;
     const wchar_t* expectedText;
-    bool holdFileInTarget; // a file there that nobody can delete
+    bool tempIsAFile; // no folder at all can be made
   } cases[] = {
       {"not bzip2", std::string(400, 'Z') + "this is not a compressed stream",
        L"Unable to find the end of compressed stream.", false},
@@ -537,9 +591,9 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
       // Also smaller than 100 bytes: the progress step must not be 0.
       {"tiny payload without installer", Compress(MakePayload({{L"a.txt", "x"}})),
        L"Unable to start installation program.", false},
-      // The target folder cannot be made fresh: the error of the preparation
-      // is shown like the worker's, and what is not ours stays.
-      {"target folder in use", Compress(MakePayload({{L"VTRInstaller.exe", installer}})),
+      // No folder can be made at all: the error of the preparation is shown
+      // like the worker's, with the system's reason.
+      {"temporary folder is a file", Compress(MakePayload({{L"VTRInstaller.exe", installer}})),
        L"Unable to create directory", true},
   };
   ASSERT_LT(cases[3].payload.size(), 100u);
@@ -548,31 +602,27 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
     SCOPED_TRACE(c.name);
     RemoveTree(target_);
     DeleteFileW(report_.c_str());
-    HANDLE holder = INVALID_HANDLE_VALUE;
-    if (c.holdFileInTarget) {
-      QorFs::CreateDirectories(target_);
-      WriteBytes(target_ + L"held.txt", "old");
-      holder = CreateFileW((target_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-      ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    if (c.tempIsAFile) {
+      RemoveTree(temp_);
+      WriteBytes(WithoutTrailingSlash(temp_), "not a folder");
     }
     const std::wstring exe = StampBroken(c.payload, L"failure" + std::to_wstring(index++));
     SetupRun run(exe, temp_, {ReportVariable()});
     ASSERT_TRUE(run.started());
     EXPECT_EQ(0u, run.Watch());
-    if (holder != INVALID_HANDLE_VALUE) {
-      CloseHandle(holder);
+    if (c.tempIsAFile) {
+      DeleteFileW(WithoutTrailingSlash(temp_).c_str());
+      QorFs::CreateDirectories(temp_);
     }
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_EQ(kCaption, run.boxes[0].caption);
     EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(c.expectedText))
         << run.boxes[0].text.c_str();
+    EXPECT_EQ(std::wstring::npos, run.boxes[0].text.find(L"No more files"))
+        << run.boxes[0].text.c_str();
     EXPECT_FALSE(QorFs::Exists(report_)) << "the installer was started";
-    EXPECT_FALSE(QorFs::Exists(target_ + L"a.txt"));
-    EXPECT_EQ(c.holdFileInTarget, QorFs::IsDirectory(target_));
-    if (c.holdFileInTarget) {
-      EXPECT_TRUE(QorFs::IsFile(target_ + L"held.txt"));
-    }
+    EXPECT_FALSE(QorFs::Exists(target_));
+    EXPECT_EQ(0, CountEntries(temp_)) << "nothing left in the temporary folder";
   }
 }
 
@@ -703,4 +753,83 @@ TEST_F(E2eTest, FullDiskIsACleanFailure) {
       << run.boxes[0].text.c_str();
   EXPECT_FALSE(ReadReport(report_).present); // the installer never started
   EXPECT_FALSE(QorFs::Exists(target));       // partial files removed
+}
+
+// Another program of the user watches for the working folder and tries to
+// swap it for its own, with a planted library in it, while the payload is
+// expanded.
+TEST_F(E2eTest, AnotherProgramCannotSwapTheFolderDuringExtraction) {
+  const std::wstring exe = Stamp(Compress(MakePayload({{L"bulk.bin", RandomBytes(4u << 20, 7)},
+                                                       {L"VTRInstaller.exe", InstallerBytes()}})),
+                                 L"swap");
+  SwapAttempt other{WithoutTrailingSlash(target_), temp_ + L"taken", report_};
+  HANDLE thread = CreateThread(nullptr, 0, TrySwapFolder, &other, 0, nullptr);
+  ASSERT_TRUE(thread);
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  const DWORD code = run.Watch();
+  InterlockedExchange(&other.stop, 1);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(0u, code);
+  EXPECT_GT(other.attempts, 0) << "the folder was never seen";
+  EXPECT_FALSE(other.swapped);
+  Report report = ReadReport(report_);
+  if (report.present) {
+    EXPECT_TRUE(run.boxes.empty());
+    std::sort(report.files.begin(), report.files.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"bulk.bin"}), report.files);
+  }
+}
+
+TEST_F(E2eTest, LeftoverHeldOpenByAnotherProgramStillInstalls) {
+  // The case of an installer whose child still holds one of its files.
+  QorFs::CreateDirectories(target_);
+  WriteBytes(target_ + L"held.txt", "old");
+  HANDLE held = CreateFileW((target_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  const std::wstring exe = Stamp(
+      Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "new"}})), L"busy");
+  SetupRun run(exe, temp_, {ReportVariable()});
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+  Report report = ReadReport(report_);
+  ASSERT_TRUE(report.present);
+  std::sort(report.files.begin(), report.files.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"a.txt"}), report.files);
+  EXPECT_FALSE(QorFs::Exists(report.cwd)) << "the folder it ran from is cleaned up";
+  char bytes[16] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(held, bytes, sizeof bytes, &got, nullptr));
+  EXPECT_EQ("old", std::string(bytes, got));
+  CloseHandle(held);
+}
+
+TEST_F(E2eTest, ClosingDuringExtractionStopsTheWorkerAndLeavesNothing) {
+  const std::wstring exe = Stamp(Compress(MakePayload({{L"bulk.bin", RandomBytes(12u << 20, 3)},
+                                                       {L"VTRInstaller.exe", InstallerBytes()}})),
+                                 L"closing");
+  struct Case {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+  } cases[] = {{"command 105", WM_COMMAND, MAKEWPARAM(105, 0)}, {"WM_CLOSE", WM_CLOSE, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetupRun run(exe, temp_, {ReportVariable()});
+    ASSERT_TRUE(run.started());
+    HWND window = nullptr;
+    for (int i = 0; i < 2000 && !(window && QorFs::IsDirectory(target_)); ++i) {
+      Sleep(5);
+      window = FindWindowW(kClassName, nullptr);
+    }
+    ASSERT_TRUE(window);
+    SendMessageW(window, c.message, c.wParam, 0);
+    EXPECT_EQ(0u, run.Watch());
+    EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+    EXPECT_FALSE(QorFs::Exists(report_)) << "the installer was started";
+    EXPECT_EQ(0, CountEntries(temp_)) << "nothing left behind";
+  }
 }

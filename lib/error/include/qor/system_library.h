@@ -22,9 +22,16 @@ template <class Fn> Fn GetSystemFunction(const wchar_t* library, const char* fun
 // Takes the program's folder and the current folder out of the DLL search
 // path for the rest of the process, so libraries loaded by bare name (by us
 // or by system code on our behalf) come only from the system folder. Uses
-// SetDefaultDllDirectories where the system has it, else SetDllDirectoryW("")
-// which at least removes the current folder. Returns whether the stronger
-// form was applied.
-bool RestrictDllSearchPath();
+// SetDefaultDllDirectories where the system has it. Elsewhere (or with
+// forceFallback, for tests) SetDllDirectoryW("") removes the current folder,
+// and the libraries that Windows loads by bare name for windows and message
+// boxes are loaded from the system folder by full path at once, before the
+// program's folder could supply them. Call it before the first window or
+// box. Returns whether the stronger form was applied.
+bool RestrictDllSearchPath(bool forceFallback = false);
+
+// Loads, from the system folder by full path, the libraries that Windows
+// loads by bare name when a window or message box appears.
+void PreloadWindowLibraries();
 
 } // namespace QorWin32

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qor/private_folder.h"
+#include "qor/unique_handle.h"
 
 #include <windows.h>
 
@@ -31,6 +32,16 @@ extern const wchar_t kErrorCaption[];      // "Qor Veltrano Setup"
 extern const wchar_t kInstallerFileName[]; // "VTRInstaller.exe"
 extern const wchar_t kTargetFolderName[];  // "QorVTInst.tmp\"
 
+// What the worker recorded about its run.
+constexpr LONG kWorkerRunning = 0;
+constexpr LONG kWorkerSucceeded = 1;
+constexpr LONG kWorkerFailed = 2;  // with a failure note, or none when memory ran out
+constexpr LONG kWorkerStopped = 3; // the window was closed; no note
+
+// Setup-shell error codes beyond those of the worker and the installer start.
+constexpr int kStopRequestedError = 21108; // extraction stopped: the window is closing
+constexpr int kFolderChangedError = 21109; // the working folder is no longer the one made
+
 // Process-wide shell state. Everything except progress belongs to the
 // window thread; progress is written by the worker and read when painting.
 struct SetupShell {
@@ -46,23 +57,23 @@ struct SetupShell {
   bool extractedWhileBoxOpen = false;
   // Any program of the user can post to our window. The private notes are
   // trusted only as the worker's own: the failure text it handed over (its
-  // address, or kNoFailureText when it had no memory for one), and the
-  // completion note only after the worker has really finished, once.
+  // address; never null), and the completion note only after the worker has
+  // really finished, once, and then as its recorded outcome says.
   volatile LONG_PTR pendingFailureText = 0;
+  volatile LONG workerOutcome = kWorkerRunning; // written before workerFinished
   volatile LONG workerFinished = 0;
+  volatile LONG stopRequested = 0; // set by the window thread when closing
+  Qor::UniqueHandle worker;        // the worker thread, waited for on closing
   bool extractedHandled = false;
   bool started = false;
   std::wstring targetFolder; // ends in a backslash once prepared
-  // The folder object made for this run: the clean-up deletes only inside
-  // that very folder, never through a link put in its place.
-  QorFs::FolderIdentity targetIdentity;
+  // The folder made for this run, held open until its clean-up so that no
+  // other program can swap it; the clean-up deletes only inside it.
+  QorFs::PinnedFolder target;
   PROCESS_INFORMATION installer = {};
 };
 
 SetupShell& Shell();
-
-// Stands for "a failure note without text" in pendingFailureText.
-constexpr LONG_PTR kNoFailureText = 1;
 
 // ---- entry and window (window.cpp) ----
 // Everything wWinMain does; returns the exit code (0 on every path).
@@ -86,19 +97,30 @@ void PaintBar(HWND window, HDC dc);
 // ---- extraction (worker.cpp) ----
 // Makes the target folder and starts the worker; raises library errors.
 void PrepareAndStartWorker(HWND window);
-// Makes folder (ending in a backslash) anew and empty, with its parents,
-// and records it as the target folder. Whatever was there before (planted
-// files, a link) is removed first; when running as an administrator only
-// administrators and the system may write into it. Raises 422.
+// Makes a new working folder at folder (ending in a backslash), with its
+// parents, pins it and records it as the target folder. Whatever had that
+// name before is moved aside first; when it cannot be, a uniquely named
+// folder beside it is used. When running as an administrator only
+// administrators and the system may write into it. Raises 422 when no
+// folder can be made.
 void MakeTargetFolder(const std::wstring& folder);
+// The temporary folder the setup works in: the user's, or for an elevated
+// run whose user folder lies on a volume without access lists, the system's.
+std::wstring ChooseTemporaryFolder(const std::wstring& userTemp);
+// Asks a running worker to stop and waits until it has ended.
+void StopWorker();
+// Raises kStopRequestedError once the window thread has asked the worker to stop.
+void ThrowIfStopRequested();
 // The text of whatever was caught, for the error box; never throws.
 std::wstring DescribeCurrentException();
 
 // ---- installer (launch.cpp) ----
-// Raises QorWin32::Win32Error 21107 when the installer cannot be started.
+// Raises QorWin32::Win32Error 21107 when the installer cannot be started,
+// and kFolderChangedError (starting nothing) when the target folder is no
+// longer the one made for this run.
 void StartInstaller(HWND window);
 // Deletes the files directly in the target folder, then the folder, as long
-// as it is still the folder made for this run; silent.
+// as it is still the folder made for this run, and lets go of it; silent.
 void CleanUp();
 
 // The start-up environment initialisation; raises library errors.
