@@ -11,6 +11,11 @@ add_compile_definitions(
   NOMINMAX WIN32_LEAN_AND_MEAN
 )
 add_compile_options(-Wall -Wextra -Werror)
+# Each function and object in a section of its own, so that the linker drops
+# whatever a program never calls, even when its object file holds something
+# the program does call.
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(-Wl,--gc-sections)
 # Statically linked: no DLL besides the system's own beside the programs.
 add_link_options(-static -static-libgcc -static-libstdc++)
 

@@ -84,7 +84,8 @@ function(veltrano_setup_executable target payload)
   # msvcrt_compat.c keeps the C runtime's post-2000 imports out of the
   # launcher; it must be linked as an object, not from a library.
   set(sources ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp
-              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/msvcrt_compat.c ${res}/setup.rc ${res}/manifest.rc)
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/msvcrt_compat.c
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/terminate.cpp ${res}/setup.rc ${res}/manifest.rc)
   if(payload)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc)
     file(GENERATE OUTPUT ${rc} CONTENT "137 ZUK \"${payload}\"\n")

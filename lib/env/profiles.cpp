@@ -15,7 +15,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <locale>
 #include <map>
 #include <vector>
 
@@ -110,7 +109,7 @@ bool LookupAccountSidText(const std::wstring& user, std::wstring& sidText) {
 namespace Detail {
 
 std::wstring ToLowerCurrentLocale(const std::wstring& text) {
-  return QorString::ToLower(text, std::locale());
+  return QorString::ToLower(text);
 }
 
 bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {

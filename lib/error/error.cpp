@@ -15,8 +15,28 @@
 
 namespace QorError {
 
+TextStream& TextStream::operator<<(long long value) {
+  if (value < 0) {
+    text_ += L'-';
+    // Through unsigned arithmetic, so that the lowest value negates too.
+    return *this << (0ULL - static_cast<unsigned long long>(value));
+  }
+  return *this << static_cast<unsigned long long>(value);
+}
+
+TextStream& TextStream::operator<<(unsigned long long value) {
+  wchar_t digits[24];
+  wchar_t* p = digits + 24;
+  do {
+    *--p = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value);
+  text_.append(p, digits + 24);
+  return *this;
+}
+
 Exception::Exception(int code, const wchar_t* message, Exception* cause)
-    : code_(code), message_(std::ios::in | std::ios::out), cause_(cause) {
+    : code_(code), cause_(cause) {
   if (message) {
     message_ << message << L'\n';
   }
@@ -26,24 +46,27 @@ Exception::~Exception() {
   delete cause_;
 }
 
-void Exception::WriteStoredLines(std::wostream& out) {
-  if (message_.good()) {
-    message_.seekg(0);
-  }
-  std::wstring line;
-  while (std::getline(message_, line)) {
-    out << line << L'\n';
+void Exception::WriteStoredLines(TextStream& out) {
+  // Line by line from the start each time: every line, the last one too,
+  // ends in exactly one line break, and empty lines inside are kept.
+  const std::wstring& stored = message_.str();
+  std::size_t start = 0;
+  while (start < stored.size()) {
+    std::size_t end = stored.find(L'\n', start);
+    if (end == std::wstring::npos) {
+      end = stored.size();
+    }
+    out << stored.substr(start, end - start) << L'\n';
     out.flush();
+    start = end + 1;
   }
-  // Leave the stream readable (and appendable) for the next call.
-  message_.clear();
 }
 
-void Exception::WriteMessage(std::wostream& out) {
+void Exception::WriteMessage(TextStream& out) {
   WriteStoredLines(out);
 }
 
-void Exception::WriteFullText(std::wostream& out, bool withCode) {
+void Exception::WriteFullText(TextStream& out, bool withCode) {
   if (withCode) {
     out << L"[" << code_ << L"] ";
   }
@@ -58,13 +81,13 @@ void Exception::WriteFullText(std::wostream& out, bool withCode) {
 }
 
 std::wstring Exception::GetMessageText() {
-  std::wostringstream out;
+  TextStream out;
   WriteMessage(out);
   return out.str();
 }
 
 std::wstring Exception::GetFullText(bool withCode) {
-  std::wostringstream out;
+  TextStream out;
   WriteFullText(out, withCode);
   return out.str();
 }

@@ -12,7 +12,7 @@ namespace QorWin32 {
 Win32Error::Win32Error(int code, const wchar_t* message, DWORD systemCode)
     : RuntimeError(code, message), systemCode_(systemCode) {}
 
-void Win32Error::WriteMessage(std::wostream& out) {
+void Win32Error::WriteMessage(QorError::TextStream& out) {
   out << L"[Win32] [" << static_cast<long>(static_cast<LONG>(systemCode_)) << L"] ";
   WriteStoredLines(out);
 }

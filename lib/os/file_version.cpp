@@ -4,8 +4,6 @@
 #include "qor/system_library.h"
 #include "qor/win32_error.h"
 
-#include <boost/format.hpp>
-
 #include <exception>
 #include <new>
 
@@ -14,12 +12,6 @@ namespace QorFs {
 namespace {
 
 using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-
-const wchar_t* const kStringNames[] = {
-    L"Comments",     L"CompanyName",    L"FileDescription", L"FileVersion",
-    L"InternalName", L"LegalCopyright", L"LegalTrademarks", L"OriginalFilename",
-    L"PrivateBuild", L"ProductName",    L"ProductVersion",  L"SpecialBuild",
-};
 
 [[noreturn]] void RaiseVersionError(int code, const std::wstring& fileName,
                                     QorError::Exception* cause) {
@@ -78,30 +70,6 @@ DWORD FileVersionInfo::GetBuild() const {
 }
 DWORD FileVersionInfo::GetRevision() const {
   return LOWORD(Fixed().dwFileVersionLS);
-}
-
-std::wstring FileVersionInfo::GetLanguageText() const {
-  void* value = nullptr;
-  UINT length = 0;
-  if (Query(L"\\VarFileInfo\\Translation", value, length) && length >= 2 * sizeof(WORD)) {
-    const WORD* translation = static_cast<const WORD*>(value);
-    return (boost::wformat(L"%04x%04x") % translation[0] % translation[1]).str();
-  }
-  return L"040904b0";
-}
-
-bool FileVersionInfo::GetString(int index, std::wstring& value) const {
-  if (index < 0 || index >= static_cast<int>(sizeof(kStringNames) / sizeof(kStringNames[0]))) {
-    return false;
-  }
-  std::wstring subBlock = L"\\StringFileInfo\\" + GetLanguageText() + L"\\" + kStringNames[index];
-  void* text = nullptr;
-  UINT length = 0;
-  if (!Query(subBlock.c_str(), text, length)) {
-    return false;
-  }
-  value = static_cast<const wchar_t*>(text);
-  return true;
 }
 
 bool FileVersionInfo::HasVersionInfo(const wchar_t* fileName) {

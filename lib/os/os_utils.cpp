@@ -112,31 +112,6 @@ bool UnloadModule(const wchar_t* moduleName) {
   return GetModuleHandleW(moduleName) == nullptr;
 }
 
-bool CreateShortcut(const wchar_t* target, const wchar_t* linkFile, const wchar_t* description,
-                    const wchar_t* workingFolder, const wchar_t* iconFile, int iconIndex) {
-  IShellLinkW* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link)))) {
-    return false;
-  }
-  link->SetPath(target);
-  link->SetDescription(description);
-  if (workingFolder) {
-    link->SetWorkingDirectory(workingFolder);
-  }
-  if (iconFile) {
-    link->SetIconLocation(iconFile, iconIndex);
-  }
-  IPersistFile* file = nullptr;
-  bool saved = false;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    saved = SUCCEEDED(file->Save(linkFile, TRUE));
-    file->Release();
-  }
-  link->Release();
-  return saved;
-}
-
 void SweepPointer() {
   RECT screen;
   GetWindowRect(GetDesktopWindow(), &screen);

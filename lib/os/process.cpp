@@ -1,6 +1,7 @@
 #include "qor/process.h"
 
 #include "qor/system_library.h"
+#include "qor/text.h"
 #include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <locale>
 
 namespace QorOs {
 
@@ -108,16 +108,7 @@ bool EnumerateProcesses(ProcessCallback callback, void* userData) {
 }
 
 std::wstring LowerProcessName(const wchar_t* name) {
-  std::wstring lower(name ? name : L"");
-  const auto& facet = std::use_facet<std::ctype<wchar_t>>(std::locale());
-  for (auto& c : lower) {
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c - L'A' + L'a');
-    } else if (c >= 128) {
-      c = facet.tolower(c);
-    }
-  }
-  return lower;
+  return QorString::ToLower(std::wstring(name ? name : L""));
 }
 
 bool ProcessNameFilter::Callback(DWORD, const wchar_t* programFileName, void* self) {

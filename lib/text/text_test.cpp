@@ -105,6 +105,17 @@ TEST(TextTransforms, LowerCase) {
   EXPECT_EQ(L"", QorString::ToLower(static_cast<const wchar_t*>(nullptr), loc));
 }
 
+// Lower-casing without a locale object must agree with the global (classic)
+// locale for every character.
+TEST(TextTransforms, LowerCaseWithoutLocaleAgreesWithGlobalLocale) {
+  std::wstring all;
+  for (unsigned c = 1; c <= 0xFFFF; ++c) {
+    all += static_cast<wchar_t>(c);
+  }
+  EXPECT_EQ(QorString::ToLower(all, std::locale()), QorString::ToLower(all));
+  EXPECT_EQ(L"abc-xyz 09 [@]", QorString::ToLower(std::wstring(L"ABC-xYz 09 [@]")));
+}
+
 TEST(TextTransforms, Rot13) {
   std::wstring s = L"anzM 09 \u00e9!";
   QorString::Rot13(s);

@@ -4,39 +4,16 @@
 
 namespace QorString {
 
-namespace {
-
-wchar_t LowerChar(wchar_t c, const std::ctype<wchar_t>& facet) {
-  if (c >= L'A' && c <= L'Z') {
-    return static_cast<wchar_t>(c + 32);
-  }
-  if (c >= 128) {
-    return facet.tolower(c);
-  }
-  return c;
-}
-
-} // namespace
-
-void ToLowerInPlace(std::wstring& text, const std::locale& locale) {
-  const auto& facet = std::use_facet<std::ctype<wchar_t>>(locale);
-  for (auto& c : text) {
-    c = LowerChar(c, facet);
-  }
-}
-
-std::wstring ToLower(const std::wstring& text, const std::locale& locale) {
-  const auto& facet = std::use_facet<std::ctype<wchar_t>>(locale);
-  std::wstring result;
-  result.reserve(text.size());
-  for (wchar_t c : text) {
-    result += LowerChar(c, facet);
+std::wstring ToLower(const std::wstring& text) {
+  std::wstring result(text);
+  for (wchar_t& c : result) {
+    if (c >= L'A' && c <= L'Z') {
+      c = static_cast<wchar_t>(c + 32);
+    } else if (c >= 128) {
+      c = static_cast<wchar_t>(std::towlower(c));
+    }
   }
   return result;
-}
-
-std::wstring ToLower(const wchar_t* text, const std::locale& locale) {
-  return ToLower(std::wstring(text ? text : L""), locale);
 }
 
 void Rot13(std::wstring& text) {

@@ -3,10 +3,46 @@
 #pragma once
 
 #include <exception>
-#include <sstream>
 #include <string>
 
 namespace QorError {
+
+// A wide text that is appended to like a stream: what error messages are
+// written into and read from. Deliberately not a std::wostream: a program
+// that touches the standard streams links the whole locale machinery (some
+// 700 kB in a static build), which the setup launcher must not carry.
+class TextStream {
+public:
+  TextStream& operator<<(const wchar_t* text) {
+    if (text) {
+      text_ += text;
+    }
+    return *this;
+  }
+  TextStream& operator<<(const std::wstring& text) {
+    text_ += text;
+    return *this;
+  }
+  TextStream& operator<<(wchar_t c) {
+    text_ += c;
+    return *this;
+  }
+  // Signed decimal, no grouping or fill.
+  TextStream& operator<<(long long value);
+  TextStream& operator<<(unsigned long long value);
+  TextStream& operator<<(int value) { return *this << static_cast<long long>(value); }
+  TextStream& operator<<(long value) { return *this << static_cast<long long>(value); }
+  TextStream& operator<<(unsigned value) { return *this << static_cast<unsigned long long>(value); }
+  TextStream& operator<<(unsigned long value) {
+    return *this << static_cast<unsigned long long>(value);
+  }
+  void flush() {}
+
+  const std::wstring& str() const { return text_; }
+
+private:
+  std::wstring text_;
+};
 
 class Exception {
 public:
@@ -17,22 +53,22 @@ public:
   Exception& operator=(const Exception&) = delete;
   virtual ~Exception();
 
-  virtual void WriteMessage(std::wostream& out);
-  virtual void WriteFullText(std::wostream& out, bool withCode);
+  virtual void WriteMessage(TextStream& out);
+  virtual void WriteFullText(TextStream& out, bool withCode);
 
   int GetCode() const { return code_; }
-  std::wostream& GetStream() { return message_; }
+  TextStream& GetStream() { return message_; }
   Exception* GetCause() const { return cause_; }
   std::wstring GetMessageText();
   std::wstring GetFullText(bool withCode);
 
 protected:
   // Writes the stored lines, each ended by exactly one line break.
-  void WriteStoredLines(std::wostream& out);
+  void WriteStoredLines(TextStream& out);
 
 private:
   int code_;
-  std::wstringstream message_;
+  TextStream message_;
   Exception* cause_;
 };
 

@@ -13,7 +13,7 @@ namespace QorWin32 {
 class Win32Error : public QorError::RuntimeError {
 public:
   Win32Error(int code, const wchar_t* message, DWORD systemCode);
-  void WriteMessage(std::wostream& out) override;
+  void WriteMessage(QorError::TextStream& out) override;
   DWORD GetSystemCode() const { return systemCode_; }
 
 private:

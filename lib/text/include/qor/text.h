@@ -22,6 +22,12 @@ std::wstring FormatCount(std::int64_t value);
 void ToLowerInPlace(std::wstring& text, const std::locale& locale);
 std::wstring ToLower(const std::wstring& text, const std::locale& locale);
 std::wstring ToLower(const wchar_t* text, const std::locale& locale);
+// The same as ToLower(text, std::locale()) while the program's global locale
+// is the classic one, which nothing in this library changes: characters from
+// 128 up go through the C library's towlower, as the classic locale's facet
+// does. It reaches no std::locale, which would link the whole locale
+// machinery into a program.
+std::wstring ToLower(const std::wstring& text);
 
 void Rot13(std::wstring& text);
 void RemoveTabs(std::wstring& text);
