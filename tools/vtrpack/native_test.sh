@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# native_test.sh NATIVE_VTRPACK WINDOWS_VTRPACK_EXE WINEPREFIX
+# native_test.sh NATIVE_VTRPACK WINDOWS_VTRPACK_EXE WINEPREFIX LAUNCHER_EXE
 #
 # The native vtrpack and vtrpack.exe (under Wine) make the same payload byte
 # for byte from a table of folders, whatever the thread count; the host's
 # bzip2 and both tools' list and check accept it; refused input leaves
-# nothing at the output.
+# nothing at the output; both stamp the launcher into the same program.
 set -euo pipefail
 native=$1
 windows=$2
 prefix=$3
+launcher=$4
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # Unicode names reach Wine and the tools as UTF-8.
 export LC_ALL=C.UTF-8
@@ -145,6 +146,13 @@ printf 'keep me' >"$work/refused/out.zuk"
 mkdir "$work/broken/sub"
 refuse "existing output" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
 [ "$(cat "$work/refused/out.zuk")" = "keep me" ] || fail "existing output: changed by a failed pack"
+
+# Both tools stamp a payload into the launcher byte for byte alike.
+"$native" stamp "$launcher" "$work/out-large/native-1.zuk" "$work/stamped-native.exe" >/dev/null ||
+  fail "native stamp"
+win stamp "$launcher" "$work/out-large/native-1.zuk" "$work/stamped-windows.exe" >/dev/null ||
+  fail "windows stamp"
+cmp -s "$work/stamped-native.exe" "$work/stamped-windows.exe" || fail "the stamped programs differ"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2
