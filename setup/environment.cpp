@@ -1,4 +1,4 @@
-#include "qor/setup/shell.h"
+#include "qor/setup/environment.h"
 
 #if VELTRANO_SETUP_WITH_ENV
 #include "qor/env.h"

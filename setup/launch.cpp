@@ -1,4 +1,6 @@
-#include "qor/setup/shell.h"
+#include "qor/setup/launch.h"
+
+#include "qor/setup/state.h"
 
 #include "qor/error.h"
 #include "qor/private_folder.h"
@@ -31,9 +33,21 @@ void StartInstaller(HWND window) {
                         &created)) {
     QorWin32::RaiseLastWin32ErrorF(21107, L"Unable to start installation program.");
   }
-  shell.installer = created;
+  shell.installer.process.reset(created.hProcess);
+  shell.installer.thread.reset(created.hThread);
   ::ShowWindow(window, SW_HIDE);
   ::SetTimer(window, kPollTimerId, kPollPeriodMs, nullptr);
+}
+
+bool InstallerEnded() {
+  InstallerProcess& installer = Shell().installer;
+  // A wait that fails counts as not ended: the timer keeps polling.
+  if (!installer.process || ::WaitForSingleObject(installer.process.get(), 0) != WAIT_OBJECT_0) {
+    return false;
+  }
+  installer.process.reset();
+  installer.thread.reset();
+  return true;
 }
 
 void CleanUp() {

@@ -1,5 +1,6 @@
 // Entry of the setup program: everything else lives in qor_setup_shell.
-#include "qor/setup/shell.h"
+#include "qor/setup/window.h"
+
 #include "qor/system_library.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,

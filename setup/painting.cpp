@@ -1,4 +1,6 @@
-#include "qor/setup/shell.h"
+#include "qor/setup/painting.h"
+
+#include "qor/setup/state.h"
 
 #include "qor/error.h"
 #include "qor/text.h"
@@ -136,7 +138,8 @@ void PaintBackground(HWND window, HDC dc) {
 }
 
 void PaintBar(HWND /*window*/, HDC dc) {
-  PaintBar(dc, Shell().instance, Shell().progress, Shell().font, kBarLeft, kBarTop);
+  const SetupShell& shell = Shell();
+  PaintBar(dc, shell.instance, shell.worker.progress.load(), shell.font, kBarLeft, kBarTop);
 }
 
 } // namespace QorSetup

@@ -1,6 +1,7 @@
 // The progress window's painting, into memory device contexts, compared
 // pixel by pixel with the bar pieces of the program's resources.
-#include "qor/setup/shell.h"
+#include "qor/setup/painting.h"
+#include "qor/setup/window.h"
 
 #include "qor/unique_handle.h"
 

@@ -1,9 +1,15 @@
 // The shell's pieces that run without the whole program: the long form of
-// the temporary folder, the progress callback and the clean-up.
-#include "qor/setup/shell.h"
+// the temporary folder, the progress callback, the run's phases and the
+// clean-up.
+#include "qor/setup/launch.h"
+#include "qor/setup/messages.h"
+#include "qor/setup/state.h"
+#include "qor/setup/window.h"
+#include "qor/setup/worker.h"
 
 #include "qor/error.h"
 #include "qor/fs.h"
+#include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
 #include "qor/test_errors.h"
@@ -20,15 +26,17 @@
 
 namespace {
 
+using QorSetup::Completion;
+using QorSetup::Phase;
+using QorSetup::WorkerOutcome;
 using QorTest::Catch;
 
 void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-  HANDLE h =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
+  Qor::UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+  ASSERT_TRUE(file) << GetLastError();
   DWORD written;
-  WriteFile(h, "data", 4, &written, nullptr);
-  CloseHandle(h);
+  WriteFile(file.get(), "data", 4, &written, nullptr);
 }
 
 std::wstring TempFolder() {
@@ -53,6 +61,58 @@ public:
 private:
   std::wstring path_;
 };
+
+// Every test starts with the shell as the program starts, and leaves
+// nothing of its own in it.
+class ShellTest : public ::testing::Test {
+protected:
+  void SetUp() override { QorSetup::ResetShell(); }
+  void TearDown() override { QorSetup::ResetShell(); }
+  QorSetup::SetupShell& shell() { return QorSetup::Shell(); }
+};
+
+// A message-only window of the given procedure, destroyed with its quit note.
+class MessageWindow {
+public:
+  explicit MessageWindow(WNDPROC procedure = nullptr) {
+    const wchar_t* className = L"STATIC";
+    if (procedure) {
+      WNDCLASSW windowClass = {};
+      windowClass.lpfnWndProc = procedure;
+      windowClass.hInstance = GetModuleHandleW(nullptr);
+      windowClass.lpszClassName = L"VeltranoShellTest";
+      RegisterClassW(&windowClass);
+      className = windowClass.lpszClassName;
+    }
+    window_ = CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  }
+  ~MessageWindow() {
+    if (window_) {
+      DestroyWindow(window_);
+    }
+    MSG message;
+    PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // posted by WM_DESTROY
+  }
+  HWND get() const { return window_; }
+  // The private notes waiting for the window, in their order.
+  std::vector<MSG> TakeNotes() {
+    std::vector<MSG> notes;
+    MSG message;
+    while (PeekMessageW(&message, window_, WM_SETUP_START, WM_SETUP_FAILED, PM_REMOVE)) {
+      notes.push_back(message);
+    }
+    return notes;
+  }
+
+private:
+  HWND window_ = nullptr;
+};
+
+bool QuitPosted() {
+  MSG message;
+  return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+}
 
 } // namespace
 
@@ -81,10 +141,16 @@ TEST(SetupLongPath, MissingComponentRaises21105) {
             e->GetMessageText().find(L"Unable to convert short path name to long"));
 }
 
-TEST(SetupProgress, FractionIsClampedAndEveryCallPosts) {
-  HWND window =
-      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(window);
+using SetupProgress = ShellTest;
+using SetupCleanUp = ShellTest;
+using SetupTargetFolder = ShellTest;
+using SetupProtocol = ShellTest;
+using SetupInstaller = ShellTest;
+using SetupWorker = ShellTest;
+
+TEST_F(SetupProgress, FractionIsClampedAndEveryCallPosts) {
+  MessageWindow window;
+  ASSERT_TRUE(window.get());
   struct Case {
     std::uint32_t processed, total;
     double expected;
@@ -101,25 +167,28 @@ TEST(SetupProgress, FractionIsClampedAndEveryCallPosts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.processed << " of " << c.total);
-    QorSetup::Shell().progress = -1;
-    ProgressContext context = {c.total, window};
+    shell().worker.progress = -1;
+    ProgressContext context = {c.total, window.get()};
     EXPECT_NE(0, ProgressCallback(c.processed, &context));
-    double stored = QorSetup::Shell().progress;
+    double stored = shell().worker.progress;
     EXPECT_FALSE(std::isnan(stored));
     EXPECT_DOUBLE_EQ(c.expected, stored);
     MSG message;
-    EXPECT_TRUE(PeekMessageW(&message, window, WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
-    EXPECT_FALSE(PeekMessageW(&message, window, WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
+    EXPECT_TRUE(
+        PeekMessageW(&message, window.get(), WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
+    EXPECT_FALSE(
+        PeekMessageW(&message, window.get(), WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
   }
-  DestroyWindow(window);
+  HWND gone = window.get();
+  DestroyWindow(gone);
 
   // A window that is gone: the fraction is still stored, the post fails.
-  ProgressContext gone = {10, window};
-  EXPECT_EQ(0, ProgressCallback(5, &gone));
-  EXPECT_DOUBLE_EQ(0.5, QorSetup::Shell().progress);
+  ProgressContext goneContext = {10, gone};
+  EXPECT_EQ(0, ProgressCallback(5, &goneContext));
+  EXPECT_DOUBLE_EQ(0.5, shell().worker.progress);
 }
 
-TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
+TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
   ScratchFolder scratch(L"setup_cleanup_");
   struct Case {
     const char* name;
@@ -155,11 +224,9 @@ TEST(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
     EXPECT_EQ(c.readOnly, QorFs::Exists(target + L"locked.txt"));
     EXPECT_TRUE(QorFs::IsDirectory(scratch.path()));
   }
-  QorSetup::Shell().targetFolder.clear();
-  QorSetup::Shell().target = QorFs::PinnedFolder();
 }
 
-TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
+TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   ScratchFolder scratch(L"setup_target_");
   const std::wstring target = scratch.path() + L"deeper\\QorVTInst.tmp\\";
   // Left there earlier, or planted: none of it may reach the installer.
@@ -169,17 +236,17 @@ TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   Touch(target + L"sub\\inner.txt");
 
   QorSetup::MakeTargetFolder(target);
-  EXPECT_EQ(target, QorSetup::Shell().targetFolder);
-  ASSERT_TRUE(QorSetup::Shell().target.valid());
+  EXPECT_EQ(target, shell().targetFolder);
+  ASSERT_TRUE(shell().target.valid());
   EXPECT_TRUE(QorFs::IsDirectory(target));
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((target + L"*").c_str(), &found);
-  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  Qor::UniqueFind search(FindFirstFileW((target + L"*").c_str(), &found));
+  ASSERT_TRUE(search);
   int entries = 0;
   do {
     ++entries;
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
+  search.reset();
   EXPECT_EQ(2, entries) << "only . and .. may be there";
 
   // Held open until the clean-up: no other program can swap it for a folder
@@ -188,90 +255,181 @@ TEST(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   EXPECT_FALSE(MoveFileW(target.substr(0, target.size() - 1).c_str(),
                          (scratch.path() + L"deeper\\moved").c_str()));
   EXPECT_FALSE(RemoveDirectoryW(target.c_str()));
-  EXPECT_TRUE(QorSetup::Shell().target.StillInPlace());
+  EXPECT_TRUE(shell().target.StillInPlace());
   QorSetup::CleanUp();
   EXPECT_FALSE(QorFs::Exists(target));
-  EXPECT_FALSE(QorSetup::Shell().target.valid());
+  EXPECT_FALSE(shell().target.valid());
 
   // A missing parent (the temporary folder itself) is made too.
   QorSetup::MakeTargetFolder(scratch.path() + L"new temp\\QorVTInst.tmp\\");
   EXPECT_TRUE(QorFs::IsDirectory(scratch.path() + L"new temp\\QorVTInst.tmp"));
   QorSetup::CleanUp();
   EXPECT_FALSE(QorFs::Exists(scratch.path() + L"new temp\\QorVTInst.tmp"));
-  QorSetup::Shell().targetFolder.clear();
-  QorSetup::Shell().target = QorFs::PinnedFolder();
 }
 
-TEST(SetupProgress, AStopRequestEndsTheExpansionThroughTheCallback) {
-  HWND window =
-      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(window);
-  ProgressContext context = {100, window};
-  QorSetup::Shell().stopRequested = 1;
+TEST_F(SetupProgress, AStopRequestEndsTheExpansionThroughTheCallback) {
+  MessageWindow window;
+  ASSERT_TRUE(window.get());
+  ProgressContext context = {100, window.get()};
+  shell().worker.stopRequested = true;
   QorTest::ErrorPtr error = Catch([&] { ProgressCallback(50, &context); });
-  QorSetup::Shell().stopRequested = 0;
   ASSERT_TRUE(error);
   EXPECT_EQ(QorSetup::kStopRequestedError, error->GetCode());
-  MSG message;
-  EXPECT_FALSE(PeekMessageW(&message, window, WM_SETUP_PROGRESS, WM_SETUP_PROGRESS, PM_REMOVE));
-  DestroyWindow(window);
+  EXPECT_TRUE(window.TakeNotes().empty());
+}
+
+// The run's phase as the notes move it, each case reached through the
+// phase's own transitions.
+TEST(SetupPhase, CompletionNoteByPhaseAndWorkerOutcome) {
+  auto reach = [](Phase phase) {
+    QorSetup::RunPhase run;
+    if (phase == Phase::Starting) {
+      return run;
+    }
+    EXPECT_TRUE(run.Start());
+    switch (phase) {
+    case Phase::FailureBoxOpen:
+      run.FailureBoxOpened();
+      break;
+    case Phase::Failed:
+      run.FailureBoxOpened();
+      EXPECT_FALSE(run.FailureBoxClosed());
+      break;
+    case Phase::Installing:
+      EXPECT_EQ(Completion::StartInstaller, run.OnCompletion(WorkerOutcome::Succeeded, false));
+      break;
+    case Phase::Ending:
+      run.End();
+      break;
+    default:
+      break;
+    }
+    EXPECT_EQ(phase, run.phase());
+    return run;
+  };
+  struct Case {
+    const char* name;
+    Phase phase;
+    WorkerOutcome outcome;
+    bool failureNoteQueued;
+    Completion expected;
+    Phase after;
+  } cases[] = {
+      {"forged while the worker runs", Phase::Extracting, WorkerOutcome::Running, false,
+       Completion::Ignore, Phase::Extracting},
+      {"forged before the start", Phase::Starting, WorkerOutcome::Running, false,
+       Completion::Ignore, Phase::Starting},
+      {"files written", Phase::Extracting, WorkerOutcome::Succeeded, false,
+       Completion::StartInstaller, Phase::Installing},
+      {"stopped on closing", Phase::Extracting, WorkerOutcome::Stopped, false,
+       Completion::CleanUpAndQuit, Phase::Ending},
+      {"failure note still queued", Phase::Extracting, WorkerOutcome::Failed, true,
+       Completion::HoldBack, Phase::Extracting},
+      {"failed without a note", Phase::Extracting, WorkerOutcome::Failed, false,
+       Completion::ReportAndQuit, Phase::Ending},
+      {"failure box open", Phase::FailureBoxOpen, WorkerOutcome::Failed, false,
+       Completion::HoldBack, Phase::FailureBoxOpen},
+      {"failure shown", Phase::Failed, WorkerOutcome::Failed, false, Completion::CleanUpAndQuit,
+       Phase::Ending},
+      {"second note while installing", Phase::Installing, WorkerOutcome::Succeeded, false,
+       Completion::Ignore, Phase::Installing},
+      {"note after the end", Phase::Ending, WorkerOutcome::Failed, false, Completion::Ignore,
+       Phase::Ending},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QorSetup::RunPhase run = reach(c.phase);
+    EXPECT_EQ(c.expected, run.OnCompletion(c.outcome, c.failureNoteQueued));
+    EXPECT_EQ(c.after, run.phase());
+  }
+}
+
+TEST(SetupPhase, StartsOnceAndAHeldBackNoteComesBackOnceAfterTheBox) {
+  QorSetup::RunPhase run;
+  EXPECT_TRUE(run.Start());
+  EXPECT_FALSE(run.Start()) << "a second start note is forged";
+  run.FailureBoxOpened();
+  EXPECT_EQ(Completion::HoldBack, run.OnCompletion(WorkerOutcome::Failed, false));
+  EXPECT_EQ(Completion::HoldBack, run.OnCompletion(WorkerOutcome::Failed, false));
+  EXPECT_TRUE(run.FailureBoxClosed());
+  EXPECT_EQ(Phase::Failed, run.phase());
+  EXPECT_EQ(Completion::CleanUpAndQuit, run.OnCompletion(WorkerOutcome::Failed, false));
+  EXPECT_EQ(Completion::Ignore, run.OnCompletion(WorkerOutcome::Failed, false));
+  EXPECT_FALSE(run.Start());
 }
 
 // A completion note forged while the worker's failure note is still queued
-// must neither start the installer nor end the run before the box.
-TEST(SetupProtocol, CompletionWaitsForTheWorkersFailureNote) {
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = SetupWndProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"VeltranoProtocolTest";
-  RegisterClassW(&windowClass);
-  HWND window = CreateWindowExW(0, L"VeltranoProtocolTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, windowClass.hInstance, nullptr);
-  ASSERT_TRUE(window);
-  QorSetup::SetupShell& shell = QorSetup::Shell();
+// must neither start the installer nor end the run before the box; forged
+// failure notes are not the worker's.
+TEST_F(SetupProtocol, CompletionWaitsForTheWorkersFailureNote) {
+  MessageWindow window(SetupWndProc);
+  ASSERT_TRUE(window.get());
   std::unique_ptr<wchar_t[]> text(new wchar_t[1]());
-  shell.pendingFailureText = reinterpret_cast<LONG_PTR>(text.get());
-  shell.workerOutcome = QorSetup::kWorkerFailed;
-  shell.workerFinished = 1;
-  SendMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
-  EXPECT_FALSE(shell.extractedHandled);
-  EXPECT_TRUE(shell.extractedWhileBoxOpen);
-  EXPECT_FALSE(shell.installer.hProcess);
-  // A failure note without text is never the worker's.
-  SendMessageW(window, WM_SETUP_FAILED, 0, 0);
-  EXPECT_FALSE(shell.failed);
-  MSG message;
-  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-  shell.pendingFailureText = 0;
-  shell.workerOutcome = QorSetup::kWorkerRunning;
-  shell.workerFinished = 0;
-  shell.extractedWhileBoxOpen = false;
-  DestroyWindow(window);
-  PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // posted by WM_DESTROY
+  shell().worker.pendingFailureText = text.get();
+  shell().worker.outcome = WorkerOutcome::Failed;
+  ASSERT_TRUE(shell().run.Start());
+  SendMessageW(window.get(), WM_SETUP_EXTRACTED, 0, 0);
+  EXPECT_EQ(Phase::Extracting, shell().run.phase());
+  EXPECT_FALSE(shell().installer.process);
+  EXPECT_FALSE(QuitPosted());
+  // Null, or any other address than the worker's, is never its note.
+  std::unique_ptr<wchar_t[]> other(new wchar_t[1]());
+  for (LPARAM forged : {LPARAM(0), reinterpret_cast<LPARAM>(other.get())}) {
+    SendMessageW(window.get(), WM_SETUP_FAILED, 0, forged);
+    EXPECT_EQ(Phase::Extracting, shell().run.phase());
+    EXPECT_EQ(text.get(), shell().worker.pendingFailureText.load());
+  }
+  EXPECT_FALSE(QuitPosted());
+  EXPECT_TRUE(window.TakeNotes().empty());
+}
+
+// The timer's test: only a signalled process ends the wait, and then both
+// of the installer's handles are closed.
+TEST_F(SetupInstaller, EndsOnlyWhenTheProcessIsSignalled) {
+  struct Case {
+    const char* name;
+    bool withProcess, signalled;
+    bool ended;
+  } cases[] = {
+      {"nothing started", false, false, false},
+      {"still running", true, false, false},
+      {"ended", true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QorSetup::ResetShell();
+    // Events stand in for the process and its thread: waiting is the same.
+    if (c.withProcess) {
+      shell().installer.process.reset(CreateEventW(nullptr, TRUE, c.signalled, nullptr));
+      shell().installer.thread.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+      ASSERT_TRUE(shell().installer.process && shell().installer.thread);
+    }
+    EXPECT_EQ(c.ended, QorSetup::InstallerEnded());
+    EXPECT_EQ(c.withProcess && !c.ended, shell().installer.process.valid());
+    EXPECT_EQ(c.withProcess && !c.ended, shell().installer.thread.valid());
+  }
 }
 
 // The last check before the start: a target folder that is not the one made
 // (and held) for this run starts nothing, whatever lies in it.
-TEST(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
+TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
   ScratchFolder scratch(L"setup_not_ours_");
   ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
                         (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
-  QorSetup::Shell().target = QorFs::PinnedFolder();
-  QorSetup::Shell().targetFolder = scratch.path();
+  shell().targetFolder = scratch.path();
   QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
   ASSERT_TRUE(error);
   EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
-  EXPECT_FALSE(QorSetup::Shell().installer.hProcess);
-  QorSetup::Shell().targetFolder.clear();
+  EXPECT_FALSE(shell().installer.process);
+  EXPECT_FALSE(shell().installer.thread);
 }
 
-TEST(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
+TEST_F(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
   ScratchFolder scratch(L"setup_cleanup_cwd_");
   Touch(scratch.path() + L"precious.txt");
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().c_str()));
-  QorSetup::Shell().targetFolder.clear();
   QorSetup::CleanUp();
   SetCurrentDirectoryW(previous);
   EXPECT_TRUE(QorFs::Exists(scratch.path() + L"precious.txt"));
@@ -302,23 +460,28 @@ TEST(SetupErrors, EveryKindOfExceptionBecomesReadableText) {
 }
 
 // This test program carries no payload: the worker reports that, once, and
-// then its end, in that order.
-TEST(SetupWorker, FailureNoteThenCompletionNote) {
-  HWND window =
-      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(window);
-  QorSetup::Shell().instance = GetModuleHandleW(nullptr);
-  EXPECT_EQ(0u, ExtractionWorker(window));
-  std::vector<MSG> notes;
-  MSG message;
-  while (PeekMessageW(&message, window, WM_SETUP_START, WM_SETUP_FAILED, PM_REMOVE)) {
-    notes.push_back(message);
+// then its end, in that order; asked to stop, it ends without a note.
+TEST_F(SetupWorker, FailureNoteThenCompletionNoteUnlessStopped) {
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stop requested" : "running on");
+    QorSetup::ResetShell();
+    MessageWindow window;
+    ASSERT_TRUE(window.get());
+    shell().instance = GetModuleHandleW(nullptr);
+    shell().worker.stopRequested = stop;
+    EXPECT_EQ(0u, ExtractionWorker(window.get()));
+    std::vector<MSG> notes = window.TakeNotes();
+    ASSERT_EQ(stop ? 1u : 2u, notes.size());
+    EXPECT_EQ(WM_SETUP_EXTRACTED, notes.back().message);
+    EXPECT_EQ(stop ? WorkerOutcome::Stopped : WorkerOutcome::Failed, shell().worker.outcome.load());
+    if (!stop) {
+      EXPECT_EQ(WM_SETUP_FAILED, notes[0].message);
+      std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(notes[0].lParam));
+      ASSERT_TRUE(text);
+      EXPECT_EQ(text.get(), shell().worker.pendingFailureText.load()) << "the note to trust";
+      EXPECT_NE(std::wstring::npos, std::wstring(text.get()).find(L"Archive is missing."));
+    } else {
+      EXPECT_FALSE(shell().worker.pendingFailureText.load());
+    }
   }
-  ASSERT_EQ(2u, notes.size());
-  EXPECT_EQ(WM_SETUP_FAILED, notes[0].message);
-  std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(notes[0].lParam));
-  ASSERT_TRUE(text);
-  EXPECT_NE(std::wstring::npos, std::wstring(text.get()).find(L"Archive is missing."));
-  EXPECT_EQ(WM_SETUP_EXTRACTED, notes[1].message);
-  DestroyWindow(window);
 }

@@ -1,4 +1,11 @@
-#include "qor/setup/shell.h"
+#include "qor/setup/window.h"
+
+#include "qor/setup/environment.h"
+#include "qor/setup/launch.h"
+#include "qor/setup/messages.h"
+#include "qor/setup/painting.h"
+#include "qor/setup/state.h"
+#include "qor/setup/worker.h"
 
 #include "qor/error.h"
 #include "qor/unique_handle.h"
@@ -7,17 +14,14 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace QorSetup {
 
 const wchar_t kErrorCaption[] = L"Qor Veltrano Setup";
 
-SetupShell& Shell() {
-  static SetupShell shell;
-  return shell;
-}
-
 void EndWithError(HWND window, const wchar_t* text) {
+  Shell().run.End();
   ::MessageBoxW(window, text, kErrorCaption, MB_OK | MB_ICONERROR);
   CleanUp();
   ::PostQuitMessage(0);
@@ -35,66 +39,56 @@ template <class F> void RunOrEnd(HWND window, F step) {
   }
 }
 
+void OnStart(HWND window) {
+  if (Shell().run.Start()) {
+    RunOrEnd(window, [&] { PrepareAndStartWorker(window); });
+  }
+}
+
 void OnFailed(HWND window, LPARAM lParam) {
   SetupShell& shell = Shell();
   // Only the text the worker handed over is shown and freed; a note forged
   // by another program (any other address, null, or a second note) is
   // ignored.
-  const LONG expected = static_cast<LONG>(lParam);
-  if (expected == 0 ||
-      ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0,
-                                   expected) != expected) {
+  wchar_t* expected = reinterpret_cast<wchar_t*>(lParam);
+  if (!expected || !shell.worker.pendingFailureText.compare_exchange_strong(expected, nullptr)) {
     return;
   }
-  std::unique_ptr<wchar_t[]> text(reinterpret_cast<wchar_t*>(lParam));
-  shell.failureBoxOpen = true;
+  std::unique_ptr<wchar_t[]> text(expected);
+  shell.run.FailureBoxOpened();
   ::MessageBoxW(window, text.get(), kErrorCaption, MB_OK | MB_ICONERROR);
-  shell.failureBoxOpen = false;
   text.reset();
-  shell.failed = true;
-  if (shell.extractedWhileBoxOpen) {
-    shell.extractedWhileBoxOpen = false;
+  if (shell.run.FailureBoxClosed()) {
     ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
   }
 }
 
 void OnExtracted(HWND window) {
   SetupShell& shell = Shell();
-  // Before the worker has finished, a completion note is forged: starting
-  // the installer then would run it before its files are written.
-  if (!::InterlockedCompareExchange(&shell.workerFinished, 0, 0) || shell.extractedHandled) {
+  const WorkerOutcome outcome = shell.worker.outcome.load();
+  const bool failureNoteQueued = shell.worker.pendingFailureText.load() != nullptr;
+  switch (shell.run.OnCompletion(outcome, failureNoteQueued)) {
+  case Completion::Ignore:
+  case Completion::HoldBack:
     return;
-  }
-  const LONG outcome = ::InterlockedCompareExchange(&shell.workerOutcome, 0, 0);
-  // The worker's failure note may still be queued behind a forged completion
-  // note: the box comes first, then this note again.
-  const bool noteToCome =
-      ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0,
-                                   0) != 0;
-  if (shell.failureBoxOpen || (outcome == kWorkerFailed && noteToCome)) {
-    shell.extractedWhileBoxOpen = true;
+  case Completion::ReportAndQuit:
+    EndWithError(window, L"Unable to extract the files.");
     return;
-  }
-  shell.extractedHandled = true;
-  if (outcome != kWorkerSucceeded) {
-    if (outcome == kWorkerFailed && !shell.failed) {
-      // The worker had no memory left for its text.
-      EndWithError(window, L"Unable to extract the files.");
-      return;
-    }
+  case Completion::CleanUpAndQuit:
     CleanUp();
     ::PostQuitMessage(0);
     return;
+  case Completion::StartInstaller:
+    RunOrEnd(window, [&] { StartInstaller(window); });
+    return;
   }
-  RunOrEnd(window, [&] { StartInstaller(window); });
 }
 
 // Closing the window (command 105 or WM_CLOSE): while nothing has been
 // started, the worker is stopped and waited for and what it wrote goes; once
 // the installer runs, its files stay for it.
 void OnClose(HWND window) {
-  SetupShell& shell = Shell();
-  if (!shell.installer.hProcess) {
+  if (!Shell().installer.process) {
     StopWorker();
     CleanUp();
   }
@@ -102,18 +96,10 @@ void OnClose(HWND window) {
 }
 
 void OnTimer(HWND window, WPARAM id) {
-  SetupShell& shell = Shell();
-  if (id != kPollTimerId || !shell.installer.hProcess) {
-    return;
-  }
-  if (::WaitForSingleObject(shell.installer.hProcess, 0) != WAIT_OBJECT_0) {
+  if (id != kPollTimerId || !InstallerEnded()) {
     return;
   }
   ::KillTimer(window, kPollTimerId);
-  ::CloseHandle(shell.installer.hProcess);
-  ::CloseHandle(shell.installer.hThread);
-  shell.installer.hProcess = nullptr;
-  shell.installer.hThread = nullptr;
   CleanUp();
   ::PostQuitMessage(0);
 }
@@ -227,11 +213,7 @@ LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       ::PostQuitMessage(0);
       return 0;
     case WM_SETUP_START:
-      // Once per run, whoever posts it again.
-      if (!Shell().started) {
-        Shell().started = true;
-        RunOrEnd(window, [&] { PrepareAndStartWorker(window); });
-      }
+      OnStart(window);
       return 0;
     case WM_SETUP_EXTRACTED:
       OnExtracted(window);

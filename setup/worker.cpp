@@ -1,4 +1,8 @@
-#include "qor/setup/shell.h"
+#include "qor/setup/worker.h"
+
+#include "qor/setup/launch.h"
+#include "qor/setup/messages.h"
+#include "qor/setup/state.h"
 
 #include "qor/error.h"
 #include "qor/extract_stream.h"
@@ -116,21 +120,21 @@ std::wstring ChooseTemporaryFolder(const std::wstring& userTemp) {
 }
 
 void ThrowIfStopRequested() {
-  if (::InterlockedCompareExchange(&Shell().stopRequested, 0, 0)) {
+  if (Shell().worker.stopRequested.load()) {
     QorError::RaiseError(kStopRequestedError, L"The setup was closed while extracting the files.");
   }
 }
 
 void StopWorker() {
-  SetupShell& shell = Shell();
-  if (!shell.worker) {
+  WorkerLink& worker = Shell().worker;
+  if (!worker.thread) {
     return;
   }
   // The worker checks this as it consumes input and between files, and
   // releases everything on its way out.
-  ::InterlockedExchange(&shell.stopRequested, 1);
-  ::WaitForSingleObject(shell.worker.get(), INFINITE);
-  shell.worker.reset();
+  worker.stopRequested.store(true);
+  ::WaitForSingleObject(worker.thread.get(), INFINITE);
+  worker.thread.reset();
 }
 
 void PrepareAndStartWorker(HWND window) {
@@ -161,8 +165,9 @@ void PrepareAndStartWorker(HWND window) {
   folder = ChooseTemporaryFolder(folder) + kTargetFolderName;
   MakeTargetFolder(folder);
 
-  Shell().worker.reset(::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr));
-  if (!Shell().worker) {
+  WorkerLink& worker = Shell().worker;
+  worker.thread.reset(::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr));
+  if (!worker.thread) {
     ::MessageBoxW(window, L"Unable to extract the files.", L"Error", MB_OK | MB_ICONERROR);
     CleanUp(); // the folder made above is still empty
     ::PostQuitMessage(0);
@@ -178,17 +183,18 @@ int ProgressCallback(std::uint32_t processed, void* context) {
   const ProgressContext* progress = static_cast<const ProgressContext*>(context);
   double fraction = static_cast<double>(processed) / static_cast<double>(progress->total);
   // A total of 0 gives infinity or NaN: both end up as a full bar.
-  QorSetup::Shell().progress = fraction < 1.0 ? fraction : 1.0;
+  QorSetup::Shell().worker.progress.store(fraction < 1.0 ? fraction : 1.0);
   return ::PostMessageW(progress->window, WM_SETUP_PROGRESS, 0, 0) ? 1 : 0;
 }
 
 DWORD WINAPI ExtractionWorker(LPVOID parameter) {
+  using QorSetup::WorkerOutcome;
   HWND window = static_cast<HWND>(parameter);
-  QorSetup::SetupShell& shell = QorSetup::Shell();
-  LONG outcome = QorSetup::kWorkerSucceeded;
+  QorSetup::WorkerLink& link = QorSetup::Shell().worker;
+  WorkerOutcome outcome = WorkerOutcome::Succeeded;
   std::wstring text;
   try {
-    shell.progress = 0.0;
+    link.progress.store(0.0);
     QorSetup::ExtractPayload(window);
   } catch (...) {
     // Library errors and standard exceptions (an allocation failure while
@@ -198,24 +204,21 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
       text = QorSetup::DescribeCurrentException();
     } catch (...) {
     }
-    outcome = ::InterlockedCompareExchange(&shell.stopRequested, 0, 0) ? QorSetup::kWorkerStopped
-                                                                       : QorSetup::kWorkerFailed;
+    outcome = link.stopRequested.load() ? WorkerOutcome::Stopped : WorkerOutcome::Failed;
   }
-  if (outcome == QorSetup::kWorkerFailed) {
+  if (outcome == WorkerOutcome::Failed) {
     // Without memory for the text there is no note: the window thread then
     // reports the failure from the outcome alone.
     if (wchar_t* copy = QorSetup::CopyForMessage(text)) {
-      ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText),
-                            static_cast<LONG>(reinterpret_cast<LONG_PTR>(copy)));
+      link.pendingFailureText.store(copy);
       if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
-        ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&shell.pendingFailureText), 0);
+        link.pendingFailureText.store(nullptr);
         delete[] copy; // nobody will receive it
       }
     }
   }
-  // The outcome first: whoever sees the worker finished also sees how.
-  ::InterlockedExchange(&shell.workerOutcome, outcome);
-  ::InterlockedExchange(&shell.workerFinished, 1);
+  // Last: whoever sees the worker finished also sees its note on its way.
+  link.outcome.store(outcome);
   ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
   return 0;
 }

@@ -14,6 +14,8 @@
 //                                   VELTRANO_INSTALLER_HOLD_MS (default
 //                                   30000) ms, and end at once
 //   VELTRANO_INSTALLER_SHOW_MS=N    how long the window stays (default 4000)
+#include "qor/unique_handle.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -38,14 +40,13 @@ std::wstring OwnFolder() {
 std::vector<std::wstring> FilesBeside() {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((OwnFolder() + L"*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  Qor::UniqueFind search(FindFirstFileW((OwnFolder() + L"*").c_str(), &found));
+  if (search) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         names.push_back(found.cFileName);
       }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -75,14 +76,15 @@ void WriteReport(const std::wstring& path, LONGLONG startCounter) {
   std::string bytes = Utf8(text);
   // Written under a temporary name and renamed, so a reader never sees half.
   std::wstring partial = path + L".part";
-  HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  {
+    Qor::UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      return;
+    }
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  } // closed before the rename
   MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -96,18 +98,16 @@ int Hold(const std::wstring& arguments) {
   }
   std::wstring eventName = arguments.substr(0, space);
   std::wstring name = arguments.substr(space + 1);
-  HANDLE file = CreateFileW((OwnFolder() + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
-  if (ready) {
-    SetEvent(ready);
-    CloseHandle(ready);
+  Qor::UniqueFile file(CreateFileW((OwnFolder() + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  {
+    Qor::UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
+    if (ready) {
+      SetEvent(ready.get());
+    }
   }
   std::wstring ms = Variable(L"VELTRANO_INSTALLER_HOLD_MS");
   Sleep(ms.empty() ? 30000 : static_cast<DWORD>(_wtoi(ms.c_str())));
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-  }
   return 0;
 }
 
@@ -115,7 +115,7 @@ void StartHolder(const std::wstring& name) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring eventName = L"VeltranoSampleHold" + std::to_wstring(GetCurrentProcessId());
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+  Qor::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
   std::wstring commandLine = L"VTRInstaller.exe --hold " + eventName + L" " + name;
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(0);
@@ -124,13 +124,10 @@ void StartHolder(const std::wstring& name) {
   PROCESS_INFORMATION process = {};
   if (CreateProcessW(self, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                      &process)) {
-    HANDLE waits[2] = {ready, process.hProcess};
+    Qor::UniqueHandle child(process.hProcess);
+    Qor::UniqueHandle childThread(process.hThread);
+    HANDLE waits[2] = {ready.get(), child.get()};
     WaitForMultipleObjects(2, waits, FALSE, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  if (ready) {
-    CloseHandle(ready);
   }
 }
 
@@ -214,10 +211,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   }
   std::wstring wait = Variable(L"VELTRANO_INSTALLER_WAIT");
   if (!wait.empty()) {
-    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, wait.c_str());
+    Qor::UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, wait.c_str()));
     if (event) {
-      WaitForSingleObject(event, 120000);
-      CloseHandle(event);
+      WaitForSingleObject(event.get(), 120000);
     }
   }
   return 0;

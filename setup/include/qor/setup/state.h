@@ -1,0 +1,111 @@
+// The setup shell's process-wide state: the run's phase as the window thread
+// sees it, what the window thread and the extraction worker share, the
+// target folder and the installer.
+#pragma once
+
+#include "qor/private_folder.h"
+#include "qor/unique_handle.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+namespace QorSetup {
+
+// How far the run has come, on the window thread.
+enum class Phase {
+  Starting,       // the window is up; WM_SETUP_START not yet handled
+  Extracting,     // the target folder is being made, then the worker runs
+  FailureBoxOpen, // the worker's failure text is on screen
+  Failed,         // the failure box was closed: the completion note ends the run
+  Installing,     // the completion was handled: the installer is started and polled
+  Ending,         // the run ends without an installer: clean-up, then quit
+};
+
+// What the worker recorded about its run; Running until it has finished.
+enum class WorkerOutcome {
+  Running,
+  Succeeded,
+  Failed,  // with a failure note, or none when memory ran out
+  Stopped, // the window was closed; no note
+};
+
+// What the window thread does with a completion note.
+enum class Completion {
+  Ignore,         // forged: the worker has not finished, or it was handled already
+  HoldBack,       // the failure box comes first; the note is posted again after it
+  StartInstaller, //
+  CleanUpAndQuit, // after a failure that was shown, or a stop
+  ReportAndQuit,  // failed without a note: the worker had no memory for its text
+};
+
+// The phase and every change of it. Any program of the user can post to
+// our window: the notes move the phase only as the worker's own would.
+class RunPhase {
+public:
+  Phase phase() const { return phase_; }
+  // WM_SETUP_START: true once per run, whoever posts it again.
+  bool Start();
+  // The worker's failure note was accepted and its box is about to open.
+  void FailureBoxOpened();
+  // The box was closed; true when a completion note was held back meanwhile
+  // and has to be posted again.
+  bool FailureBoxClosed();
+  // A completion note, with what the worker recorded and whether its failure
+  // note is still on its way.
+  Completion OnCompletion(WorkerOutcome outcome, bool failureNoteQueued);
+  // The run ends after an error was shown.
+  void End() { phase_ = Phase::Ending; }
+
+private:
+  Phase phase_ = Phase::Starting;
+  // Not a phase: the failure box runs its own message loop, which hands us
+  // the worker's completion note while the box is still up; it waits here.
+  bool completionHeldBack_ = false;
+};
+
+// What the window thread and the extraction worker share; everything else
+// belongs to the window thread.
+struct WorkerLink {
+  // Written by the progress callback, read when painting.
+  std::atomic<double> progress{0.0};
+  // Set by the window thread when it closes; the worker checks it regularly.
+  std::atomic<bool> stopRequested{false};
+  // Set once, by the worker, as the last thing before its completion note.
+  std::atomic<WorkerOutcome> outcome{WorkerOutcome::Running};
+  // The failure text that the worker handed over with WM_SETUP_FAILED
+  // (never null while it is on its way): only that address is shown and
+  // freed.
+  std::atomic<wchar_t*> pendingFailureText{nullptr};
+  // The worker thread, waited for on closing (window thread only).
+  Qor::UniqueHandle thread;
+};
+
+// The installer's process and first thread, once started.
+struct InstallerProcess {
+  Qor::UniqueHandle process;
+  Qor::UniqueHandle thread;
+};
+
+struct SetupShell {
+  HINSTANCE instance = nullptr;
+  wchar_t title[100] = {};
+  wchar_t className[100] = {};
+  HFONT font = nullptr; // lives as long as the process
+  RunPhase run;
+  WorkerLink worker;
+  std::wstring targetFolder; // ends in a backslash once prepared
+  // The folder made for this run, held open until its clean-up so that no
+  // other program can swap it; the clean-up deletes only inside it.
+  QorFs::PinnedFolder target;
+  InstallerProcess installer;
+};
+
+// The one shell of the process.
+SetupShell& Shell();
+// Replaces the shell with a fresh one, as at the program's start; for tests.
+// No worker may be running.
+void ResetShell();
+
+} // namespace QorSetup

@@ -1,0 +1,26 @@
+// The setup's entry and its progress window, which drives the run through
+// the private messages.
+#pragma once
+
+#include <windows.h>
+
+namespace QorSetup {
+
+constexpr int kWindowWidth = 300;
+constexpr int kWindowHeight = 100;
+constexpr WORD kCloseCommandId = 105;
+
+extern const wchar_t kErrorCaption[]; // "Qor Veltrano Setup"
+
+// Everything wWinMain does; returns the exit code (0 on every path).
+int RunSetup(HINSTANCE instance, int showCommand);
+// Creates the progress window, or returns null when another copy runs (its
+// window is brought to the front) or creation fails.
+HWND CreateSetupWindow(HINSTANCE instance, int showCommand);
+HFONT CreateTextFont();
+// Shows text in the error box, removes what was extracted and ends the loop.
+void EndWithError(HWND window, const wchar_t* text);
+
+} // namespace QorSetup
+
+LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
