@@ -218,7 +218,7 @@ bool GetUserSid(const std::wstring& user, std::wstring& sidText) {
   return true;
 }
 
-UniqueSid TextToSid(const std::wstring& text) {
+Qor::UniqueSid TextToSid(const std::wstring& text) {
   std::vector<std::wstring> fields;
   size_t start = 0;
   for (;;) {
@@ -231,7 +231,7 @@ UniqueSid TextToSid(const std::wstring& text) {
   }
   // "S", the revision, the authority, then one to eight sub-authorities.
   if (fields.size() < 4 || fields.size() > 3 + 8) {
-    return UniqueSid();
+    return Qor::UniqueSid();
   }
   // Sub-authorities are unsigned 32-bit numbers; a signed conversion would
   // clip the large ones of real machine SIDs.
@@ -247,13 +247,13 @@ UniqueSid TextToSid(const std::wstring& text) {
   PSID sid = nullptr;
   if (!AllocateAndInitializeSid(&authority, count, values[0], values[1], values[2], values[3],
                                 values[4], values[5], values[6], values[7], &sid)) {
-    return UniqueSid();
+    return Qor::UniqueSid();
   }
-  return UniqueSid(sid);
+  return Qor::UniqueSid(sid);
 }
 
 std::wstring GetAccountName(const std::wstring& sidText) {
-  UniqueSid sid = TextToSid(sidText);
+  Qor::UniqueSid sid = TextToSid(sidText);
   if (!sid) {
     return std::wstring();
   }

@@ -5,6 +5,7 @@
 #include "qor/error.h"
 #include "qor/profiles.h"
 #include "qor/reg_key.h"
+#include "qor/unique_handle.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -110,13 +111,13 @@ std::wstring AskShellForKnownFolder(const GUID& id, bool create) {
   if (!getKnownFolderPath) {
     return std::wstring();
   }
-  PWSTR path = nullptr;
-  HRESULT result = getKnownFolderPath(id, create ? 0x8000 : 0, nullptr, &path);
+  // Freed whether or not the call succeeded, as the shell asks.
+  Qor::UniqueCoTaskMem<wchar_t> path;
+  HRESULT result = getKnownFolderPath(id, create ? 0x8000 : 0, nullptr, path.put());
   std::wstring folder;
   if (SUCCEEDED(result) && path) {
-    folder = path;
+    folder = path.get();
   }
-  CoTaskMemFree(path);
   return folder;
 }
 

@@ -118,8 +118,8 @@ TEST(TextToSid, AcceptsOneToEightSubAuthorities) {
   };
   for (const SidCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "SID " << c.text);
-    QorEnv::UniqueSid sid = QorEnv::TextToSid(c.text);
-    ASSERT_EQ(c.valid, sid != nullptr);
+    Qor::UniqueSid sid = QorEnv::TextToSid(c.text);
+    ASSERT_EQ(c.valid, sid.valid());
     if (!c.valid) {
       continue;
     }
@@ -132,8 +132,8 @@ TEST(TextToSid, AcceptsOneToEightSubAuthorities) {
 }
 
 TEST(TextToSid, ReadsTheAuthorityIntoTheLowFourBytes) {
-  QorEnv::UniqueSid sid = QorEnv::TextToSid(L"S-1-16909060-7");
-  ASSERT_NE(nullptr, sid);
+  Qor::UniqueSid sid = QorEnv::TextToSid(L"S-1-16909060-7");
+  ASSERT_TRUE(sid.valid());
   const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid.get());
   const BYTE expected[6] = {0, 0, 1, 2, 3, 4};
   for (int i = 0; i < 6; ++i) {

@@ -2,6 +2,7 @@
 
 #include "qor/system_library.h"
 #include "qor/text.h"
+#include "qor/unique_handle.h"
 
 #include <oleauto.h>
 
@@ -18,23 +19,22 @@ void Win32Error::WriteMessage(QorError::TextStream& out) {
 }
 
 std::wstring DescribeSystemError(DWORD systemCode) {
-  wchar_t* buffer = nullptr;
+  Qor::UniqueLocal buffer;
   DWORD length = FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, systemCode, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      nullptr, systemCode, 0x400, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
   std::wstring text;
   if (!buffer) {
     return text;
   }
   text.reserve(length);
-  for (const wchar_t* p = buffer; *p; ++p) {
+  for (const wchar_t* p = static_cast<const wchar_t*>(buffer.get()); *p; ++p) {
     if (*p == L'\n') {
       text += L' ';
     } else if (*p != L'\r') {
       text += *p;
     }
   }
-  LocalFree(buffer);
   return text;
 }
 
@@ -170,14 +170,16 @@ namespace {
 
 HANDLE CheckCreated(HANDLE handle, bool failIfExists, int code) {
   DWORD error = GetLastError();
-  if (!handle) {
+  Qor::UniqueHandle created(handle);
+  if (!created) {
     RaiseWin32Error(code, nullptr, error);
   }
   if (failIfExists && error == ERROR_ALREADY_EXISTS) {
-    CloseHandle(handle);
+    // Someone else's object: let go of it before the error is built.
+    created.reset();
     RaiseWin32Error(code, nullptr, error);
   }
-  return handle;
+  return created.release();
 }
 
 HANDLE CheckOpened(HANDLE handle, int code) {

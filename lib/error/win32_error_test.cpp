@@ -1,4 +1,5 @@
 #include "qor/win32_error.h"
+#include "qor/unique_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -106,33 +107,35 @@ TEST(ThinWrappers, RaiseWithFixedCodes) {
   ASSERT_TRUE(e);
   EXPECT_EQ(2020, e->GetCode());
 
-  HANDLE first = QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true);
+  Qor::UniqueHandle first(
+      QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true));
   e = CatchWin32(
       [] { QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true); });
   ASSERT_TRUE(e);
   EXPECT_EQ(2019, e->GetCode());
   EXPECT_EQ(183u, e->GetSystemCode());
-  HANDLE again = QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", false);
-  CloseHandle(again);
-  CloseHandle(first);
+  Qor::UniqueHandle again(
+      QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", false));
+  again.reset();
+  first.reset();
 
-  HANDLE mutex = QorWin32::CheckedCreateMutex(nullptr, FALSE, L"VeltranoTestMutex", true);
+  Qor::UniqueHandle mutex(QorWin32::CheckedCreateMutex(nullptr, FALSE, L"VeltranoTestMutex", true));
   e = CatchWin32([] { QorWin32::CheckedCreateMutex(nullptr, FALSE, L"VeltranoTestMutex", true); });
   ASSERT_TRUE(e);
   EXPECT_EQ(2022, e->GetCode());
-  e = CatchWin32([=] { QorWin32::CheckedReleaseMutex(mutex); }); // not owned
+  e = CatchWin32([&] { QorWin32::CheckedReleaseMutex(mutex.get()); }); // not owned
   ASSERT_TRUE(e);
   EXPECT_EQ(2029, e->GetCode());
-  CloseHandle(mutex);
 }
 
 TEST(ThinWrappers, SetFilePointerAllBitsLowWithoutError) {
   wchar_t path[MAX_PATH];
   GetTempPathW(MAX_PATH, path);
   wcscat(path, L"veltrano-seek.bin");
-  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  Qor::UniqueFile owned(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(owned.valid());
+  HANDLE file = owned.get();
   // A low part of all bits set is a valid position when the last error is 0.
   LONG high = 1;
   EXPECT_EQ(0x1FFFFFFFFull, QorWin32::CheckedSetFilePointer(file, -1, &high, FILE_BEGIN));
@@ -144,7 +147,6 @@ TEST(ThinWrappers, SetFilePointerAllBitsLowWithoutError) {
   });
   ASSERT_TRUE(e);
   EXPECT_EQ(2006, e->GetCode());
-  CloseHandle(file);
 }
 
 TEST(ThinWrappers, ExpandsVariables) {
@@ -155,10 +157,8 @@ TEST(ThinWrappers, ExpandsVariables) {
 }
 
 TEST(ThinWrappers, SysAllocString) {
-  BSTR wide = QorWin32::CheckedSysAllocString(L"abc");
-  EXPECT_EQ(3u, SysStringLen(wide));
-  SysFreeString(wide);
-  BSTR narrow = QorWin32::CheckedSysAllocString("hello");
-  EXPECT_STREQ(L"hello", narrow);
-  SysFreeString(narrow);
+  Qor::UniqueBstr wide(QorWin32::CheckedSysAllocString(L"abc"));
+  EXPECT_EQ(3u, SysStringLen(wide.get()));
+  Qor::UniqueBstr narrow(QorWin32::CheckedSysAllocString("hello"));
+  EXPECT_STREQ(L"hello", narrow.get());
 }

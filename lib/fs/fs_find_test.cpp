@@ -90,9 +90,9 @@ TEST_F(FindTest, FailureCallbackGetsThePathThatStays) {
   Folder(L"keep");
   File(L"keep\\busy.txt");
   File(L"gone.txt");
-  HANDLE busy = CreateFileW((root_ + L"keep\\busy.txt").c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+  Qor::UniqueFile busy(CreateFileW((root_ + L"keep\\busy.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(busy.valid());
   static std::vector<std::wstring> failed;
   failed.clear();
   QorFs::DeleteStats stats;
@@ -103,7 +103,7 @@ TEST_F(FindTest, FailureCallbackGetsThePathThatStays) {
         failed.push_back(path);
       },
       77);
-  CloseHandle(busy);
+  busy.reset();
   EXPECT_EQ((Names{root_ + L"keep\\busy.txt", root_ + L"keep"}), failed);
   EXPECT_FALSE(Exists(L"gone.txt"));
   EXPECT_EQ(1u, stats.entries); // the folder that stayed is not counted

@@ -5,6 +5,7 @@
 
 #include "qor/test_errors.h"
 #include "qor/test_folders.h"
+#include "qor/unique_handle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -18,12 +19,12 @@ namespace {
 using QorTest::Catch;
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  Qor::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid());
   DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  CloseHandle(h);
+  ASSERT_TRUE(
+      ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
 using QorTest::RemoveTree;

@@ -423,19 +423,13 @@ AdminOnlySecurity::AdminOnlySecurity() {
   // Owned by Administrators (not by whichever account created it), protected
   // (no inherited entries); full access for Administrators and SYSTEM,
   // inherited by everything created inside.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+          L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    descriptor_.reset(descriptor);
     attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.lpSecurityDescriptor = descriptor_.get();
     attributes_.bInheritHandle = FALSE;
-  } else {
-    descriptor_ = nullptr;
-  }
-}
-
-AdminOnlySecurity::~AdminOnlySecurity() {
-  if (descriptor_) {
-    LocalFree(descriptor_);
   }
 }
 

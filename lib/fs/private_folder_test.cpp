@@ -31,15 +31,15 @@ protected:
   static void RemoveAll(const std::wstring& path) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    Qor::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (search) {
       do {
         std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..") {
           RemoveAll(path + L"\\" + name);
         }
-      } while (FindNextFileW(search, &entry));
-      FindClose(search);
+      } while (FindNextFileW(search.get(), &entry));
+      search.reset();
       RemoveDirectoryW(path.c_str());
     } else {
       DeleteFileW(path.c_str());
@@ -56,30 +56,28 @@ protected:
   }
   static bool IsEmptyFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
+    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (!search) {
       return false;
     }
     int count = 0;
     do {
       ++count;
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
     return count == 2; // "." and ".."
   }
 
   static int CountEntries(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
+    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (!search) {
       return -1;
     }
     int count = 0;
     do {
       const std::wstring name = entry.cFileName;
       count += name != L"." && name != L"..";
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
     return count;
   }
   void PlantFolder() {
@@ -183,18 +181,18 @@ TEST_F(FreshFolderTest, LeftoverInUseGetsAFolderBesideIt) {
   Write(folder_ + L"held.txt");
   // Another program keeps a file open without delete sharing: the leftover
   // can be neither emptied nor (on Windows) moved.
-  HANDLE held = CreateFileW((folder_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  Qor::UniqueFile held(CreateFileW((folder_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
   ASSERT_TRUE(pinned.valid());
   EXPECT_TRUE(IsEmptyFolder(pinned.path()));
   EXPECT_EQ(parent_ + L"\\", pinned.path().substr(0, parent_.size() + 1));
   char bytes[16] = {};
   DWORD got = 0;
-  EXPECT_TRUE(ReadFile(held, bytes, sizeof bytes, &got, nullptr));
+  EXPECT_TRUE(ReadFile(held.get(), bytes, sizeof bytes, &got, nullptr));
   EXPECT_EQ("planted", std::string(bytes, got));
-  CloseHandle(held);
+  held.reset();
   pinned.CleanUp();
   EXPECT_FALSE(Exists(pinned.path()));
 }
@@ -293,26 +291,25 @@ TEST_F(FreshFolderTest, AdminOnlyAccessList) {
   QorFs::AdminOnlySecurity security;
   ASSERT_NE(nullptr, security.Get());
   const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  wchar_t* sddl = nullptr;
+  Qor::UniqueLocal sddl;
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, parts, &sddl, nullptr));
-  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", std::wstring(sddl));
-  LocalFree(sddl);
+      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, parts,
+      reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
+  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+            std::wstring(static_cast<const wchar_t*>(sddl.get())));
 
   QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, security.Get());
   ASSERT_TRUE(pinned.valid());
   if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
     GTEST_SKIP() << "Wine does not keep access lists of files and folders";
   }
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  Qor::UniqueLocal descriptor;
   std::wstring path = folder_.substr(0, folder_.size() - 1);
   ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, parts, nullptr, nullptr,
-                                                 nullptr, nullptr, &descriptor));
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                   parts, &sddl, nullptr));
-  std::wstring text = sddl;
-  LocalFree(sddl);
-  LocalFree(descriptor);
+                                                 nullptr, nullptr, descriptor.put()));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor.get(), SDDL_REVISION_1, parts, reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
+  std::wstring text = static_cast<const wchar_t*>(sddl.get());
   EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
 }
 

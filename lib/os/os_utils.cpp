@@ -4,6 +4,7 @@
 #include "qor/error.h"
 #include "qor/file_version.h"
 #include "qor/system_library.h"
+#include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
 #include <objbase.h>
@@ -73,18 +74,16 @@ void MovePointer(int x, int y, int width, int height, DWORD pauseMs) {
 
 DWORD GetDllVersion(const wchar_t* moduleName) {
   HMODULE module = GetModuleHandleW(moduleName);
-  HMODULE loaded = nullptr;
+  // Only a library loaded here is released again.
+  Qor::UniqueModule loaded;
   if (!module) {
-    loaded = module = LoadForVersion(moduleName);
+    loaded.reset(LoadForVersion(moduleName));
+    module = loaded.get();
     if (!module) {
       return 0;
     }
   }
-  DWORD version = VersionOfModule(module, moduleName);
-  if (loaded) {
-    FreeLibrary(loaded);
-  }
-  return version;
+  return VersionOfModule(module, moduleName);
 }
 
 ComScope::ComScope() {
@@ -102,6 +101,7 @@ ComScope::~ComScope() {
 }
 
 bool UnloadModule(const wchar_t* moduleName) {
+  // Drops references that others took, so no owner of ours is involved.
   for (int releases = 0; releases < 20; ++releases) {
     HMODULE module = GetModuleHandleW(moduleName);
     if (!module) {

@@ -4,6 +4,7 @@
 #include "qor/error.h"
 #include "qor/file_version.h"
 #include "qor/locations.h"
+#include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
 #include <objbase.h>
@@ -96,19 +97,20 @@ TEST(CreateShortcut, WritesALinkThatReadsBack) {
   ASSERT_TRUE(QorOs::CreateShortcut(self, link.c_str(), L"Qor test shortcut", temp, self, 0));
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
 
-  IShellLinkW* shellLink = nullptr;
+  Qor::UniqueCom<IShellLinkW> shellLink;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(&shellLink)));
-  IPersistFile* file = nullptr;
-  ASSERT_EQ(S_OK, shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
-  EXPECT_EQ(S_OK, file->Load(link.c_str(), STGM_READ));
+                                   reinterpret_cast<void**>(shellLink.put())));
+  Qor::UniqueCom<IPersistFile> file;
+  ASSERT_EQ(S_OK, shellLink.get()->QueryInterface(IID_IPersistFile,
+                                                  reinterpret_cast<void**>(file.put())));
+  EXPECT_EQ(S_OK, file.get()->Load(link.c_str(), STGM_READ));
   wchar_t text[MAX_PATH] = {};
-  EXPECT_EQ(S_OK, shellLink->GetPath(text, MAX_PATH, nullptr, 0));
+  EXPECT_EQ(S_OK, shellLink.get()->GetPath(text, MAX_PATH, nullptr, 0));
   EXPECT_EQ(0, lstrcmpiW(self, text));
-  EXPECT_EQ(S_OK, shellLink->GetDescription(text, MAX_PATH));
+  EXPECT_EQ(S_OK, shellLink.get()->GetDescription(text, MAX_PATH));
   EXPECT_EQ(std::wstring(L"Qor test shortcut"), text);
-  file->Release();
-  shellLink->Release();
+  file.reset();
+  shellLink.reset();
   DeleteFileW(link.c_str());
 
   // A folder that does not exist cannot take the file.

@@ -47,7 +47,8 @@ public:
       ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
       return 0;
     }
-    CloseHandle(info.hThread);
+    Qor::UniqueHandle thread(info.hThread);
+    thread.reset(); // only the process is waited for
     started_.emplace_back(info.hProcess);
     // A waiting child has started up once it signals: only then is it listed
     // with its name and modules everywhere.

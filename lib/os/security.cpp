@@ -12,13 +12,6 @@ namespace QorOs {
 
 namespace {
 
-struct SidPolicy {
-  using Type = PSID;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type sid) { FreeSid(sid); }
-};
-using UniqueSid = Qor::UniqueAny<SidPolicy>;
-
 bool LookupPrivilege(const wchar_t* name, LUID& luid) {
   return LookupPrivilegeValueW(nullptr, name, &luid) != FALSE;
 }
@@ -41,7 +34,7 @@ std::vector<std::vector<BYTE>> SidsOfUser(const wchar_t* name) {
   }
   sids.push_back(sid);
   SID_IDENTIFIER_AUTHORITY world = {SECURITY_WORLD_SID_AUTHORITY};
-  UniqueSid everyone;
+  Qor::UniqueSid everyone;
   if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                everyone.put())) {
     auto* bytes = static_cast<BYTE*>(everyone.get());
@@ -114,7 +107,7 @@ bool EvaluateAclForName(PACL dacl, const wchar_t* name, ACCESS_MASK& rights) {
 
 bool IsAdministrator() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-  UniqueSid administrators;
+  Qor::UniqueSid administrators;
   if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put())) {
     return false;

@@ -19,13 +19,12 @@ struct SidCase {
 std::wstring ToText(const SidCase& c) {
   SID_IDENTIFIER_AUTHORITY authority;
   memcpy(authority.Value, c.authority, 6);
-  PSID sid = nullptr;
+  Qor::UniqueSid sid;
   EXPECT_TRUE(AllocateAndInitializeSid(&authority, c.count, c.subs[0], c.subs[1], c.subs[2], 0, 0,
-                                       0, 0, 0, &sid));
+                                       0, 0, 0, sid.put()));
   wchar_t text[200];
   DWORD size = sizeof(text);
-  bool ok = QorOs::SidToText(sid, text, size);
-  FreeSid(sid);
+  bool ok = QorOs::SidToText(sid.get(), text, size);
   return ok ? std::wstring(text) : L"<failed>";
 }
 
@@ -47,15 +46,14 @@ TEST(SidToText, StandardForms) {
 
 TEST(SidToText, TooSmallBufferAndInvalidSid) {
   SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
-  PSID sid = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, 18, 0, 0, 0, 0, 0, 0, 0, &sid));
+  Qor::UniqueSid sid;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, 18, 0, 0, 0, 0, 0, 0, 0, sid.put()));
   wchar_t text[5];
   DWORD size = 10;
   SetLastError(0);
-  EXPECT_FALSE(QorOs::SidToText(sid, text, size));
+  EXPECT_FALSE(QorOs::SidToText(sid.get(), text, size));
   EXPECT_EQ(80u, size);
   EXPECT_EQ(122u, GetLastError());
-  FreeSid(sid);
 
   BYTE garbage[16] = {9, 9, 9};
   size = 200;
@@ -82,9 +80,11 @@ TEST(Administrator, MatchesTokenMembership) {
 }
 
 TEST(EffectiveRights, RegistryKeyAccessList) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VeltranoTests\\Rights", 0,
-                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  Qor::UniqueRegKey owned;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VeltranoTests\\Rights", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, owned.put(), nullptr));
+  HKEY key = owned.get();
   wchar_t user[256];
   DWORD length = 256;
   ASSERT_TRUE(GetUserNameW(user, &length));
@@ -93,18 +93,18 @@ TEST(EffectiveRights, RegistryKeyAccessList) {
   EXPECT_FALSE(QorOs::HasEffectiveRights(nullptr, user, 0));
 
   // Everyone: setting values denied first, everything else allowed.
-  PSECURITY_DESCRIPTOR sd = nullptr;
+  Qor::UniqueLocal sd;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)",
-                                                                   1, &sd, nullptr));
+                                                                   1, sd.put(), nullptr));
   BOOL present = FALSE, defaulted = FALSE;
   PACL acl = nullptr;
-  ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted));
+  ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &acl, &defaulted));
   ASSERT_EQ(ERROR_SUCCESS, SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
                                            nullptr, acl, nullptr));
-  LocalFree(sd);
+  sd.reset();
   EXPECT_TRUE(QorOs::HasEffectiveRights(key, user, KEY_QUERY_VALUE));
   EXPECT_FALSE(QorOs::HasEffectiveRights(key, user, KEY_QUERY_VALUE | KEY_SET_VALUE));
-  RegCloseKey(key);
+  owned.reset();
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VeltranoTests\\Rights");
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VeltranoTests");
 }

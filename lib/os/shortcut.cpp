@@ -2,6 +2,7 @@
 // need come from a library object that holds hundreds of others, which only
 // programs that make shortcuts should carry.
 #include "qor/os_utils.h"
+#include "qor/unique_handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -10,27 +11,24 @@ namespace QorOs {
 
 bool CreateShortcut(const wchar_t* target, const wchar_t* linkFile, const wchar_t* description,
                     const wchar_t* workingFolder, const wchar_t* iconFile, int iconIndex) {
-  IShellLinkW* link = nullptr;
+  Qor::UniqueCom<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link)))) {
+                              reinterpret_cast<void**>(link.put())))) {
     return false;
   }
-  link->SetPath(target);
-  link->SetDescription(description);
+  link.get()->SetPath(target);
+  link.get()->SetDescription(description);
   if (workingFolder) {
-    link->SetWorkingDirectory(workingFolder);
+    link.get()->SetWorkingDirectory(workingFolder);
   }
   if (iconFile) {
-    link->SetIconLocation(iconFile, iconIndex);
+    link.get()->SetIconLocation(iconFile, iconIndex);
   }
-  IPersistFile* file = nullptr;
-  bool saved = false;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    saved = SUCCEEDED(file->Save(linkFile, TRUE));
-    file->Release();
+  Qor::UniqueCom<IPersistFile> file;
+  if (FAILED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())))) {
+    return false;
   }
-  link->Release();
-  return saved;
+  return SUCCEEDED(file.get()->Save(linkFile, TRUE));
 }
 
 } // namespace QorOs

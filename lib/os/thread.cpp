@@ -8,24 +8,21 @@ namespace QorOs {
 Thread::Thread(DWORD threadId, DWORD stackSize) {
   if (threadId != 0) {
     id_ = threadId;
-    handle_ = OpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
+    handle_.reset(OpenThread(THREAD_ALL_ACCESS, FALSE, threadId));
     if (!handle_) {
       QorWin32::RaiseWin32Error(549, L"Invalid thread.", GetLastError());
     }
     return;
   }
   state_ = kNotStarted;
-  handle_ = CreateThread(nullptr, stackSize, StartRoutine, this, CREATE_SUSPENDED, &id_);
+  handle_.reset(CreateThread(nullptr, stackSize, StartRoutine, this, CREATE_SUSPENDED, &id_));
   if (!handle_) {
     QorWin32::RaiseWin32Error(546, L"Unable to create a thread.", GetLastError());
   }
 }
 
 Thread::~Thread() {
-  if (handle_) {
-    CloseHandle(handle_);
-  }
-  handle_ = nullptr;
+  handle_.reset();
   id_ = 0;
 }
 
@@ -50,7 +47,7 @@ DWORD WINAPI Thread::StartRoutine(void* self) {
 }
 
 DWORD Thread::Resume() {
-  DWORD previous = ResumeThread(handle_);
+  DWORD previous = ResumeThread(handle_.get());
   if (previous == static_cast<DWORD>(-1)) {
     QorWin32::RaiseWin32Error(548, L"Can't resume a thread.", GetLastError());
   }
@@ -58,7 +55,7 @@ DWORD Thread::Resume() {
 }
 
 DWORD Thread::Suspend() {
-  DWORD previous = SuspendThread(handle_);
+  DWORD previous = SuspendThread(handle_.get());
   if (previous == static_cast<DWORD>(-1)) {
     QorWin32::RaiseWin32Error(547, L"Can't suspend a thread.", GetLastError());
   }
@@ -66,11 +63,11 @@ DWORD Thread::Suspend() {
 }
 
 bool Thread::Wait(DWORD timeoutMs) {
-  return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+  return WaitForSingleObject(handle_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 DWORD Thread::Join() {
-  return WaitForSingleObject(handle_, INFINITE);
+  return WaitForSingleObject(handle_.get(), INFINITE);
 }
 
 void Thread::Terminate(DWORD exitCode) {
@@ -79,7 +76,7 @@ void Thread::Terminate(DWORD exitCode) {
   }
   cancelExitCode_ = exitCode;
   if (InterlockedCompareExchange(&state_, kCancelled, kNotStarted) != kNotStarted) {
-    TerminateThread(handle_, exitCode);
+    TerminateThread(handle_.get(), exitCode);
     return;
   }
   // Killing a thread that has not even started can leave the process in a
@@ -88,9 +85,9 @@ void Thread::Terminate(DWORD exitCode) {
   // wait keeps this object alive until the thread has read the code.
   DWORD previous = 0;
   do {
-    previous = ResumeThread(handle_);
+    previous = ResumeThread(handle_.get());
   } while (previous != static_cast<DWORD>(-1) && previous > 1);
-  WaitForSingleObject(handle_, INFINITE);
+  WaitForSingleObject(handle_.get(), INFINITE);
 }
 
 HANDLE Thread::DuplicateCurrentThreadHandle() {

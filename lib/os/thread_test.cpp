@@ -137,11 +137,10 @@ TEST(Thread, AttachesToAnExistingThread) {
 }
 
 TEST(Thread, DuplicateCurrentThreadHandleIsReal) {
-  HANDLE handle = QorOs::Thread::DuplicateCurrentThreadHandle();
-  ASSERT_NE(nullptr, handle);
-  EXPECT_NE(GetCurrentThread(), handle);
+  Qor::UniqueHandle handle(QorOs::Thread::DuplicateCurrentThreadHandle());
+  ASSERT_TRUE(handle.valid());
+  EXPECT_NE(GetCurrentThread(), handle.get());
   DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(handle, &code));
+  EXPECT_TRUE(GetExitCodeThread(handle.get(), &code));
   EXPECT_EQ(STILL_ACTIVE, code);
-  CloseHandle(handle);
 }

@@ -1,4 +1,5 @@
 #include "qor/ini_file.h"
+#include "qor/unique_handle.h"
 
 #include "qor/win32_error.h"
 
@@ -33,12 +34,12 @@ protected:
   }
   void TearDown() override {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder_ + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    Qor::UniqueFind find(FindFirstFileW((folder_ + L"*").c_str(), &data));
+    if (find) {
       do {
         DeleteFileW((folder_ + data.cFileName).c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
+      } while (FindNextFileW(find.get(), &data));
+      find.reset();
     }
     RemoveDirectoryW(folder_.c_str());
   }

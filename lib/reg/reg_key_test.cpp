@@ -1,6 +1,7 @@
 #include "qor/reg_key.h"
 
 #include "qor/reg_calls.h"
+#include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
 #include <shlwapi.h>
@@ -49,11 +50,10 @@ protected:
   void TearDown() override {
     key_.Close();
     SHDeleteKeyW(HKEY_CURRENT_USER, subKey_.c_str());
-    HKEY parent = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &parent) ==
+    Qor::UniqueRegKey parent;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, parent.put()) ==
         ERROR_SUCCESS) {
-      SHDeleteEmptyKeyW(parent, L"VeltranoTests");
-      RegCloseKey(parent);
+      SHDeleteEmptyKeyW(parent.get(), L"VeltranoTests");
     }
   }
   void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
@@ -160,11 +160,11 @@ TEST_F(RegKeyTest, CreateFailuresNameTheKey) {
   }
   // Under a root the message has the whole path. A volatile key can only
   // have volatile subkeys, and Create makes non-volatile ones.
-  HKEY volatileKey = nullptr;
+  Qor::UniqueRegKey volatileKey;
   ASSERT_EQ(ERROR_SUCCESS,
             RegCreateKeyExW(key_.GetHandle(), L"Volatile", 0, nullptr, REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr));
-  RegCloseKey(volatileKey);
+                            KEY_ALL_ACCESS, nullptr, volatileKey.put(), nullptr));
+  volatileKey.reset();
   ErrorPtr error = Catch([&] { RegKey().Create(HKEY_CURRENT_USER, subKey_ + L"\\Volatile\\C"); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[102] Unable to create registry key " + path_ + L"\\Volatile\\C\n\nCaused by: " +

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "qor/reg_key.h"
+#include "qor/unique_handle.h"
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,11 +58,6 @@ enum SpecialFolderFlag : int {
   Create = 8,
 };
 
-struct SidDeleter {
-  void operator()(void* sid) const { ::FreeSid(sid); }
-};
-using UniqueSid = std::unique_ptr<void, SidDeleter>;
-
 // The account name of the current thread; empty when the system cannot say.
 std::wstring GetCurrentUserName();
 
@@ -81,7 +76,7 @@ bool GetUserSid(const std::wstring& user, std::wstring& sidText);
 
 // A SID from its text; null on malformed text (fewer than one or more than
 // eight sub-authorities).
-UniqueSid TextToSid(const std::wstring& text);
+Qor::UniqueSid TextToSid(const std::wstring& text);
 
 // The account name of a SID text; empty when unknown.
 std::wstring GetAccountName(const std::wstring& sidText);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+// CoTaskMemFree and SysFreeString.
+#include <oleauto.h>
 
 #include <utility>
 
@@ -91,6 +93,26 @@ struct RegKeyPolicy {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::RegCloseKey(h); }
 };
+template <class T> struct CoTaskMemPolicy {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type p) { ::CoTaskMemFree(p); }
+};
+struct SidPolicy {
+  using Type = PSID;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type sid) { ::FreeSid(sid); }
+};
+struct BstrPolicy {
+  using Type = BSTR;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type text) { ::SysFreeString(text); }
+};
+template <class Interface> struct ComPolicy {
+  using Type = Interface*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type object) { object->Release(); }
+};
 } // namespace Detail
 
 // Handles whose "none" is null: processes, threads, events, mutexes, mappings.
@@ -100,9 +122,19 @@ using UniqueFile = UniqueAny<Detail::FileHandlePolicy>;
 using UniqueFind = UniqueAny<Detail::FindHandlePolicy>;
 using UniqueGdiObject = UniqueAny<Detail::GdiObjectPolicy>;
 using UniqueMemoryDc = UniqueAny<Detail::MemoryDcPolicy>;
+// Memory from LocalAlloc, such as FormatMessage's buffers and the
+// descriptors the SDDL conversions make.
 using UniqueLocal = UniqueAny<Detail::LocalPolicy>;
 using UniqueModule = UniqueAny<Detail::ModulePolicy>;
 using UniqueRegKey = UniqueAny<Detail::RegKeyPolicy>;
+// Memory from the COM allocator, such as the paths the shell hands out.
+template <class T = void> using UniqueCoTaskMem = UniqueAny<Detail::CoTaskMemPolicy<T>>;
+// A SID made by AllocateAndInitializeSid.
+using UniqueSid = UniqueAny<Detail::SidPolicy>;
+using UniqueBstr = UniqueAny<Detail::BstrPolicy>;
+// One reference to a COM object. CoCreateInstance and QueryInterface fill it
+// through reinterpret_cast<void**>(owner.put()).
+template <class Interface> using UniqueCom = UniqueAny<Detail::ComPolicy<Interface>>;
 
 // A window device context obtained with GetDC, released with ReleaseDC.
 class WindowDc {

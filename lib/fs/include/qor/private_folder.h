@@ -106,13 +106,12 @@ std::wstring ChooseTemporaryFolder(const std::wstring& userTemp, bool elevated, 
 class AdminOnlySecurity {
 public:
   AdminOnlySecurity();
-  ~AdminOnlySecurity();
   AdminOnlySecurity(const AdminOnlySecurity&) = delete;
   AdminOnlySecurity& operator=(const AdminOnlySecurity&) = delete;
   SECURITY_ATTRIBUTES* Get() { return descriptor_ ? &attributes_ : nullptr; }
 
 private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  Qor::UniqueLocal descriptor_;
   SECURITY_ATTRIBUTES attributes_ = {};
 };
 

@@ -1,7 +1,11 @@
 // Process security: group membership, privileges, SID text and access rights.
 #pragma once
 
+#include "qor/unique_handle.h"
+
 #include <windows.h>
+
+#include <memory>
 
 namespace QorOs {
 
@@ -10,7 +14,6 @@ namespace QorOs {
 class SecurityAttributes {
 public:
   SecurityAttributes();
-  ~SecurityAttributes();
   SecurityAttributes(const SecurityAttributes&) = delete;
   SecurityAttributes& operator=(const SecurityAttributes&) = delete;
 
@@ -20,12 +23,13 @@ public:
   bool AllowAll();
 
   // The record to pass to create calls (not inheritable).
-  SECURITY_ATTRIBUTES* GetAttributes() const { return attributes_; }
+  SECURITY_ATTRIBUTES* GetAttributes() const { return attributes_.get(); }
 
 private:
-  SECURITY_ATTRIBUTES* attributes_ = nullptr;
-  SECURITY_DESCRIPTOR* descriptor_ = nullptr;
-  PSECURITY_DESCRIPTOR labelDescriptor_ = nullptr; // LocalAlloc'd by the SDDL conversion
+  // Released in reverse order: the label first, the record last.
+  std::unique_ptr<SECURITY_ATTRIBUTES> attributes_;
+  std::unique_ptr<SECURITY_DESCRIPTOR> descriptor_;
+  Qor::UniqueLocal labelDescriptor_; // made by the SDDL conversion
 };
 
 // Whether the calling thread's token is in the built-in Administrators group.

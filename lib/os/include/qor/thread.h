@@ -1,6 +1,8 @@
 // A thread whose work is a virtual operation.
 #pragma once
 
+#include "qor/unique_handle.h"
+
 #include <windows.h>
 
 namespace QorOs {
@@ -31,7 +33,7 @@ public:
   // yet is let go to end at once without running it, instead of being killed.
   void Terminate(DWORD exitCode);
 
-  HANDLE GetHandle() const { return handle_; }
+  HANDLE GetHandle() const { return handle_.get(); }
   DWORD GetId() const { return id_; }
 
   // A real handle to the calling thread, for the caller to close; 0 on failure.
@@ -42,7 +44,7 @@ private:
 
   enum : LONG { kNotStarted, kStarted, kCancelled };
 
-  HANDLE handle_ = nullptr;
+  Qor::UniqueHandle handle_;
   DWORD id_ = 0;
   volatile LONG state_ = kStarted;
   DWORD cancelExitCode_ = 0;
