@@ -18,6 +18,14 @@ add_library(bz2 STATIC
   ${VELTRANO_BZIP2_SOURCE_DIR}/bzlib.c)
 target_include_directories(bz2 SYSTEM PUBLIC ${VELTRANO_BZIP2_SOURCE_DIR})
 target_compile_options(bz2 PRIVATE -w -O2)
+# Neither option changes the codec's code. Without unwind tables (no C++
+# exception passes through libbz2) the linker can drop what a program never
+# calls, such as the compressing side in the setup launcher; the .eh_frame
+# of an object would otherwise keep every function of it. The C runtime's
+# own fprintf for the library's diagnostics spares the launcher MinGW's
+# printf with its floating-point formatting.
+target_compile_options(bz2 PRIVATE -fno-asynchronous-unwind-tables)
+target_compile_definitions(bz2 PRIVATE __USE_MINGW_ANSI_STDIO=0)
 
 # Boost headers only. The host's /usr/include cannot go on the cross compiler's
 # path (it would shadow the C library headers), so expose just boost/.

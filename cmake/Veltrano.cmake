@@ -11,9 +11,12 @@ add_compile_definitions(
   NOMINMAX WIN32_LEAN_AND_MEAN
 )
 add_compile_options(-Wall -Wextra -Werror)
-# Each function and object in a section of its own, so that the linker drops
-# whatever a program never calls, even when its object file holds something
-# the program does call.
+# Each function and object in a section of its own, so that the linker can
+# drop what a program never uses. It can only for objects without unwind
+# tables (libbz2's, see Dependencies.cmake) and for data: the MinGW linker
+# keeps every .eh_frame, and each object's refers to all its functions, so of
+# a C++ object that is linked at all, every function stays. Code that a
+# program must not carry therefore goes into files of its own.
 add_compile_options(-ffunction-sections -fdata-sections)
 add_link_options(-Wl,--gc-sections)
 # Statically linked: no DLL besides the system's own beside the programs.

@@ -4,7 +4,7 @@
 
 #include "qor/archive.h"
 #include "qor/error.h"
-#include "qor/memory_stream.h"
+#include "qor/memory_block.h"
 #include "qor/unique_handle.h"
 #include "qor/win32_error.h"
 
@@ -63,8 +63,7 @@ public:
       Pass(bytes, size);
       return;
     case kInMemory:
-      whole_->write(data, static_cast<std::streamsize>(size));
-      if (!whole_->good()) {
+      if (!whole_->Append(data, size)) {
         // As the codec reports an output stream that cannot take more.
         QorError::RaiseError(QorCompressLib::kDecompressWriteError,
                              L"Unable to write to the output stream.");
@@ -80,11 +79,7 @@ public:
   // order the in-memory reader finds them.
   void Finish() {
     if (mode_ == kInMemory) {
-      ArchiveReader reader;
-      reader.LoadFromMemory(whole_->data(), whole_->size());
-      for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
-        reader.Extract(i, folder_);
-      }
+      ExtractWhole();
       return;
     }
     if (!tableRead_) {
@@ -106,6 +101,26 @@ public:
 
 private:
   enum Mode { kTable, kStreaming, kInMemory, kDraining };
+
+  // The archive held in memory: read as ArchiveReader reads it, each entry
+  // checked and written as ArchiveReader::Extract does, but with the file
+  // writer of the streaming path.
+  void ExtractWhole() {
+    ArchiveReader reader;
+    reader.LoadFromMemory(whole_->data(), whole_->size());
+    for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
+      const ArchiveEntry& entry = reader.GetEntry(i);
+      std::wstring reason;
+      if (!IsSafeEntryName(entry.GetName(), &reason)) {
+        RaiseExtractError(L"unsafe entry name \"" + entry.GetName() + L"\": " + reason);
+      }
+      Open(entry.GetName());
+      for (const auto& chunk : entry.GetChunks()) {
+        WriteToFile(entry.GetName(), chunk->GetData(), chunk->GetSize());
+      }
+      file_.reset();
+    }
+  }
 
   // Parses what has arrived of the header and table, record by record.
   void ReadTable() {
@@ -154,7 +169,7 @@ private:
       if (entry.offset < cursor) {
         // Out of order or overlapping: the bytes so far and all that follow
         // go to memory.
-        whole_.reset(new QorCompressLib::MemoryOutputStream());
+        whole_.reset(new QorCompressLib::MemoryBlock());
         mode_ = kInMemory;
         std::vector<unsigned char> head;
         head.swap(head_);
@@ -223,7 +238,7 @@ private:
         const std::uint64_t end = static_cast<std::uint64_t>(entry.offset) + entry.size;
         const std::size_t take =
             static_cast<std::size_t>(std::min<std::uint64_t>(size, end - received_));
-        WriteToFile(entry, bytes, take);
+        WriteToFile(entry.name, bytes, take);
         bytes += take;
         size -= take;
         received_ += take;
@@ -244,7 +259,7 @@ private:
         return;
       }
       if (!file_) {
-        Open(entry);
+        Open(entry.name);
       }
       if (received_ < static_cast<std::uint64_t>(entry.offset) + entry.size) {
         return;
@@ -254,8 +269,8 @@ private:
     }
   }
 
-  void Open(const StreamEntry& entry) {
-    const std::wstring path = folder_ + entry.name;
+  void Open(const std::wstring& name) {
+    const std::wstring path = folder_ + name;
     file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
@@ -264,9 +279,9 @@ private:
     }
   }
 
-  void WriteToFile(const StreamEntry& entry, const unsigned char* bytes, std::size_t size) {
+  void WriteToFile(const std::wstring& name, const unsigned char* bytes, std::size_t size) {
     if (!file_) {
-      Open(entry);
+      Open(name);
     }
     while (size > 0) {
       const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
@@ -290,7 +305,7 @@ private:
   std::size_t next_ = 0;
   std::uint64_t received_ = 0;
   Qor::UniqueFile file_;
-  std::unique_ptr<QorCompressLib::MemoryOutputStream> whole_;
+  std::unique_ptr<QorCompressLib::MemoryBlock> whole_;
   std::unique_ptr<QorError::Exception> pending_;
 };
 

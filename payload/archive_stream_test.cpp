@@ -190,3 +190,68 @@ TEST(ExtractStream, RefusesWhatTheInMemoryPathRefusesBeforeWritingNames) {
     }
   }
 }
+
+// Archives stored out of order are expanded whole and then written by the
+// same checks as ArchiveReader, but without its file stream: the same
+// error, the same text and the same files on disk as the in-memory path.
+TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
+  const std::string data = "first" + std::string(200000, 's') + "third";
+  struct Case {
+    const char* name;
+    std::vector<RawEntry> entries;
+    bool folderInTheWay; // a folder c.txt exists in the target folder
+  } cases[] = {
+      {"unsafe name",
+       {{L"c.txt", 5, 200005}, {L"..\\evil.txt", 200000, 5}, {L"a.txt", 5, 0}},
+       false},
+      {"names that land on one file",
+       {{L"c.txt", 5, 200005}, {L"b.txt", 200000, 5}, {L"C.TXT", 5, 0}},
+       false},
+      {"entry past the end",
+       {{L"c.txt", 5, 200005}, {L"b.txt", 200000, 5}, {L"a.txt", 6, 200005}},
+       false},
+      {"entry that cannot be created",
+       {{L"c.txt", 5, 200005}, {L"missing\\b.txt", 200000, 5}, {L"a.txt", 5, 0}},
+       false},
+      {"folder in the way", {{L"a.txt", 5, 200005}, {L"c.txt", 200000, 5}}, true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string payload = PayloadTest::Compress(RawArchive(test.entries, data));
+    auto prepare = [&](TempFolder& folder) {
+      if (test.folderInTheWay) {
+        ASSERT_TRUE(CreateDirectoryW((folder.path() + L"c.txt").c_str(), nullptr));
+      }
+    };
+    TempFolder before;
+    prepare(before);
+    QorCompressLib::MemoryOutputStream expanded;
+    ArchiveReader reader;
+    auto expected = Catch([&] {
+      QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
+      QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+      codec.Decompress(in, expanded, nullptr, nullptr, 1);
+      reader.LoadFromMemory(expanded.data(), expanded.size());
+      for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+        reader.Extract(i, before.path());
+      }
+    });
+    ASSERT_TRUE(expected);
+    for (unsigned threads : {1u, 2u}) {
+      TempFolder folder;
+      prepare(folder);
+      auto error = ExtractStreaming(payload, folder.path(), threads);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(expected->GetCode(), error->GetCode());
+      if (expected->GetCode() == QorArchiveFormat::kExtractError) {
+        // (The corrupted-archive error also names the thread's last system
+        // error, which differs between the two paths.)
+        EXPECT_EQ(expected->GetMessageText(), error->GetMessageText());
+      }
+      EXPECT_EQ(before.List(), folder.List());
+      for (const std::wstring& name : before.List()) {
+        EXPECT_EQ(ReadOrMissing(before.path() + name), ReadOrMissing(folder.path() + name));
+      }
+    }
+  }
+}

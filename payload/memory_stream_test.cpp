@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using QorCompressLib::MemoryInputStream;
@@ -146,4 +147,27 @@ TEST(MemoryOutputStream, FailsPromptlyWhenTheAddressSpaceIsFull) {
   MemoryOutputStream again;
   again << "fine";
   EXPECT_TRUE(again.good());
+}
+
+TEST(MemoryBlock, KeepsWhatWasAppendedAcrossMoves) {
+  QorCompressLib::MemoryBlock block(64 * 1024);
+  EXPECT_TRUE(block.Append("", 0));
+  EXPECT_EQ(0u, block.size());
+  ASSERT_TRUE(block.Append("a", 1));
+  // Taking the address space after the first block makes the next growth
+  // move the content.
+  void* blocker = VirtualAlloc(const_cast<char*>(block.data()) + 1024 * 1024, 64 * 1024 * 1024,
+                               MEM_RESERVE, PAGE_NOACCESS);
+  PayloadTest::Random random(2);
+  const std::string more = random.Bytes(5 * 1024 * 1024);
+  for (std::size_t at = 0; at < more.size(); at += 300000) {
+    ASSERT_TRUE(block.Append(more.data() + at, std::min<std::size_t>(300000, more.size() - at)));
+  }
+  if (blocker) {
+    VirtualFree(blocker, 0, MEM_RELEASE);
+  }
+  ASSERT_EQ(more.size() + 1, block.size());
+  EXPECT_EQ('a', block.data()[0]);
+  EXPECT_EQ(0, std::memcmp(more.data(), block.data() + 1, more.size()));
+  EXPECT_LE(block.committed(), block.size() + block.size() / 8 + 2 * 1024 * 1024);
 }

@@ -1,53 +1,37 @@
 // In-memory byte streams for expanding a payload without extra copies.
 #pragma once
 
+#include "qor/memory_block.h"
+
 #include <cstddef>
 #include <istream>
 #include <ostream>
 #include <streambuf>
-#include <vector>
 
 namespace QorCompressLib {
 
-// A growable output buffer in one contiguous block of address space. Space is
-// reserved up front and committed as bytes arrive, so growing normally never
-// copies what was written; only when the reservation cannot be extended in
-// place is the content moved once to a larger block. When memory runs out,
-// writing fails (the stream's bad state) rather than throwing.
+// A growable output buffer in one contiguous block of address space (see
+// MemoryBlock). When memory runs out, writing fails (the stream's bad state)
+// rather than throwing.
 class MemoryOutputBuffer : public std::streambuf {
 public:
-  // sizeHint: expected final size, 0 when unknown (a generous amount of
-  // address space is reserved then; more is added as needed).
+  // sizeHint: expected final size, 0 when unknown.
   explicit MemoryOutputBuffer(std::size_t sizeHint = 0);
-  ~MemoryOutputBuffer() override;
   MemoryOutputBuffer(const MemoryOutputBuffer&) = delete;
   MemoryOutputBuffer& operator=(const MemoryOutputBuffer&) = delete;
 
   // The bytes written so far; valid until the next write or destruction.
-  const char* data() const { return pbase(); }
-  std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
+  const char* data() const { return memory_.data(); }
+  std::size_t size() const { return memory_.size(); }
   // Bytes of memory committed for the buffer.
-  std::size_t committed() const { return committed_; }
+  std::size_t committed() const { return memory_.committed(); }
 
 protected:
   int_type overflow(int_type c) override;
   std::streamsize xsputn(const char* s, std::streamsize n) override;
 
 private:
-  struct Region {
-    char* base;
-    std::size_t size;
-  };
-  bool Reserve(std::size_t needed);
-  bool Commit(std::size_t end);
-  bool Grow(std::size_t needed);
-  void ReleaseAll();
-
-  std::size_t sizeHint_;
-  char* base_ = nullptr;
-  std::size_t reserved_ = 0;
-  std::size_t committed_ = 0;
-  std::vector<Region> regions_;
+  MemoryBlock memory_;
 };
 
 class MemoryOutputStream : public std::ostream {

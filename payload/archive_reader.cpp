@@ -1,0 +1,86 @@
+// Parsing an archive in memory; writing its entries is in
+// archive_extract.cpp, with the standard file streams.
+#include "qor/archive.h"
+
+#include "qor/error.h"
+#include "qor/text.h"
+#include "qor/win32_error.h"
+
+using namespace QorArchiveFormat;
+
+namespace {
+
+[[noreturn]] void RaiseCorrupted() {
+  QorWin32::RaiseLastWin32ErrorF(kCorruptedError, L"Archive is corrupted.");
+}
+
+[[noreturn]] void RaiseExtractError(const std::wstring& details) {
+  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
+                        details.c_str());
+}
+
+} // namespace
+
+ArchiveReader::~ArchiveReader() {
+  Clear();
+}
+
+void ArchiveReader::Clear() {
+  // Borrowed bytes belong to the caller: forget them, never release them.
+  if (borrowed_) {
+    for (auto& entry : entries_) {
+      for (auto& chunk : entry->GetChunks()) {
+        chunk->Detach();
+      }
+    }
+  }
+  entries_.clear();
+}
+
+void ArchiveReader::LoadFromMemory(const void* data, std::size_t length) {
+  Clear();
+  borrowed_ = true;
+  const unsigned char* archive = static_cast<const unsigned char*>(data);
+  std::vector<EntryRecord> records;
+  try {
+    if (!archive) {
+      RaiseCorrupted();
+    }
+    ReadTable(archive, length, true, records);
+  } catch (QorPayload::Error* error) {
+    delete error;
+    RaiseCorrupted();
+  }
+  std::vector<std::unique_ptr<ArchiveEntry>> entries;
+  entries.reserve(records.size());
+  for (EntryRecord& record : records) {
+    std::unique_ptr<ArchiveEntry> entry(
+        new ArchiveEntry(std::wstring(record.name.begin(), record.name.end()), record.size));
+    entry->AddChunk(
+        std::unique_ptr<ArchiveChunk>(new ArchiveChunk(archive + record.offset, record.size)));
+    entries.push_back(std::move(entry));
+  }
+  // Two entries that land on one file would let the later one replace the
+  // earlier (the installer, say) after it was checked: refuse the archive
+  // before anything is written.
+  std::vector<std::wstring> names;
+  names.reserve(entries.size());
+  for (const auto& entry : entries) {
+    names.push_back(entry->GetName());
+  }
+  std::wstring clash;
+  if (FindNameClash(names, &clash)) {
+    RaiseExtractError(clash);
+  }
+  entries_.swap(entries);
+}
+
+const ArchiveEntry& ArchiveReader::GetEntry(unsigned int index) const {
+  if (index >= entries_.size()) {
+    std::wstring text;
+    QorString::Format(text, L"Error while extracting file from archive. Details: %s",
+                      L"entry index out of range");
+    QorError::RaiseIndexError(kExtractError, text.c_str());
+  }
+  return *entries_[index];
+}
