@@ -8,14 +8,9 @@ set(VELTRANO_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sourc
 if(NOT EXISTS "${VELTRANO_BZIP2_SOURCE_DIR}/bzlib.c")
   message(FATAL_ERROR "libbz2 source not found in ${VELTRANO_BZIP2_SOURCE_DIR}: run scripts/setup.sh")
 endif()
-add_library(bz2 STATIC
-  ${VELTRANO_BZIP2_SOURCE_DIR}/blocksort.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/huffman.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/crctable.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/randtable.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/compress.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/decompress.c
-  ${VELTRANO_BZIP2_SOURCE_DIR}/bzlib.c)
+include(${CMAKE_CURRENT_LIST_DIR}/Bzip2Sources.cmake)
+veltrano_bzip2_sources(bz2_sources ${VELTRANO_BZIP2_SOURCE_DIR})
+add_library(bz2 STATIC ${bz2_sources})
 target_include_directories(bz2 SYSTEM PUBLIC ${VELTRANO_BZIP2_SOURCE_DIR})
 target_compile_options(bz2 PRIVATE -w -O2)
 # Neither option changes the codec's code. Without unwind tables (no C++
