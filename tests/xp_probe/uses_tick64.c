@@ -6,4 +6,6 @@
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
 
-int main(void) { return (int)(GetTickCount64() & 1); }
+int main(void) {
+  return (int)(GetTickCount64() & 1);
+}
