@@ -49,22 +49,6 @@ std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& 
   return out + data;
 }
 
-// The launcher's earlier path: expand all, then read the archive in memory.
-int ExtractInMemory(const std::string& payload, const std::wstring& target) {
-  QorCompressLib::MemoryOutputStream expanded;
-  ArchiveReader reader;
-  auto error = Catch([&] {
-    QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
-    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-    codec.Decompress(in, expanded, nullptr, nullptr, 1);
-    reader.LoadFromMemory(expanded.data(), expanded.size());
-    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
-      reader.Extract(i, target);
-    }
-  });
-  return error ? error->GetCode() : 0;
-}
-
 std::unique_ptr<QorError::Exception>
 ExtractStreaming(const std::string& payload, const std::wstring& target, unsigned threads) {
   return Catch([&] {
@@ -176,7 +160,7 @@ TEST(ExtractStream, RefusesWhatTheInMemoryPathRefusesBeforeWritingNames) {
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     TempFolder before;
-    EXPECT_EQ(test.code, ExtractInMemory(test.payload, before.path()));
+    EXPECT_EQ(test.code, PayloadTest::ExtractInMemory(test.payload, before.path()));
     for (unsigned threads : {1u, 2u}) {
       TempFolder folder;
       auto error = ExtractStreaming(test.payload, folder.path(), threads);

@@ -16,22 +16,6 @@ namespace {
 
 const std::set<int> kPayloadErrors = {21010, 21014, 21024, 21025, 21026};
 
-// Runs the launcher's path on one payload; returns the error code or 0.
-int Expand(const std::string& payload, const std::wstring& target) {
-  QorCompressLib::MemoryOutputStream expanded;
-  ArchiveReader reader;
-  auto error = PayloadTest::Catch([&] {
-    QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
-    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-    codec.Decompress(in, expanded, nullptr, nullptr, 1);
-    reader.LoadFromMemory(expanded.data(), expanded.size());
-    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
-      reader.Extract(i, target);
-    }
-  });
-  return error ? error->GetCode() : 0;
-}
-
 // The launcher's streaming path on the same payload, decoding on two threads.
 int ExpandStreaming(const std::string& payload, const std::wstring& target) {
   auto error = PayloadTest::Catch([&] {
@@ -80,7 +64,7 @@ TEST(PayloadCorruption, BoundedSweep) {
     }
     const std::string input = inner ? PayloadTest::Compress(bytes) : bytes;
     ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
-    const int code = Expand(input, target);
+    const int code = PayloadTest::ExtractInMemory(input, target);
     // The streaming path gives the same outcome and the same files.
     ASSERT_TRUE(CreateDirectoryW(streamingTarget.c_str(), nullptr));
     EXPECT_EQ(code, ExpandStreaming(input, streamingTarget)) << "round " << round;

@@ -142,4 +142,22 @@ inline void WriteFileBytes(const std::wstring& path, const std::string& data) {
   CloseHandle(file);
 }
 
+// The launcher's whole-archive path: expand the payload into memory, read
+// the archive there and write every entry into target. The library error's
+// code, or 0.
+inline int ExtractInMemory(const std::string& payload, const std::wstring& target) {
+  QorCompressLib::MemoryOutputStream expanded;
+  ArchiveReader reader;
+  auto error = Catch([&] {
+    QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
+    QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
+    codec.Decompress(in, expanded, nullptr, nullptr, 1);
+    reader.LoadFromMemory(expanded.data(), expanded.size());
+    for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
+      reader.Extract(i, target);
+    }
+  });
+  return error ? error->GetCode() : 0;
+}
+
 } // namespace PayloadTest

@@ -22,6 +22,8 @@
 #include "qor/memory_stream.h"
 #include "qor/system_library.h"
 
+#include "bench_process.h"
+
 #include <bzlib.h>
 #include <shellapi.h>
 #include <windows.h>
@@ -36,24 +38,6 @@
 #include <vector>
 
 namespace {
-
-typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
-
-bool PeakMemory(SIZE_T& pagefile, SIZE_T& workingSet) {
-  GetMemoryInfoFn get =
-      QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"kernel32.dll", "K32GetProcessMemoryInfo");
-  if (!get) {
-    get = QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
-  }
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof(counters);
-  if (!get || !get(GetCurrentProcess(), &counters, sizeof(counters))) {
-    return false;
-  }
-  pagefile = counters.PeakPagefileUsage;
-  workingSet = counters.PeakWorkingSetSize;
-  return true;
-}
 
 double Now() {
   LARGE_INTEGER frequency, counter;
@@ -275,7 +259,7 @@ int Expand(const wchar_t* path) {
   ArchiveReader reader;
   reader.LoadFromMemory(out.data(), out.size());
   SIZE_T pagefile = 0, workingSet = 0;
-  if (!PeakMemory(pagefile, workingSet)) {
+  if (!QorBench::PeakMemory(GetCurrentProcess(), pagefile, workingSet)) {
     std::printf("no process memory information\n");
     return 2;
   }
@@ -337,18 +321,8 @@ int main() {
     std::ofstream out(file.c_str(), std::ios_base::binary | std::ios_base::trunc);
     out.write(packed.data(), static_cast<std::streamsize>(packed.size()));
   }
-  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" expand \"" + file + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  DWORD code = 1;
-  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  const DWORD code =
+      QorBench::RunAndWait(L"\"" + std::wstring(self) + L"\" expand \"" + file + L"\"");
   DeleteFileW(file.c_str());
   LocalFree(argv);
   return ratio <= 1.05 && code == 0 ? 0 : 1;

@@ -23,6 +23,8 @@
 
 #include "qor/test_environment.h"
 
+#include "bench_process.h"
+
 #include <bzlib.h>
 #include <windows.h>
 #include <psapi.h>
@@ -41,8 +43,6 @@
 namespace {
 
 bool WriteAll(const std::wstring& path, const char* bytes, std::size_t size);
-
-typedef BOOL(WINAPI* GetProcessMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
 
 std::wstring WindowsPath(const char* unixPath) {
   std::wstring path = L"Z:";
@@ -272,13 +272,11 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
     result.seconds = Seconds(installerStart - start);
     result.files = ListFiles(temp + L"QorVTInst.tmp\\");
   }
-  auto getInfo =
-      QorWin32::GetSystemFunction<GetProcessMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof counters;
-  if (getInfo && getInfo(process.hProcess, &counters, sizeof counters)) {
-    result.peakWorkingSet = counters.PeakWorkingSetSize;
-    result.peakPagefile = counters.PeakPagefileUsage;
+  SIZE_T pagefile = 0;
+  SIZE_T workingSet = 0;
+  if (QorBench::PeakMemory(process.hProcess, pagefile, workingSet)) {
+    result.peakWorkingSet = workingSet;
+    result.peakPagefile = pagefile;
   }
   SetEvent(gate);
   WaitForSingleObject(process.hProcess, 600000);
@@ -289,20 +287,8 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
 }
 
 bool Stamp(const std::wstring& base, const std::wstring& payloadFile, const std::wstring& exe) {
-  std::wstring stamp = L"\"" + WindowsPath(VELTRANO_VTRPACK_EXE) + L"\" stamp \"" + base +
-                       L"\" \"" + payloadFile + L"\" \"" + exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  DWORD code = 1;
-  if (CreateProcessW(nullptr, &stamp[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  return code == 0;
+  return QorBench::RunAndWait(L"\"" + WindowsPath(VELTRANO_VTRPACK_EXE) + L"\" stamp \"" + base +
+                              L"\" \"" + payloadFile + L"\" \"" + exe + L"\"") == 0;
 }
 
 // The builder checks a payload by expanding it in memory, which a 32-bit

@@ -8,6 +8,8 @@
 #include "../../tools/vtrpack/pe_resources.h"
 #include "qor/system_library.h"
 
+#include "bench_process.h"
+
 #include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
@@ -20,18 +22,11 @@
 
 namespace {
 
-typedef BOOL(WINAPI* GetMemoryInfoFn)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
-
+// This process's peak private bytes.
 SIZE_T PeakPagefile() {
-  GetMemoryInfoFn get =
-      QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"kernel32.dll", "K32GetProcessMemoryInfo");
-  if (!get) {
-    get = QorWin32::GetSystemFunction<GetMemoryInfoFn>(L"psapi.dll", "GetProcessMemoryInfo");
-  }
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof(counters);
-  return get && get(GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PeakPagefileUsage
-                                                                      : 0;
+  SIZE_T pagefile = 0;
+  SIZE_T workingSet = 0;
+  return QorBench::PeakMemory(GetCurrentProcess(), pagefile, workingSet) ? pagefile : 0;
 }
 
 double Now() {
@@ -61,21 +56,7 @@ bool RunChild(const std::wstring& commandLine, unsigned long& peak, double& seco
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE file = CreateFileW(result.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                             0, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = file;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process = {};
-  std::wstring line = commandLine;
-  DWORD code = 1;
-  if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  const DWORD code = QorBench::RunAndWait(commandLine, file);
   CloseHandle(file);
   std::ifstream in(result.c_str());
   const bool ok = code == 0 && (in >> peak >> seconds);

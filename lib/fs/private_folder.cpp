@@ -1,5 +1,7 @@
 #include "qor/private_folder.h"
 
+#include "qor/system_library.h"
+
 #include "qor/fs.h"
 #include "qor/win32_error.h"
 
@@ -33,23 +35,22 @@ struct NativeFileApi {
   bool complete = false;
 };
 
-template <class Fn> Fn Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const NativeFileApi& Native() {
   static NativeFileApi api;
   static bool known = false;
   if (!known) {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll"); // in every process
-    if (ntdll) {
-      api.createFile = Lookup<NativeFileApi::CreateFileFn>(ntdll, "NtCreateFile");
-      api.setInformation = Lookup<NativeFileApi::SetInformationFn>(ntdll, "NtSetInformationFile");
-      api.toNtPath = Lookup<NativeFileApi::ToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
-      api.freeString = Lookup<NativeFileApi::FreeStringFn>(ntdll, "RtlFreeUnicodeString");
-      api.toDosError = Lookup<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
-      api.queryVolume = Lookup<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
-    }
+    using QorWin32::GetSystemFunction;
+    api.createFile = GetSystemFunction<NativeFileApi::CreateFileFn>(L"ntdll.dll", "NtCreateFile");
+    api.setInformation =
+        GetSystemFunction<NativeFileApi::SetInformationFn>(L"ntdll.dll", "NtSetInformationFile");
+    api.toNtPath =
+        GetSystemFunction<NativeFileApi::ToNtPathFn>(L"ntdll.dll", "RtlDosPathNameToNtPathName_U");
+    api.freeString =
+        GetSystemFunction<NativeFileApi::FreeStringFn>(L"ntdll.dll", "RtlFreeUnicodeString");
+    api.toDosError =
+        GetSystemFunction<NativeFileApi::ToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
+    api.queryVolume = GetSystemFunction<NativeFileApi::QueryVolumeFn>(
+        L"ntdll.dll", "NtQueryVolumeInformationFile");
     api.complete =
         api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
     known = true;
