@@ -1,9 +1,9 @@
 // Writing an entry with the standard file streams, kept apart from the
 // reader so that programs that write entries otherwise do not link the
 // streams.
-#include "qor/archive.h"
+#include "qor/payload/archive.h"
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <exception>
 #include <fstream>

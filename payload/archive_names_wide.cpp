@@ -1,4 +1,4 @@
-#include "qor/archive.h"
+#include "qor/payload/archive.h"
 
 namespace QorArchiveFormat {
 

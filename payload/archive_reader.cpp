@@ -1,10 +1,10 @@
 // Parsing an archive in memory; writing its entries is in
 // archive_extract.cpp, with the standard file streams.
-#include "qor/archive.h"
+#include "qor/payload/archive.h"
 
-#include "qor/error.h"
-#include "qor/text.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/text/text.h"
+#include "qor/error/win32_error.h"
 
 using namespace QorArchiveFormat;
 

@@ -1,12 +1,12 @@
-#include "qor/extract_stream.h"
+#include "qor/payload/extract_stream.h"
 
 #include "bzip2_parallel.h"
 
-#include "qor/archive.h"
-#include "qor/error.h"
-#include "qor/memory_block.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/payload/archive.h"
+#include "qor/error/error.h"
+#include "qor/payload/memory_block.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <windows.h>
 

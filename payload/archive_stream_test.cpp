@@ -1,5 +1,5 @@
 // Extraction while the payload is decoded, against the in-memory path.
-#include "qor/extract_stream.h"
+#include "qor/payload/extract_stream.h"
 
 #include "test_support.h"
 

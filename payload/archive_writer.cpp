@@ -1,6 +1,6 @@
-#include "qor/archive.h"
+#include "qor/payload/archive.h"
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <fstream>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "qor/compressor.h"
+#include "qor/payload/compressor.h"
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <exception>
 #include <memory>

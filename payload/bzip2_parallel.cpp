@@ -2,8 +2,8 @@
 
 #include "bzip2_blocks.h"
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
 
 #include <bzlib.h>
 #include <windows.h>

@@ -2,7 +2,7 @@
 // decoded bytes on in stream order on the calling thread.
 #pragma once
 
-#include "qor/compressor.h"
+#include "qor/payload/compressor.h"
 
 #include <cstddef>
 #include <cstdint>

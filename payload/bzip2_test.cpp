@@ -1,4 +1,4 @@
-#include "qor/compressor.h"
+#include "qor/payload/compressor.h"
 
 #include "test_support.h"
 

@@ -1,7 +1,7 @@
 // Damaged payloads must fail with a payload error or extract correctly:
 // never crash, never hang, never write outside the target folder.
-#include "qor/archive.h"
-#include "qor/extract_stream.h"
+#include "qor/payload/archive.h"
+#include "qor/payload/extract_stream.h"
 
 #include "test_support.h"
 

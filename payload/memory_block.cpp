@@ -1,4 +1,4 @@
-#include "qor/memory_block.h"
+#include "qor/payload/memory_block.h"
 
 #include <windows.h>
 

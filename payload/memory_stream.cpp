@@ -1,4 +1,4 @@
-#include "qor/memory_stream.h"
+#include "qor/payload/memory_stream.h"
 
 #include <algorithm>
 #include <climits>

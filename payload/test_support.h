@@ -1,11 +1,11 @@
 // Helpers shared by the payload tests.
 #pragma once
 
-#include "qor/archive.h"
-#include "qor/compressor.h"
-#include "qor/error.h"
-#include "qor/memory_stream.h"
-#include "qor/test_errors.h"
+#include "qor/payload/archive.h"
+#include "qor/payload/compressor.h"
+#include "qor/error/error.h"
+#include "qor/payload/memory_stream.h"
+#include "qor/test/errors.h"
 
 #include <windows.h>
 

@@ -2,9 +2,9 @@
 
 #include "qor/setup/state.h"
 
-#include "qor/error.h"
-#include "qor/private_folder.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/fs/private_folder.h"
+#include "qor/error/win32_error.h"
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
 // Entry of the setup program: everything else lives in qor_setup_shell.
 #include "qor/setup/window.h"
 
-#include "qor/system_library.h"
+#include "qor/error/system_library.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int showCommand) {

@@ -2,9 +2,9 @@
 
 #include "qor/setup/state.h"
 
-#include "qor/error.h"
-#include "qor/text.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/text/text.h"
+#include "qor/error/unique_handle.h"
 
 #include "resource.h"
 

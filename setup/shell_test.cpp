@@ -7,13 +7,13 @@
 #include "qor/setup/window.h"
 #include "qor/setup/worker.h"
 
-#include "qor/error.h"
-#include "qor/fs.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/fs/fs.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
-#include "qor/test_errors.h"
-#include "qor/test_folders.h"
+#include "qor/test/errors.h"
+#include "qor/test/folders.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include "qor/setup/state.h"
 #include "qor/setup/worker.h"
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
 
 #include "resource.h"
 

@@ -4,12 +4,12 @@
 #include "qor/setup/messages.h"
 #include "qor/setup/state.h"
 
-#include "qor/error.h"
-#include "qor/extract_stream.h"
-#include "qor/fs.h"
-#include "qor/private_folder.h"
-#include "qor/security.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/payload/extract_stream.h"
+#include "qor/fs/fs.h"
+#include "qor/fs/private_folder.h"
+#include "qor/os/security.h"
+#include "qor/error/win32_error.h"
 
 #include "resource.h"
 

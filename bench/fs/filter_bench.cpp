@@ -4,7 +4,7 @@
 // matching at once against one thread doing the same work alone.
 //
 //   scripts/wine-run --prefix build/wineprefix build/bench/fs/filter_bench.exe
-#include "qor/fs_find.h"
+#include "qor/fs/fs_find.h"
 
 #include <boost/regex.hpp>
 

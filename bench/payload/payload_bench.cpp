@@ -14,13 +14,13 @@
 // spends on the parts that cannot run in parallel (finding markers and
 // handing on the bytes, and writing the files), from which the figures for
 // machines with more processors are estimated.
-#include "qor/archive.h"
-#include "qor/compressor.h"
-#include "qor/extract_stream.h"
+#include "qor/payload/archive.h"
+#include "qor/payload/compressor.h"
+#include "qor/payload/extract_stream.h"
 
 #include "bzip2_parallel.h"
-#include "qor/memory_stream.h"
-#include "qor/system_library.h"
+#include "qor/payload/memory_stream.h"
+#include "qor/error/system_library.h"
 
 #include "bench_process.h"
 

@@ -16,12 +16,12 @@
 //   One run of a payload of MEGABYTES (up to the format's 4 GB) of zeros in
 //   files of at most 1000 MB: the installer must start with every file
 //   complete. Checks and reports time and peak memory.
-#include "qor/archive.h"
-#include "qor/compressor.h"
-#include "qor/fs.h"
-#include "qor/system_library.h"
+#include "qor/payload/archive.h"
+#include "qor/payload/compressor.h"
+#include "qor/fs/fs.h"
+#include "qor/error/system_library.h"
 
-#include "qor/test_environment.h"
+#include "qor/test/environment.h"
 
 #include "bench_process.h"
 

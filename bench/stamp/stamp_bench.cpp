@@ -6,7 +6,7 @@
 // The stamp copies in pieces, so the large payload's peak memory should be
 // about the small one's (ratio near 1), not grow with the payload.
 #include "../../tools/vtrpack/pe_resources.h"
-#include "qor/system_library.h"
+#include "qor/error/system_library.h"
 
 #include "bench_process.h"
 

@@ -1,8 +1,8 @@
 // Process helpers shared by the benchmarks.
 #pragma once
 
-#include "qor/system_library.h"
-#include "qor/unique_handle.h"
+#include "qor/error/system_library.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 #include <psapi.h>

@@ -1,12 +1,12 @@
 // The browser's version with its release name, and a user's browser settings.
-#include "qor/browser.h"
+#include "qor/env/browser.h"
 
 #include "env_state.h"
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
-#include "qor/text.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
+#include "qor/text/text.h"
 #include "users_internal.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "qor/os_classify.h"
+#include "qor/env/os_classify.h"
 
-#include "qor/text.h"
+#include "qor/text/text.h"
 
 namespace QorEnv {
 

@@ -1,4 +1,4 @@
-#include "qor/os_classify.h"
+#include "qor/env/os_classify.h"
 
 #include <gtest/gtest.h>
 

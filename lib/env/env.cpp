@@ -1,24 +1,22 @@
 #include "env_state.h"
 
-#include "qor/error.h"
-#include "qor/os_classify.h"
-#include "qor/os_utils.h"
-#include "qor/security.h"
-#include "qor/system_library.h"
-#include "qor/win32_error.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/os_classify.h"
+#include "qor/os/os_utils.h"
+#include "qor/os/security.h"
+#include "qor/error/system_library.h"
+#include "qor/error/win32_error.h"
 
 #include <cstdlib>
 #include <ctime>
 
 namespace QorEnv {
 
-namespace Detail {
-EnvironmentRecord g_record;
-} // namespace Detail
-
 namespace {
 
 using Detail::g_record;
+using Detail::QueryVersion;
 
 using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
 using GetProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD*);
@@ -37,12 +35,6 @@ template <class Fn> Fn LoadedModuleFunction(const wchar_t* module, const char* n
     return nullptr;
   }
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
-}
-
-bool QueryVersion(OSVERSIONINFOEXW& version) {
-  ZeroMemory(&version, sizeof(version));
-  version.dwOSVersionInfoSize = sizeof(version);
-  return GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) != FALSE;
 }
 
 void SeedRandom() {
@@ -244,96 +236,11 @@ void Initialize(bool skipProfileLookup) {
   g_record.isVistaOrLaterKnown = true;
 }
 
-bool IsInitialised() {
-  return g_record.initialised;
-}
-int GetPlatformId() {
-  return g_record.platformId;
-}
-int GetOsId() {
-  return g_record.osId;
-}
-int GetProductType() {
-  return g_record.productType;
-}
-bool Is64Bit() {
-  return g_record.is64Bit;
-}
-const std::wstring& GetOsDisplayName() {
-  return g_record.osDisplayName;
-}
-DWORD GetServicePackMajor() {
-  return g_record.servicePackMajor;
-}
-DWORD GetServicePackMinor() {
-  return g_record.servicePackMinor;
-}
-DWORD GetBuildNumber() {
-  return g_record.buildNumber;
-}
-const std::wstring& GetServicePackText() {
-  return g_record.servicePackText;
-}
-SHGetKnownFolderPathFn GetShGetKnownFolderPath() {
-  return g_record.shGetKnownFolderPath;
-}
-
-bool IsVistaOrLater() {
-  if (!g_record.isVistaOrLaterKnown) {
-    OSVERSIONINFOEXW version;
-    g_record.isVistaOrLater = QueryVersion(version) && version.dwMajorVersion > 5;
-    g_record.isVistaOrLaterKnown = true;
-  }
-  return g_record.isVistaOrLater;
-}
-
-const std::wstring& GetWindowsFolder() {
-  return g_record.windowsFolder;
-}
-const std::wstring& GetSystemFolder() {
-  return g_record.systemFolder;
-}
-const std::wstring& GetProfilesRoot() {
-  return g_record.profilesRoot;
-}
-DWORD GetSystemVolumeSerial() {
-  return g_record.systemVolumeSerial;
-}
-
-DWORD GetComctl32Version() {
-  return g_record.comctl32Version;
-}
-DWORD GetShell32Version() {
-  return g_record.shell32Version;
-}
-DWORD GetShlwapiVersion() {
-  return g_record.shlwapiVersion;
-}
-DWORD GetGdiplusVersion() {
-  return g_record.gdiplusVersion;
-}
-
 void RefreshDllVersions() {
   g_record.comctl32Version = QorOs::GetDllVersion(L"comctl32.dll");
   g_record.shell32Version = QorOs::GetDllVersion(L"shell32.dll");
   g_record.shlwapiVersion = QorOs::GetDllVersion(L"shlwapi.dll");
   g_record.gdiplusVersion = QorOs::GetDllVersion(L"gdiplus.dll");
-}
-
-int GetIeMajor() {
-  return g_record.ieMajor;
-}
-int GetIeMinor() {
-  return g_record.ieMinor;
-}
-int GetIeBuild() {
-  return g_record.ieBuild;
-}
-const std::wstring& GetIeVersionText() {
-  return g_record.ieVersionText;
-}
-const std::wstring& GetIeName() {
-  return g_record.ieName;
 }
 
 bool AreTerminalServicesEnabled() {
@@ -342,13 +249,6 @@ bool AreTerminalServicesEnabled() {
     g_record.terminalServicesKnown = true;
   }
   return g_record.terminalServicesEnabled;
-}
-
-bool IsSingleSessionTerminalServices() {
-  return g_record.singleSessionTerminalServices;
-}
-DWORD GetSessionId() {
-  return g_record.sessionId;
 }
 
 bool IsUserAdmin() {

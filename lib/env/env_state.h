@@ -1,8 +1,8 @@
 // The environment record itself, shared by the modules of this library that
-// fill it during start-up. Everything else reads it through qor/env.h.
+// fill it during start-up. Everything else reads it through qor/env/record.h.
 #pragma once
 
-#include "qor/env.h"
+#include "qor/env/record.h"
 
 #include <windows.h>
 
@@ -51,6 +51,9 @@ struct EnvironmentRecord {
 
 // Written on the main thread during start-up, read-only afterwards.
 extern EnvironmentRecord g_record;
+
+// GetVersionExW with the extended record.
+bool QueryVersion(OSVERSIONINFOEXW& version);
 
 } // namespace Detail
 } // namespace QorEnv

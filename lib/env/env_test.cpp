@@ -1,11 +1,11 @@
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/locations.h"
-#include "qor/security.h"
-#include "qor/unique_handle.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/locations.h"
+#include "qor/os/security.h"
+#include "qor/error/unique_handle.h"
 
-#include "qor/test_process.h"
-#include "qor/test_registry.h"
+#include "qor/test/process.h"
+#include "qor/test/registry.h"
 
 #include <gtest/gtest.h>
 

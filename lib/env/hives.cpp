@@ -1,10 +1,10 @@
 // Users' registry data under HKEY_USERS: opening it, and loading, flushing
 // and unloading the hive file of a user who is not logged on.
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 // Program locations, the user's temporary folder, drives and the mail store.
-#include "qor/locations.h"
+#include "qor/env/locations.h"
 
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
-#include "qor/win32_error.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
+#include "qor/error/win32_error.h"
 #include "users_internal.h"
 
 #include <windows.h>

@@ -1,15 +1,15 @@
 // Users and their profiles: account names, SIDs, profile folders and the
 // profiles root.
-#include "qor/profiles.h"
+#include "qor/env/profiles.h"
 
 #include "env_state.h"
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/reg_key.h"
-#include "qor/security.h"
-#include "qor/system_library.h"
-#include "qor/text.h"
-#include "qor/win32_error.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/reg/reg_key.h"
+#include "qor/os/security.h"
+#include "qor/error/system_library.h"
+#include "qor/text/text.h"
+#include "qor/error/win32_error.h"
 #include "users_internal.h"
 
 #include <windows.h>

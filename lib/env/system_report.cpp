@@ -1,11 +1,11 @@
 // The support report of the machine, built from the environment record.
-#include "qor/system_report.h"
+#include "qor/env/system_report.h"
 
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/locations.h"
-#include "qor/reg_key.h"
-#include "qor/text.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/locations.h"
+#include "qor/reg/reg_key.h"
+#include "qor/text/text.h"
 #include "users_internal.h"
 
 #include <windows.h>

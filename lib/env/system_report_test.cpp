@@ -2,13 +2,13 @@
 // to report Windows XP and Windows 7 to copies of the tool. The parts that
 // depend on the machine (folders, library versions, the browser, the
 // account) are worked out here from the same sources.
-#include "qor/env.h"
-#include "qor/locations.h"
-#include "qor/security.h"
-#include "qor/unique_handle.h"
+#include "qor/env/env.h"
+#include "qor/env/locations.h"
+#include "qor/os/security.h"
+#include "qor/error/unique_handle.h"
 
-#include "qor/test_process.h"
-#include "qor/test_registry.h"
+#include "qor/test/process.h"
+#include "qor/test/registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Special folders of any local user: read from the user's "Shell Folders"
 // registry values, from the machine-wide ones for the shared folders, and
 // from the shell only for the user running the process.
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
-#include "qor/unique_handle.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -1,7 +1,7 @@
 // Helpers shared by the profile, browser, report and location modules.
 #pragma once
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <exception>
 #include <string>

@@ -1,11 +1,11 @@
 // Table tests of the pure pieces: browser versions and release names, SID
 // text, the compatibility-mode check, report texts, path and filter rules.
-#include "qor/browser.h"
-#include "qor/env.h"
-#include "qor/locations.h"
-#include "qor/profiles.h"
-#include "qor/security.h"
-#include "qor/system_report.h"
+#include "qor/env/browser.h"
+#include "qor/env/env.h"
+#include "qor/env/locations.h"
+#include "qor/env/profiles.h"
+#include "qor/os/security.h"
+#include "qor/env/system_report.h"
 
 #include <gtest/gtest.h>
 

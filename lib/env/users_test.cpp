@@ -2,19 +2,19 @@
 // Wine's real registry and profile. Two made-up users are set up for the
 // whole program: one whose registry data lives under HKEY_USERS, and one
 // with a profile folder for the hive tests.
-#include "qor/browser.h"
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/locations.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
-#include "qor/security.h"
-#include "qor/system_report.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/env/browser.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/locations.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
+#include "qor/os/security.h"
+#include "qor/env/system_report.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
-#include "qor/test_folders.h"
-#include "qor/test_registry.h"
+#include "qor/test/folders.h"
+#include "qor/test/registry.h"
 
 #include <gtest/gtest.h>
 

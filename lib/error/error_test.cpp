@@ -1,4 +1,4 @@
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "qor/system_library.h"
+#include "qor/error/system_library.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "qor/win32_error.h"
-#include "qor/unique_handle.h"
+#include "qor/error/win32_error.h"
+#include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
 

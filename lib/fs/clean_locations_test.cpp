@@ -1,7 +1,7 @@
-#include "qor/clean_locations.h"
+#include "qor/fs/clean_locations.h"
 
-#include "qor/fs.h"
-#include "qor/profiles.h"
+#include "qor/fs/fs.h"
+#include "qor/env/profiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "qor/fs_find.h"
+#include "qor/fs/fs_find.h"
 
-#include "qor/text.h"
-#include "qor/unique_handle.h"
+#include "qor/text/text.h"
+#include "qor/error/unique_handle.h"
 
 #include <boost/regex.hpp>
 

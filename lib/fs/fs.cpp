@@ -1,8 +1,8 @@
-#include "qor/fs.h"
+#include "qor/fs/fs.h"
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
-#include "qor/fs.h"
+#include "qor/fs/fs.h"
 
-#include "qor/error.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/win32_error.h"
 
-#include "qor/test_errors.h"
-#include "qor/test_folders.h"
-#include "qor/unique_handle.h"
+#include "qor/test/errors.h"
+#include "qor/test/folders.h"
+#include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

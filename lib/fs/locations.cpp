@@ -1,8 +1,8 @@
 // Folder probes and clean-ups over tables of locations.
-#include "qor/clean_locations.h"
+#include "qor/fs/clean_locations.h"
 
-#include "qor/fs.h"
-#include "qor/profiles.h"
+#include "qor/fs/fs.h"
+#include "qor/env/profiles.h"
 
 #include <memory>
 #include <string>

@@ -1,9 +1,9 @@
-#include "qor/private_folder.h"
+#include "qor/fs/private_folder.h"
 
-#include "qor/system_library.h"
+#include "qor/error/system_library.h"
 
-#include "qor/fs.h"
-#include "qor/win32_error.h"
+#include "qor/fs/fs.h"
+#include "qor/error/win32_error.h"
 
 #include <sddl.h>
 #include <winternl.h>

@@ -1,9 +1,9 @@
-#include "qor/private_folder.h"
+#include "qor/fs/private_folder.h"
 
-#include "qor/error.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/win32_error.h"
 
-#include "qor/test_errors.h"
+#include "qor/test/errors.h"
 
 #include <aclapi.h>
 #include <sddl.h>

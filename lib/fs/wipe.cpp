@@ -1,7 +1,7 @@
-#include "qor/fs_find.h"
+#include "qor/fs/fs_find.h"
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
 
 #include <cstdlib>
 #include <vector>

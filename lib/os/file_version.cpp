@@ -1,8 +1,8 @@
-#include "qor/file_version.h"
+#include "qor/os/file_version.h"
 
-#include "qor/error.h"
-#include "qor/system_library.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/system_library.h"
+#include "qor/error/win32_error.h"
 
 #include <exception>
 #include <new>

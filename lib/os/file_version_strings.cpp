@@ -2,7 +2,7 @@
 // fixed version numbers: the language text is formatted with Boost.Format,
 // which brings the standard streams, and a program that reads only version
 // numbers should not carry them.
-#include "qor/file_version.h"
+#include "qor/os/file_version.h"
 
 #include <boost/format.hpp>
 

@@ -1,11 +1,11 @@
-#include "qor/os_utils.h"
+#include "qor/os/os_utils.h"
 
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/file_version.h"
-#include "qor/system_library.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/env/record.h"
+#include "qor/error/error.h"
+#include "qor/os/file_version.h"
+#include "qor/error/system_library.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <objbase.h>
 #include <shlobj.h>

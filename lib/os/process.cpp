@@ -1,9 +1,9 @@
-#include "qor/process.h"
+#include "qor/os/process.h"
 
-#include "qor/system_library.h"
-#include "qor/text.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/system_library.h"
+#include "qor/text/text.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <tlhelp32.h>
 

@@ -1,8 +1,8 @@
-#include "qor/process.h"
+#include "qor/os/process.h"
 
-#include "qor/error.h"
-#include "qor/locations.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/env/locations.h"
+#include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "qor/security.h"
+#include "qor/os/security.h"
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <aclapi.h>
 

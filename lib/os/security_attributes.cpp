@@ -1,6 +1,6 @@
-#include "qor/env.h"
-#include "qor/security.h"
-#include "qor/win32_error.h"
+#include "qor/env/record.h"
+#include "qor/os/security.h"
+#include "qor/error/win32_error.h"
 
 #include <sddl.h>
 

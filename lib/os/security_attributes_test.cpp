@@ -1,9 +1,9 @@
-#include "qor/env.h"
-#include "qor/security.h"
-#include "qor/locations.h"
-#include "qor/unique_handle.h"
+#include "qor/env/env.h"
+#include "qor/os/security.h"
+#include "qor/env/locations.h"
+#include "qor/error/unique_handle.h"
 
-#include "qor/test_process.h"
+#include "qor/test/process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "qor/security.h"
+#include "qor/os/security.h"
 
 #include <aclapi.h>
 #include <sddl.h>

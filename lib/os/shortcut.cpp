@@ -1,8 +1,8 @@
 // Shell links, in a file of their own: the COM interface identifiers they
 // need come from a library object that holds hundreds of others, which only
 // programs that make shortcuts should carry.
-#include "qor/os_utils.h"
-#include "qor/unique_handle.h"
+#include "qor/os/os_utils.h"
+#include "qor/error/unique_handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>

@@ -1,7 +1,7 @@
 // A child program for the process tests: with an argument it exits at once
 // with that code; otherwise it signals the tests' "ready" event, when there
 // is one, and waits until it is ended.
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "qor/thread.h"
+#include "qor/os/thread.h"
 
-#include "qor/error.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/win32_error.h"
 
 namespace QorOs {
 

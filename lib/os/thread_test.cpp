@@ -1,8 +1,8 @@
-#include "qor/thread.h"
+#include "qor/os/thread.h"
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Registry change tables and key probes for a named user.
-#include "qor/change_table.h"
+#include "qor/reg/change_table.h"
 
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
 
 #include <string>
 

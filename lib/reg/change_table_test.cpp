@@ -1,11 +1,11 @@
-#include "qor/change_table.h"
+#include "qor/reg/change_table.h"
 
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/profiles.h"
-#include "qor/reg_key.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/profiles.h"
+#include "qor/reg/reg_key.h"
 
-#include "qor/test_errors.h"
+#include "qor/test/errors.h"
 
 #include <gtest/gtest.h>
 

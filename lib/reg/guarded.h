@@ -1,7 +1,7 @@
 // The error wrapping shared by every registry operation.
 #pragma once
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <exception>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "guarded.h"
 
-#include "qor/win32_error.h"
+#include "qor/error/win32_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "qor/ini_file.h"
+#include "qor/reg/ini_file.h"
 
-#include "qor/error.h"
-#include "qor/text.h"
-#include "qor/win32_error.h"
+#include "qor/error/error.h"
+#include "qor/text/text.h"
+#include "qor/error/win32_error.h"
 
 #include <cwchar>
 #include <vector>

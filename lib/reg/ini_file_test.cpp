@@ -1,9 +1,9 @@
-#include "qor/ini_file.h"
-#include "qor/unique_handle.h"
+#include "qor/reg/ini_file.h"
+#include "qor/error/unique_handle.h"
 
-#include "qor/win32_error.h"
+#include "qor/error/win32_error.h"
 
-#include "qor/test_errors.h"
+#include "qor/test/errors.h"
 
 #include <gtest/gtest.h>
 

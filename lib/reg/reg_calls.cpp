@@ -1,6 +1,6 @@
-#include "qor/reg_calls.h"
+#include "qor/reg/reg_calls.h"
 
-#include "qor/win32_error.h"
+#include "qor/error/win32_error.h"
 
 #include <shlwapi.h>
 

@@ -1,9 +1,9 @@
-#include "qor/reg_key.h"
+#include "qor/reg/reg_key.h"
 
 #include "guarded.h"
-#include "qor/reg_calls.h"
-#include "qor/security.h"
-#include "qor/win32_error.h"
+#include "qor/reg/reg_calls.h"
+#include "qor/os/security.h"
+#include "qor/error/win32_error.h"
 
 #include <shlwapi.h>
 

@@ -1,12 +1,12 @@
-#include "qor/reg_key.h"
+#include "qor/reg/reg_key.h"
 
-#include "qor/reg_calls.h"
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/reg/reg_calls.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <shlwapi.h>
 
-#include "qor/test_errors.h"
+#include "qor/test/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "qor/text.h"
+#include "qor/text/text.h"
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <gtest/gtest.h>
 

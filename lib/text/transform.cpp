@@ -1,4 +1,4 @@
-#include "qor/text.h"
+#include "qor/text/text.h"
 
 #include <cwctype>
 

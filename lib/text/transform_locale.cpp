@@ -1,7 +1,7 @@
 // Lower-casing through a given locale, in a file of its own: any use of
 // std::locale links the whole locale machinery, which programs that only
 // lower-case with the global locale (ToLower without one) do not carry.
-#include "qor/text.h"
+#include "qor/text/text.h"
 
 namespace QorString {
 

@@ -1,5 +1,5 @@
 // Writing and reading the archive's header and table.
-#include "qor/archive_core.h"
+#include "qor/payload/archive_core.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Entry names: what may be written below a target folder, and which names
 // would land on one file there.
-#include "qor/archive_core.h"
+#include "qor/payload/archive_core.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "qor/bzip2_core.h"
+#include "qor/payload/bzip2_core.h"
 
 #include <bzlib.h>
 

@@ -6,7 +6,7 @@
 // nothing before them, so each piece of data is compressed by libbz2 as a
 // stream of its own (one block), and that block's bits are copied into the
 // joined stream.
-#include "qor/bzip2_core.h"
+#include "qor/payload/bzip2_core.h"
 
 #include "pack_threads.h"
 

@@ -1,6 +1,6 @@
 // The library's bzip2 codec between standard streams, with its progress
 // contract and error codes (Bzip2Compressor is a thin layer over it).
-#include "qor/bzip2_core.h"
+#include "qor/payload/bzip2_core.h"
 
 #include <bzlib.h>
 

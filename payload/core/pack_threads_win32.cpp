@@ -1,6 +1,6 @@
 #include "pack_threads.h"
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 #include <process.h>

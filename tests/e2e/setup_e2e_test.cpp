@@ -1,13 +1,13 @@
 // Runs the built setup programs as a user would and checks, from outside,
 // what they do: the folder they extract into, how they start the installer,
 // the error boxes they show, what they leave behind and their exit codes.
-#include "qor/archive.h"
-#include "qor/compressor.h"
-#include "qor/fs.h"
-#include "qor/memory_stream.h"
+#include "qor/payload/archive.h"
+#include "qor/payload/compressor.h"
+#include "qor/fs/fs.h"
+#include "qor/payload/memory_stream.h"
 
-#include "qor/test_environment.h"
-#include "qor/test_folders.h"
+#include "qor/test/environment.h"
+#include "qor/test/folders.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -686,7 +686,6 @@ TEST_F(E2eTest, DamagedStreamsFailAsTheCodecDoes) {
   }
 }
 
-#if VELTRANO_SETUP_WITH_ENV
 // Wine reports the Windows version that the prefix's settings name for a
 // program's file name; the setup refuses versions before Windows 2000.
 TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
@@ -716,9 +715,7 @@ TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
     EXPECT_FALSE(QorFs::Exists(report_));
   }
 }
-#endif
 
-#if VELTRANO_SETUP_WITH_ENV
 // The oldest Windows the setup supports: on a reported Windows 2000 SP4 it
 // extracts, starts the installer and cleans up as anywhere else.
 TEST_F(E2eTest, Windows2000RunsTheWholeSetup) {
@@ -746,7 +743,6 @@ TEST_F(E2eTest, Windows2000RunsTheWholeSetup) {
   EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"a.txt"}), report.files);
   EXPECT_FALSE(QorFs::Exists(target_));
 }
-#endif
 
 TEST_F(E2eTest, ForgedNotesDuringExtractionAreIgnored) {
   // A payload large enough that extraction is still running when the notes

@@ -2,10 +2,10 @@
 // so that support staff see the machine as the setup sees it.
 //
 // Exit code 0, or the library error's code when the detection fails.
-#include "qor/env.h"
-#include "qor/error.h"
-#include "qor/system_report.h"
-#include "qor/text.h"
+#include "qor/env/env.h"
+#include "qor/error/error.h"
+#include "qor/env/system_report.h"
+#include "qor/text/text.h"
 
 #include <windows.h>
 

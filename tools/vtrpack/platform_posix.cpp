@@ -1,7 +1,7 @@
 // vtrpack's system interface on POSIX systems (Linux).
 #include "platform.h"
 
-#include "qor/payload_core.h"
+#include "qor/payload/payload_core.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 // vtrpack's system interface on Windows.
 #include "platform.h"
 
-#include "qor/unique_handle.h"
-#include "qor/win32_error.h"
+#include "qor/error/unique_handle.h"
+#include "qor/error/win32_error.h"
 
 #include <shellapi.h>
 #include <windows.h>

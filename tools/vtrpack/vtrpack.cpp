@@ -5,9 +5,9 @@
 
 #include "pe_resources.h"
 
-#include "qor/archive_core.h"
-#include "qor/bzip2_core.h"
-#include "qor/payload_core.h"
+#include "qor/payload/archive_core.h"
+#include "qor/payload/bzip2_core.h"
+#include "qor/payload/payload_core.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,9 +1,9 @@
 // Runs the built vtrpack.exe as its users do and checks what it leaves.
-#include "qor/archive.h"
+#include "qor/payload/archive.h"
 
 #include "../../payload/test_support.h"
 #include "pe_resources.h"
-#include "qor/test_process.h"
+#include "qor/test/process.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 //                     older systems' only means (the planted copy wins)
 //   --fallback        "uxtheme.dll" after the restriction as older systems
 //                     get it, without SetDefaultDllDirectories
-#include "qor/system_library.h"
+#include "qor/error/system_library.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -3,8 +3,8 @@
 // target folder and the installer.
 #pragma once
 
-#include "qor/private_folder.h"
-#include "qor/unique_handle.h"
+#include "qor/fs/private_folder.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

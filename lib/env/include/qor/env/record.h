@@ -1,5 +1,6 @@
-// The process-wide description of the machine: filled once by Initialize at
-// program start, read through the accessors afterwards.
+// The process-wide description of the machine, as start-up found it: the
+// record and its plain accessors. The os, reg and fs libraries read it;
+// qor/env/env.h fills it.
 #pragma once
 
 #include <windows.h>
@@ -37,11 +38,7 @@ enum ProductType {
 using SHGetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID& folderId, DWORD flags, HANDLE token,
                                                 PWSTR* path);
 
-// Fills the record. Throws QorError::Exception 514 when the version cannot be
-// read and 515 on a system that is not NT-based or older than Windows 2000;
-// QorWin32::Win32Error 357 when the terminal-services session cannot be read.
-// skipProfileLookup is handed to the profiles-root step.
-void Initialize(bool skipProfileLookup);
+// True once Initialize has filled the record.
 bool IsInitialised();
 
 // Operating system.
@@ -70,7 +67,6 @@ DWORD GetComctl32Version();
 DWORD GetShell32Version();
 DWORD GetShlwapiVersion();
 DWORD GetGdiplusVersion();
-void RefreshDllVersions();
 
 // Browser.
 int GetIeMajor();
@@ -79,14 +75,8 @@ int GetIeBuild();
 const std::wstring& GetIeVersionText();
 const std::wstring& GetIeName();
 
-// Terminal services and the account.
-bool AreTerminalServicesEnabled();
+// Terminal services, as Initialize found them.
 bool IsSingleSessionTerminalServices();
 DWORD GetSessionId();
-bool IsUserAdmin();
-
-// The later start-up steps that other modules of this library provide.
-void DetectBrowserVersion();
-void ComputeProfilesRoot(bool skipProfileLookup);
 
 } // namespace QorEnv

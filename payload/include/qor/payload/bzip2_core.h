@@ -2,7 +2,7 @@
 // compression into one standard stream.
 #pragma once
 
-#include "qor/payload_core.h"
+#include "qor/payload/payload_core.h"
 
 #include <cstdint>
 #include <istream>

@@ -2,8 +2,8 @@
 // a special folder of a named user followed by a path, or a path alone.
 #pragma once
 
-#include "qor/change_table.h"
-#include "qor/fs_find.h"
+#include "qor/reg/change_table.h"
+#include "qor/fs/fs_find.h"
 
 #include <cstddef>
 #include <cstdint>

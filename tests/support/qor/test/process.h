@@ -2,7 +2,7 @@
 // Wine reports to them.
 #pragma once
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

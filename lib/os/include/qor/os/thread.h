@@ -1,7 +1,7 @@
 // A thread whose work is a virtual operation.
 #pragma once
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // caller are turned into results.
 #pragma once
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

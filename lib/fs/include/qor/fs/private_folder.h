@@ -4,7 +4,7 @@
 // held its name before is moved aside and removed without following links.
 #pragma once
 
-#include "qor/unique_handle.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

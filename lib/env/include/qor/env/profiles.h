@@ -3,8 +3,8 @@
 // ("S-1-5-21-...").
 #pragma once
 
-#include "qor/reg_key.h"
-#include "qor/unique_handle.h"
+#include "qor/reg/reg_key.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

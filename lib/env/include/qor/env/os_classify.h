@@ -3,7 +3,7 @@
 // test machine runs.
 #pragma once
 
-#include "qor/env.h"
+#include "qor/env/record.h"
 
 #include <windows.h>
 

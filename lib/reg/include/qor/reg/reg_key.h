@@ -3,8 +3,8 @@
 // throw QorReg::RegError (by pointer) whose cause is the lower-level error.
 #pragma once
 
-#include "qor/error.h"
-#include "qor/unique_handle.h"
+#include "qor/error/error.h"
+#include "qor/error/unique_handle.h"
 
 #include <windows.h>
 

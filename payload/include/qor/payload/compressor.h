@@ -1,7 +1,7 @@
 // Stream compressors: the abstract interface and its bzip2 implementation.
 #pragma once
 
-#include "qor/bzip2_core.h"
+#include "qor/payload/bzip2_core.h"
 
 #include <cstdint>
 #include <istream>

@@ -3,7 +3,7 @@
 // Folders end in a backslash.
 #pragma once
 
-#include "qor/reg_key.h"
+#include "qor/reg/reg_key.h"
 
 #include <string>
 #include <vector>

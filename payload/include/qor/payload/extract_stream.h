@@ -2,7 +2,7 @@
 // archive's entries as their bytes arrive, decoding on several threads.
 #pragma once
 
-#include "qor/compressor.h"
+#include "qor/payload/compressor.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // and search pages.
 #pragma once
 
-#include "qor/reg_key.h"
+#include "qor/reg/reg_key.h"
 
 #include <string>
 
@@ -26,7 +26,7 @@ BrowserVersion ParseBrowserVersion(const std::wstring& versionText);
 std::wstring LookupBrowserReleaseName(const int numbers[4], int major, int minor);
 
 // Start-up step: fills the browser facts of the environment record.
-// (Declared in qor/env.h as well.)
+// (Declared in qor/env/env.h as well.)
 void DetectBrowserVersion();
 
 // "Start Page" followed by "|" and each secondary start page. Throws 512.

@@ -3,7 +3,7 @@
 // the object is made and compared case-sensitively.
 #pragma once
 
-#include "qor/reg_key.h"
+#include "qor/reg/reg_key.h"
 
 #include <windows.h>
 

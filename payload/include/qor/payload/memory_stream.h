@@ -1,7 +1,7 @@
 // In-memory byte streams for expanding a payload without extra copies.
 #pragma once
 
-#include "qor/memory_block.h"
+#include "qor/payload/memory_block.h"
 
 #include <cstddef>
 #include <istream>

@@ -1,7 +1,7 @@
 // Errors of failed operating-system calls, and thin wrappers that raise them.
 #pragma once
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <windows.h>
 #include <oleauto.h>

@@ -1,7 +1,7 @@
 // Catching the library's thrown errors in tests.
 #pragma once
 
-#include "qor/error.h"
+#include "qor/error/error.h"
 
 #include <memory>
 
