@@ -90,4 +90,25 @@ TEST(Owners, KeepTheLastErrorWhenFreeingMemory) {
   }
 }
 
+// Restoring the font of a device context that went away meanwhile fails and
+// sets ERROR_INVALID_HANDLE; the scope must leave the caller's error.
+TEST(Owners, SelectionScopeKeepsTheLastError) {
+  HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
+  HDC probe = CreateCompatibleDC(nullptr);
+  ASSERT_NE(nullptr, probe);
+  HGDIOBJ previous = SelectObject(probe, font);
+  DeleteDC(probe);
+  ASSERT_EQ(nullptr, SelectObject(probe, previous));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+
+  HDC dc = CreateCompatibleDC(nullptr);
+  ASSERT_NE(nullptr, dc);
+  {
+    Qor::SelectObjectScope use(dc, font);
+    DeleteDC(dc);
+    SetLastError(kCallersError);
+  }
+  EXPECT_EQ(kCallersError, GetLastError());
+}
+
 } // namespace

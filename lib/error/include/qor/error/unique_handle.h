@@ -12,6 +12,20 @@
 
 namespace Qor {
 
+namespace Detail {
+// Puts the thread's last error back when it goes out of scope.
+class KeepLastError {
+public:
+  KeepLastError() noexcept : error_(::GetLastError()) {}
+  ~KeepLastError() { ::SetLastError(error_); }
+  KeepLastError(const KeepLastError&) = delete;
+  KeepLastError& operator=(const KeepLastError&) = delete;
+
+private:
+  DWORD error_;
+};
+} // namespace Detail
+
 template <class Policy> class UniqueAny {
 public:
   using Type = typename Policy::Type;
@@ -35,9 +49,8 @@ public:
 
   void reset(Type value = Policy::Invalid()) noexcept {
     if (valid()) {
-      DWORD lastError = GetLastError();
+      Detail::KeepLastError keep;
       Policy::Close(value_);
-      SetLastError(lastError);
     }
     value_ = value;
   }
@@ -142,6 +155,7 @@ public:
   explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
   ~WindowDc() {
     if (dc_) {
+      Detail::KeepLastError keep;
       ::ReleaseDC(window_, dc_);
     }
   }
@@ -160,6 +174,7 @@ public:
   SelectObjectScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
   ~SelectObjectScope() {
     if (previous_ && previous_ != HGDI_ERROR) {
+      Detail::KeepLastError keep;
       ::SelectObject(dc_, previous_);
     }
   }
