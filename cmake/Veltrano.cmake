@@ -42,15 +42,22 @@ add_compile_options(
   $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>
   $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)
 
-# veltrano_library(NAME SOURCES... [LIBS ...]): a static library of one subsystem.
-# Its public headers live in <folder>/include.
+include(${CMAKE_CURRENT_LIST_DIR}/VeltranoLayers.cmake)
+
+# veltrano_library(NAME SOURCES... [HEADERS ...] [LIBS ...]): a static library
+# of one subsystem. Its public headers live in <folder>/include; where two
+# targets share that folder, each names its own headers (as "qor/env/env.h").
 function(veltrano_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;HEADERS;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()
+  if(ARG_HEADERS)
+    set_target_properties(${name} PROPERTIES VELTRANO_HEADERS "${ARG_HEADERS}")
+  endif()
+  veltrano_register_library(${name})
 endfunction()
 
 # veltrano_test(NAME SOURCES... [LIBS ...]): one GoogleTest program, run by ctest under Wine.
