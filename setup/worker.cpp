@@ -10,6 +10,7 @@
 #include "qor/fs/private_folder.h"
 #include "qor/os/security.h"
 #include "qor/error/win32_error.h"
+#include "qor/text/path.h"
 
 #include "resource.h"
 
@@ -95,7 +96,7 @@ void MakeTargetFolder(const std::wstring& folder) {
   // working folder of our own: its name is fixed and lies in a folder that
   // other programs of the user can write to, and the installer runs from it
   // with the rights of this process.
-  std::wstring parent = folder.substr(0, folder.size() - 1);
+  std::wstring parent = QorString::WithoutTrailingBackslash(folder);
   parent.erase(parent.rfind(L'\\') + 1);
   QorFs::CreateDirectories(parent);
   QorFs::AdminOnlySecurity adminOnly;
@@ -159,10 +160,7 @@ void PrepareAndStartWorker(HWND window) {
   while (!folder.empty() && folder.back() == L' ') {
     folder.pop_back();
   }
-  if (folder.empty() || folder.back() != L'\\') {
-    folder += L'\\';
-  }
-  folder = ChooseTemporaryFolder(folder) + kTargetFolderName;
+  folder = ChooseTemporaryFolder(QorString::WithTrailingBackslash(folder)) + kTargetFolderName;
   MakeTargetFolder(folder);
 
   WorkerLink& worker = Shell().worker;

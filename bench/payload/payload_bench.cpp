@@ -21,6 +21,7 @@
 #include "bzip2_parallel.h"
 #include "qor/payload/memory_stream.h"
 #include "qor/error/system_library.h"
+#include "qor/fs/folder_entries.h"
 
 #include "bench_process.h"
 
@@ -147,13 +148,8 @@ public:
 };
 
 void RemoveFiles(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      DeleteFileW((folder + data.cFileName).c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+  for (const QorFs::FolderEntry& entry : QorFs::FolderEntries(folder)) {
+    DeleteFileW((folder + entry.name()).c_str());
   }
 }
 

@@ -19,6 +19,7 @@
 #include "qor/payload/archive.h"
 #include "qor/payload/compressor.h"
 #include "qor/fs/fs.h"
+#include "qor/fs/folder_entries.h"
 #include "qor/error/system_library.h"
 
 #include "qor/test/environment.h"
@@ -211,16 +212,10 @@ struct SetupResult {
 
 std::vector<std::pair<std::wstring, std::uint64_t>> ListFiles(const std::wstring& folder) {
   std::vector<std::pair<std::wstring, std::uint64_t>> files;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        files.push_back({data.cFileName, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                                             data.nFileSizeLow});
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+  for (const QorFs::FolderEntry& entry : QorFs::FolderEntries(folder)) {
+    if (!entry.IsFolder()) {
+      files.push_back({entry.name(), entry.size()});
+    }
   }
   return files;
 }

@@ -7,6 +7,7 @@
 #include "qor/os/security.h"
 #include "qor/error/system_library.h"
 #include "qor/error/win32_error.h"
+#include "qor/text/path.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -69,20 +70,13 @@ SHGetKnownFolderPathFn FindKnownFolderLookup() {
       reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
 }
 
-std::wstring WithBackslash(std::wstring folder) {
-  if (folder.empty() || folder.back() != L'\\') {
-    folder += L'\\';
-  }
-  return folder;
-}
-
 std::wstring QueryFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
   wchar_t buffer[261] = {};
   UINT length = query(buffer, 261);
   if (length == 0 || length >= 261) {
-    return WithBackslash(L"Unknown");
+    return QorString::WithTrailingBackslash(L"Unknown");
   }
-  return WithBackslash(std::wstring(buffer, length));
+  return QorString::WithTrailingBackslash(std::wstring(buffer, length));
 }
 
 UINT WINAPI SystemWindowsDirectory(LPWSTR buffer, UINT size) {

@@ -9,6 +9,7 @@
 #include "qor/os/security.h"
 #include "qor/error/system_library.h"
 #include "qor/text/text.h"
+#include "qor/text/path.h"
 #include "qor/error/win32_error.h"
 #include "users_internal.h"
 
@@ -136,10 +137,7 @@ std::wstring AsFolder(std::wstring path) {
   while (!path.empty() && path.back() == L' ') {
     path.pop_back();
   }
-  if (path.empty() || path.back() != L'\\') {
-    path += L'\\';
-  }
-  return path;
+  return QorString::WithTrailingBackslash(path);
 }
 
 std::wstring ProfilesRootFromProfile(const std::wstring& profileFolder, bool vistaOrLater) {

@@ -6,6 +6,7 @@
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
 #include "qor/error/unique_handle.h"
+#include "qor/text/path.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -198,9 +199,7 @@ std::wstring GetSpecialFolder(int id, const std::wstring& user, int flags) {
 
   if (virtualStore) {
     std::wstring store = GetSpecialFolder(FolderLocalAppData, user, 0) + L"VirtualStore\\";
-    if (!result.empty() && result.back() == L'\\') {
-      result.pop_back();
-    }
+    result = QorString::WithoutTrailingBackslash(result);
     size_t slash = result.rfind(L'\\');
     if (slash != std::wstring::npos) {
       result.erase(0, slash + 1);

@@ -1,5 +1,7 @@
 #include "qor/error/system_library.h"
 
+#include "qor/text/path.h"
+
 #include <string>
 
 namespace QorWin32 {
@@ -10,11 +12,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (length == 0 || length >= MAX_PATH) {
     return nullptr;
   }
-  std::wstring path(folder, length);
-  if (path.back() != L'\\') {
-    path += L'\\';
-  }
-  path += name;
+  std::wstring path = QorString::WithTrailingBackslash(std::wstring(folder, length)) + name;
   // A full path makes the loader take exactly this file; dependencies of the
   // library are resolved by the loader's own rules (the system folder first
   // for KnownDLLs).

@@ -1,7 +1,9 @@
 #include "qor/fs/fs_find.h"
 
+#include "qor/fs/delete.h"
+#include "qor/fs/folder_entries.h"
 #include "qor/text/text.h"
-#include "qor/error/unique_handle.h"
+#include "qor/text/path.h"
 
 #include <boost/regex.hpp>
 
@@ -144,16 +146,13 @@ void FileFinder::Traverse(const std::wstring& relativePath) {
   std::vector<std::wstring> toVisit;
   std::vector<std::wstring> toRemove;
   {
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
-    if (!search) {
+    FolderEntries entries(folder);
+    if (!entries.opened()) {
       return;
     }
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") {
-        continue;
-      }
+    for (const FolderEntry& found : entries) {
+      const WIN32_FIND_DATAW& entry = found.data();
+      const std::wstring name = found.name();
       if (AnyMatches(excludes, relativePath, entry)) {
         continue;
       }
@@ -181,9 +180,9 @@ void FileFinder::Traverse(const std::wstring& relativePath) {
         if (isFolder) {
           ++folderCount;
         }
-        totalSize += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) + entry.nFileSizeLow;
+        totalSize += found.size();
       }
-    } while (FindNextFileW(search.get(), &entry));
+    }
   }
 
   for (const auto& name : toVisit) {
@@ -192,22 +191,9 @@ void FileFinder::Traverse(const std::wstring& relativePath) {
 
   for (const auto& name : toRemove) {
     const std::wstring path = folder + name;
-    bool removed = RemoveDirectoryW(path.c_str()) != FALSE;
+    const bool removed = RemoveFolderAlways(path);
     if (!removed) {
-      const DWORD error = GetLastError();
-      const DWORD attributes = GetFileAttributesW(path.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        if (SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-          WIN32_FIND_DATAW record = {};
-          record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-          removed = DeleteEntry(true, *this, path, record);
-        } else {
-          ReportFailure(path);
-        }
-      } else {
-        SetLastError(error);
-        ReportFailure(path);
-      }
+      ReportFailure(path);
     }
     if (!removed && (flags & CountEntries)) {
       --matchedCount;
@@ -219,28 +205,17 @@ void FileFinder::Traverse(const std::wstring& relativePath) {
 bool DeleteEntry(bool isFolder, FileFinder& finder, const std::wstring& path,
                  const WIN32_FIND_DATAW& record) {
   const bool isLink = (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  while (true) {
-    if (!isFolder && !isLink && (finder.flags & FileFinder::WipeFiles)) {
-      WipeFile(path, &record, true, WipeDefaultFlags, GetDefaultWipePattern());
-      return true;
-    }
-    // RemoveDirectoryW on a junction or directory link removes the link only;
-    // DeleteFileW on a file link removes the link, never its target.
-    if (isFolder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetLastError(error);
-      finder.ReportFailure(path);
-      return false;
-    }
-    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-      finder.ReportFailure(path);
-      return false;
-    }
+  if (!isFolder && !isLink && (finder.flags & FileFinder::WipeFiles)) {
+    WipeFile(path, &record, true, WipeDefaultFlags, GetDefaultWipePattern());
+    return true;
   }
+  // Removing a junction or directory link removes the link only; deleting a
+  // file link removes the link, never its target.
+  if (isFolder ? RemoveFolderAlways(path) : DeleteFileAlways(path)) {
+    return true;
+  }
+  finder.ReportFailure(path);
+  return false;
 }
 
 namespace {
@@ -248,10 +223,7 @@ namespace {
 void ListEntries(const std::wstring& folder, std::uint32_t typeFlag,
                  std::vector<std::wstring>& names) {
   FileFinder finder;
-  finder.root = folder;
-  if (!finder.root.empty() && finder.root.back() != L'\\') {
-    finder.root += L'\\';
-  }
+  finder.root = QorString::WithTrailingBackslash(folder, QorString::EmptyPath::StaysEmpty);
   finder.includes.emplace_back(new FileFilter(FileFilter::MatchExpression | typeFlag, L".*"));
   finder.flags = FileFinder::RecordResults | FileFinder::RelativeResults;
   finder.Traverse(L"");
@@ -271,10 +243,7 @@ void ListFiles(const std::wstring& folder, std::vector<std::wstring>& names) {
 void DeleteTree(const std::wstring& folder, DeleteStats* stats, bool wipe, const wchar_t* pattern,
                 bool recurse, FailureCallback callback, std::uint32_t userData) {
   FileFinder finder;
-  finder.root = folder;
-  if (!finder.root.empty() && finder.root.back() != L'\\') {
-    finder.root += L'\\';
-  }
+  finder.root = QorString::WithTrailingBackslash(folder, QorString::EmptyPath::StaysEmpty);
   finder.flags = FileFinder::DeleteMode;
   if (stats) {
     finder.flags |= FileFinder::CountEntries;
@@ -300,17 +269,8 @@ void DeleteTree(const std::wstring& folder, DeleteStats* stats, bool wipe, const
 
 namespace {
 
-bool FindRecord(const std::wstring& path, WIN32_FIND_DATAW& record) {
-  Qor::UniqueFind search(FindFirstFileW(path.c_str(), &record));
-  return search.valid();
-}
-
 std::wstring Prefixed(const wchar_t* prefix, const wchar_t* name) {
   return prefix ? std::wstring(prefix) + name : std::wstring(name);
-}
-
-std::uint64_t SizeOf(const WIN32_FIND_DATAW& record) {
-  return (static_cast<std::uint64_t>(record.nFileSizeHigh) << 32) + record.nFileSizeLow;
 }
 
 } // namespace
@@ -324,12 +284,12 @@ void DeleteFiles(const wchar_t* const* names, std::size_t count, const wchar_t* 
       continue;
     }
     WIN32_FIND_DATAW record;
-    if (!FindRecord(path, record)) {
+    if (!LookUpEntry(path, record)) {
       continue; // already gone: done, but not counted
     }
     if (DeleteFileW(path.c_str())) {
       stats->entries += 1;
-      stats->bytes += SizeOf(record);
+      stats->bytes += EntrySize(record);
     }
   }
 }
@@ -343,12 +303,12 @@ void WipeFiles(const wchar_t* const* names, std::size_t count, const wchar_t* pr
       continue;
     }
     WIN32_FIND_DATAW record;
-    if (!FindRecord(path, record)) {
+    if (!LookUpEntry(path, record)) {
       continue;
     }
     if (WipeFile(path, &record, true, WipeDefaultFlags, pattern)) {
       stats->entries += 1;
-      stats->bytes += SizeOf(record);
+      stats->bytes += EntrySize(record);
     }
   }
 }

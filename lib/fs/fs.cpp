@@ -1,8 +1,10 @@
 #include "qor/fs/fs.h"
 
+#include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
 #include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
+#include "qor/text/path.h"
 
 #include <windows.h>
 
@@ -80,11 +82,7 @@ void CreateDirectories(const std::wstring& path) {
 
 std::uint64_t FileSize(const std::wstring& path) {
   WIN32_FIND_DATAW data;
-  Qor::UniqueFind find(::FindFirstFileW(path.c_str(), &data));
-  if (!find) {
-    return 0;
-  }
-  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return LookUpEntry(path, data) ? EntrySize(data) : 0;
 }
 
 std::wstring ToLongPath(const std::wstring& path) {
@@ -95,21 +93,16 @@ std::wstring ToLongPath(const std::wstring& path, int errorCode, const wchar_t* 
   if (path.empty()) {
     return std::wstring();
   }
-  std::wstring rest = path;
-  if (rest.back() == L'\\') {
-    rest.pop_back();
-  }
+  std::wstring rest = QorString::WithoutTrailingBackslash(path);
   std::wstring result;
   while (!rest.empty()) {
     if (IsDriveOnly(rest)) {
       return rest + result;
     }
     WIN32_FIND_DATAW data;
-    Qor::UniqueFind find(::FindFirstFileW(rest.c_str(), &data));
-    if (!find) {
+    if (!LookUpEntry(rest, data)) {
       QorWin32::RaiseLastWin32ErrorF(errorCode, L"%s", message);
     }
-    find.reset();
     result = L"\\" + std::wstring(data.cFileName) + result;
     std::size_t cut = rest.rfind(L'\\');
     if (cut == std::wstring::npos) {
@@ -154,9 +147,7 @@ std::wstring MakeUniqueName(const std::wstring& base, int randomChars) {
   while (!folder.empty() && folder.back() == L' ') {
     folder.pop_back();
   }
-  if (!folder.empty() && folder.back() != L'\\') {
-    folder += L'\\';
-  }
+  folder = QorString::WithTrailingBackslash(folder, QorString::EmptyPath::StaysEmpty);
   std::wstring candidate;
   do {
     candidate = folder;

@@ -3,6 +3,7 @@
 
 #include "qor/fs/fs.h"
 #include "qor/env/profiles.h"
+#include "qor/text/path.h"
 
 #include <memory>
 #include <string>
@@ -22,12 +23,10 @@ void AddFilters(std::vector<std::unique_ptr<FileFilter>>& filters, const wchar_t
 
 namespace Detail {
 std::wstring LocationRoot(const std::wstring& specialFolder, const wchar_t* path) {
-  std::wstring root = specialFolder + (path ? path : L"");
   // An empty root would make the walk start in the working folder.
-  if (!root.empty() && root.back() != L'\\' && root.back() != L'/') {
-    root += L'\\';
-  }
-  return root;
+  return QorString::WithTrailingBackslash(specialFolder + (path ? path : L""),
+                                          QorString::EmptyPath::StaysEmpty,
+                                          QorString::EndSeparators::BackslashOrSlash);
 }
 } // namespace Detail
 

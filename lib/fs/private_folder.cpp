@@ -1,12 +1,14 @@
 #include "qor/fs/private_folder.h"
 
-#include "qor/error/system_library.h"
+#include "native_file.h"
 
+#include "qor/fs/delete.h"
+#include "qor/fs/folder_entries.h"
 #include "qor/fs/fs.h"
 #include "qor/error/win32_error.h"
+#include "qor/text/path.h"
 
 #include <sddl.h>
-#include <winternl.h>
 
 #include <vector>
 
@@ -14,86 +16,12 @@ namespace QorFs {
 
 namespace {
 
-// The native file calls: they exist on every NT system (Windows 2000
-// included), create a folder and open it in one step, and change or delete
-// a file through a handle that is already open. Looked up at run time.
-struct NativeFileApi {
-  using CreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-  using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-  using ToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PWSTR*, PVOID);
-  using FreeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
-  using ToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
-  using QueryVolumeFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using QorString::WithoutTrailingBackslash;
 
-  CreateFileFn createFile = nullptr;
-  SetInformationFn setInformation = nullptr;
-  ToNtPathFn toNtPath = nullptr;
-  FreeStringFn freeString = nullptr;
-  ToDosErrorFn toDosError = nullptr;
-  QueryVolumeFn queryVolume = nullptr;
-  bool complete = false;
-};
-
-const NativeFileApi& Native() {
-  static NativeFileApi api;
-  static bool known = false;
-  if (!known) {
-    using QorWin32::GetSystemFunction;
-    api.createFile = GetSystemFunction<NativeFileApi::CreateFileFn>(L"ntdll.dll", "NtCreateFile");
-    api.setInformation =
-        GetSystemFunction<NativeFileApi::SetInformationFn>(L"ntdll.dll", "NtSetInformationFile");
-    api.toNtPath =
-        GetSystemFunction<NativeFileApi::ToNtPathFn>(L"ntdll.dll", "RtlDosPathNameToNtPathName_U");
-    api.freeString =
-        GetSystemFunction<NativeFileApi::FreeStringFn>(L"ntdll.dll", "RtlFreeUnicodeString");
-    api.toDosError =
-        GetSystemFunction<NativeFileApi::ToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
-    api.queryVolume = GetSystemFunction<NativeFileApi::QueryVolumeFn>(
-        L"ntdll.dll", "NtQueryVolumeInformationFile");
-    api.complete =
-        api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
-    known = true;
-  }
-  return api;
-}
-
-bool Failed(NTSTATUS status) {
-  if (status >= 0) {
-    return false;
-  }
-  SetLastError(Native().toDosError(status));
-  return true;
-}
-
-constexpr ULONG kBasicInformation = 4;        // FileBasicInformation
-constexpr ULONG kDispositionInformation = 13; // FileDispositionInformation
-
-// Marks the object behind handle for deletion when the handle is closed.
-bool DeleteOnClose(HANDLE handle) {
-  const NativeFileApi& api = Native();
-  if (!api.complete) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
-  IO_STATUS_BLOCK status = {};
-  BOOLEAN remove = TRUE;
-  return !Failed(
-      api.setInformation(handle, &status, &remove, sizeof remove, kDispositionInformation));
-}
-
-// Sets the attributes of the object behind handle; the times stay.
-bool SetAttributes(HANDLE handle, DWORD attributes) {
-  const NativeFileApi& api = Native();
-  if (!api.complete) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
-  FILE_BASIC_INFORMATION basic = {};
-  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-  IO_STATUS_BLOCK status = {};
-  return !Failed(api.setInformation(handle, &status, &basic, sizeof basic, kBasicInformation));
-}
+using Detail::DeleteOnClose;
+using Detail::Failed;
+using Detail::Native;
+using Detail::NativeFileApi;
 
 // Creates the folder at path and opens it in one step, so that no other
 // object can take its place in between. Only what did not exist is created.
@@ -126,13 +54,6 @@ Qor::UniqueFile CreateOpenFolder(const std::wstring& path, SECURITY_ATTRIBUTES* 
     return Qor::UniqueFile();
   }
   return Qor::UniqueFile(handle);
-}
-
-std::wstring WithoutTrailingSlash(const std::wstring& path) {
-  if (!path.empty() && path.back() == L'\\') {
-    return path.substr(0, path.size() - 1);
-  }
-  return path;
 }
 
 // Opens the object at path itself (a link is not followed) only to read its
@@ -190,18 +111,14 @@ bool Missing(DWORD error) {
 
 bool RemoveChildren(const std::wstring& folder, const AfterListing& afterListing) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
   {
-    Qor::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!search) {
+    FolderEntries entries(folder);
+    if (!entries.opened()) {
       return false;
     }
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name != L"." && name != L"..") {
-        names.push_back(name);
-      }
-    } while (FindNextFileW(search.get(), &entry));
+    for (const FolderEntry& entry : entries) {
+      names.push_back(entry.name());
+    }
   }
   if (afterListing) {
     afterListing(folder);
@@ -248,14 +165,8 @@ bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing) {
       return false;
     }
   }
-  // A read-only mark is cleared through the handle, but never on a file with
-  // other names: those share the mark, and may be anybody's file.
-  if (kind != PathKind::Link && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
-      info.nNumberOfLinks <= 1 &&
-      !SetAttributes(handle.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
-    return false;
-  }
-  return DeleteOnClose(handle.get());
+  // A read-only mark is cleared through the handle, unless other names share it.
+  return DeleteOpenedAlways(handle.get(), info);
 }
 
 // Moves whatever is at path aside, whole, to a unique name in the same
@@ -289,12 +200,12 @@ bool IsPlainFile(const WIN32_FIND_DATAW& entry) {
 }
 
 bool GetFolderIdentity(const std::wstring& folder, FolderIdentity& identity) {
-  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingSlash(folder));
+  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingBackslash(folder));
   return handle && IdentityOf(handle.get(), identity);
 }
 
 bool PinnedFolder::StillInPlace() const {
-  return valid() && LeadsTo(WithoutTrailingSlash(path_), identity_);
+  return valid() && LeadsTo(WithoutTrailingBackslash(path_), identity_);
 }
 
 void PinnedFolder::CleanUp() {
@@ -303,24 +214,20 @@ void PinnedFolder::CleanUp() {
   }
   if (StillInPlace()) {
     // Pinned, the path keeps naming this folder while the files go.
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((path_ + L"*").c_str(), &entry));
-    if (search) {
-      do {
-        if (IsPlainFile(entry)) {
-          DeleteFileW((path_ + entry.cFileName).c_str());
-        }
-      } while (FindNextFileW(search.get(), &entry));
+    for (const FolderEntry& entry : FolderEntries(path_)) {
+      if (IsPlainFile(entry.data())) {
+        DeleteFileW((path_ + entry.name()).c_str());
+      }
     }
   }
   // The pin shares no deletion, so it goes first; the folder is then deleted
   // through a handle that is checked to be this very folder (and it goes
   // only when empty).
   handle_.reset();
-  Qor::UniqueFile handle = OpenForDeletion(WithoutTrailingSlash(path_));
+  Qor::UniqueFile handle = OpenForDeletion(WithoutTrailingBackslash(path_));
   FolderIdentity current;
   if (handle && IdentityOf(handle.get(), current) && current == identity_ &&
-      ClassifyAttributes(GetFileAttributesW(WithoutTrailingSlash(path_).c_str())) ==
+      ClassifyAttributes(GetFileAttributesW(WithoutTrailingBackslash(path_).c_str())) ==
           PathKind::Folder) {
     DeleteOnClose(handle.get());
   }
@@ -330,7 +237,7 @@ void PinnedFolder::CleanUp() {
 }
 
 PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
-  const std::wstring path = WithoutTrailingSlash(folder);
+  const std::wstring path = WithoutTrailingBackslash(folder);
   const std::wstring parent = path.substr(0, path.rfind(L'\\') + 1);
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
       GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION) {
@@ -360,11 +267,11 @@ PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* 
 }
 
 bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing) {
-  return RemoveEntry(WithoutTrailingSlash(path), afterListing);
+  return RemoveEntry(WithoutTrailingBackslash(path), afterListing);
 }
 
 bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected) {
-  const std::wstring path = WithoutTrailingSlash(folder);
+  const std::wstring path = WithoutTrailingBackslash(folder);
   FolderIdentity current;
   {
     // Held open while deleting: the folder cannot be swapped for a link
@@ -375,14 +282,10 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
     if (!handle || !IdentityOf(handle.get(), current) || !(current == expected)) {
       return false;
     }
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (search) {
-      do {
-        if (IsPlainFile(entry)) {
-          DeleteFileW((path + L"\\" + entry.cFileName).c_str());
-        }
-      } while (FindNextFileW(search.get(), &entry));
+    for (const FolderEntry& entry : FolderEntries(path)) {
+      if (IsPlainFile(entry.data())) {
+        DeleteFileW((path + L"\\" + entry.name()).c_str());
+      }
     }
   }
   RemoveDirectoryW(path.c_str());
@@ -391,7 +294,7 @@ bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected
 
 DWORD GetVolumeFlags(const std::wstring& path) {
   const NativeFileApi& api = Native();
-  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingSlash(path));
+  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingBackslash(path));
   if (!api.queryVolume || !handle) {
     return 0;
   }
@@ -413,11 +316,7 @@ std::wstring ChooseTemporaryFolder(const std::wstring& userTemp, bool elevated, 
   if (!elevated || (volumeFlags & FILE_PERSISTENT_ACLS)) {
     return userTemp;
   }
-  std::wstring system = windowsFolder;
-  if (system.empty() || system.back() != L'\\') {
-    system += L'\\';
-  }
-  return system + L"Temp\\";
+  return QorString::WithTrailingBackslash(windowsFolder) + L"Temp\\";
 }
 
 AdminOnlySecurity::AdminOnlySecurity() {

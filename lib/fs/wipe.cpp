@@ -1,5 +1,7 @@
 #include "qor/fs/fs_find.h"
 
+#include "qor/fs/delete.h"
+#include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
 #include "qor/error/unique_handle.h"
 
@@ -84,8 +86,7 @@ bool WipeFile(const std::wstring& path, const WIN32_FIND_DATAW* record, bool del
               std::uint32_t wipeFlags, WipePattern* pattern) {
   WIN32_FIND_DATAW found;
   if (!record) {
-    Qor::UniqueFind search(FindFirstFileW(path.c_str(), &found));
-    if (!search) {
+    if (!LookUpEntry(path, found)) {
       return false;
     }
     record = &found;
@@ -94,8 +95,7 @@ bool WipeFile(const std::wstring& path, const WIN32_FIND_DATAW* record, bool del
       (record->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return false;
   }
-  const std::uint64_t size =
-      (static_cast<std::uint64_t>(record->nFileSizeHigh) << 32) + record->nFileSizeLow;
+  const std::uint64_t size = EntrySize(*record);
   // Writing through a link would overwrite whatever it points at.
   const bool isLink = (record->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 
@@ -126,16 +126,8 @@ bool WipeFile(const std::wstring& path, const WIN32_FIND_DATAW* record, bool del
   if (!deleteAfterwards) {
     return false;
   }
-  if (DeleteFileW(current.c_str())) {
-    return true;
-  }
-  if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    return true;
-  }
-  const DWORD attributes = GetFileAttributesW(current.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      SetFileAttributesW(current.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) &&
-      DeleteFileW(current.c_str())) {
+  // A file that is already gone counts as deleted.
+  if (DeleteFileAlways(current) || GetLastError() == ERROR_FILE_NOT_FOUND) {
     return true;
   }
   if (current != path) {

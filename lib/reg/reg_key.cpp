@@ -4,6 +4,7 @@
 #include "qor/reg/reg_calls.h"
 #include "qor/os/security.h"
 #include "qor/error/win32_error.h"
+#include "qor/text/path.h"
 
 #include <shlwapi.h>
 
@@ -38,19 +39,11 @@ const RootName kRootNames[] = {
 // The name an open or create reports: the root's name and the subkey path,
 // or the subkey path alone under a key that is no predefined root.
 std::wstring KeyNameFor(HKEY root, const wchar_t* subKey) {
-  std::wstring name = RootKeyName(root);
-  if (!name.empty()) {
-    name += L'\\';
-  }
-  name += subKey;
-  return name;
+  return QorString::JoinWithBackslash(RootKeyName(root), subKey);
 }
 
 std::wstring ChildPath(const std::wstring& parentPath, const wchar_t* subKey) {
-  if (parentPath.empty()) {
-    return subKey;
-  }
-  return parentPath + L'\\' + subKey;
+  return QorString::JoinWithBackslash(parentPath, subKey);
 }
 
 std::wstring ValueMessage(const wchar_t* name, const std::wstring& path) {

@@ -15,6 +15,7 @@
 //                                   30000) ms, and end at once
 //   VELTRANO_INSTALLER_SHOW_MS=N    how long the window stays (default 4000)
 #include "qor/error/unique_handle.h"
+#include "qor/fs/folder_entries.h"
 
 #include <windows.h>
 
@@ -39,14 +40,10 @@ std::wstring OwnFolder() {
 
 std::vector<std::wstring> FilesBeside() {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  Qor::UniqueFind search(FindFirstFileW((OwnFolder() + L"*").c_str(), &found));
-  if (search) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        names.push_back(found.cFileName);
-      }
-    } while (FindNextFileW(search.get(), &found));
+  for (const QorFs::FolderEntry& entry : QorFs::FolderEntries(OwnFolder())) {
+    if (!entry.IsFolder()) {
+      names.push_back(entry.name());
+    }
   }
   std::sort(names.begin(), names.end());
   return names;

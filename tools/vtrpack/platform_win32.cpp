@@ -3,6 +3,8 @@
 
 #include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
+#include "qor/fs/delete.h"
+#include "qor/fs/folder_entries.h"
 
 #include <shellapi.h>
 #include <windows.h>
@@ -101,24 +103,14 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder) {
     Fail(u"the folder " + folder + u" does not exist");
   }
   std::vector<FolderItem> items;
-  WIN32_FIND_DATAW data;
-  Qor::UniqueFind find(FindFirstFileW(Wide(JoinPath(folder, u"*")).c_str(), &data));
-  if (!find) {
-    Fail(SystemReason(u"cannot list the folder " + folder));
+  QorFs::FolderEntries entries(Wide(folder));
+  for (const QorFs::FolderEntry& entry : entries) {
+    const bool isFolder = entry.IsFolder();
+    items.push_back(FolderItem{FromWide(entry.name()), isFolder, isFolder ? 0 : entry.size()});
   }
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") {
-      continue;
-    }
-    FolderItem item{FromWide(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                    (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
-    if (item.isFolder) {
-      item.size = 0;
-    }
-    items.push_back(std::move(item));
-  } while (FindNextFileW(find.get(), &data));
-  if (GetLastError() != ERROR_NO_MORE_FILES) {
+  // Also a listing that broke off part way fails, not only one that never began.
+  if (entries.error() != ERROR_NO_MORE_FILES) {
+    SetLastError(entries.error());
     Fail(SystemReason(u"cannot list the folder " + folder));
   }
   return items;
@@ -183,8 +175,7 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
 OutputFile::~OutputFile() {
   impl_->file.reset();
   if (!impl_->committed && !impl_->temporary.empty()) {
-    SetFileAttributesW(Wide(impl_->temporary).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(Wide(impl_->temporary).c_str());
+    QorFs::DeleteFileAlways(Wide(impl_->temporary));
   }
 }
 
