@@ -225,5 +225,6 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
 }
 
 std::wstring ToLongPath(const std::wstring& path) {
-  return QorFs::ToLongPath(path, kLongPathError, L"Unable to convert short path name to long");
+  return QorFs::ToLongPath(path, QorSetup::kLongPathError,
+                           L"Unable to convert short path name to long");
 }

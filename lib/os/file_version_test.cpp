@@ -1,5 +1,6 @@
 #include "qor/os/file_version.h"
 #include "qor/os/error_codes.h"
+#include "qor/error/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/env/locations.h"

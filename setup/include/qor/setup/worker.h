@@ -44,5 +44,5 @@ int ProgressCallback(std::uint32_t processed, void* context);
 
 DWORD WINAPI ExtractionWorker(LPVOID window);
 // The long form of a path (no trailing backslash); raises
-// QorWin32::Win32Error kLongPathError.
+// QorWin32::Win32Error QorSetup::kLongPathError.
 std::wstring ToLongPath(const std::wstring& path);
