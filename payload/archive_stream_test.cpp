@@ -130,32 +130,33 @@ TEST(ExtractStream, RefusesWhatTheInMemoryPathRefusesBeforeWritingNames) {
       {"unsafe name after a good one",
        PayloadTest::Compress(RawArchive(
            {{L"good.txt", 5, 0}, {L"..\\evil.txt", 200000, 5}, {L"c.txt", 5, 200005}}, data)),
-       21014, L"unsafe entry name \"..\\evil.txt\"", true},
+       QorArchiveFormat::kExtractError, L"unsafe entry name \"..\\evil.txt\"", true},
       {"names that land on one file",
        PayloadTest::Compress(RawArchive(
            {{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"GOOD.TXT", 5, 200005}}, data)),
-       21014, L"would be written to one file", true},
+       QorArchiveFormat::kExtractError, L"would be written to one file", true},
       {"entry past the end",
        PayloadTest::Compress(
            RawArchive({{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"c.txt", 6, 200005}}, data)),
-       21010, L"Archive is corrupted.", false},
-      {"not an archive", PayloadTest::Compress(std::string(5000, 'x')), 21010,
-       L"Archive is corrupted.", true},
+       QorArchiveFormat::kCorruptedError, L"Archive is corrupted.", false},
+      {"not an archive", PayloadTest::Compress(std::string(5000, 'x')),
+       QorArchiveFormat::kCorruptedError, L"Archive is corrupted.", true},
       {"table cut short",
        PayloadTest::Compress(
            RawArchive({{L"good.txt", 5, 0}, {L"b.txt", 200000, 5}}, data).substr(0, 60)),
-       21010, L"Archive is corrupted.", true},
+       QorArchiveFormat::kCorruptedError, L"Archive is corrupted.", true},
       {"entry that cannot be created",
        PayloadTest::Compress(RawArchive(
            {{L"good.txt", 5, 0}, {L"missing\\b.txt", 200000, 5}, {L"c.txt", 5, 200005}}, data)),
-       21014, L"Error while extracting file from archive. Details: ios_base::failbit set", false},
+       QorArchiveFormat::kExtractError,
+       L"Error while extracting file from archive. Details: ios_base::failbit set", false},
       {"damaged stream after a damaged table",
        [&] {
          std::string s = PayloadTest::Compress(std::string(5000, 'x'));
          s[s.size() - 3] ^= 0x10;
          return s;
        }(),
-       21026, L"Unable to find the end of compressed stream.", true},
+       QorCompressLib::kStreamEndMissing, L"Unable to find the end of compressed stream.", true},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);

@@ -53,7 +53,7 @@ void ExpectCorrupted(const std::string& archive, const char* what) {
   ArchiveReader reader;
   auto error = Catch([&] { reader.LoadFromMemory(archive.data(), archive.size()); });
   ASSERT_TRUE(error) << what;
-  EXPECT_EQ(21010, error->GetCode()) << what;
+  EXPECT_EQ(QorArchiveFormat::kCorruptedError, error->GetCode()) << what;
   EXPECT_NE(std::wstring::npos, error->GetMessageText().find(L"Archive is corrupted.")) << what;
   EXPECT_EQ(0u, reader.GetEntryCount()) << what;
 }
@@ -263,7 +263,7 @@ TEST(ArchiveReader, UnopenableTargetFailsWithFailbitAndReaderStaysUsable) {
     reader.Extract(0, folder.path());
     auto error = Catch([&] { reader.Extract(1, folder.path()); });
     ASSERT_TRUE(error) << kind;
-    EXPECT_EQ(21014, error->GetCode());
+    EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode());
     EXPECT_EQ(failbit, error->GetMessageText()) << kind;
     EXPECT_EQ(nullptr, error->GetCause());
     if (holder != INVALID_HANDLE_VALUE) {
@@ -294,7 +294,7 @@ TEST(ArchiveReader, IndexOutOfRangeIsRefused) {
   for (unsigned index : {0u, 1u, 0xFFFFFFFFu}) {
     auto error = Catch([&] { reader.Extract(index, folder.path()); });
     ASSERT_TRUE(error);
-    EXPECT_EQ(21014, error->GetCode());
+    EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode());
     EXPECT_TRUE(dynamic_cast<QorError::IndexError*>(error.get()));
   }
   EXPECT_TRUE(folder.List().empty());
@@ -397,7 +397,7 @@ TEST(ArchiveReader, EntriesLandingOnOneFileAreRefusedBeforeWriting) {
   ArchiveReader reader;
   auto error = Catch([&] { reader.LoadFromMemory(a.data(), a.size()); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(21014, error->GetCode());
+  EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode());
   EXPECT_EQ(0u, error->GetMessageText().find(L"Error while extracting file from archive. Details: "
                                              L"the entries \"VTRInstaller.exe\" and"))
       << error->GetMessageText();
@@ -419,7 +419,7 @@ TEST(ArchiveReader, UnsafeNamesAreRefusedBeforeWriting) {
     reader.LoadFromMemory(a.data(), a.size());
     auto error = Catch([&] { reader.Extract(0, target); });
     ASSERT_TRUE(error) << name;
-    EXPECT_EQ(21014, error->GetCode()) << name;
+    EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode()) << name;
     EXPECT_EQ(0u, error->GetMessageText().find(
                       L"Error while extracting file from archive. Details: unsafe entry name"))
         << error->GetMessageText();
@@ -439,7 +439,7 @@ TEST(ArchiveReader, NamesWithExistingFoldersWork) {
   // Folders are not created.
   auto error = Catch([&] { reader.Extract(0, folder.path()); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(21014, error->GetCode());
+  EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode());
   ASSERT_TRUE(CreateDirectoryW((folder.path() + L"sub").c_str(), nullptr));
   reader.Extract(0, folder.path());
   reader.Extract(1, folder.path());

@@ -118,7 +118,7 @@ TEST(Bzip2Codec, DamagedInputEndsIn21026) {
   for (const std::string& input : cases) {
     auto error = Catch([&] { PayloadTest::Decompress(input); });
     ASSERT_TRUE(error) << input.size();
-    EXPECT_EQ(21026, error->GetCode());
+    EXPECT_EQ(QorCompressLib::kStreamEndMissing, error->GetCode());
     EXPECT_EQ(L"Unable to find the end of compressed stream.\n", error->GetMessageText());
     EXPECT_EQ(nullptr, error->GetCause());
   }
@@ -136,10 +136,13 @@ TEST(Bzip2Codec, RefusingOutputStreams) {
     std::size_t accept;
     int code;
   } cases[] = {
-      {false, &packedBig, 0, 21024},      // main phase, first piece
-      {false, &packedZeros, 8192, 21025}, // input ended: the rest comes while draining
-      {true, &big, 0, 21003},             // the first block is written in the main phase
-      {true, &packedZeros, 0, 21013},     // a small input is written only when finishing
+      {false, &packedBig, 0, QorCompressLib::kDecompressWriteError}, // main phase, first piece
+      {false, &packedZeros, 8192,
+       QorCompressLib::kDrainWriteError}, // input ended: the rest comes while draining
+      {true, &big, 0,
+       QorCompressLib::kCompressWriteError}, // the first block is written in the main phase
+      {true, &packedZeros, 0,
+       QorCompressLib::kCompressFinishError}, // a small input is written only when finishing
   };
   for (const Case& c : cases) {
     LimitedBuffer sink(c.accept);
@@ -166,7 +169,7 @@ TEST(Bzip2Codec, CompressingWithBadParametersEndsIn21013) {
     std::ostringstream out;
     auto error = Catch([&] { codec.Compress(in, out, nullptr, nullptr, 0); });
     ASSERT_TRUE(error) << blockSize;
-    EXPECT_EQ(21013, error->GetCode());
+    EXPECT_EQ(QorCompressLib::kCompressFinishError, error->GetCode());
   }
 }
 
@@ -185,7 +188,7 @@ TEST(Bzip2Codec, StepZeroWithCallbackIsRefused) {
       }
     });
     ASSERT_TRUE(error);
-    EXPECT_EQ(21027, error->GetCode());
+    EXPECT_EQ(QorCompressLib::kProgressStepError, error->GetCode());
     EXPECT_TRUE(out.str().empty());
   }
   EXPECT_TRUE(log.values.empty());

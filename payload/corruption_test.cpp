@@ -14,7 +14,10 @@ using PayloadTest::TempFolder;
 
 namespace {
 
-const std::set<int> kPayloadErrors = {21010, 21014, 21024, 21025, 21026};
+const std::set<int> kPayloadErrors = {
+    QorArchiveFormat::kCorruptedError, QorArchiveFormat::kExtractError,
+    QorCompressLib::kDecompressWriteError, QorCompressLib::kDrainWriteError,
+    QorCompressLib::kStreamEndMissing};
 
 // The launcher's streaming path on the same payload, decoding on two threads.
 int ExpandStreaming(const std::string& payload, const std::wstring& target) {

@@ -1,4 +1,5 @@
 #include "qor/setup/launch.h"
+#include "qor/setup/error_codes.h"
 
 #include "qor/setup/state.h"
 
@@ -31,7 +32,7 @@ void StartInstaller(HWND window) {
   if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS, nullptr, shell.targetFolder.c_str(), &startup,
                         &created)) {
-    QorWin32::RaiseLastWin32ErrorF(21107, L"Unable to start installation program.");
+    QorWin32::RaiseLastWin32ErrorF(kStartInstallerError, L"Unable to start installation program.");
   }
   shell.installer.process.reset(created.hProcess);
   shell.installer.thread.reset(created.hThread);

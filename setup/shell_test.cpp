@@ -2,6 +2,7 @@
 // the temporary folder, the progress callback, the run's phases and the
 // clean-up.
 #include "qor/setup/launch.h"
+#include "qor/setup/error_codes.h"
 #include "qor/setup/messages.h"
 #include "qor/setup/state.h"
 #include "qor/setup/window.h"
@@ -133,7 +134,7 @@ TEST(SetupLongPath, MissingComponentRaises21105) {
   ScratchFolder scratch(L"setup_long_missing_");
   auto e = Catch([&] { ToLongPath(scratch.path() + L"not here\\deeper\\"); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(21105, e->GetCode());
+  EXPECT_EQ(QorSetup::kLongPathError, e->GetCode());
   auto* win32 = dynamic_cast<QorWin32::Win32Error*>(e.get());
   ASSERT_TRUE(win32);
   EXPECT_NE(0u, win32->GetSystemCode());

@@ -1,4 +1,5 @@
 #include "qor/setup/worker.h"
+#include "qor/setup/error_codes.h"
 
 #include "qor/setup/launch.h"
 #include "qor/setup/messages.h"
@@ -33,19 +34,19 @@ void ExtractPayload(HWND window) {
   HMODULE module = Shell().instance ? Shell().instance : ::GetModuleHandleW(nullptr);
   HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), L"ZUK");
   if (!resource) {
-    QorWin32::RaiseLastWin32ErrorF(21101, L"Archive is missing.");
+    QorWin32::RaiseLastWin32ErrorF(kArchiveMissingError, L"Archive is missing.");
   }
   const DWORD size = ::SizeofResource(module, resource);
   if (size == 0) {
-    QorWin32::RaiseLastWin32ErrorF(21102, L"Archive is corrupted.");
+    QorWin32::RaiseLastWin32ErrorF(kArchiveSizeError, L"Archive is corrupted.");
   }
   HGLOBAL loaded = ::LoadResource(module, resource);
   if (!loaded) {
-    QorWin32::RaiseLastWin32ErrorF(21103, L"Archive is corrupted.");
+    QorWin32::RaiseLastWin32ErrorF(kArchiveLoadError, L"Archive is corrupted.");
   }
   const void* bytes = ::LockResource(loaded);
   if (!bytes) {
-    QorWin32::RaiseLastWin32ErrorF(21104, L"Archive is corrupted.");
+    QorWin32::RaiseLastWin32ErrorF(kArchiveLockError, L"Archive is corrupted.");
   }
 
   // The resource is read where the system mapped it, not copied first, and
@@ -79,7 +80,7 @@ std::wstring DescribeCurrentException() {
       return L"Not enough memory to extract the files.";
     } catch (const std::exception& e) {
       try {
-        QorError::RaiseStdError(21100, e);
+        QorError::RaiseStdError(kWorkerStdExceptionError, e);
       } catch (QorError::Exception* translated) {
         std::unique_ptr<QorError::Exception> owned(translated);
         return translated->GetMessageText();
@@ -143,12 +144,12 @@ void PrepareAndStartWorker(HWND window) {
   std::vector<wchar_t> buffer;
   for (;;) {
     if (length == 0) {
-      QorWin32::RaiseLastWin32ErrorF(21106, L"Unable to find Windows Temp folder");
+      QorWin32::RaiseLastWin32ErrorF(kTempFolderError, L"Unable to find Windows Temp folder");
     }
     buffer.assign(length + 1, L'\0');
     DWORD got = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (got == 0) {
-      QorWin32::RaiseLastWin32ErrorF(21106, L"Unable to find Windows Temp folder");
+      QorWin32::RaiseLastWin32ErrorF(kTempFolderError, L"Unable to find Windows Temp folder");
     }
     if (got < buffer.size()) {
       break;
@@ -222,5 +223,6 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
 }
 
 std::wstring ToLongPath(const std::wstring& path) {
-  return QorFs::ToLongPath(path, 21105, L"Unable to convert short path name to long");
+  return QorFs::ToLongPath(path, QorSetup::kLongPathError,
+                           L"Unable to convert short path name to long");
 }

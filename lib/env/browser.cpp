@@ -1,5 +1,6 @@
 // The browser's version with its release name, and a user's browser settings.
 #include "qor/env/browser.h"
+#include "qor/env/error_codes.h"
 
 #include "env_state.h"
 #include "qor/env/env.h"
@@ -160,32 +161,37 @@ void DetectBrowserVersion() {
 }
 
 void OpenBrowserSettings(const std::wstring& user, QorReg::RegKey& key, bool writable) {
-  Detail::WithContext(writable ? 511 : 540, L"Unable to find IE settings.", [&] {
-    QorReg::RegKey userData;
-    OpenUserRegistry(user, userData);
-    if (writable) {
-      key.OpenChild(userData, kSettingsKey, 0x2001F);
-    } else {
-      key.OpenChild(userData, kSettingsKey);
-    }
-  });
+  Detail::WithContext(writable ? kBrowserSettingsWritableError : kBrowserSettingsError,
+                      L"Unable to find IE settings.", [&] {
+                        QorReg::RegKey userData;
+                        OpenUserRegistry(user, userData);
+                        if (writable) {
+                          key.OpenChild(userData, kSettingsKey, 0x2001F);
+                        } else {
+                          key.OpenChild(userData, kSettingsKey);
+                        }
+                      });
 }
 
 void OpenVirtualizedUserSettings(const std::wstring& user, QorReg::RegKey& key) {
   QorReg::RegKey userData;
-  Detail::WithContext(545, L"Unable to locate virtualized user settings in the registry.",
+  Detail::WithContext(kVirtualizedSettingsError,
+                      L"Unable to locate virtualized user settings in the registry.",
                       [&] { OpenUserRegistry(user, userData); });
   std::wstring sid;
-  Detail::WithContext(544, L"Unable to get user SID", [&] { GetUserSid(user, sid); });
-  Detail::WithContext(545, L"Unable to locate virtualized user settings in the registry.", [&] {
-    key.OpenChild(userData,
-                  L"Software\\Microsoft\\Internet Explorer\\InternetRegistry\\REGISTRY\\USER\\" +
-                      sid);
-  });
+  Detail::WithContext(kVirtualizedUserSidError, L"Unable to get user SID",
+                      [&] { GetUserSid(user, sid); });
+  Detail::WithContext(
+      kVirtualizedSettingsError, L"Unable to locate virtualized user settings in the registry.",
+      [&] {
+        key.OpenChild(
+            userData,
+            L"Software\\Microsoft\\Internet Explorer\\InternetRegistry\\REGISTRY\\USER\\" + sid);
+      });
 }
 
 std::wstring GetStartPages(const std::wstring& user) {
-  return Detail::WithContext(512, L"Unable to read Start Page setting.", [&] {
+  return Detail::WithContext(kStartPagesError, L"Unable to read Start Page setting.", [&] {
     QorReg::RegKey settings;
     OpenBrowserSettings(user, settings, false);
     std::wstring pages = settings.GetString(L"Start Page", std::wstring());
@@ -201,7 +207,7 @@ std::wstring GetStartPages(const std::wstring& user) {
 }
 
 std::wstring GetSearchPage(const std::wstring& user) {
-  return Detail::WithContext(513, L"Unable to read Search Page setting.", [&] {
+  return Detail::WithContext(kSearchPageError, L"Unable to read Search Page setting.", [&] {
     QorReg::RegKey settings;
     OpenBrowserSettings(user, settings, false);
     return settings.GetString(L"Search Page", std::wstring());

@@ -1,4 +1,5 @@
 #include "env_state.h"
+#include "qor/env/error_codes.h"
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
@@ -135,7 +136,7 @@ void ReadTerminalServices() {
   if (sessionOf) {
     DWORD session = 0;
     if (!sessionOf(GetCurrentProcessId(), &session)) {
-      QorWin32::RaiseWin32Error(357, L"Unable to get session ID", GetLastError());
+      QorWin32::RaiseWin32Error(kSessionIdError, L"Unable to get session ID", GetLastError());
     }
     g_record.sessionId = session;
   }
@@ -153,10 +154,10 @@ void Initialize(bool skipProfileLookup) {
   // 2, 3: only NT-based systems from Windows 2000 on are supported.
   OSVERSIONINFOEXW version;
   if (!QueryVersion(version)) {
-    QorError::RaiseError(514, L"Unable to determine OS version.");
+    QorError::RaiseError(kOsVersionQueryError, L"Unable to determine OS version.");
   }
   if (version.dwPlatformId != VER_PLATFORM_WIN32_NT || version.dwMajorVersion <= 4) {
-    QorError::RaiseError(515, L"Unable to determine OS version.");
+    QorError::RaiseError(kOsVersionUnsupportedError, L"Unable to determine OS version.");
   }
 
   // 4

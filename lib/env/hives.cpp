@@ -1,6 +1,7 @@
 // Users' registry data under HKEY_USERS: opening it, and loading, flushing
 // and unloading the hive file of a user who is not logged on.
 #include "qor/error/error.h"
+#include "qor/env/error_codes.h"
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
 #include "qor/error/unique_handle.h"
@@ -51,7 +52,8 @@ void OpenUserRegistry(const std::wstring& user, QorReg::RegKey& key) {
       key.Attach(HKEY_CURRENT_USER);
       return;
     }
-    QorError::RaiseError(519, L"Unable to locate user settings in the registry.", error);
+    QorError::RaiseError(kUserRegistryError, L"Unable to locate user settings in the registry.",
+                         error);
   }
 }
 
@@ -61,7 +63,8 @@ void OpenUserRegistryWritable(const std::wstring& user, QorReg::RegKey& key) {
     GetUserSid(user, sid);
     key.Open(HKEY_USERS, sid, 0x2001F);
   } catch (QorError::Exception* error) {
-    QorError::RaiseError(541, L"Unable to locate user settings in the registry.", error);
+    QorError::RaiseError(kUserRegistryWritableError,
+                         L"Unable to locate user settings in the registry.", error);
   }
 }
 
@@ -76,7 +79,7 @@ void LoadUserHive(const std::wstring& user) {
   // without one would otherwise always end in the profile folder's 501.
   std::wstring sid;
   if (!TryGetUserSid(user, sid)) {
-    throw new QorWin32::Win32Error(523, kMessage, 0);
+    throw new QorWin32::Win32Error(kLoadHiveUserSidError, kMessage, 0);
   }
   const std::wstring hive = GetUserHiveFile(user);
   if (QorReg::RegKey::KeyExists(HKEY_USERS, sid)) {
@@ -93,7 +96,7 @@ void LoadUserHive(const std::wstring& user) {
   }
   LONG result = RegLoadKeyW(HKEY_USERS, sid.c_str(), hive.c_str());
   if (result != ERROR_SUCCESS) {
-    QorWin32::RaiseWin32Error(524, kMessage, static_cast<DWORD>(result));
+    QorWin32::RaiseWin32Error(kLoadHiveError, kMessage, static_cast<DWORD>(result));
   }
 }
 
@@ -107,24 +110,26 @@ void SaveUserHive(const std::wstring& user, bool unload) {
     delete error;
   }
   if (!resolved) {
-    throw new QorWin32::Win32Error(525, L"Can't unload user registry data", 0);
+    throw new QorWin32::Win32Error(kSaveHiveUserSidError, L"Can't unload user registry data", 0);
   }
   {
     Qor::UniqueRegKey key;
     LONG result = RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, key.put());
     if (result != ERROR_SUCCESS) {
-      QorWin32::RaiseWin32Error(526, L"Can't open user registry data", static_cast<DWORD>(result));
+      QorWin32::RaiseWin32Error(kSaveHiveOpenError, L"Can't open user registry data",
+                                static_cast<DWORD>(result));
     }
     result = RegFlushKey(key.get());
     if (result != ERROR_SUCCESS) {
       key.reset();
-      QorWin32::RaiseWin32Error(527, L"Can't flush user registry data", static_cast<DWORD>(result));
+      QorWin32::RaiseWin32Error(kSaveHiveFlushError, L"Can't flush user registry data",
+                                static_cast<DWORD>(result));
     }
   }
   if (unload) {
     LONG result = RegUnLoadKeyW(HKEY_USERS, sid.c_str());
     if (result != ERROR_SUCCESS) {
-      QorWin32::RaiseWin32Error(528, L"Can't unload user registry data",
+      QorWin32::RaiseWin32Error(kSaveHiveUnloadError, L"Can't unload user registry data",
                                 static_cast<DWORD>(result));
     }
   }

@@ -1,5 +1,6 @@
 // Program locations, the user's temporary folder, drives and the mail store.
 #include "qor/env/locations.h"
+#include "qor/env/error_codes.h"
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
@@ -46,14 +47,14 @@ std::wstring ProcessTempFolder() {
   std::vector<wchar_t> buffer(256);
   DWORD length = GetTempPathW(256, buffer.data());
   if (length == 0) {
-    QorWin32::RaiseLastWin32ErrorF(522, kMessage);
+    QorWin32::RaiseLastWin32ErrorF(kTempFolderError, kMessage);
   }
   if (length > 256) {
     DWORD size = length;
     buffer.assign(size, L'\0');
     length = GetTempPathW(size, buffer.data());
     if (length == 0 || length >= size) {
-      QorWin32::RaiseLastWin32ErrorF(522, kMessage);
+      QorWin32::RaiseLastWin32ErrorF(kTempFolderError, kMessage);
     }
   }
   return std::wstring(buffer.data(), length);
@@ -91,30 +92,33 @@ std::wstring GetCurrentFolder() {
   static const wchar_t kMessage[] = L"Unable to find current folder";
   DWORD need = GetCurrentDirectoryW(0, nullptr);
   if (need == 0) {
-    QorWin32::RaiseLastWin32ErrorF(521, kMessage);
+    QorWin32::RaiseLastWin32ErrorF(kCurrentFolderError, kMessage);
   }
   std::vector<wchar_t> buffer(need + 1);
   DWORD length = GetCurrentDirectoryW(need + 1, buffer.data());
   if (length == 0 || length > need) {
-    QorWin32::RaiseLastWin32ErrorF(521, kMessage);
+    QorWin32::RaiseLastWin32ErrorF(kCurrentFolderError, kMessage);
   }
   return Detail::AsFolder(std::wstring(buffer.data(), length));
 }
 
 std::wstring GetCommonProgramsFolder() {
-  return ShellFolder(CSIDL_COMMON_PROGRAMS, 529, L"Unable to find Start Menu Program group folder");
+  return ShellFolder(CSIDL_COMMON_PROGRAMS, kCommonProgramsFolderError,
+                     L"Unable to find Start Menu Program group folder");
 }
 
 std::wstring GetProgramsFolder() {
-  return ShellFolder(CSIDL_PROGRAMS, 531, L"Unable to find Start Menu Program group folder");
+  return ShellFolder(CSIDL_PROGRAMS, kProgramsFolderError,
+                     L"Unable to find Start Menu Program group folder");
 }
 
 std::wstring GetCommonDesktopFolder() {
-  return ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, 532, L"Unable to find Desktop folder");
+  return ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, kCommonDesktopFolderError,
+                     L"Unable to find Desktop folder");
 }
 
 std::wstring GetDesktopFolder() {
-  return ShellFolder(CSIDL_DESKTOPDIRECTORY, 533, L"Unable to find desktop folder");
+  return ShellFolder(CSIDL_DESKTOPDIRECTORY, kDesktopFolderError, L"Unable to find desktop folder");
 }
 
 std::wstring GetModuleFile() {
@@ -125,7 +129,8 @@ std::wstring GetModuleFile() {
     DWORD size = static_cast<DWORD>(buffer.size());
     DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
     if (length == 0) {
-      QorWin32::RaiseLastWin32ErrorF(534, L"Unable to get the current module file name.");
+      QorWin32::RaiseLastWin32ErrorF(kModuleFileNameError,
+                                     L"Unable to get the current module file name.");
     }
     if (length < size) {
       std::wstring path(buffer.data(), length);
@@ -135,7 +140,8 @@ std::wstring GetModuleFile() {
       return path;
     }
     if (size >= 32768) {
-      QorWin32::RaiseWin32Error(534, L"Unable to get the current module file name.",
+      QorWin32::RaiseWin32Error(kModuleFileNameError,
+                                L"Unable to get the current module file name.",
                                 ERROR_INSUFFICIENT_BUFFER);
     }
     buffer.resize(size * 2);
@@ -172,7 +178,7 @@ void GetLogicalDrives(std::vector<std::wstring>& list, int filter) {
   wchar_t buffer[1024] = {};
   DWORD length = GetLogicalDriveStringsW(1023, buffer);
   if (length == 0) {
-    QorWin32::RaiseLastWin32ErrorF(523, L"Unable to find logical drives");
+    QorWin32::RaiseLastWin32ErrorF(kLogicalDrivesError, L"Unable to find logical drives");
   }
   if (length > 1023) {
     return;

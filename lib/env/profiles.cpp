@@ -1,6 +1,7 @@
 // Users and their profiles: account names, SIDs, profile folders and the
 // profiles root.
 #include "qor/env/profiles.h"
+#include "qor/env/error_codes.h"
 
 #include "env_state.h"
 #include "qor/env/env.h"
@@ -44,7 +45,7 @@ void AddProfileName(const std::wstring& sid, const std::wstring& name) {
 
 void BuildProfileMaps() {
   if (!QorReg::RegKey::KeyExists(HKEY_LOCAL_MACHINE, kProfileListKey)) {
-    QorError::RaiseError(506, L"ProfileList registry key not found.");
+    QorError::RaiseError(kProfileListMissingError, L"ProfileList registry key not found.");
   }
   QorReg::RegKey list(HKEY_LOCAL_MACHINE, kProfileListKey);
   std::vector<std::wstring> sids;
@@ -170,23 +171,24 @@ std::wstring GetProfilesFolder() {
   auto getProfilesDirectory =
       QorWin32::GetSystemFunction<GetProfilesDirectoryFn>(L"userenv.dll", "GetProfilesDirectoryW");
   if (!getProfilesDirectory) {
-    QorWin32::RaiseWin32Error(503, kMessage, ERROR_PROC_NOT_FOUND);
+    QorWin32::RaiseWin32Error(kProfilesFolderError, kMessage, ERROR_PROC_NOT_FOUND);
   }
   wchar_t folder[1024];
   DWORD size = 1023;
   if (!getProfilesDirectory(folder, &size)) {
-    QorWin32::RaiseLastWin32ErrorF(503, kMessage);
+    QorWin32::RaiseLastWin32ErrorF(kProfilesFolderError, kMessage);
   }
   return Detail::AsFolder(folder);
 }
 
 std::wstring GetUserProfileFolder(const std::wstring& user) {
-  return Detail::WithContext(501, L"Unable to find user profile directory", [&] {
-    std::wstring sid;
-    GetUserSid(user, sid);
-    QorReg::RegKey profile(HKEY_LOCAL_MACHINE, std::wstring(kProfileListKey) + L"\\" + sid);
-    return Detail::AsFolder(profile.GetString(L"ProfileImagePath"));
-  });
+  return Detail::WithContext(
+      kUserProfileFolderError, L"Unable to find user profile directory", [&] {
+        std::wstring sid;
+        GetUserSid(user, sid);
+        QorReg::RegKey profile(HKEY_LOCAL_MACHINE, std::wstring(kProfileListKey) + L"\\" + sid);
+        return Detail::AsFolder(profile.GetString(L"ProfileImagePath"));
+      });
 }
 
 std::wstring GetUserProfileFolder() {
@@ -202,13 +204,15 @@ bool GetUserSid(const std::wstring& user, std::wstring& sidText) {
   auto found = g_maps.nameToSid.find(key);
   if (found == g_maps.nameToSid.end()) {
     if (!g_maps.nameToSid.empty()) {
-      QorError::RaiseErrorF(505, L"Unable to get SID for user %s. LookupAccountName() failed.",
+      QorError::RaiseErrorF(kUserSidLookupError,
+                            L"Unable to get SID for user %s. LookupAccountName() failed.",
                             name.c_str());
     }
     BuildProfileMaps();
     found = g_maps.nameToSid.find(key);
     if (found == g_maps.nameToSid.end()) {
-      QorError::RaiseErrorF(507, L"Unable to get SID for user %s. LookupAccountName failed.",
+      QorError::RaiseErrorF(kUserSidUnknownError,
+                            L"Unable to get SID for user %s. LookupAccountName failed.",
                             name.c_str());
     }
   }

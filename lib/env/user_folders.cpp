@@ -2,6 +2,7 @@
 // registry values, from the machine-wide ones for the shared folders, and
 // from the shell only for the user running the process.
 #include "qor/env/env.h"
+#include "qor/env/error_codes.h"
 #include "qor/error/error.h"
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
@@ -194,7 +195,7 @@ std::wstring GetSpecialFolder(int id, const std::wstring& user, int flags) {
     if (flags & NoThrow) {
       return std::wstring();
     }
-    RaiseNotFound(502, id, user);
+    RaiseNotFound(kSpecialFolderNotFoundError, id, user);
   }
 
   if (virtualStore) {
@@ -211,7 +212,7 @@ std::wstring GetSpecialFolder(int id, const std::wstring& user, int flags) {
     if (flags & NoThrow) {
       return result;
     }
-    RaiseNotFound(551, id, user);
+    RaiseNotFound(kSpecialFolderMissingError, id, user);
   }
   return Detail::AsFolder(result);
 }

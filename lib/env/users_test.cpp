@@ -3,6 +3,8 @@
 // whole program: one whose registry data lives under HKEY_USERS, and one
 // with a profile folder for the hive tests.
 #include "qor/env/browser.h"
+#include "qor/env/error_codes.h"
+#include "qor/reg/error_codes.h"
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/env/locations.h"
@@ -179,7 +181,8 @@ TEST(UserSid, UnknownUserBeforeAndAfterTheProfileMapsAreBuilt) {
   std::wstring sid;
   int first = ErrorCode([&] { QorEnv::GetUserSid(L"vtr-nobody", sid); });
   EXPECT_TRUE(first == 507 || first == 505) << first;
-  EXPECT_EQ(505, ErrorCode([&] { QorEnv::GetUserSid(L"vtr-nobody", sid); }));
+  EXPECT_EQ(QorEnv::kUserSidLookupError,
+            ErrorCode([&] { QorEnv::GetUserSid(L"vtr-nobody", sid); }));
   try {
     QorEnv::GetUserSid(L"VTR-Nobody", sid);
     ADD_FAILURE() << "no error";
@@ -189,8 +192,9 @@ TEST(UserSid, UnknownUserBeforeAndAfterTheProfileMapsAreBuilt) {
               error->GetMessageText());
   }
   int cause = 0;
-  EXPECT_EQ(501, ErrorCode([] { QorEnv::GetUserProfileFolder(L"vtr-nobody"); }, &cause));
-  EXPECT_EQ(505, cause);
+  EXPECT_EQ(QorEnv::kUserProfileFolderError,
+            ErrorCode([] { QorEnv::GetUserProfileFolder(L"vtr-nobody"); }, &cause));
+  EXPECT_EQ(QorEnv::kUserSidLookupError, cause);
 }
 
 TEST(UserSid, CurrentUserFromAccountAndProfileList) {
@@ -313,7 +317,8 @@ TEST(SpecialFolders, CurrentUser) {
     EXPECT_EQ(L"\\locallow\\", low.substr(low.size() - 10)) << std::string(low.begin(), low.end());
   }
   // An identifier the library does not know.
-  EXPECT_EQ(502, ErrorCode([&] { QorEnv::GetSpecialFolder(250, me, 0); }));
+  EXPECT_EQ(QorEnv::kSpecialFolderNotFoundError,
+            ErrorCode([&] { QorEnv::GetSpecialFolder(250, me, 0); }));
   EXPECT_EQ(L"", QorEnv::GetSpecialFolder(250, me, QorEnv::NoThrow));
 }
 
@@ -339,13 +344,13 @@ TEST(SpecialFolders, AnotherUsersRegistryData) {
     ADD_FAILURE() << "no error";
   } catch (QorError::Exception* error) {
     std::unique_ptr<QorError::Exception> owned(error);
-    EXPECT_EQ(502, error->GetCode());
+    EXPECT_EQ(QorEnv::kSpecialFolderNotFoundError, error->GetCode());
     EXPECT_EQ(L"Can't find a special windows path 34 for user 'vtrshelluser'\n",
               error->GetMessageText());
   }
   EXPECT_EQ(L"", QorEnv::GetSpecialFolder(QorEnv::FolderCookies, user, QorEnv::NoThrow));
   // A folder that does not exist.
-  EXPECT_EQ(551, ErrorCode([&] {
+  EXPECT_EQ(QorEnv::kSpecialFolderMissingError, ErrorCode([&] {
               QorEnv::GetSpecialFolder(QorEnv::FolderAppData, user, QorEnv::MustExist);
             }));
   EXPECT_EQ(
@@ -372,7 +377,7 @@ TEST(SpecialFolders, AnotherUsersRegistryData) {
   EXPECT_EQ(lowCache.empty() ? std::wstring() : Folder(lowCache),
             QorEnv::GetSpecialFolder(QorEnv::FolderLowBrowserCache, user, QorEnv::NoThrow));
   // A user whose registry data is not loaded.
-  EXPECT_EQ(519, ErrorCode([] {
+  EXPECT_EQ(QorEnv::kUserRegistryError, ErrorCode([] {
               QorEnv::GetSpecialFolder(QorEnv::FolderAppData, kEmptyUser, QorEnv::NoThrow);
             }));
 }
@@ -391,12 +396,14 @@ TEST(UserRegistry, OpeningForReadingAndWriting) {
   EXPECT_TRUE(writable.DeleteValue(L"VtrProbe"));
 
   int cause = 0;
-  EXPECT_EQ(519, ErrorCode([&] { QorEnv::OpenUserRegistry(kEmptyUser, key); }, &cause));
-  EXPECT_EQ(101, cause);
-  EXPECT_EQ(541,
+  EXPECT_EQ(QorEnv::kUserRegistryError,
+            ErrorCode([&] { QorEnv::OpenUserRegistry(kEmptyUser, key); }, &cause));
+  EXPECT_EQ(QorReg::kOpenKeyError, cause);
+  EXPECT_EQ(QorEnv::kUserRegistryWritableError,
             ErrorCode([&] { QorEnv::OpenUserRegistryWritable(kEmptyUser, writable); }, &cause));
-  EXPECT_EQ(151, cause);
-  EXPECT_EQ(541, ErrorCode([&] { QorEnv::OpenUserRegistryWritable(L"vtr-nobody", writable); }));
+  EXPECT_EQ(QorReg::kOpenKeyWithAccessError, cause);
+  EXPECT_EQ(QorEnv::kUserRegistryWritableError,
+            ErrorCode([&] { QorEnv::OpenUserRegistryWritable(L"vtr-nobody", writable); }));
 }
 
 TEST(UserRegistry, HiveFileSaveLoadFlushAndUnload) {
@@ -446,14 +453,15 @@ TEST(UserRegistry, HiveFileSaveLoadFlushAndUnload) {
   EXPECT_FALSE(RegKeyPresent(HKEY_USERS, kHiveUserSid));
 
   // Nothing loaded to flush; nothing to load.
-  EXPECT_EQ(526, ErrorCode([] { QorEnv::SaveUserHive(kHiveUser, true); }));
-  EXPECT_EQ(525, ErrorCode([] { QorEnv::SaveUserHive(L"vtr-nobody", false); }));
+  EXPECT_EQ(QorEnv::kSaveHiveOpenError, ErrorCode([] { QorEnv::SaveUserHive(kHiveUser, true); }));
+  EXPECT_EQ(QorEnv::kSaveHiveUserSidError,
+            ErrorCode([] { QorEnv::SaveUserHive(L"vtr-nobody", false); }));
   try {
     QorEnv::LoadUserHive(kEmptyUser);
     ADD_FAILURE() << "no error";
   } catch (QorError::Exception* error) {
     std::unique_ptr<QorError::Exception> owned(error);
-    EXPECT_EQ(524, error->GetCode());
+    EXPECT_EQ(QorEnv::kLoadHiveError, error->GetCode());
     auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
     ASSERT_NE(nullptr, win32);
     EXPECT_NE(0u, win32->GetSystemCode());
@@ -468,7 +476,7 @@ TEST(UserRegistry, LoadingNeedsASidThenAProfileFolder) {
     ADD_FAILURE() << "no error";
   } catch (QorError::Exception* error) {
     std::unique_ptr<QorError::Exception> owned(error);
-    EXPECT_EQ(523, error->GetCode());
+    EXPECT_EQ(QorEnv::kLoadHiveUserSidError, error->GetCode());
     EXPECT_NE(std::wstring::npos, error->GetMessageText().find(L"Unable to load registry hive."));
     auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
     ASSERT_NE(nullptr, win32);
@@ -485,8 +493,8 @@ TEST(UserRegistry, LoadingNeedsASidThenAProfileFolder) {
   int cause = 0;
   const int code = ErrorCode([] { QorEnv::LoadUserHive(kEmptyUser); }, &cause);
   SetRegString(HKEY_LOCAL_MACHINE, entry, L"ProfileImagePath", folder);
-  EXPECT_EQ(501, code);
-  EXPECT_EQ(112, cause);
+  EXPECT_EQ(QorEnv::kUserProfileFolderError, code);
+  EXPECT_EQ(QorReg::kGetStringError, cause);
 }
 
 // Runs after the test above, which leaves the hive file in place.
@@ -531,20 +539,22 @@ TEST(Browser, StartAndSearchPagesOfAUser) {
             QorEnv::GetStartPages(kShellUser));
   EXPECT_EQ(L"http://search.example/", QorEnv::GetSearchPage(kShellUser));
   int cause = 0;
-  EXPECT_EQ(512, ErrorCode([] { QorEnv::GetStartPages(kEmptyUser); }, &cause));
-  EXPECT_EQ(540, cause);
-  EXPECT_EQ(513, ErrorCode([] { QorEnv::GetSearchPage(kEmptyUser); }, &cause));
-  EXPECT_EQ(540, cause);
+  EXPECT_EQ(QorEnv::kStartPagesError, ErrorCode([] { QorEnv::GetStartPages(kEmptyUser); }, &cause));
+  EXPECT_EQ(QorEnv::kBrowserSettingsError, cause);
+  EXPECT_EQ(QorEnv::kSearchPageError, ErrorCode([] { QorEnv::GetSearchPage(kEmptyUser); }, &cause));
+  EXPECT_EQ(QorEnv::kBrowserSettingsError, cause);
 
   QorReg::RegKey key;
   QorEnv::OpenBrowserSettings(kShellUser, key, true);
   key.SetString(L"VtrProbe", L"1");
   EXPECT_TRUE(key.DeleteValue(L"VtrProbe"));
-  EXPECT_EQ(511, ErrorCode([&] { QorEnv::OpenBrowserSettings(kEmptyUser, key, true); }));
+  EXPECT_EQ(QorEnv::kBrowserSettingsWritableError,
+            ErrorCode([&] { QorEnv::OpenBrowserSettings(kEmptyUser, key, true); }));
 
   QorEnv::OpenVirtualizedUserSettings(kShellUser, key);
   EXPECT_EQ(L"virtual", key.GetString(L"Marker"));
-  EXPECT_EQ(545, ErrorCode([&] { QorEnv::OpenVirtualizedUserSettings(kEmptyUser, key); }));
+  EXPECT_EQ(QorEnv::kVirtualizedSettingsError,
+            ErrorCode([&] { QorEnv::OpenVirtualizedUserSettings(kEmptyUser, key); }));
 
   // The current user's own settings read without error (empty when unset).
   const std::wstring mine = GetRegString(

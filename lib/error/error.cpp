@@ -1,4 +1,5 @@
 #include "qor/error/error.h"
+#include "qor/error/error_codes.h"
 
 #include "qor/text/text.h"
 
@@ -263,34 +264,34 @@ template <class Error> [[noreturn]] void ThrowTranslated(int code, const std::ws
 void RaiseStdError(int /*operationCode*/, const std::exception& error) {
   const std::wstring text = WidenWithCLocale(error.what());
   if (dynamic_cast<const std::length_error*>(&error))
-    ThrowTranslated<LogicError>(6, text);
+    ThrowTranslated<LogicError>(kStdLengthError, text);
   if (dynamic_cast<const std::domain_error*>(&error))
-    ThrowTranslated<LogicError>(7, text);
+    ThrowTranslated<LogicError>(kStdDomainError, text);
   if (dynamic_cast<const std::out_of_range*>(&error))
-    ThrowTranslated<LogicError>(8, text);
+    ThrowTranslated<LogicError>(kStdOutOfRangeError, text);
   if (dynamic_cast<const std::invalid_argument*>(&error))
-    ThrowTranslated<LogicError>(9, text);
+    ThrowTranslated<LogicError>(kStdInvalidArgumentError, text);
   if (dynamic_cast<const std::logic_error*>(&error))
-    ThrowTranslated<LogicError>(2, text);
+    ThrowTranslated<LogicError>(kStdLogicError, text);
   if (IsStreamFailure(error))
-    ThrowTranslated<StreamError>(36, text);
+    ThrowTranslated<StreamError>(kStdStreamFailureError, text);
   if (dynamic_cast<const std::range_error*>(&error))
-    ThrowTranslated<RuntimeError>(33, text);
+    ThrowTranslated<RuntimeError>(kStdRangeError, text);
   if (dynamic_cast<const std::overflow_error*>(&error))
-    ThrowTranslated<RuntimeError>(34, text);
+    ThrowTranslated<RuntimeError>(kStdOverflowError, text);
   if (dynamic_cast<const std::underflow_error*>(&error))
-    ThrowTranslated<RuntimeError>(35, text);
+    ThrowTranslated<RuntimeError>(kStdUnderflowError, text);
   if (dynamic_cast<const std::runtime_error*>(&error))
-    ThrowTranslated<RuntimeError>(31, text);
+    ThrowTranslated<RuntimeError>(kStdRuntimeError, text);
   if (dynamic_cast<const std::bad_alloc*>(&error))
-    RaiseMemoryError(32, text.c_str());
+    RaiseMemoryError(kStdBadAllocError, text.c_str());
   if (dynamic_cast<const std::bad_cast*>(&error))
-    ThrowTranslated<LogicError>(3, text);
+    ThrowTranslated<LogicError>(kStdBadCastError, text);
   if (dynamic_cast<const std::bad_typeid*>(&error))
-    ThrowTranslated<LogicError>(4, text);
+    ThrowTranslated<LogicError>(kStdBadTypeIdError, text);
   if (dynamic_cast<const std::bad_exception*>(&error))
-    ThrowTranslated<LogicError>(5, text);
-  ThrowTranslated<Exception>(50, text);
+    ThrowTranslated<LogicError>(kStdBadExceptionError, text);
+  ThrowTranslated<Exception>(kStdOtherExceptionError, text);
 }
 
 } // namespace QorError

@@ -1,4 +1,5 @@
 #include "qor/error/error.h"
+#include "qor/error/error_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -158,22 +159,38 @@ void ThrowStreamFailure() {
 
 TEST(StdErrorTranslation, TableRowByRow) {
   const Translation rows[] = {
-      {"length_error", Throw<std::length_error>, 6, typeid(QorError::LogicError)},
-      {"domain_error", Throw<std::domain_error>, 7, typeid(QorError::LogicError)},
-      {"out_of_range", Throw<std::out_of_range>, 8, typeid(QorError::LogicError)},
-      {"invalid_argument", Throw<std::invalid_argument>, 9, typeid(QorError::LogicError)},
-      {"logic_error", Throw<std::logic_error>, 2, typeid(QorError::LogicError)},
-      {"ios_base::failure", Throw<std::ios_base::failure>, 36, typeid(QorError::StreamError)},
-      {"stream failure", ThrowStreamFailure, 36, typeid(QorError::StreamError)},
-      {"range_error", Throw<std::range_error>, 33, typeid(QorError::RuntimeError)},
-      {"overflow_error", Throw<std::overflow_error>, 34, typeid(QorError::RuntimeError)},
-      {"underflow_error", Throw<std::underflow_error>, 35, typeid(QorError::RuntimeError)},
-      {"runtime_error", Throw<std::runtime_error>, 31, typeid(QorError::RuntimeError)},
-      {"bad_alloc", [] { throw std::bad_alloc(); }, 32, typeid(QorError::MemoryError)},
-      {"bad_cast", [] { throw std::bad_cast(); }, 3, typeid(QorError::LogicError)},
-      {"bad_typeid", [] { throw std::bad_typeid(); }, 4, typeid(QorError::LogicError)},
-      {"bad_exception", [] { throw std::bad_exception(); }, 5, typeid(QorError::LogicError)},
-      {"exception", [] { throw std::exception(); }, 50, typeid(QorError::Exception)},
+      {"length_error", Throw<std::length_error>, QorError::kStdLengthError,
+       typeid(QorError::LogicError)},
+      {"domain_error", Throw<std::domain_error>, QorError::kStdDomainError,
+       typeid(QorError::LogicError)},
+      {"out_of_range", Throw<std::out_of_range>, QorError::kStdOutOfRangeError,
+       typeid(QorError::LogicError)},
+      {"invalid_argument", Throw<std::invalid_argument>, QorError::kStdInvalidArgumentError,
+       typeid(QorError::LogicError)},
+      {"logic_error", Throw<std::logic_error>, QorError::kStdLogicError,
+       typeid(QorError::LogicError)},
+      {"ios_base::failure", Throw<std::ios_base::failure>, QorError::kStdStreamFailureError,
+       typeid(QorError::StreamError)},
+      {"stream failure", ThrowStreamFailure, QorError::kStdStreamFailureError,
+       typeid(QorError::StreamError)},
+      {"range_error", Throw<std::range_error>, QorError::kStdRangeError,
+       typeid(QorError::RuntimeError)},
+      {"overflow_error", Throw<std::overflow_error>, QorError::kStdOverflowError,
+       typeid(QorError::RuntimeError)},
+      {"underflow_error", Throw<std::underflow_error>, QorError::kStdUnderflowError,
+       typeid(QorError::RuntimeError)},
+      {"runtime_error", Throw<std::runtime_error>, QorError::kStdRuntimeError,
+       typeid(QorError::RuntimeError)},
+      {"bad_alloc", [] { throw std::bad_alloc(); }, QorError::kStdBadAllocError,
+       typeid(QorError::MemoryError)},
+      {"bad_cast", [] { throw std::bad_cast(); }, QorError::kStdBadCastError,
+       typeid(QorError::LogicError)},
+      {"bad_typeid", [] { throw std::bad_typeid(); }, QorError::kStdBadTypeIdError,
+       typeid(QorError::LogicError)},
+      {"bad_exception", [] { throw std::bad_exception(); }, QorError::kStdBadExceptionError,
+       typeid(QorError::LogicError)},
+      {"exception", [] { throw std::exception(); }, QorError::kStdOtherExceptionError,
+       typeid(QorError::Exception)},
   };
   for (const auto& row : rows) {
     std::unique_ptr<Exception> translated;

@@ -1,4 +1,5 @@
 #include "qor/error/win32_error.h"
+#include "qor/error/error_codes.h"
 
 #include "qor/error/system_library.h"
 #include "qor/text/text.h"
@@ -113,7 +114,7 @@ void RaiseWin32ErrorF(int code, const wchar_t* format, DWORD systemCode, ...) {
 DWORD CheckedWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   DWORD result = WaitForSingleObject(handle, milliseconds);
   if (result == WAIT_FAILED) {
-    RaiseWin32Error(2005, nullptr, 0);
+    RaiseWin32Error(QorError::kWaitForSingleObjectError, nullptr, 0);
   }
   return result;
 }
@@ -124,7 +125,7 @@ ULONGLONG CheckedSetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHig
   if (low == INVALID_SET_FILE_POINTER) {
     DWORD error = GetLastError();
     if (error != NO_ERROR) {
-      RaiseWin32Error(2006, nullptr, error);
+      RaiseWin32Error(QorError::kSetFilePointerError, nullptr, error);
     }
   }
   ULONGLONG highPart = high ? static_cast<ULONGLONG>(static_cast<DWORD>(*high)) : 0;
@@ -134,7 +135,7 @@ ULONGLONG CheckedSetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHig
 DWORD CheckedExpandEnvironmentStrings(const wchar_t* source, wchar_t* destination, DWORD size) {
   DWORD result = ExpandEnvironmentStringsW(source, destination, size);
   if (result == 0) {
-    RaiseWin32Error(2017, nullptr, 0);
+    RaiseWin32Error(QorError::kExpandEnvironmentStringsError, nullptr, 0);
   }
   return result;
 }
@@ -148,7 +149,7 @@ DWORD CheckedGetFileVersionInfoSize(const wchar_t* fileName) {
     SetLastError(ERROR_PROC_NOT_FOUND);
   }
   if (result == 0) {
-    RaiseWin32Error(2018, nullptr, 0);
+    RaiseWin32Error(QorError::kGetFileVersionInfoSizeError, nullptr, 0);
   }
   return result;
 }
@@ -161,7 +162,7 @@ BOOL CheckedGetFileVersionInfo(const wchar_t* fileName, DWORD size, void* buffer
     SetLastError(ERROR_PROC_NOT_FOUND);
   }
   if (!result) {
-    RaiseWin32Error(2027, nullptr, 0);
+    RaiseWin32Error(QorError::kGetFileVersionInfoError, nullptr, 0);
   }
   return result;
 }
@@ -200,67 +201,70 @@ BOOL CheckResult(BOOL result, int code) {
 
 HANDLE CheckedCreateEvent(SECURITY_ATTRIBUTES* security, BOOL manualReset, BOOL initialState,
                           const wchar_t* name, bool failIfExists) {
-  return CheckCreated(CreateEventW(security, manualReset, initialState, name), failIfExists, 2019);
+  return CheckCreated(CreateEventW(security, manualReset, initialState, name), failIfExists,
+                      QorError::kCreateEventError);
 }
 
 HANDLE CheckedOpenEvent(DWORD access, BOOL inherit, const wchar_t* name) {
-  return CheckOpened(OpenEventW(access, inherit, name), 2020);
+  return CheckOpened(OpenEventW(access, inherit, name), QorError::kOpenEventError);
 }
 
 HANDLE CheckedCreateFileMapping(HANDLE file, SECURITY_ATTRIBUTES* security, DWORD protection,
                                 DWORD sizeLow, DWORD sizeHigh, const wchar_t* name,
                                 bool failIfExists) {
   return CheckCreated(CreateFileMappingW(file, security, protection, sizeHigh, sizeLow, name),
-                      failIfExists, 2032);
+                      failIfExists, QorError::kCreateFileMappingError);
 }
 
 HANDLE CheckedOpenFileMapping(DWORD access, BOOL inherit, const wchar_t* name) {
-  return CheckOpened(OpenFileMappingW(access, inherit, name), 2020);
+  return CheckOpened(OpenFileMappingW(access, inherit, name), QorError::kOpenFileMappingError);
 }
 
 void* CheckedMapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetLow, DWORD offsetHigh,
                            SIZE_T bytes) {
   void* view = MapViewOfFile(mapping, access, offsetHigh, offsetLow, bytes);
   if (!view) {
-    RaiseWin32Error(2021, nullptr, 0);
+    RaiseWin32Error(QorError::kMapViewOfFileError, nullptr, 0);
   }
   return view;
 }
 
 HANDLE CheckedCreateMutex(SECURITY_ATTRIBUTES* security, BOOL initialOwner, const wchar_t* name,
                           bool failIfExists) {
-  return CheckCreated(CreateMutexW(security, initialOwner, name), failIfExists, 2022);
+  return CheckCreated(CreateMutexW(security, initialOwner, name), failIfExists,
+                      QorError::kCreateMutexError);
 }
 
 HANDLE CheckedOpenMutex(DWORD access, BOOL inherit, const wchar_t* name) {
-  return CheckOpened(OpenMutexW(access, inherit, name), 2023);
+  return CheckOpened(OpenMutexW(access, inherit, name), QorError::kOpenMutexError);
 }
 
 BOOL CheckedOpenClipboard(HWND window) {
-  return CheckResult(OpenClipboard(window), 2024);
+  return CheckResult(OpenClipboard(window), QorError::kOpenClipboardError);
 }
 BOOL CheckedEmptyClipboard() {
-  return CheckResult(EmptyClipboard(), 2025);
+  return CheckResult(EmptyClipboard(), QorError::kEmptyClipboardError);
 }
 
 BOOL CheckedReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead) {
-  return CheckResult(ReadFile(file, buffer, bytesToRead, bytesRead, nullptr), 2028);
+  return CheckResult(ReadFile(file, buffer, bytesToRead, bytesRead, nullptr),
+                     QorError::kReadFileError);
 }
 
 BOOL CheckedReleaseMutex(HANDLE mutex) {
-  return CheckResult(ReleaseMutex(mutex), 2029);
+  return CheckResult(ReleaseMutex(mutex), QorError::kReleaseMutexError);
 }
 BOOL CheckedResetEvent(HANDLE event) {
-  return CheckResult(ResetEvent(event), 2030);
+  return CheckResult(ResetEvent(event), QorError::kResetEventError);
 }
 BOOL CheckedSetEvent(HANDLE event) {
-  return CheckResult(SetEvent(event), 2031);
+  return CheckResult(SetEvent(event), QorError::kSetEventError);
 }
 
 BSTR CheckedSysAllocString(const wchar_t* text) {
   BSTR result = SysAllocString(text);
   if (!result) {
-    QorError::RaiseMemoryError(2002, L"SysAllocString() failed.");
+    QorError::RaiseMemoryError(QorError::kSysAllocStringError, L"SysAllocString() failed.");
   }
   return result;
 }
@@ -268,7 +272,7 @@ BSTR CheckedSysAllocString(const wchar_t* text) {
 BSTR CheckedSysAllocString(const char* text) {
   BSTR result = SysAllocString(QorError::WidenWithCLocale(text).c_str());
   if (!result) {
-    QorError::RaiseMemoryError(2001, L"SysAllocString() failed.");
+    QorError::RaiseMemoryError(QorError::kSysAllocStringNarrowError, L"SysAllocString() failed.");
   }
   return result;
 }

@@ -1,4 +1,5 @@
 #include "qor/error/win32_error.h"
+#include "qor/error/error_codes.h"
 #include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
@@ -96,23 +97,23 @@ TEST(ThinWrappers, RaiseWithFixedCodes) {
   auto e =
       CatchWin32([] { QorWin32::CheckedWaitForSingleObject(reinterpret_cast<HANDLE>(0x1234), 0); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2005, e->GetCode());
+  EXPECT_EQ(QorError::kWaitForSingleObjectError, e->GetCode());
 
   e = CatchWin32([] { QorWin32::CheckedGetFileVersionInfoSize(L"C:\\no\\such.dll"); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2018, e->GetCode());
+  EXPECT_EQ(QorError::kGetFileVersionInfoSizeError, e->GetCode());
 
   e = CatchWin32(
       [] { QorWin32::CheckedOpenEvent(EVENT_ALL_ACCESS, FALSE, L"VeltranoNoSuchEvent"); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2020, e->GetCode());
+  EXPECT_EQ(QorError::kOpenEventError, e->GetCode());
 
   Qor::UniqueHandle first(
       QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true));
   e = CatchWin32(
       [] { QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", true); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2019, e->GetCode());
+  EXPECT_EQ(QorError::kCreateEventError, e->GetCode());
   EXPECT_EQ(183u, e->GetSystemCode());
   Qor::UniqueHandle again(
       QorWin32::CheckedCreateEvent(nullptr, TRUE, FALSE, L"VeltranoTestEvent", false));
@@ -122,10 +123,10 @@ TEST(ThinWrappers, RaiseWithFixedCodes) {
   Qor::UniqueHandle mutex(QorWin32::CheckedCreateMutex(nullptr, FALSE, L"VeltranoTestMutex", true));
   e = CatchWin32([] { QorWin32::CheckedCreateMutex(nullptr, FALSE, L"VeltranoTestMutex", true); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2022, e->GetCode());
+  EXPECT_EQ(QorError::kCreateMutexError, e->GetCode());
   e = CatchWin32([&] { QorWin32::CheckedReleaseMutex(mutex.get()); }); // not owned
   ASSERT_TRUE(e);
-  EXPECT_EQ(2029, e->GetCode());
+  EXPECT_EQ(QorError::kReleaseMutexError, e->GetCode());
 }
 
 TEST(ThinWrappers, SetFilePointerAllBitsLowWithoutError) {
@@ -146,7 +147,7 @@ TEST(ThinWrappers, SetFilePointerAllBitsLowWithoutError) {
     QorWin32::CheckedSetFilePointer(file, -5, &h, FILE_BEGIN);
   });
   ASSERT_TRUE(e);
-  EXPECT_EQ(2006, e->GetCode());
+  EXPECT_EQ(QorError::kSetFilePointerError, e->GetCode());
 }
 
 TEST(ThinWrappers, ExpandsVariables) {

@@ -1,4 +1,5 @@
 #include "qor/fs/fs.h"
+#include "qor/fs/error_codes.h"
 
 #include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
@@ -72,7 +73,8 @@ void CreateDirectories(const std::wstring& path) {
       // Another process may have made it in the meantime.
       if (!(error == ERROR_ALREADY_EXISTS && IsDirectory(prefix))) {
         ::SetLastError(error);
-        QorWin32::RaiseLastWin32ErrorF(422, L"Unable to create directory %s", prefix.c_str());
+        QorWin32::RaiseLastWin32ErrorF(kCreateFolderError, L"Unable to create directory %s",
+                                       prefix.c_str());
       }
     }
     b = c;
@@ -86,7 +88,7 @@ std::uint64_t FileSize(const std::wstring& path) {
 }
 
 std::wstring ToLongPath(const std::wstring& path) {
-  return ToLongPath(path, 421, L"Unable to convert short path name to long");
+  return ToLongPath(path, kLongPathError, L"Unable to convert short path name to long");
 }
 
 std::wstring ToLongPath(const std::wstring& path, int errorCode, const wchar_t* message) {
@@ -118,7 +120,7 @@ std::wstring GetCurrentDir() {
   wchar_t buffer[256];
   DWORD length = ::GetCurrentDirectoryW(255, buffer);
   if (length == 0) {
-    QorWin32::RaiseLastWin32ErrorF(423, L"Unable to get the current directory.");
+    QorWin32::RaiseLastWin32ErrorF(kCurrentFolderError, L"Unable to get the current directory.");
   }
   if (length < 256) {
     return std::wstring(buffer, length);
@@ -126,7 +128,8 @@ std::wstring GetCurrentDir() {
   std::vector<wchar_t> large(length + 1);
   DWORD second = ::GetCurrentDirectoryW(length, large.data());
   if (second == 0) {
-    QorWin32::RaiseLastWin32ErrorF(424, L"Unable to get the current directory.");
+    QorWin32::RaiseLastWin32ErrorF(kCurrentFolderLongError,
+                                   L"Unable to get the current directory.");
   }
   return std::wstring(large.data());
 }
@@ -139,7 +142,8 @@ std::wstring FileNamePart(const std::wstring& path) {
 std::wstring MakeUniqueName(const std::wstring& base, int randomChars) {
   if (randomChars < 1) {
     // With no random part the loop could never leave an existing name.
-    QorError::RaiseRangeError(425, L"A unique name needs at least one random character.");
+    QorError::RaiseRangeError(kUniqueNameTooShortError,
+                              L"A unique name needs at least one random character.");
   }
   static const wchar_t alphabet[] =
       L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

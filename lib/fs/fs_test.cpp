@@ -1,4 +1,5 @@
 #include "qor/fs/fs.h"
+#include "qor/fs/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/error/win32_error.h"
@@ -72,7 +73,7 @@ TEST_F(FsTest, CreateDirectoriesFailsWith422NamingTheFolder) {
   WriteFile(root_ + L"file", "x");
   auto e = Catch([&] { QorFs::CreateDirectories(root_ + L"file\\sub\\"); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(422, e->GetCode());
+  EXPECT_EQ(QorFs::kCreateFolderError, e->GetCode());
   EXPECT_NE(std::wstring::npos,
             e->GetMessageText().find(L"Unable to create directory " + root_ + L"file\n"))
       << e->GetMessageText().c_str();
@@ -91,7 +92,7 @@ TEST_F(FsTest, CreateDirectoriesFailsWith422NamingTheFolder) {
   std::wstring missing = std::wstring(1, drive) + L":\\A\\";
   e = Catch([&] { QorFs::CreateDirectories(missing); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(422, e->GetCode());
+  EXPECT_EQ(QorFs::kCreateFolderError, e->GetCode());
   EXPECT_NE(std::wstring::npos, e->GetMessageText().find(std::wstring(1, drive) + L":\\A\n"));
 }
 
@@ -141,7 +142,7 @@ TEST(FsPaths, ToLongPathOfARootAndOfNothing) {
 TEST_F(FsTest, ToLongPathOfAMissingComponentRaises421) {
   auto e = Catch([&] { QorFs::ToLongPath(root_ + L"nothing\\here"); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(421, e->GetCode());
+  EXPECT_EQ(QorFs::kLongPathError, e->GetCode());
   EXPECT_NE(std::wstring::npos,
             e->GetMessageText().find(L"Unable to convert short path name to long"));
 }
@@ -203,7 +204,7 @@ TEST_F(FsTest, MakeUniqueNameLiesInsideTheBaseFolder) {
 
   auto e = Catch([&] { QorFs::MakeUniqueName(root_, 0); });
   ASSERT_TRUE(e);
-  EXPECT_EQ(425, e->GetCode());
+  EXPECT_EQ(QorFs::kUniqueNameTooShortError, e->GetCode());
 }
 
 TEST_F(FsTest, FilesEqual) {

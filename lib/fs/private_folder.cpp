@@ -1,4 +1,5 @@
 #include "qor/fs/private_folder.h"
+#include "qor/fs/error_codes.h"
 
 #include "native_file.h"
 
@@ -263,7 +264,8 @@ PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* 
     }
     candidate = MakeUniqueName(parent, 8);
   }
-  QorWin32::RaiseLastWin32ErrorF(422, L"Unable to create directory %s", folder.c_str());
+  QorWin32::RaiseLastWin32ErrorF(kCreateFolderError, L"Unable to create directory %s",
+                                 folder.c_str());
 }
 
 bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing) {

@@ -1,4 +1,5 @@
 #include "qor/fs/private_folder.h"
+#include "qor/fs/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/error/win32_error.h"
@@ -202,7 +203,7 @@ TEST_F(FreshFolderTest, NoFolderAtAllRaises422WithTheRealCause) {
   std::unique_ptr<QorError::Exception> error(
       QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder, nullptr); }));
   ASSERT_TRUE(error);
-  EXPECT_EQ(422, error->GetCode());
+  EXPECT_EQ(QorFs::kCreateFolderError, error->GetCode());
   const std::wstring text = error->GetMessageText();
   EXPECT_NE(std::wstring::npos, text.find(L"Unable to create directory " + folder)) << text;
   EXPECT_EQ(std::wstring::npos, text.find(L"No more files")) << text;

@@ -1,4 +1,5 @@
 #include "qor/os/file_version.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/error/system_library.h"
@@ -29,11 +30,11 @@ FileVersionInfo::FileVersionInfo(const wchar_t* fileName) {
     block_.reset(new BYTE[size]);
     QorWin32::CheckedGetFileVersionInfo(fileName, size, block_.get());
   } catch (QorError::Exception* cause) {
-    RaiseVersionError(401, fileName, cause);
+    RaiseVersionError(QorOs::kReadVersionInfoError, fileName, cause);
   } catch (const std::exception& error) {
-    QorError::RaiseStdError(402, error);
+    QorError::RaiseStdError(QorOs::kReadVersionInfoOtherError, error);
   } catch (...) {
-    QorError::RaiseUnknownError(402);
+    QorError::RaiseUnknownError(QorOs::kReadVersionInfoOtherError);
   }
 }
 
@@ -48,7 +49,7 @@ const VS_FIXEDFILEINFO& FileVersionInfo::Fixed() const {
   void* value = nullptr;
   UINT length = 0;
   if (!Query(L"\\", value, length) || length < sizeof(VS_FIXEDFILEINFO)) {
-    RaiseVersionError(403, fileName_, nullptr);
+    RaiseVersionError(QorOs::kFixedVersionInfoError, fileName_, nullptr);
   }
   return *static_cast<const VS_FIXEDFILEINFO*>(value);
 }

@@ -1,4 +1,6 @@
 #include "qor/os/file_version.h"
+#include "qor/os/error_codes.h"
+#include "qor/error/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/env/locations.h"
@@ -56,12 +58,12 @@ TEST(FileVersionInfo, FilesWithoutResourceFail) {
       QorFs::FileVersionInfo info(file);
       ADD_FAILURE() << "no error";
     } catch (QorError::Exception* error) {
-      EXPECT_EQ(401, error->GetCode());
+      EXPECT_EQ(QorOs::kReadVersionInfoError, error->GetCode());
       EXPECT_NE(nullptr, dynamic_cast<QorFs::FileError*>(error));
       EXPECT_EQ(L"Unable to determine file version of " + file + L"\n", error->GetMessageText());
       auto* cause = dynamic_cast<QorWin32::Win32Error*>(error->GetCause());
       ASSERT_NE(nullptr, cause);
-      EXPECT_EQ(2018, cause->GetCode());
+      EXPECT_EQ(QorError::kGetFileVersionInfoSizeError, cause->GetCode());
       EXPECT_NE(0u, cause->GetSystemCode());
       delete error;
     }

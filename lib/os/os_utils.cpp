@@ -1,4 +1,5 @@
 #include "qor/os/os_utils.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/env/record.h"
 #include "qor/error/error.h"
@@ -89,7 +90,7 @@ DWORD GetDllVersion(const wchar_t* moduleName) {
 ComScope::ComScope() {
   HRESULT result = CoInitialize(nullptr);
   if (FAILED(result)) {
-    QorWin32::RaiseWin32Error(538, nullptr, static_cast<DWORD>(result));
+    QorWin32::RaiseWin32Error(kComInitializeError, nullptr, static_cast<DWORD>(result));
   }
   initialised_ = true;
 }

@@ -1,4 +1,5 @@
 #include "qor/os/os_utils.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
@@ -65,7 +66,7 @@ TEST(ComScope, InitialisesForTheScopeAndReportsAConflict) {
     QorOs::ComScope conflicting;
     ADD_FAILURE() << "no error for a thread in another apartment";
   } catch (QorError::Exception* error) {
-    EXPECT_EQ(538, error->GetCode());
+    EXPECT_EQ(QorOs::kComInitializeError, error->GetCode());
     auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
     ASSERT_NE(nullptr, win32);
     EXPECT_EQ(static_cast<DWORD>(RPC_E_CHANGED_MODE), win32->GetSystemCode());

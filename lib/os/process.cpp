@@ -1,4 +1,5 @@
 #include "qor/os/process.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/error/system_library.h"
 #include "qor/text/text.h"
@@ -69,7 +70,7 @@ bool WaitOrTerminateProcess(DWORD processId, DWORD timeoutMs, bool terminate) {
   if (result != WAIT_TIMEOUT) {
     DWORD error = GetLastError();
     process.reset();
-    QorWin32::RaiseWin32Error(518, L"Unable to terminate a process.", error);
+    QorWin32::RaiseWin32Error(kWaitForProcessError, L"Unable to terminate a process.", error);
   }
   process.reset();
   if (!terminate) {
@@ -77,12 +78,13 @@ bool WaitOrTerminateProcess(DWORD processId, DWORD timeoutMs, bool terminate) {
   }
   Qor::UniqueHandle victim(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
   if (!victim) {
-    QorWin32::RaiseWin32Error(516, L"Unable to terminate a process.", GetLastError());
+    QorWin32::RaiseWin32Error(kOpenProcessToEndError, L"Unable to terminate a process.",
+                              GetLastError());
   }
   if (!TerminateProcess(victim.get(), 0)) {
     DWORD error = GetLastError();
     victim.reset();
-    QorWin32::RaiseWin32Error(517, L"Unable to terminate a process.", error);
+    QorWin32::RaiseWin32Error(kTerminateProcessError, L"Unable to terminate a process.", error);
   }
   return false;
 }

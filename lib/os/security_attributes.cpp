@@ -1,4 +1,5 @@
 #include "qor/env/record.h"
+#include "qor/os/error_codes.h"
 #include "qor/os/security.h"
 #include "qor/error/win32_error.h"
 
@@ -26,10 +27,11 @@ bool SecurityAttributes::AllowAll() {
   labelDescriptor_.reset();
 
   if (!InitializeSecurityDescriptor(descriptor_.get(), SECURITY_DESCRIPTOR_REVISION)) {
-    QorWin32::RaiseWin32Error(2003, nullptr, GetLastError());
+    QorWin32::RaiseWin32Error(kInitializeSecurityDescriptorError, nullptr, GetLastError());
   }
   if (!SetSecurityDescriptorDacl(descriptor_.get(), TRUE, nullptr, FALSE)) {
-    QorWin32::RaiseWin32Error(2004, L"Unable to adjust security attributes.", GetLastError());
+    QorWin32::RaiseWin32Error(kSetSecurityDescriptorDaclError,
+                              L"Unable to adjust security attributes.", GetLastError());
   }
 
   bool labelled = false;

@@ -1,4 +1,5 @@
 #include "qor/os/thread.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/error/win32_error.h"
@@ -10,14 +11,14 @@ Thread::Thread(DWORD threadId, DWORD stackSize) {
     id_ = threadId;
     handle_.reset(OpenThread(THREAD_ALL_ACCESS, FALSE, threadId));
     if (!handle_) {
-      QorWin32::RaiseWin32Error(549, L"Invalid thread.", GetLastError());
+      QorWin32::RaiseWin32Error(kOpenThreadError, L"Invalid thread.", GetLastError());
     }
     return;
   }
   state_ = kNotStarted;
   handle_.reset(CreateThread(nullptr, stackSize, StartRoutine, this, CREATE_SUSPENDED, &id_));
   if (!handle_) {
-    QorWin32::RaiseWin32Error(546, L"Unable to create a thread.", GetLastError());
+    QorWin32::RaiseWin32Error(kCreateThreadError, L"Unable to create a thread.", GetLastError());
   }
 }
 
@@ -49,7 +50,7 @@ DWORD WINAPI Thread::StartRoutine(void* self) {
 DWORD Thread::Resume() {
   DWORD previous = ResumeThread(handle_.get());
   if (previous == static_cast<DWORD>(-1)) {
-    QorWin32::RaiseWin32Error(548, L"Can't resume a thread.", GetLastError());
+    QorWin32::RaiseWin32Error(kResumeThreadError, L"Can't resume a thread.", GetLastError());
   }
   return previous;
 }
@@ -57,7 +58,7 @@ DWORD Thread::Resume() {
 DWORD Thread::Suspend() {
   DWORD previous = SuspendThread(handle_.get());
   if (previous == static_cast<DWORD>(-1)) {
-    QorWin32::RaiseWin32Error(547, L"Can't suspend a thread.", GetLastError());
+    QorWin32::RaiseWin32Error(kSuspendThreadError, L"Can't suspend a thread.", GetLastError());
   }
   return previous;
 }

@@ -1,4 +1,5 @@
 #include "qor/os/thread.h"
+#include "qor/os/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/error/unique_handle.h"
@@ -125,7 +126,7 @@ TEST(Thread, AttachesToAnExistingThread) {
     QorOs::Thread missing(0xFFFFFFF0u);
     ADD_FAILURE() << "no error for a missing thread";
   } catch (QorError::Exception* error) {
-    EXPECT_EQ(549, error->GetCode());
+    EXPECT_EQ(QorOs::kOpenThreadError, error->GetCode());
     auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
     ASSERT_NE(nullptr, win32);
     EXPECT_NE(0u, win32->GetSystemCode());

@@ -1,5 +1,6 @@
 // Registry change tables and key probes for a named user.
 #include "qor/reg/change_table.h"
+#include "qor/reg/error_codes.h"
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
@@ -24,7 +25,7 @@ void OpenUserRoot(const UserRecord& user, RegKey& key) {
   }
   if (!found || sid.empty()) {
     std::wstring message = L"Unable to find the user's security identifier: " + user.accountName;
-    RaiseRegError(157, message.c_str(), cause);
+    RaiseRegError(kChangeUserSidMissingError, message.c_str(), cause);
   }
   delete cause;
   // The plain open: a failure is the read open's 101.
@@ -52,7 +53,7 @@ void SetValues(RegKey& key, const RegChange& row) {
       if (!data) {
         std::wstring message =
             L"Array size mismatch while processing key '" + std::wstring(row.subKey) + L"'";
-        RaiseRegError(134, message.c_str());
+        RaiseRegError(kChangeArraySizeMismatchError, message.c_str());
       }
     }
     if (!create && !key.ValueExists(row.names[i])) {
@@ -79,7 +80,7 @@ void ApplyRow(const RegChange& row, const UserRecord& user) {
   case Detail::RowAccess::Refuse: {
     std::wstring message = L"Can't change the key 'HKEY_LOCAL_MACHINE\\" +
                            std::wstring(row.subKey) + L"' because do not have sufficient rights.";
-    RaiseRegError(133, message.c_str());
+    RaiseRegError(kChangeWithoutRightsError, message.c_str());
   }
   case Detail::RowAccess::Apply:
     break;

@@ -1,4 +1,5 @@
 #include "qor/reg/change_table.h"
+#include "qor/reg/error_codes.h"
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
@@ -155,7 +156,7 @@ TEST_F(ChangeTableTest, ArrayMismatchIsError134AndKeepsEarlierWrites) {
     ErrorPtr error = Catch([&] { QorReg::ApplyRegistryChanges(&row, 1, user_); });
     ASSERT_NE(nullptr, error);
     EXPECT_NE(nullptr, dynamic_cast<QorReg::RegError*>(error.get()));
-    EXPECT_EQ(134, error->GetCode());
+    EXPECT_EQ(QorReg::kChangeArraySizeMismatchError, error->GetCode());
     EXPECT_EQ(expected, error->GetMessageText());
     EXPECT_EQ(nullptr, error->GetCause());
   }
@@ -185,7 +186,7 @@ TEST_F(ChangeTableTest, UnknownUserIsError157) {
                        Catch([&] { QorReg::ApplyRegistryChanges(&row, 1, nobody); })};
   for (const ErrorPtr& error : errors) {
     ASSERT_NE(nullptr, error);
-    EXPECT_EQ(157, error->GetCode());
+    EXPECT_EQ(QorReg::kChangeUserSidMissingError, error->GetCode());
     EXPECT_EQ(expected, error->GetMessageText());
   }
 }
@@ -225,7 +226,7 @@ TEST_F(ChangeTableTest, UserWithoutLoadedDataIsError101) {
                        Catch([&] { QorReg::ApplyRegistryChanges(&row, 1, user); })};
   for (const ErrorPtr& error : errors) {
     ASSERT_NE(nullptr, error);
-    EXPECT_EQ(101, error->GetCode());
+    EXPECT_EQ(QorReg::kOpenKeyError, error->GetCode());
     EXPECT_EQ(L"Unable to open registry key HKEY_USERS\\" + sid + L"\n", error->GetMessageText());
   }
 }

@@ -1,4 +1,5 @@
 #include "qor/reg/ini_file.h"
+#include "qor/reg/error_codes.h"
 
 #include "qor/error/error.h"
 #include "qor/text/text.h"
@@ -51,14 +52,16 @@ IniFile::IniFile(NameRef fileName, bool allowMissing) : fileName_(fileName.c_str
 
 void IniFile::LoadSections(bool allowMissing) {
   if (!allowMissing && !FileExists(fileName_)) {
-    QorError::RaiseError(133, (L"Can't find the file " + Quoted(fileName_.c_str()) + L".").c_str());
+    QorError::RaiseError(kIniFileMissingError,
+                         (L"Can't find the file " + Quoted(fileName_.c_str()) + L".").c_str());
   }
   sections_.clear();
   std::vector<std::wstring> names;
   if (!ReadNameList(fileName_, nullptr, names)) {
-    QorError::RaiseError(140, (L"Can't read the sections from file " + Quoted(fileName_.c_str()) +
-                               L" because the list is too long.")
-                                  .c_str());
+    QorError::RaiseError(kIniSectionListTooLongError,
+                         (L"Can't read the sections from file " + Quoted(fileName_.c_str()) +
+                          L" because the list is too long.")
+                             .c_str());
   }
   sections_.insert(names.begin(), names.end());
 }
@@ -79,9 +82,10 @@ bool IniFile::KeyHasValue(NameRef section, NameRef key) const {
 
 std::wstring IniFile::GetString(NameRef section, NameRef key) const {
   if (!SectionExists(section)) {
-    QorError::RaiseError(138, (L"Can't find the section " + Quoted(section.c_str()) + L" in file " +
-                               Quoted(fileName_.c_str()) + L".")
-                                  .c_str());
+    QorError::RaiseError(kIniSectionMissingError,
+                         (L"Can't find the section " + Quoted(section.c_str()) + L" in file " +
+                          Quoted(fileName_.c_str()) + L".")
+                             .c_str());
   }
   for (DWORD size = kFirstValueSize; size < kSizeLimit; size *= 2) {
     std::vector<wchar_t> buffer(size, L'\0');
@@ -95,10 +99,11 @@ std::wstring IniFile::GetString(NameRef section, NameRef key) const {
       return std::wstring(buffer.data(), length);
     }
   }
-  QorError::RaiseError(139, (L"Can't read the key " + Quoted(key.c_str()) + L", section " +
-                             Quoted(section.c_str()) + L" in file " + Quoted(fileName_.c_str()) +
-                             L" because value is too long.")
-                                .c_str());
+  QorError::RaiseError(kIniValueTooLongError,
+                       (L"Can't read the key " + Quoted(key.c_str()) + L", section " +
+                        Quoted(section.c_str()) + L" in file " + Quoted(fileName_.c_str()) +
+                        L" because value is too long.")
+                           .c_str());
 }
 
 int IniFile::GetInt(NameRef section, NameRef key) const {
@@ -108,16 +113,18 @@ int IniFile::GetInt(NameRef section, NameRef key) const {
 
 void IniFile::GetKeys(NameRef section, std::vector<std::wstring>& keys) const {
   if (!SectionExists(section)) {
-    QorError::RaiseError(141, (L"Can't find the section " + Quoted(section.c_str()) + L" in file " +
-                               Quoted(fileName_.c_str()) + L".")
-                                  .c_str());
+    QorError::RaiseError(kIniKeysSectionMissingError,
+                         (L"Can't find the section " + Quoted(section.c_str()) + L" in file " +
+                          Quoted(fileName_.c_str()) + L".")
+                             .c_str());
   }
   std::vector<std::wstring> names;
   if (!ReadNameList(fileName_, section.c_str(), names)) {
-    QorError::RaiseError(142, (L"Can't read the keys from section " + Quoted(section.c_str()) +
-                               L" in file " + Quoted(fileName_.c_str()) +
-                               L" because the list is too long.")
-                                  .c_str());
+    QorError::RaiseError(kIniKeyListTooLongError,
+                         (L"Can't read the keys from section " + Quoted(section.c_str()) +
+                          L" in file " + Quoted(fileName_.c_str()) +
+                          L" because the list is too long.")
+                             .c_str());
   }
   keys.insert(keys.end(), names.begin(), names.end());
 }
@@ -125,7 +132,7 @@ void IniFile::GetKeys(NameRef section, std::vector<std::wstring>& keys) const {
 void IniFile::SetString(NameRef section, NameRef key, NameRef value) {
   if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), fileName_.c_str())) {
     DWORD systemCode = GetLastError();
-    QorWin32::RaiseWin32Error(134,
+    QorWin32::RaiseWin32Error(kIniSetStringError,
                               (L"Can't save a string value in key " + Quoted(key.c_str()) +
                                L", section " + Quoted(section.c_str()) + L" in file " +
                                Quoted(fileName_.c_str()))
@@ -140,7 +147,7 @@ void IniFile::SetInt(NameRef section, NameRef key, int value) {
   QorString::Format(text, L"%d", value);
   if (!WritePrivateProfileStringW(section.c_str(), key.c_str(), text.c_str(), fileName_.c_str())) {
     DWORD systemCode = GetLastError();
-    QorWin32::RaiseWin32Error(135,
+    QorWin32::RaiseWin32Error(kIniSetIntError,
                               (L"Can't save an int value in key " + Quoted(key.c_str()) +
                                L", section " + Quoted(section.c_str()) + L" in file " +
                                Quoted(fileName_.c_str()))
@@ -155,7 +162,7 @@ BOOL IniFile::DeleteKey(NameRef section, NameRef key) {
       WritePrivateProfileStringW(section.c_str(), key.c_str(), nullptr, fileName_.c_str());
   if (!result) {
     DWORD systemCode = GetLastError();
-    QorWin32::RaiseWin32Error(136,
+    QorWin32::RaiseWin32Error(kIniDeleteKeyError,
                               (L"Unable to delete the key " + Quoted(key.c_str()) + L", section " +
                                Quoted(section.c_str()) + L" in file " + Quoted(fileName_.c_str()))
                                   .c_str(),
@@ -170,7 +177,7 @@ void IniFile::DeleteSection(NameRef section) {
   }
   if (!WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, fileName_.c_str())) {
     DWORD systemCode = GetLastError();
-    QorWin32::RaiseWin32Error(137,
+    QorWin32::RaiseWin32Error(kIniDeleteSectionError,
                               (L"Unable to delete the section " + Quoted(section.c_str()) +
                                L" in file " + Quoted(fileName_.c_str()))
                                   .c_str(),

@@ -1,4 +1,5 @@
 #include "qor/reg/ini_file.h"
+#include "qor/reg/error_codes.h"
 #include "qor/error/unique_handle.h"
 
 #include "qor/error/win32_error.h"
@@ -103,7 +104,7 @@ TEST_F(IniFileTest, SectionsAreCaseSensitive) {
   EXPECT_EQ(L"v", ini.GetString(L"Main", L"k"));
   ErrorPtr error = Catch([&] { ini.GetString(L"main", L"k"); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(138, error->GetCode());
+  EXPECT_EQ(QorReg::kIniSectionMissingError, error->GetCode());
   EXPECT_FALSE(ini.KeyHasValue(L"main", L"k"));
   // The system's functions themselves ignore case.
   EXPECT_EQ(L"v", ini.GetString(L"Main", L"K"));
@@ -156,7 +157,7 @@ TEST_F(IniFileTest, Integers) {
   EXPECT_NE(std::string::npos, Read(path).find("neg=-5"));
   ErrorPtr error = Catch([&] { ini.GetInt(L"S", L"missing"); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(139, error->GetCode());
+  EXPECT_EQ(QorReg::kIniValueTooLongError, error->GetCode());
 }
 
 TEST_F(IniFileTest, PercentSignsAreShownUnchanged) {
@@ -231,9 +232,12 @@ TEST_F(IniFileTest, FailedWritesReportTheSystemError) {
   };
   const std::wstring where = L"'k', section 'S' in file '" + path + L"'";
   const Case cases[] = {
-      {134, L"Can't save a string value in key " + where, [&] { ini.SetString(L"S", L"k", L"v"); }},
-      {135, L"Can't save an int value in key " + where, [&] { ini.SetInt(L"S", L"k", 1); }},
-      {136, L"Unable to delete the key " + where, [&] { ini.DeleteKey(L"S", L"k"); }},
+      {QorReg::kIniSetStringError, L"Can't save a string value in key " + where,
+       [&] { ini.SetString(L"S", L"k", L"v"); }},
+      {QorReg::kIniSetIntError, L"Can't save an int value in key " + where,
+       [&] { ini.SetInt(L"S", L"k", 1); }},
+      {QorReg::kIniDeleteKeyError, L"Unable to delete the key " + where,
+       [&] { ini.DeleteKey(L"S", L"k"); }},
   };
   for (const Case& c : cases) {
     ErrorPtr error = Catch(c.write);

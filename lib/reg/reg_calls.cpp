@@ -1,4 +1,5 @@
 #include "qor/reg/reg_calls.h"
+#include "qor/reg/error_codes.h"
 
 #include "qor/error/win32_error.h"
 
@@ -18,7 +19,7 @@ void CheckStatus(int code, LONG status) {
 
 Qor::UniqueRegKey CheckedRegOpenKeyEx(HKEY root, const wchar_t* subKey, REGSAM access) {
   Qor::UniqueRegKey key;
-  CheckStatus(2007, RegOpenKeyExW(root, subKey, 0, access, key.put()));
+  CheckStatus(QorReg::kRegOpenKeyExError, RegOpenKeyExW(root, subKey, 0, access, key.put()));
   return key;
 }
 
@@ -26,8 +27,9 @@ Qor::UniqueRegKey CheckedRegCreateKeyEx(HKEY root, const wchar_t* subKey, DWORD 
                                         REGSAM access, SECURITY_ATTRIBUTES* security,
                                         DWORD* disposition) {
   Qor::UniqueRegKey key;
-  CheckStatus(2008, RegCreateKeyExW(root, subKey, 0, nullptr, options, access, security, key.put(),
-                                    disposition));
+  CheckStatus(
+      QorReg::kRegCreateKeyExError,
+      RegCreateKeyExW(root, subKey, 0, nullptr, options, access, security, key.put(), disposition));
   return key;
 }
 
@@ -36,22 +38,24 @@ bool CheckedRegDeleteValue(HKEY key, const wchar_t* name) {
   if (status == ERROR_FILE_NOT_FOUND) {
     return false;
   }
-  CheckStatus(2010, status);
+  CheckStatus(QorReg::kRegDeleteValueError, status);
   return true;
 }
 
 void CheckedRegSetValueEx(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  CheckStatus(2011, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
+  CheckStatus(QorReg::kRegSetValueExError,
+              RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
 }
 
 void CheckedRegQueryValueEx(HKEY key, const wchar_t* name, DWORD* type, void* data, DWORD* size) {
-  CheckStatus(2012, RegQueryValueExW(key, name, nullptr, type, static_cast<BYTE*>(data), size));
+  CheckStatus(QorReg::kRegQueryValueExError,
+              RegQueryValueExW(key, name, nullptr, type, static_cast<BYTE*>(data), size));
 }
 
 LONG CheckedRegEnumKeyEx(HKEY key, DWORD index, wchar_t* name, DWORD* nameLength) {
   LONG status = RegEnumKeyExW(key, index, name, nameLength, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_MORE_DATA && status != ERROR_NO_MORE_ITEMS) {
-    CheckStatus(2013, status);
+    CheckStatus(QorReg::kRegEnumKeyExError, status);
   }
   return status;
 }
@@ -61,12 +65,12 @@ bool CheckedRegDeleteKey(HKEY key, const wchar_t* subKey) {
   if (status == ERROR_FILE_NOT_FOUND) {
     return false;
   }
-  CheckStatus(2014, status);
+  CheckStatus(QorReg::kRegDeleteKeyError, status);
   return true;
 }
 
 void CheckedRegFlushKey(HKEY key) {
-  CheckStatus(2015, RegFlushKey(key));
+  CheckStatus(QorReg::kRegFlushKeyError, RegFlushKey(key));
 }
 
 bool CheckedSHDeleteKey(HKEY key, const wchar_t* subKey) {
@@ -74,7 +78,7 @@ bool CheckedSHDeleteKey(HKEY key, const wchar_t* subKey) {
   if (status == ERROR_FILE_NOT_FOUND) {
     return false;
   }
-  CheckStatus(2016, status);
+  CheckStatus(QorReg::kSHDeleteKeyError, status);
   return true;
 }
 

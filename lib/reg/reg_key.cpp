@@ -1,4 +1,5 @@
 #include "qor/reg/reg_key.h"
+#include "qor/reg/error_codes.h"
 
 #include "guarded.h"
 #include "qor/reg/reg_calls.h"
@@ -189,51 +190,56 @@ void RegKey::CreateUnder(HKEY root, const wchar_t* subKey, REGSAM access, bool e
 
 void RegKey::Open(HKEY root, NameRef subKey) {
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  OpenUnder(root, subKey.c_str(), 0, 101, 101, name, name);
+  OpenUnder(root, subKey.c_str(), 0, kOpenKeyError, kOpenKeyError, name, name);
 }
 
 void RegKey::Open(HKEY root, NameRef subKey, REGSAM access) {
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  OpenUnder(root, subKey.c_str(), access, 151, 155, name, name);
+  OpenUnder(root, subKey.c_str(), access, kOpenKeyWithAccessError, kOpenKeyWithAccessOtherError,
+            name, name);
 }
 
 void RegKey::OpenChild(const RegKey& parent, NameRef subKey) {
   HKEY root = parent.key_.get();
-  OpenUnder(root, subKey.c_str(), 0, 101, 101, KeyNameFor(root, subKey.c_str()),
+  OpenUnder(root, subKey.c_str(), 0, kOpenKeyError, kOpenKeyError, KeyNameFor(root, subKey.c_str()),
             ChildPath(parent.GetPath(), subKey.c_str()));
 }
 
 void RegKey::OpenChild(const RegKey& parent, NameRef subKey, REGSAM access) {
   HKEY root = parent.key_.get();
-  OpenUnder(root, subKey.c_str(), access, 151, 155, KeyNameFor(root, subKey.c_str()),
-            ChildPath(parent.GetPath(), subKey.c_str()));
+  OpenUnder(root, subKey.c_str(), access, kOpenKeyWithAccessError, kOpenKeyWithAccessOtherError,
+            KeyNameFor(root, subKey.c_str()), ChildPath(parent.GetPath(), subKey.c_str()));
 }
 
 void RegKey::Create(HKEY root, NameRef subKey) {
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  CreateUnder(root, subKey.c_str(), 0, false, 102, 152, name, name);
+  CreateUnder(root, subKey.c_str(), 0, false, kCreateKeyError, kCreateKeyOtherError, name, name);
 }
 
 void RegKey::Create(HKEY root, NameRef subKey, REGSAM access) {
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  CreateUnder(root, subKey.c_str(), access, false, 153, 154, name, name);
+  CreateUnder(root, subKey.c_str(), access, false, kCreateKeyWithAccessError,
+              kCreateKeyWithAccessOtherError, name, name);
 }
 
 void RegKey::CreateChild(const RegKey& parent, NameRef subKey, REGSAM access) {
   HKEY root = parent.key_.get();
-  CreateUnder(root, subKey.c_str(), access, false, 153, 154, KeyNameFor(root, subKey.c_str()),
+  CreateUnder(root, subKey.c_str(), access, false, kCreateKeyWithAccessError,
+              kCreateKeyWithAccessOtherError, KeyNameFor(root, subKey.c_str()),
               ChildPath(parent.GetPath(), subKey.c_str()));
 }
 
 void RegKey::CreateEmpty(HKEY root, NameRef subKey, REGSAM access) {
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  CreateUnder(root, subKey.c_str(), access, true, 156, 157, name, name);
+  CreateUnder(root, subKey.c_str(), access, true, kCreateEmptyKeyError, kCreateEmptyKeyOtherError,
+              name, name);
 }
 
 void RegKey::CreateEmptyChild(const RegKey& parent, NameRef subKey, REGSAM access) {
   HKEY root = parent.key_.get();
   std::wstring name = KeyNameFor(root, subKey.c_str());
-  CreateUnder(root, subKey.c_str(), access, true, 156, 157, name, name);
+  CreateUnder(root, subKey.c_str(), access, true, kCreateEmptyKeyError, kCreateEmptyKeyOtherError,
+              name, name);
 }
 
 // --- queries -----------------------------------------------------------------
@@ -281,7 +287,8 @@ bool RegKey::IsEmpty() const {
 
 bool RegKey::HasAccess(NameRef trustee, ACCESS_MASK mask) const {
   return Guarded(
-      126, 126, [&] { return L"Unable to determine access rights of the key " + GetPath(); },
+      kHasAccessError, kHasAccessError,
+      [&] { return L"Unable to determine access rights of the key " + GetPath(); },
       [&] { return QorOs::HasEffectiveRights(key_.get(), trustee.c_str(), mask); });
 }
 
@@ -296,7 +303,7 @@ HKEY RegKey::Release() {
 
 void RegKey::Close() {
   Guarded(
-      124, 124, [&] { return L"Unable to close key " + GetPath(); },
+      kCloseKeyError, kCloseKeyError, [&] { return L"Unable to close key " + GetPath(); },
       [&] {
         key_.reset();
         path_.clear();
@@ -305,7 +312,7 @@ void RegKey::Close() {
 
 void RegKey::Flush() {
   Guarded(
-      125, 125, [&] { return L"Unable to flush key " + GetPath(); },
+      kFlushKeyError, kFlushKeyError, [&] { return L"Unable to flush key " + GetPath(); },
       [&] { QorWin32::CheckedRegFlushKey(key_.get()); });
 }
 
@@ -313,7 +320,7 @@ void RegKey::Flush() {
 
 std::wstring RegKey::GetString(NameRef name) const {
   return Guarded(
-      112, 112, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kGetStringError, kGetStringError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD type = 0;
         std::vector<wchar_t> text = QueryText(key_.get(), name.c_str(), type);
@@ -323,13 +330,14 @@ std::wstring RegKey::GetString(NameRef name) const {
         if (type == REG_EXPAND_SZ) {
           return ExpandString(text.data());
         }
-        RaiseWrongType(111, name.c_str(), GetPath());
+        RaiseWrongType(kStringWrongTypeError, name.c_str(), GetPath());
       });
 }
 
 std::wstring RegKey::GetString(NameRef name, const std::wstring& defaultValue) const {
   return Guarded(
-      132, 132, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kGetStringWithDefaultError, kGetStringWithDefaultError,
+      [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         if (!ValueExists(name)) {
           return defaultValue;
@@ -355,8 +363,8 @@ DWORD ReadDword(HKEY key, const wchar_t* name, int wrongTypeCode, const std::wst
 
 bool RegKey::GetBool(NameRef name) const {
   return Guarded(
-      114, 114, [&] { return ValueMessage(name.c_str(), GetPath()); },
-      [&] { return ReadDword(key_.get(), name.c_str(), 113, GetPath()) != 0; });
+      kGetBoolError, kGetBoolError, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      [&] { return ReadDword(key_.get(), name.c_str(), kBoolWrongTypeError, GetPath()) != 0; });
 }
 
 bool RegKey::GetBool(NameRef name, bool defaultValue) const {
@@ -368,8 +376,10 @@ bool RegKey::GetBool(NameRef name, bool defaultValue) const {
 
 int RegKey::GetInt(NameRef name) const {
   return Guarded(
-      116, 116, [&] { return ValueMessage(name.c_str(), GetPath()); },
-      [&] { return static_cast<int>(ReadDword(key_.get(), name.c_str(), 115, GetPath())); });
+      kGetIntError, kGetIntError, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      [&] {
+        return static_cast<int>(ReadDword(key_.get(), name.c_str(), kIntWrongTypeError, GetPath()));
+      });
 }
 
 int RegKey::GetInt(NameRef name, int defaultValue) const {
@@ -386,9 +396,10 @@ int RegKey::GetInt(NameRef name, int defaultValue) const {
 
 unsigned int RegKey::GetUInt(NameRef name) const {
   return Guarded(
-      118, 118, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kGetUIntError, kGetUIntError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
-        return static_cast<unsigned int>(ReadDword(key_.get(), name.c_str(), 117, GetPath()));
+        return static_cast<unsigned int>(
+            ReadDword(key_.get(), name.c_str(), kUIntWrongTypeError, GetPath()));
       });
 }
 
@@ -406,24 +417,25 @@ unsigned int RegKey::GetUInt(NameRef name, unsigned int defaultValue) const {
 
 void RegKey::GetBinary(NameRef name, void* buffer, DWORD& size) const {
   Guarded(
-      120, 120, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kGetBinaryError, kGetBinaryError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD type = 0;
         QorWin32::CheckedRegQueryValueEx(key_.get(), name.c_str(), &type, buffer, &size);
         if (type != REG_BINARY) {
-          RaiseWrongType(119, name.c_str(), GetPath());
+          RaiseWrongType(kBinaryWrongTypeError, name.c_str(), GetPath());
         }
       });
 }
 
 void RegKey::GetMultiString(NameRef name, std::list<std::wstring>& strings) const {
   Guarded(
-      128, 128, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kGetMultiStringError, kGetMultiStringError,
+      [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD type = 0;
         std::vector<wchar_t> text = QueryText(key_.get(), name.c_str(), type);
         if (type != REG_MULTI_SZ) {
-          RaiseWrongType(127, name.c_str(), GetPath());
+          RaiseWrongType(kMultiStringWrongTypeError, name.c_str(), GetPath());
         }
         std::list<std::wstring> found;
         const wchar_t* end = text.data() + text.size();
@@ -438,7 +450,7 @@ void RegKey::GetMultiString(NameRef name, std::list<std::wstring>& strings) cons
 
 void RegKey::SetString(NameRef name, NameRef text) {
   Guarded(
-      106, 106, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kSetStringError, kSetStringError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD size = static_cast<DWORD>((std::wcslen(text.c_str()) + 1) * sizeof(wchar_t));
         QorWin32::CheckedRegSetValueEx(key_.get(), name.c_str(), REG_SZ, text.c_str(), size);
@@ -447,7 +459,7 @@ void RegKey::SetString(NameRef name, NameRef text) {
 
 void RegKey::SetBool(NameRef name, bool value) {
   Guarded(
-      107, 107, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kSetBoolError, kSetBoolError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD data = value ? 1 : 0;
         QorWin32::CheckedRegSetValueEx(key_.get(), name.c_str(), REG_DWORD, &data, sizeof(data));
@@ -456,7 +468,7 @@ void RegKey::SetBool(NameRef name, bool value) {
 
 void RegKey::SetInt(NameRef name, int value) {
   Guarded(
-      108, 108, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kSetIntError, kSetIntError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD data = static_cast<DWORD>(value);
         QorWin32::CheckedRegSetValueEx(key_.get(), name.c_str(), REG_DWORD, &data, sizeof(data));
@@ -465,7 +477,7 @@ void RegKey::SetInt(NameRef name, int value) {
 
 void RegKey::SetUInt(NameRef name, unsigned int value) {
   Guarded(
-      109, 109, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kSetUIntError, kSetUIntError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] {
         DWORD data = value;
         QorWin32::CheckedRegSetValueEx(key_.get(), name.c_str(), REG_DWORD, &data, sizeof(data));
@@ -474,7 +486,7 @@ void RegKey::SetUInt(NameRef name, unsigned int value) {
 
 void RegKey::SetBinary(NameRef name, const void* data, DWORD size) {
   Guarded(
-      110, 110, [&] { return ValueMessage(name.c_str(), GetPath()); },
+      kSetBinaryError, kSetBinaryError, [&] { return ValueMessage(name.c_str(), GetPath()); },
       [&] { QorWin32::CheckedRegSetValueEx(key_.get(), name.c_str(), REG_BINARY, data, size); });
 }
 
@@ -522,7 +534,8 @@ bool RegKey::SetBinaryIfAbsent(NameRef name, const void* data, DWORD size) {
 
 void RegKey::GetValueNames(std::vector<std::wstring>& names) const {
   Guarded(
-      103, 103, [&] { return L"Unable to enumerate registry key values of key " + GetPath(); },
+      kGetValueNamesError, kGetValueNamesError,
+      [&] { return L"Unable to enumerate registry key values of key " + GetPath(); },
       [&] {
         // 128 characters hold nearly every name; a longer one makes the
         // buffer grow once to the key's longest name.
@@ -545,14 +558,14 @@ void RegKey::GetValueNames(std::vector<std::wstring>& names) const {
             continue;
           }
           if (enlarged) {
-            QorWin32::RaiseWin32Error(143, nullptr, static_cast<DWORD>(status));
+            QorWin32::RaiseWin32Error(kEnumValueError, nullptr, static_cast<DWORD>(status));
           }
           DWORD longest = 0;
           LONG infoStatus =
               RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, &longest, nullptr, nullptr, nullptr);
           if (infoStatus != ERROR_SUCCESS) {
-            QorWin32::RaiseWin32Error(144, nullptr, static_cast<DWORD>(infoStatus));
+            QorWin32::RaiseWin32Error(kQueryInfoKeyError, nullptr, static_cast<DWORD>(infoStatus));
           }
           buffer.assign(std::max<std::size_t>(static_cast<std::size_t>(longest) + 1, 128), L'\0');
           enlarged = true;
@@ -563,7 +576,8 @@ void RegKey::GetValueNames(std::vector<std::wstring>& names) const {
 
 void RegKey::GetSubKeyNames(std::vector<std::wstring>& names) const {
   Guarded(
-      121, 121, [&] { return L"Unable to enumerate subkeys of registry key " + GetPath(); },
+      kGetSubKeyNamesError, kGetSubKeyNamesError,
+      [&] { return L"Unable to enumerate subkeys of registry key " + GetPath(); },
       [&] {
         // A key name has at most 255 characters.
         wchar_t buffer[256];
@@ -582,7 +596,7 @@ void RegKey::GetSubKeyNames(std::vector<std::wstring>& names) const {
 
 bool RegKey::DeleteValue(NameRef name) {
   return Guarded(
-      104, 104,
+      kDeleteValueError, kDeleteValueError,
       [&] {
         return std::wstring(L"Unable to delete the value ") + name.c_str() + L" of registry key " +
                GetPath();
@@ -596,7 +610,7 @@ bool RegKey::DeleteDefaultValue() {
 
 bool RegKey::DeleteSubKey(NameRef name, bool recursive) {
   return Guarded(
-      123, 123,
+      kDeleteSubKeyError, kDeleteSubKeyError,
       [&] {
         std::wstring path = GetPath();
         return L"Unable to delete key " + (path.empty() ? path : path + L'\\') + name.c_str();
@@ -604,7 +618,8 @@ bool RegKey::DeleteSubKey(NameRef name, bool recursive) {
       [&] {
         // An empty name would make the system delete this key itself.
         if (!*name.c_str()) {
-          QorWin32::RaiseWin32Error(recursive ? 2016 : 2014, nullptr, ERROR_INVALID_PARAMETER);
+          QorWin32::RaiseWin32Error(recursive ? kSHDeleteKeyError : kRegDeleteKeyError, nullptr,
+                                    ERROR_INVALID_PARAMETER);
         }
         if (recursive) {
           return QorWin32::CheckedSHDeleteKey(key_.get(), name.c_str());

@@ -1,4 +1,5 @@
 #include "qor/reg/reg_key.h"
+#include "qor/reg/error_codes.h"
 
 #include "qor/reg/reg_calls.h"
 #include "qor/error/unique_handle.h"
@@ -122,7 +123,7 @@ TEST_F(RegKeyTest, PathsOfNestedOpens) {
   ErrorPtr error = Catch([&] { y.OpenChild(x, L"Missing"); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[101] Unable to open registry key Missing\n\nCaused by: " +
-                Win32Line(2007, ERROR_FILE_NOT_FOUND),
+                Win32Line(QorReg::kRegOpenKeyExError, ERROR_FILE_NOT_FOUND),
             error->GetFullText(true));
   EXPECT_FALSE(y.IsOpen());
   EXPECT_EQ(L"", y.GetPath());
@@ -131,7 +132,7 @@ TEST_F(RegKeyTest, PathsOfNestedOpens) {
   error = Catch([&] { RegKey missing(HKEY_CURRENT_USER, subKey_ + L"\\Missing", KEY_WRITE); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[151] Unable to open registry key " + path_ + L"\\Missing\n\nCaused by: " +
-                Win32Line(2007, ERROR_FILE_NOT_FOUND),
+                Win32Line(QorReg::kRegOpenKeyExError, ERROR_FILE_NOT_FOUND),
             error->GetFullText(true));
 }
 
@@ -143,10 +144,13 @@ TEST_F(RegKeyTest, CreateFailuresNameTheKey) {
     std::function<void(RegKey&)> create;
   };
   const Case cases[] = {
-      {102, [&](RegKey& k) { k.Create(closed.GetHandle(), L"New"); }},
-      {153, [&](RegKey& k) { k.Create(closed.GetHandle(), L"New", RegKey::AccessWrite); }},
-      {153, [&](RegKey& k) { k.CreateChild(closed, L"New", RegKey::AccessWrite); }},
-      {156, [&](RegKey& k) { k.CreateEmptyChild(closed, L"New", RegKey::AccessAll); }},
+      {QorReg::kCreateKeyError, [&](RegKey& k) { k.Create(closed.GetHandle(), L"New"); }},
+      {QorReg::kCreateKeyWithAccessError,
+       [&](RegKey& k) { k.Create(closed.GetHandle(), L"New", RegKey::AccessWrite); }},
+      {QorReg::kCreateKeyWithAccessError,
+       [&](RegKey& k) { k.CreateChild(closed, L"New", RegKey::AccessWrite); }},
+      {QorReg::kCreateEmptyKeyError,
+       [&](RegKey& k) { k.CreateEmptyChild(closed, L"New", RegKey::AccessAll); }},
   };
   for (const Case& c : cases) {
     RegKey created(HKEY_CURRENT_USER, subKey_);
@@ -154,7 +158,7 @@ TEST_F(RegKeyTest, CreateFailuresNameTheKey) {
     ASSERT_TRUE(error) << c.code;
     EXPECT_EQ(L"[" + std::to_wstring(c.code) +
                   L"] Unable to create registry key New\n\nCaused by: " +
-                  Win32Line(2008, ERROR_INVALID_HANDLE),
+                  Win32Line(QorReg::kRegCreateKeyExError, ERROR_INVALID_HANDLE),
               error->GetFullText(true));
     EXPECT_FALSE(created.IsOpen());
   }
@@ -168,7 +172,7 @@ TEST_F(RegKeyTest, CreateFailuresNameTheKey) {
   ErrorPtr error = Catch([&] { RegKey().Create(HKEY_CURRENT_USER, subKey_ + L"\\Volatile\\C"); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[102] Unable to create registry key " + path_ + L"\\Volatile\\C\n\nCaused by: " +
-                Win32Line(2008, ERROR_CHILD_MUST_BE_VOLATILE),
+                Win32Line(QorReg::kRegCreateKeyExError, ERROR_CHILD_MUST_BE_VOLATILE),
             error->GetFullText(true));
 }
 
@@ -177,7 +181,7 @@ TEST_F(RegKeyTest, MissingValueReadAsString) {
   ASSERT_TRUE(error);
   EXPECT_TRUE(dynamic_cast<QorReg::RegError*>(error.get()));
   EXPECT_EQ(L"[112] Unable to get value Missing of the key " + path_ + L"\n\nCaused by: " +
-                Win32Line(2012, ERROR_FILE_NOT_FOUND),
+                Win32Line(QorReg::kRegQueryValueExError, ERROR_FILE_NOT_FOUND),
             error->GetFullText(true));
   EXPECT_FALSE(QorWin32::DescribeSystemError(ERROR_FILE_NOT_FOUND).empty());
   EXPECT_EQ(L"fallback", key_.GetString(L"Missing", L"fallback"));
@@ -201,14 +205,22 @@ TEST_F(RegKeyTest, WrongTypesAreCauses) {
   BYTE buffer[16];
   DWORD size = sizeof(buffer);
   const Case cases[] = {
-      {"string", L"Number", 112, 111, [&] { key_.GetString(L"Number"); }},
-      {"string with default", L"Number", 132, 112, [&] { key_.GetString(L"Number", L"d"); }},
-      {"bool", L"Text", 114, 113, [&] { key_.GetBool(L"Text"); }},
-      {"bool with default", L"Text", 114, 113, [&] { key_.GetBool(L"Text", true); }},
-      {"int", L"Text", 116, 115, [&] { key_.GetInt(L"Text"); }},
-      {"uint", L"Bytes", 118, 117, [&] { key_.GetUInt(L"Bytes"); }},
-      {"binary", L"Number", 120, 119, [&] { key_.GetBinary(L"Number", buffer, size); }},
-      {"multi", L"Text", 128, 127, [&] { key_.GetMultiString(L"Text", strings); }},
+      {"string", L"Number", QorReg::kGetStringError, QorReg::kStringWrongTypeError,
+       [&] { key_.GetString(L"Number"); }},
+      {"string with default", L"Number", QorReg::kGetStringWithDefaultError,
+       QorReg::kGetStringError, [&] { key_.GetString(L"Number", L"d"); }},
+      {"bool", L"Text", QorReg::kGetBoolError, QorReg::kBoolWrongTypeError,
+       [&] { key_.GetBool(L"Text"); }},
+      {"bool with default", L"Text", QorReg::kGetBoolError, QorReg::kBoolWrongTypeError,
+       [&] { key_.GetBool(L"Text", true); }},
+      {"int", L"Text", QorReg::kGetIntError, QorReg::kIntWrongTypeError,
+       [&] { key_.GetInt(L"Text"); }},
+      {"uint", L"Bytes", QorReg::kGetUIntError, QorReg::kUIntWrongTypeError,
+       [&] { key_.GetUInt(L"Bytes"); }},
+      {"binary", L"Number", QorReg::kGetBinaryError, QorReg::kBinaryWrongTypeError,
+       [&] { key_.GetBinary(L"Number", buffer, size); }},
+      {"multi", L"Text", QorReg::kGetMultiStringError, QorReg::kMultiStringWrongTypeError,
+       [&] { key_.GetMultiString(L"Text", strings); }},
   };
   for (const Case& c : cases) {
     ErrorPtr error = Catch(c.read);
@@ -305,12 +317,12 @@ TEST_F(RegKeyTest, SettersReportTheKeyAndValue) {
     std::function<void()> write;
   };
   const Case cases[] = {
-      {106, [&] { readOnly.SetString(L"V", L"x"); }},
-      {107, [&] { readOnly.SetBool(L"V", true); }},
-      {108, [&] { readOnly.SetInt(L"V", 1); }},
-      {109, [&] { readOnly.SetUInt(L"V", 1); }},
-      {110, [&] { readOnly.SetBinary(L"V", data, 1); }},
-      {106, [&] { readOnly.SetStringIfAbsent(L"V", L"x"); }},
+      {QorReg::kSetStringError, [&] { readOnly.SetString(L"V", L"x"); }},
+      {QorReg::kSetBoolError, [&] { readOnly.SetBool(L"V", true); }},
+      {QorReg::kSetIntError, [&] { readOnly.SetInt(L"V", 1); }},
+      {QorReg::kSetUIntError, [&] { readOnly.SetUInt(L"V", 1); }},
+      {QorReg::kSetBinaryError, [&] { readOnly.SetBinary(L"V", data, 1); }},
+      {QorReg::kSetStringError, [&] { readOnly.SetStringIfAbsent(L"V", L"x"); }},
   };
   for (const Case& c : cases) {
     ErrorPtr error = Catch(c.write);
@@ -320,7 +332,7 @@ TEST_F(RegKeyTest, SettersReportTheKeyAndValue) {
     EXPECT_EQ(c.code, error->GetCode());
     EXPECT_EQ(L"Unable to get value V of the key " + path_ + L"\n", error->GetMessageText());
     ASSERT_TRUE(error->GetCause());
-    EXPECT_EQ(2011, error->GetCause()->GetCode());
+    EXPECT_EQ(QorReg::kRegSetValueExError, error->GetCause()->GetCode());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), SystemCodeOf(error->GetCause()));
   }
 }
@@ -389,7 +401,7 @@ TEST_F(RegKeyTest, BinaryIntoShortBuffer) {
   ErrorPtr error = Catch([&] { key_.GetBinary(L"Blob", buffer, size); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[120] Unable to get value Blob of the key " + path_ + L"\n\nCaused by: " +
-                Win32Line(2012, ERROR_MORE_DATA),
+                Win32Line(QorReg::kRegQueryValueExError, ERROR_MORE_DATA),
             error->GetFullText(true));
   // The caller learns the size it needs.
   EXPECT_EQ(40u, size);
@@ -450,16 +462,16 @@ TEST_F(RegKeyTest, SubKeyNamesAndCounts) {
   EXPECT_FALSE(closed.ValueExists(L"v"));
   ErrorPtr error = Catch([&] { closed.GetSubKeyNames(names); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(121, error->GetCode());
+  EXPECT_EQ(QorReg::kGetSubKeyNamesError, error->GetCode());
   EXPECT_EQ(L"Unable to enumerate subkeys of registry key \n", error->GetMessageText());
   ASSERT_TRUE(error->GetCause());
-  EXPECT_EQ(2013, error->GetCause()->GetCode());
+  EXPECT_EQ(QorReg::kRegEnumKeyExError, error->GetCause()->GetCode());
   // Value names: the failed listing asks for the longest name, which fails too.
   std::vector<std::wstring> values;
   error = Catch([&] { closed.GetValueNames(values); });
   ASSERT_TRUE(error);
   EXPECT_EQ(L"[103] Unable to enumerate registry key values of key \n\nCaused by: " +
-                Win32Line(144, ERROR_INVALID_HANDLE),
+                Win32Line(QorReg::kQueryInfoKeyError, ERROR_INVALID_HANDLE),
             error->GetFullText(true));
 }
 
@@ -489,7 +501,7 @@ TEST_F(RegKeyTest, DeleteValues) {
     GTEST_SKIP() << "Wine lets a key opened for reading delete values";
   }
   EXPECT_EQ(L"[104] Unable to delete the value Four of registry key " + path_ + L"\n\nCaused by: " +
-                Win32Line(2010, ERROR_ACCESS_DENIED),
+                Win32Line(QorReg::kRegDeleteValueError, ERROR_ACCESS_DENIED),
             error->GetFullText(true));
 }
 
@@ -502,10 +514,10 @@ TEST_F(RegKeyTest, DeleteSubKeys) {
 
   ErrorPtr error = Catch([&] { key_.DeleteSubKey(L"Parent", false); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(123, error->GetCode());
+  EXPECT_EQ(QorReg::kDeleteSubKeyError, error->GetCode());
   EXPECT_EQ(L"Unable to delete key " + path_ + L"\\Parent\n", error->GetMessageText());
   ASSERT_TRUE(error->GetCause());
-  EXPECT_EQ(2014, error->GetCause()->GetCode());
+  EXPECT_EQ(QorReg::kRegDeleteKeyError, error->GetCause()->GetCode());
   EXPECT_NE(0u, SystemCodeOf(error->GetCause()));
   EXPECT_TRUE(key_.SubKeyExists(L"Parent\\Child\\Grandchild"));
 
@@ -538,9 +550,10 @@ TEST_F(RegKeyTest, DeleteSubKeyWithEmptyNameNeverDeletesTheKeyItself) {
   for (bool recursive : {false, true}) {
     ErrorPtr error = Catch([&] { key_.DeleteSubKey(L"", recursive); });
     ASSERT_TRUE(error);
-    EXPECT_EQ(123, error->GetCode());
+    EXPECT_EQ(QorReg::kDeleteSubKeyError, error->GetCode());
     ASSERT_TRUE(error->GetCause());
-    EXPECT_EQ(recursive ? 2016 : 2014, error->GetCause()->GetCode());
+    EXPECT_EQ(recursive ? QorReg::kSHDeleteKeyError : QorReg::kRegDeleteKeyError,
+              error->GetCause()->GetCode());
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SystemCodeOf(error->GetCause()));
     EXPECT_TRUE(key_.ValueExists(L"kept"));
   }
@@ -575,7 +588,7 @@ TEST_F(RegKeyTest, CreateEmpty) {
   ErrorPtr error =
       Catch([&] { target.CreateEmpty(readOnly.GetHandle(), L"Fresh", KEY_QUERY_VALUE); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(156, error->GetCode());
+  EXPECT_EQ(QorReg::kCreateEmptyKeyError, error->GetCode());
   EXPECT_EQ(L"Unable to create registry key Fresh\n", error->GetMessageText());
   EXPECT_FALSE(target.IsOpen());
 }
@@ -596,7 +609,8 @@ TEST_F(RegKeyTest, FlushCloseReleaseAndDeleteIfEmpty) {
   RegKey empty;
   ErrorPtr error = Catch([&] { empty.Flush(); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(L"[125] Unable to flush key \n\nCaused by: " + Win32Line(2015, ERROR_INVALID_HANDLE),
+  EXPECT_EQ(L"[125] Unable to flush key \n\nCaused by: " +
+                Win32Line(QorReg::kRegFlushKeyError, ERROR_INVALID_HANDLE),
             error->GetFullText(true));
 
   RegKey child;
@@ -648,7 +662,7 @@ TEST(RegCalls, StatusesThatAreResults) {
   ErrorPtr error =
       Catch([&] { QorWin32::CheckedRegOpenKeyEx(HKEY_CURRENT_USER, subKey.c_str(), KEY_READ); });
   ASSERT_TRUE(error);
-  EXPECT_EQ(Win32Line(2007, ERROR_FILE_NOT_FOUND), error->GetFullText(true));
+  EXPECT_EQ(Win32Line(QorReg::kRegOpenKeyExError, ERROR_FILE_NOT_FOUND), error->GetFullText(true));
 }
 
 TEST_F(RegKeyTest, ShellEmptyKeyDeletionLooksAtValues) {

@@ -1,4 +1,5 @@
 #include "qor/text/text.h"
+#include "qor/text/error_codes.h"
 
 #include "qor/error/error.h"
 
@@ -38,12 +39,12 @@ void FormatV(std::wstring& out, const wchar_t* format, va_list args) {
   while (length < 0) {
     size *= 2;
     if (size > kMaxChars) {
-      QorError::RaiseError(802, L"QorString::Format() failed (too long string)");
+      QorError::RaiseError(kFormatTooLongError, L"QorString::Format() failed (too long string)");
     }
     heapBuffer.reset();
     heapBuffer.reset(new (std::nothrow) wchar_t[size]);
     if (!heapBuffer) {
-      QorError::RaiseErrorF(803,
+      QorError::RaiseErrorF(kFormatNoMemoryError,
                             L"QorString::Format() failed (low memory, can not allocate %d chars)",
                             static_cast<int>(size));
     }

@@ -19,7 +19,7 @@ const std::size_t kFixedHeaderSize = 37;
 // Sizes and offsets are 32-bit: no archive grows beyond this.
 const std::uint64_t kMaxArchiveSize = 0xFFFFFFFFull;
 
-enum : int {
+enum ErrorCode : int {
   kCorruptedError = 21010,
   kExtractError = 21014,
   kTooLargeError = 21015,

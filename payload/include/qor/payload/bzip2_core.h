@@ -12,7 +12,7 @@
 namespace QorCompressLib {
 
 // Error codes raised by the codec.
-enum : int {
+enum ErrorCode : int {
   kCompressWriteError = 21003,
   kCompressFinishError = 21013,
   kDecompressWriteError = 21024,

@@ -1,6 +1,8 @@
 // The installer's start from the target folder, and the clean-up after it.
 #pragma once
 
+#include "qor/setup/error_codes.h"
+
 #include <windows.h>
 
 namespace QorSetup {
@@ -9,9 +11,8 @@ extern const wchar_t kInstallerFileName[]; // "VTRInstaller.exe"
 
 constexpr UINT_PTR kPollTimerId = 33605;
 constexpr UINT kPollPeriodMs = 1000;
-constexpr int kFolderChangedError = 21109; // the working folder is no longer the one made
 
-// Raises QorWin32::Win32Error 21107 when the installer cannot be started,
+// Raises QorWin32::Win32Error kStartInstallerError when the installer cannot be started,
 // and kFolderChangedError (starting nothing) when the target folder is no
 // longer the one made for this run.
 void StartInstaller(HWND window);

@@ -1,6 +1,8 @@
 // The target folder and the extraction worker that fills it.
 #pragma once
 
+#include "qor/setup/error_codes.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -10,16 +12,14 @@ namespace QorSetup {
 
 extern const wchar_t kTargetFolderName[]; // "QorVTInst.tmp\"
 
-constexpr int kStopRequestedError = 21108; // extraction stopped: the window is closing
-
 // Makes the target folder and starts the worker; raises library errors.
 void PrepareAndStartWorker(HWND window);
 // Makes a new working folder at folder (ending in a backslash), with its
 // parents, pins it and records it as the target folder. Whatever had that
 // name before is moved aside first; when it cannot be, a uniquely named
 // folder beside it is used. When running as an administrator only
-// administrators and the system may write into it. Raises 422 when no
-// folder can be made.
+// administrators and the system may write into it. Raises
+// QorFs::kCreateFolderError when no folder can be made.
 void MakeTargetFolder(const std::wstring& folder);
 // The temporary folder the setup works in: the user's, or for an elevated
 // run whose user folder lies on a volume without access lists, the system's.
@@ -44,5 +44,5 @@ int ProgressCallback(std::uint32_t processed, void* context);
 
 DWORD WINAPI ExtractionWorker(LPVOID window);
 // The long form of a path (no trailing backslash); raises
-// QorWin32::Win32Error 21105.
+// QorWin32::Win32Error QorSetup::kLongPathError.
 std::wstring ToLongPath(const std::wstring& path);

@@ -1,0 +1,23 @@
+// Codes of the errors the threads, processes, security and version
+// information functions raise. Values never change.
+#pragma once
+
+namespace QorOs {
+
+enum ErrorCode : int {
+  kReadVersionInfoError = 401,
+  kReadVersionInfoOtherError = 402, // a standard exception or anything unknown
+  kFixedVersionInfoError = 403,
+  kOpenProcessToEndError = 516,
+  kTerminateProcessError = 517,
+  kWaitForProcessError = 518,
+  kComInitializeError = 538,
+  kCreateThreadError = 546,
+  kSuspendThreadError = 547,
+  kResumeThreadError = 548,
+  kOpenThreadError = 549,
+  kInitializeSecurityDescriptorError = 2003,
+  kSetSecurityDescriptorDaclError = 2004,
+};
+
+} // namespace QorOs
