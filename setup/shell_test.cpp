@@ -30,6 +30,7 @@ using QorSetup::Completion;
 using QorSetup::Phase;
 using QorSetup::WorkerOutcome;
 using QorTest::Catch;
+using QorTest::ScratchFolder;
 
 void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   Qor::UniqueFile file(
@@ -38,29 +39,6 @@ void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   DWORD written;
   WriteFile(file.get(), "data", 4, &written, nullptr);
 }
-
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  return QorFs::ToLongPath(temp) + L"\\";
-}
-
-// A private folder (ending in a backslash) removed with everything in it.
-class ScratchFolder {
-public:
-  explicit ScratchFolder(const std::wstring& name)
-      : path_(TempFolder() + name + std::to_wstring(GetCurrentProcessId()) + L"\\") {
-    Remove(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~ScratchFolder() { Remove(path_); }
-  const std::wstring& path() const { return path_; }
-
-  static void Remove(const std::wstring& folder) { QorTest::RemoveTree(folder); }
-
-private:
-  std::wstring path_;
-};
 
 // Every test starts with the shell as the program starts, and leaves
 // nothing of its own in it.
@@ -117,7 +95,7 @@ bool QuitPosted() {
 } // namespace
 
 TEST(SetupLongPath, ShortFormTemporaryFolderBecomesLong) {
-  ScratchFolder scratch(L"setup_long_");
+  ScratchFolder scratch;
   const std::wstring longFolder = scratch.path() + L"Temporary Files Of Someone";
   ASSERT_TRUE(CreateDirectoryW(longFolder.c_str(), nullptr));
   wchar_t shortForm[MAX_PATH];
@@ -130,7 +108,7 @@ TEST(SetupLongPath, ShortFormTemporaryFolderBecomesLong) {
 }
 
 TEST(SetupLongPath, MissingComponentRaises21105) {
-  ScratchFolder scratch(L"setup_long_missing_");
+  ScratchFolder scratch;
   auto e = Catch([&] { ToLongPath(scratch.path() + L"not here\\deeper\\"); });
   ASSERT_TRUE(e);
   EXPECT_EQ(21105, e->GetCode());
@@ -189,7 +167,7 @@ TEST_F(SetupProgress, FractionIsClampedAndEveryCallPosts) {
 }
 
 TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
-  ScratchFolder scratch(L"setup_cleanup_");
+  ScratchFolder scratch;
   struct Case {
     const char* name;
     bool subfolder, readOnly, createFolder;
@@ -203,7 +181,7 @@ TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::wstring target = scratch.path() + L"QorVTInst.tmp\\";
-    ScratchFolder::Remove(target);
+    QorTest::RemoveTree(target);
     if (c.createFolder) {
       QorSetup::MakeTargetFolder(target);
       Touch(target + L"VTRInstaller.exe");
@@ -227,7 +205,7 @@ TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
 }
 
 TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
-  ScratchFolder scratch(L"setup_target_");
+  ScratchFolder scratch;
   const std::wstring target = scratch.path() + L"deeper\\QorVTInst.tmp\\";
   // Left there earlier, or planted: none of it may reach the installer.
   QorFs::CreateDirectories(target + L"sub\\");
@@ -413,7 +391,7 @@ TEST_F(SetupInstaller, EndsOnlyWhenTheProcessIsSignalled) {
 // The last check before the start: a target folder that is not the one made
 // (and held) for this run starts nothing, whatever lies in it.
 TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
-  ScratchFolder scratch(L"setup_not_ours_");
+  ScratchFolder scratch;
   ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
                         (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
   shell().targetFolder = scratch.path();
@@ -425,7 +403,7 @@ TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
 }
 
 TEST_F(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
-  ScratchFolder scratch(L"setup_cleanup_cwd_");
+  ScratchFolder scratch;
   Touch(scratch.path() + L"precious.txt");
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
