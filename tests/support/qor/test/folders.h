@@ -79,17 +79,54 @@ inline std::wstring TemporaryFolder() {
   return folder;
 }
 
+// Deletes the link (reparse point) at path itself, never what it leads to.
+// Opened as itself, a link must say so: Wine opens what a host link leads to
+// even then, and deleting by name there would delete the target (an empty
+// folder, or a file). Such a link is left where it is.
+inline void DeleteLink(const std::wstring& path, DWORD attributes) {
+  HANDLE handle = CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool itself = GetFileInformationByHandle(handle, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  CloseHandle(handle);
+  if (!itself) {
+    return;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(path.c_str());
+  } else {
+    DeleteFileW(path.c_str());
+  }
+}
+
 } // namespace Detail
 
-// Removes folder (ending in a backslash) and everything below it, read-only
-// entries included. A link (any reparse point) is deleted itself and never
-// entered, so nothing outside the folder is touched. A folder that is not
-// there is no error.
-inline void RemoveTree(const std::wstring& folder) {
+// Removes folder (with or without a final backslash) and everything below
+// it, read-only entries included. A link (any reparse point) is never
+// entered, so nothing outside the folder is touched; it is deleted itself
+// where the system can do that safely. A folder that is not there is no
+// error.
+inline void RemoveTree(std::wstring folder) {
+  if (!folder.empty() && folder.back() == L'\\') {
+    folder.pop_back();
+  }
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return;
   }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    Detail::DeleteLink(folder, attributes);
+    return;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return;
+  }
+  folder += L'\\';
   SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   std::vector<std::wstring> folders;
   {
@@ -103,11 +140,9 @@ inline void RemoveTree(const std::wstring& folder) {
         const std::wstring path = folder + entry.cFileName;
         const DWORD kind = entry.dwFileAttributes;
         if (kind & FILE_ATTRIBUTE_REPARSE_POINT) {
-          // The link's own attributes are left alone: setting them may reach
-          // its target.
-          if (!((kind & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(path.c_str()))) {
-            DeleteFileW(path.c_str());
-          }
+          // Its attributes are left alone too: setting them may reach the
+          // target.
+          Detail::DeleteLink(path, kind);
         } else if (kind & FILE_ATTRIBUTE_DIRECTORY) {
           folders.push_back(path + L"\\");
         } else {
