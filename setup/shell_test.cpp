@@ -9,7 +9,6 @@
 
 #include "qor/error/error.h"
 #include "qor/fs/fs.h"
-#include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
@@ -33,11 +32,7 @@ using QorTest::Catch;
 using QorTest::ScratchFolder;
 
 void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-  Qor::UniqueFile file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
-  ASSERT_TRUE(file) << GetLastError();
-  DWORD written;
-  WriteFile(file.get(), "data", 4, &written, nullptr);
+  ASSERT_TRUE(QorTest::WriteFileBytes(path, "data", attributes)) << GetLastError();
 }
 
 // Every test starts with the shell as the program starts, and leaves
@@ -217,15 +212,7 @@ TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   EXPECT_EQ(target, shell().targetFolder);
   ASSERT_TRUE(shell().target.valid());
   EXPECT_TRUE(QorFs::IsDirectory(target));
-  WIN32_FIND_DATAW found;
-  Qor::UniqueFind search(FindFirstFileW((target + L"*").c_str(), &found));
-  ASSERT_TRUE(search);
-  int entries = 0;
-  do {
-    ++entries;
-  } while (FindNextFileW(search.get(), &found));
-  search.reset();
-  EXPECT_EQ(2, entries) << "only . and .. may be there";
+  EXPECT_TRUE(QorTest::ListEntries(target).empty()) << "nothing may be there";
 
   // Held open until the clean-up: no other program can swap it for a folder
   // of its own, or delete it.
