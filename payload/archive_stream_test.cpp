@@ -9,7 +9,7 @@
 
 using PayloadTest::Catch;
 using PayloadTest::Random;
-using PayloadTest::TempFolder;
+using QorTest::ScratchFolder;
 
 namespace {
 
@@ -105,7 +105,7 @@ TEST(ExtractStream, WritesEveryEntryWhetherInOrderOrNot) {
     const std::string payload = PayloadTest::Compress(test.archive);
     for (unsigned threads : {1u, 3u}) {
       SCOPED_TRACE(std::string(test.name) + ", " + std::to_string(threads) + " threads");
-      TempFolder folder;
+      ScratchFolder folder;
       auto error = ExtractStreaming(payload, folder.path(), threads);
       ASSERT_FALSE(error) << error->GetCode();
       EXPECT_TRUE(ReadOrMissing(folder.path() + L"a.bin") == a);
@@ -160,10 +160,10 @@ TEST(ExtractStream, RefusesWhatTheInMemoryPathRefusesBeforeWritingNames) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    TempFolder before;
+    ScratchFolder before;
     EXPECT_EQ(test.code, PayloadTest::ExtractInMemory(test.payload, before.path()));
     for (unsigned threads : {1u, 2u}) {
-      TempFolder folder;
+      ScratchFolder folder;
       auto error = ExtractStreaming(test.payload, folder.path(), threads);
       ASSERT_TRUE(error);
       EXPECT_EQ(test.code, error->GetCode());
@@ -203,12 +203,12 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     const std::string payload = PayloadTest::Compress(RawArchive(test.entries, data));
-    auto prepare = [&](TempFolder& folder) {
+    auto prepare = [&](ScratchFolder& folder) {
       if (test.folderInTheWay) {
         ASSERT_TRUE(CreateDirectoryW((folder.path() + L"c.txt").c_str(), nullptr));
       }
     };
-    TempFolder before;
+    ScratchFolder before;
     prepare(before);
     QorCompressLib::MemoryOutputStream expanded;
     ArchiveReader reader;
@@ -223,7 +223,7 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
     });
     ASSERT_TRUE(expected);
     for (unsigned threads : {1u, 2u}) {
-      TempFolder folder;
+      ScratchFolder folder;
       prepare(folder);
       auto error = ExtractStreaming(payload, folder.path(), threads);
       ASSERT_TRUE(error);

@@ -7,7 +7,7 @@
 #include <cstring>
 
 using PayloadTest::Catch;
-using PayloadTest::TempFolder;
+using QorTest::ScratchFolder;
 
 namespace {
 
@@ -104,7 +104,7 @@ TEST(ArchiveRoundTrip, WriterCodecReaderFiles) {
     ArchiveReader& reader = expanded->reader;
     EXPECT_TRUE(reader.IsBorrowed());
     ASSERT_EQ(items.size(), reader.GetEntryCount());
-    TempFolder folder;
+    ScratchFolder folder;
     for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
       EXPECT_EQ(items[i].name, reader.GetEntry(i).GetName());
       EXPECT_EQ(items[i].data.size(), reader.GetEntry(i).GetSize());
@@ -132,7 +132,7 @@ TEST(ArchiveReader, NameEndsAtTheFirstZeroUnit) {
   reader.LoadFromMemory(a.data(), a.size());
   ASSERT_EQ(1u, reader.GetEntryCount());
   EXPECT_EQ(L"ab", reader.GetEntry(0).GetName());
-  TempFolder folder;
+  ScratchFolder folder;
   reader.Extract(0, folder.path());
   std::string content;
   ASSERT_TRUE(PayloadTest::ReadFileBytes(folder.path() + L"ab", content));
@@ -152,7 +152,7 @@ TEST(ArchiveReader, EntriesLocatedOnlyByOffset) {
   PutU32(a, static_cast<std::uint32_t>(a.size() + 4)); // empty entry at the very end
   ArchiveReader reader;
   reader.LoadFromMemory(a.data(), a.size());
-  TempFolder folder;
+  ScratchFolder folder;
   reader.Extract(0, folder.path());
   reader.Extract(1, folder.path());
   std::string content;
@@ -237,7 +237,7 @@ TEST(ArchiveReader, UnopenableTargetFailsWithFailbitAndReaderStaysUsable) {
 
   enum Kind { ReadOnly, OpenWithoutSharing, Folder };
   for (Kind kind : {ReadOnly, OpenWithoutSharing, Folder}) {
-    TempFolder folder;
+    ScratchFolder folder;
     const std::wstring locked = folder.path() + L"locked.txt";
     HANDLE holder = INVALID_HANDLE_VALUE;
     if (kind == Folder) {
@@ -280,7 +280,7 @@ TEST(ArchiveReader, UnopenableTargetFailsWithFailbitAndReaderStaysUsable) {
   }
 
   // A folder that does not exist fails the same way.
-  TempFolder folder;
+  ScratchFolder folder;
   auto error = Catch([&] { reader.Extract(0, folder.path() + L"missing\\"); });
   ASSERT_TRUE(error);
   EXPECT_EQ(failbit, error->GetMessageText());
@@ -290,7 +290,7 @@ TEST(ArchiveReader, IndexOutOfRangeIsRefused) {
   const std::string a = Header(0);
   ArchiveReader reader;
   reader.LoadFromMemory(a.data(), a.size());
-  TempFolder folder;
+  ScratchFolder folder;
   for (unsigned index : {0u, 1u, 0xFFFFFFFFu}) {
     auto error = Catch([&] { reader.Extract(index, folder.path()); });
     ASSERT_TRUE(error);
@@ -389,7 +389,7 @@ TEST(ArchiveEntryNames, NameClashTable) {
 }
 
 TEST(ArchiveReader, EntriesLandingOnOneFileAreRefusedBeforeWriting) {
-  TempFolder sandbox;
+  ScratchFolder sandbox;
   ArchiveWriter writer;
   writer.AddEntry(L"VTRInstaller.exe", "checked installer");
   writer.AddEntry(L"VTRINSTALLER.EXE.", "replacement");
@@ -406,7 +406,7 @@ TEST(ArchiveReader, EntriesLandingOnOneFileAreRefusedBeforeWriting) {
 }
 
 TEST(ArchiveReader, UnsafeNamesAreRefusedBeforeWriting) {
-  TempFolder sandbox;
+  ScratchFolder sandbox;
   const std::wstring target = sandbox.path() + L"target\\";
   ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
   for (const wchar_t* name :
@@ -435,7 +435,7 @@ TEST(ArchiveReader, NamesWithExistingFoldersWork) {
   const std::string a = writer.ToString();
   ArchiveReader reader;
   reader.LoadFromMemory(a.data(), a.size());
-  TempFolder folder;
+  ScratchFolder folder;
   // Folders are not created.
   auto error = Catch([&] { reader.Extract(0, folder.path()); });
   ASSERT_TRUE(error);

@@ -10,7 +10,7 @@
 #include <set>
 
 using PayloadTest::Random;
-using PayloadTest::TempFolder;
+using QorTest::ScratchFolder;
 
 namespace {
 
@@ -38,9 +38,9 @@ TEST(PayloadCorruption, BoundedSweep) {
   const std::string archive = writer.ToString();
   const std::string payload = PayloadTest::Compress(archive);
 
-  TempFolder sandbox;
+  ScratchFolder sandbox;
   const std::wstring target = sandbox.path() + L"target\\";
-  TempFolder streamingSandbox;
+  ScratchFolder streamingSandbox;
   const std::wstring streamingTarget = streamingSandbox.path() + L"target\\";
   int failures = 0, successes = 0;
   for (int round = 0; round < 300; ++round) {
@@ -82,7 +82,7 @@ TEST(PayloadCorruption, BoundedSweep) {
       }
     }
     ASSERT_EQ(1u, streamingSandbox.List().size()) << "round " << round;
-    TempFolder::RemoveTree(streamingTarget);
+    QorTest::RemoveTree(streamingTarget);
     if (code == 0) {
       ++successes;
       // Success means the archive parsed; an intact original extracts exactly.
@@ -103,7 +103,7 @@ TEST(PayloadCorruption, BoundedSweep) {
       const DWORD attributes = GetFileAttributesW((target + name).c_str());
       EXPECT_FALSE(attributes & FILE_ATTRIBUTE_DIRECTORY) << "round " << round;
     }
-    TempFolder::RemoveTree(target);
+    QorTest::RemoveTree(target);
   }
   EXPECT_GT(failures, 50);
   EXPECT_GT(successes, 10);

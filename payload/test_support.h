@@ -6,6 +6,7 @@
 #include "qor/error/error.h"
 #include "qor/payload/memory_stream.h"
 #include "qor/test/errors.h"
+#include "qor/test/folders.h"
 
 #include <windows.h>
 
@@ -57,90 +58,9 @@ private:
   std::uint32_t state_;
 };
 
-// A fresh folder under the temporary folder, removed with its files (one
-// level of subfolders) at the end of the test.
-class TempFolder {
-public:
-  TempFolder() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static unsigned counter = 0;
-    for (;;) {
-      path_ = std::wstring(temp) + L"payload_test_" + std::to_wstring(GetCurrentProcessId()) +
-              L"_" + std::to_wstring(++counter) + L"\\";
-      if (CreateDirectoryW(path_.c_str(), nullptr)) {
-        break;
-      }
-    }
-  }
-  ~TempFolder() { RemoveTree(path_); }
-  const std::wstring& path() const { return path_; }
-
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") {
-          continue;
-        }
-        std::wstring full = folder + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(full + L"\\");
-        } else {
-          SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(full.c_str());
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-
-  // Names directly in the folder (files and subfolders), sorted as found.
-  std::vector<std::wstring> List(const std::wstring& sub = L"") const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path_ + sub + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") {
-          names.push_back(name);
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    return names;
-  }
-
-private:
-  std::wstring path_;
-};
-
-inline bool ReadFileBytes(const std::wstring& path, std::string& out) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  out.clear();
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-    out.append(buffer, got);
-  }
-  CloseHandle(file);
-  return true;
-}
-
-inline void WriteFileBytes(const std::wstring& path, const std::string& data) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  CloseHandle(file);
-}
+// Files in and out, as every test here reads and writes them.
+using QorTest::ReadFileBytes;
+using QorTest::WriteFileBytes;
 
 // The launcher's whole-archive path: expand the payload into memory, read
 // the archive there and write every entry into target. The library error's

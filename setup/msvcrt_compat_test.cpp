@@ -1,6 +1,8 @@
 // The launcher's _fstat64 slot (msvcrt_compat.c), linked into this program as
 // into the launcher: the file buffer must still see how much of a regular
 // file is left, and a bad descriptor must still fail.
+#include "qor/test/folders.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,14 +15,18 @@
 
 namespace {
 
-std::string ScratchFile() {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "vtr_fstat_probe.bin";
+// A file in folder, named in the narrow (ANSI) form that the C library's
+// plain calls take.
+std::string ScratchFile(const QorTest::ScratchFolder& folder) {
+  const std::wstring wide = folder.path() + L"vtr_fstat_probe.bin";
+  char narrow[MAX_PATH] = {};
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
+  return narrow;
 }
 
 TEST(MsvcrtCompat, FileBufferSeesTheRestOfARegularFile) {
-  const std::string path = ScratchFile();
+  QorTest::ScratchFolder scratch;
+  const std::string path = ScratchFile(scratch);
   {
     std::ofstream out(path, std::ios::binary);
     out << std::string(70000, 'x');

@@ -10,7 +10,6 @@
 
 #include "qor/error/error.h"
 #include "qor/fs/fs.h"
-#include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
@@ -31,37 +30,11 @@ using QorSetup::Completion;
 using QorSetup::Phase;
 using QorSetup::WorkerOutcome;
 using QorTest::Catch;
+using QorTest::ScratchFolder;
 
 void Touch(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-  Qor::UniqueFile file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
-  ASSERT_TRUE(file) << GetLastError();
-  DWORD written;
-  WriteFile(file.get(), "data", 4, &written, nullptr);
+  ASSERT_TRUE(QorTest::WriteFileBytes(path, "data", attributes)) << GetLastError();
 }
-
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  return QorFs::ToLongPath(temp) + L"\\";
-}
-
-// A private folder (ending in a backslash) removed with everything in it.
-class ScratchFolder {
-public:
-  explicit ScratchFolder(const std::wstring& name)
-      : path_(TempFolder() + name + std::to_wstring(GetCurrentProcessId()) + L"\\") {
-    Remove(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~ScratchFolder() { Remove(path_); }
-  const std::wstring& path() const { return path_; }
-
-  static void Remove(const std::wstring& folder) { QorTest::RemoveTree(folder); }
-
-private:
-  std::wstring path_;
-};
 
 // Every test starts with the shell as the program starts, and leaves
 // nothing of its own in it.
@@ -118,7 +91,7 @@ bool QuitPosted() {
 } // namespace
 
 TEST(SetupLongPath, ShortFormTemporaryFolderBecomesLong) {
-  ScratchFolder scratch(L"setup_long_");
+  ScratchFolder scratch;
   const std::wstring longFolder = scratch.path() + L"Temporary Files Of Someone";
   ASSERT_TRUE(CreateDirectoryW(longFolder.c_str(), nullptr));
   wchar_t shortForm[MAX_PATH];
@@ -131,7 +104,7 @@ TEST(SetupLongPath, ShortFormTemporaryFolderBecomesLong) {
 }
 
 TEST(SetupLongPath, MissingComponentRaises21105) {
-  ScratchFolder scratch(L"setup_long_missing_");
+  ScratchFolder scratch;
   auto e = Catch([&] { ToLongPath(scratch.path() + L"not here\\deeper\\"); });
   ASSERT_TRUE(e);
   EXPECT_EQ(QorSetup::kLongPathError, e->GetCode());
@@ -190,7 +163,7 @@ TEST_F(SetupProgress, FractionIsClampedAndEveryCallPosts) {
 }
 
 TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
-  ScratchFolder scratch(L"setup_cleanup_");
+  ScratchFolder scratch;
   struct Case {
     const char* name;
     bool subfolder, readOnly, createFolder;
@@ -204,7 +177,7 @@ TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::wstring target = scratch.path() + L"QorVTInst.tmp\\";
-    ScratchFolder::Remove(target);
+    QorTest::RemoveTree(target);
     if (c.createFolder) {
       QorSetup::MakeTargetFolder(target);
       Touch(target + L"VTRInstaller.exe");
@@ -228,7 +201,7 @@ TEST_F(SetupCleanUp, DeletesTheFilesThenTheFolderAndNothingElse) {
 }
 
 TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
-  ScratchFolder scratch(L"setup_target_");
+  ScratchFolder scratch;
   const std::wstring target = scratch.path() + L"deeper\\QorVTInst.tmp\\";
   // Left there earlier, or planted: none of it may reach the installer.
   QorFs::CreateDirectories(target + L"sub\\");
@@ -240,15 +213,7 @@ TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   EXPECT_EQ(target, shell().targetFolder);
   ASSERT_TRUE(shell().target.valid());
   EXPECT_TRUE(QorFs::IsDirectory(target));
-  WIN32_FIND_DATAW found;
-  Qor::UniqueFind search(FindFirstFileW((target + L"*").c_str(), &found));
-  ASSERT_TRUE(search);
-  int entries = 0;
-  do {
-    ++entries;
-  } while (FindNextFileW(search.get(), &found));
-  search.reset();
-  EXPECT_EQ(2, entries) << "only . and .. may be there";
+  EXPECT_TRUE(QorTest::ListEntries(target).empty()) << "nothing may be there";
 
   // Held open until the clean-up: no other program can swap it for a folder
   // of its own, or delete it.
@@ -414,7 +379,7 @@ TEST_F(SetupInstaller, EndsOnlyWhenTheProcessIsSignalled) {
 // The last check before the start: a target folder that is not the one made
 // (and held) for this run starts nothing, whatever lies in it.
 TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
-  ScratchFolder scratch(L"setup_not_ours_");
+  ScratchFolder scratch;
   ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
                         (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
   shell().targetFolder = scratch.path();
@@ -426,7 +391,7 @@ TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
 }
 
 TEST_F(SetupCleanUp, WithoutATargetFolderTheCurrentDirectoryIsLeftAlone) {
-  ScratchFolder scratch(L"setup_cleanup_cwd_");
+  ScratchFolder scratch;
   Touch(scratch.path() + L"precious.txt");
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);

@@ -4,6 +4,7 @@
 #include "qor/os/security.h"
 #include "qor/error/unique_handle.h"
 
+#include "qor/test/folders.h"
 #include "qor/test/process.h"
 #include "qor/test/registry.h"
 
@@ -143,10 +144,8 @@ TEST(Initialize, VersionMatrixUnderWine) {
       {L"win10", L"Unknown Windows OS Unknown  (Build "},
   };
 
-  wchar_t temp[MAX_PATH];
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-  std::wstring folder = std::wstring(temp) + L"qor_env_matrix\\";
-  CreateDirectoryW(folder.c_str(), nullptr);
+  QorTest::ScratchFolder scratch;
+  const std::wstring folder = scratch.path();
   const std::wstring tool = DiagnosticTool();
   ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tool.c_str())) << "missing vtrdiag.exe";
 
@@ -201,5 +200,4 @@ TEST(Initialize, VersionMatrixUnderWine) {
     EXPECT_NE(std::wstring::npos, name.find(L"(Build " + facts[L"Build"] + L")")) << name;
   }
   EXPECT_EQ(2u, sevenFamily.size()) << "win7 and win2008r2 must be told apart";
-  RemoveDirectoryW(folder.c_str());
 }

@@ -62,7 +62,6 @@ std::wstring Folder(std::wstring path) {
 
 using QorTest::GetRegString;
 using QorTest::RegKeyPresent;
-using QorTest::RemoveTree;
 using QorTest::SetRegString;
 
 std::wstring WindowsFolder() {
@@ -71,8 +70,12 @@ std::wstring WindowsFolder() {
   return Folder(buffer);
 }
 
+// The made-up users' profiles, in a scratch folder at the root of the system
+// drive (outside the current user's profile) that lasts the whole program.
+std::unique_ptr<QorTest::ScratchFolder> g_profiles;
+
 std::wstring TestRoot() {
-  return WindowsFolder().substr(0, 3) + L"vtrusers\\";
+  return g_profiles ? g_profiles->path() : std::wstring();
 }
 
 // Runs fn and returns the code of the library error it throws (0 when none);
@@ -96,7 +99,7 @@ class UsersEnvironment : public testing::Environment {
 public:
   void SetUp() override {
     TearDown();
-    CreateDirectoryW(TestRoot().c_str(), nullptr);
+    g_profiles.reset(new QorTest::ScratchFolder(WindowsFolder().substr(0, 3)));
     struct Profile {
       const wchar_t* name;
       const wchar_t* sid;
@@ -139,7 +142,7 @@ public:
     }
     RegUnLoadKeyW(HKEY_USERS, kHiveUserSid);
     SHDeleteKeyW(HKEY_USERS, kShellUserSid);
-    RemoveTree(TestRoot());
+    g_profiles.reset();
   }
 };
 
@@ -645,7 +648,10 @@ TEST(Locations, CurrentModuleAndShellFolders) {
 TEST(Locations, TemporaryFolderOfUsers) {
   const std::wstring me = QorEnv::GetCurrentUserName();
   const std::wstring profile = QorEnv::GetUserProfileFolder(me);
-  const std::wstring temp = profile + L"VtrTemp";
+  // Inside the current user's profile, as temporary folders usually are.
+  QorTest::ScratchFolder scratch(profile);
+  const std::wstring inProfile = scratch.path().substr(profile.size()) + L"VtrTemp";
+  const std::wstring temp = profile + inProfile;
   CreateDirectoryW(temp.c_str(), nullptr);
   {
     ScopedVariable tmp(L"TMP", temp);
@@ -653,7 +659,8 @@ TEST(Locations, TemporaryFolderOfUsers) {
     EXPECT_EQ(Lower(temp + L"\\"), Lower(QorEnv::GetUserTempFolder(me)));
     EXPECT_EQ(Lower(temp + L"\\"), Lower(QorEnv::GetUserTempFolder(Lower(me))));
     // Another user: the same place inside that user's profile.
-    EXPECT_EQ(TestRoot() + kShellUser + L"\\vtrtemp\\", QorEnv::GetUserTempFolder(kShellUser));
+    EXPECT_EQ(TestRoot() + kShellUser + L"\\" + Lower(inProfile) + L"\\",
+              QorEnv::GetUserTempFolder(kShellUser));
     // Never the current folder.
     ScopedCurrentFolder current(temp);
     EXPECT_EQ(L"", QorEnv::GetUserTempFolder(me));
@@ -673,7 +680,6 @@ TEST(Locations, TemporaryFolderOfUsers) {
     EXPECT_EQ(Lower(outside + L"\\"), Lower(QorEnv::GetUserTempFolder(me)));
     EXPECT_EQ(L"", QorEnv::GetUserTempFolder(kShellUser));
   }
-  RemoveDirectoryW(temp.c_str());
 }
 
 TEST(Locations, LogicalDrivesByType) {

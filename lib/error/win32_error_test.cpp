@@ -2,6 +2,8 @@
 #include "qor/error/error_codes.h"
 #include "qor/error/unique_handle.h"
 
+#include "qor/test/folders.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -130,10 +132,10 @@ TEST(ThinWrappers, RaiseWithFixedCodes) {
 }
 
 TEST(ThinWrappers, SetFilePointerAllBitsLowWithoutError) {
-  wchar_t path[MAX_PATH];
-  GetTempPathW(MAX_PATH, path);
-  wcscat(path, L"veltrano-seek.bin");
-  Qor::UniqueFile owned(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  QorTest::ScratchFolder scratch;
+  const std::wstring path = scratch.path() + L"veltrano-seek.bin";
+  Qor::UniqueFile owned(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   ASSERT_TRUE(owned.valid());
   HANDLE file = owned.get();

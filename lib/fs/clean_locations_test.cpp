@@ -3,36 +3,24 @@
 #include "qor/fs/fs.h"
 #include "qor/env/profiles.h"
 
+#include "qor/test/folders.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 namespace {
 
 class LocationsTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"veltrano-locations-" + std::to_wstring(GetCurrentProcessId()) +
-            L"\\";
-    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((root_ + L"sub").c_str(), nullptr));
-  }
-  void TearDown() override {
-    QorFs::DeleteTree(root_, nullptr, false, nullptr, true);
-    RemoveDirectoryW(root_.c_str());
-  }
+  void SetUp() override { scratch_.MakeFolder(L"sub"); }
   void File(const std::wstring& relative, const std::string& content) {
-    std::ofstream out((root_ + relative).c_str(), std::ios::binary);
-    out << content;
+    scratch_.Write(relative, content);
   }
-  bool Exists(const std::wstring& relative) const {
-    return GetFileAttributesW((root_ + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
-  }
+  bool Exists(const std::wstring& relative) const { return scratch_.Exists(relative); }
 
-  std::wstring root_;
+  QorTest::ScratchFolder scratch_;
+  const std::wstring root_ = scratch_.path();
 };
 
 TEST_F(LocationsTest, AnyFolderExists) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,35 +17,14 @@ namespace {
 
 class FindTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"veltrano-find-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(::testing::UnitTest::GetInstance()->random_seed()) + L"\\";
-    CreateDirectoryW(root_.c_str(), nullptr);
-  }
-  void TearDown() override { RemoveAll(root_); }
-
-  static void RemoveAll(const std::wstring& folder) { QorTest::RemoveTree(folder); }
-
   void Folder(const std::wstring& relative) {
     ASSERT_TRUE(CreateDirectoryW((root_ + relative).c_str(), nullptr)) << relative.c_str();
   }
   void File(const std::wstring& relative, const std::string& content = "x", bool readOnly = false) {
-    std::ofstream out((root_ + relative).c_str(), std::ios::binary);
-    out << content;
-    out.close();
-    if (readOnly) {
-      SetFileAttributesW((root_ + relative).c_str(), FILE_ATTRIBUTE_READONLY);
-    }
+    scratch_.Write(relative, content, readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
   }
-  bool Exists(const std::wstring& relative) const {
-    return GetFileAttributesW((root_ + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
-  }
-  std::string Read(const std::wstring& relative) const {
-    std::ifstream in((root_ + relative).c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  bool Exists(const std::wstring& relative) const { return scratch_.Exists(relative); }
+  std::string Read(const std::wstring& relative) const { return scratch_.Read(relative); }
   std::vector<std::wstring> Find(std::uint32_t flags, std::vector<FileFilter*> includes,
                                  std::vector<FileFilter*> excludes = {}) {
     FileFinder finder;
@@ -61,7 +39,8 @@ protected:
     return finder.results;
   }
 
-  std::wstring root_;
+  QorTest::ScratchFolder scratch_;
+  const std::wstring root_ = scratch_.path();
 };
 
 using Names = std::vector<std::wstring>;

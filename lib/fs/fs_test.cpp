@@ -6,7 +6,6 @@
 
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
-#include "qor/error/unique_handle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -20,29 +19,14 @@ namespace {
 using QorTest::Catch;
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {
-  Qor::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file.valid());
-  DWORD written = 0;
-  ASSERT_TRUE(
-      ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  ASSERT_TRUE(QorTest::WriteFileBytes(path, bytes));
 }
-
-using QorTest::RemoveTree;
 
 // A fresh folder (ending in a backslash) under the temporary folder.
 class FsTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    root_ =
-        QorFs::ToLongPath(temp) + L"\\fs_test_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    RemoveTree(root_);
-    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
-  }
-  void TearDown() override { RemoveTree(root_); }
-  std::wstring root_;
+  QorTest::ScratchFolder scratch_;
+  const std::wstring root_ = scratch_.path();
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
+#include "qor/test/folders.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -21,65 +22,22 @@ namespace {
 
 class FreshFolderTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    parent_ = std::wstring(temp) + L"veltrano-fresh-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(parent_.c_str(), nullptr);
-    folder_ = parent_ + L"\\Work.tmp\\";
-  }
-  void TearDown() override { RemoveAll(parent_); }
-  static void RemoveAll(const std::wstring& path) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (search) {
-      do {
-        std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") {
-          RemoveAll(path + L"\\" + name);
-        }
-      } while (FindNextFileW(search.get(), &entry));
-      search.reset();
-      RemoveDirectoryW(path.c_str());
-    } else {
-      DeleteFileW(path.c_str());
-    }
-  }
   void Write(const std::wstring& path, bool readOnly = false) {
-    std::ofstream(path.c_str()) << "planted";
-    if (readOnly) {
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    }
+    QorTest::WriteFileBytes(path, "planted",
+                            readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
   }
   static bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
-  static bool IsEmptyFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
-    if (!search) {
-      return false;
-    }
-    int count = 0;
-    do {
-      ++count;
-    } while (FindNextFileW(search.get(), &entry));
-    return count == 2; // "." and ".."
+  static bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
-
+  static bool IsEmptyFolder(const std::wstring& folder) {
+    return IsFolder(folder) && QorTest::ListEntries(folder).empty();
+  }
   static int CountEntries(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    Qor::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &entry));
-    if (!search) {
-      return -1;
-    }
-    int count = 0;
-    do {
-      const std::wstring name = entry.cFileName;
-      count += name != L"." && name != L"..";
-    } while (FindNextFileW(search.get(), &entry));
-    return count;
+    return IsFolder(folder) ? static_cast<int>(QorTest::ListEntries(folder).size()) : -1;
   }
   void PlantFolder() {
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
@@ -97,8 +55,11 @@ protected:
     return identity;
   }
 
-  std::wstring parent_;
-  std::wstring folder_;
+  // The parent is the test's scratch folder, named here without the final
+  // backslash.
+  QorTest::ScratchFolder scratch_;
+  const std::wstring parent_ = scratch_.path().substr(0, scratch_.path().size() - 1);
+  const std::wstring folder_ = parent_ + L"\\Work.tmp\\";
 };
 
 } // namespace
@@ -317,7 +278,9 @@ TEST_F(FreshFolderTest, AdminOnlyAccessList) {
 namespace {
 
 // Host symbolic links, made on request by tests/support/host_links.sh, which
-// ctest runs this suite through (fs_host_links).
+// ctest runs this suite through (fs_host_links). The tests work in the
+// helper's own folder, which the helper removes afterwards: links must be
+// made where the host side can reach them.
 class HostLinks : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -331,10 +294,8 @@ protected:
     return std::string(text.begin(), text.end());
   }
   static void Write(const std::wstring& path, bool readOnly = false) {
-    std::ofstream(path.c_str()) << "kept";
-    if (readOnly) {
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    }
+    QorTest::WriteFileBytes(path, "kept",
+                            readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
   }
   static bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -8,6 +8,8 @@
 #include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
 
+#include "qor/test/folders.h"
+
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -90,12 +92,12 @@ TEST(UnloadModule, ReleasesEveryReference) {
 
 TEST(CreateShortcut, WritesALinkThatReadsBack) {
   QorOs::ComScope com;
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring link = std::wstring(temp) + L"QorOsTest.lnk";
+  QorTest::ScratchFolder scratch;
+  const std::wstring link = scratch.path() + L"QorOsTest.lnk";
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  ASSERT_TRUE(QorOs::CreateShortcut(self, link.c_str(), L"Qor test shortcut", temp, self, 0));
+  ASSERT_TRUE(QorOs::CreateShortcut(self, link.c_str(), L"Qor test shortcut",
+                                    scratch.path().c_str(), self, 0));
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
 
   Qor::UniqueCom<IShellLinkW> shellLink;

@@ -4,6 +4,8 @@
 #include "qor/env/locations.h"
 #include "qor/error/unique_handle.h"
 
+#include "qor/test/folders.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,9 +17,7 @@ namespace {
 class ChildProgram {
 public:
   ChildProgram() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"QorProcProbe.exe";
+    path_ = folder_.path() + L"QorProcProbe.exe";
     EXPECT_TRUE(CopyFileW((QorEnv::GetModuleFolder() + L"os_test_child.exe").c_str(), path_.c_str(),
                           FALSE));
     ready_.reset(CreateEventW(nullptr, FALSE, FALSE, L"QorProcProbeReady"));
@@ -65,6 +65,7 @@ public:
   const std::wstring& Path() const { return path_; }
 
 private:
+  QorTest::ScratchFolder folder_;
   std::wstring path_;
   Qor::UniqueHandle ready_;
   std::vector<Qor::UniqueHandle> started_;

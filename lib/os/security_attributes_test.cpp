@@ -3,6 +3,7 @@
 #include "qor/env/locations.h"
 #include "qor/error/unique_handle.h"
 
+#include "qor/test/folders.h"
 #include "qor/test/process.h"
 
 #include <gtest/gtest.h>
@@ -94,9 +95,8 @@ TEST(SecurityAttributes, AllowAllGivesNullDaclAndLabelFromVista) {
 // Windows XP: no label then, and still a null access list.
 TEST(SecurityAttributes, BeforeVistaWithoutLabel) {
   const std::wstring exeName = L"os_tests_as_winxp.exe";
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring copy = std::wstring(temp) + exeName;
+  QorTest::ScratchFolder scratch;
+  const std::wstring copy = scratch.path() + exeName;
   ASSERT_TRUE(CopyFileW(QorEnv::GetModuleFile().c_str(), copy.c_str(), FALSE));
 
   QorTest::RunResult run;

@@ -1,14 +1,13 @@
 #include "qor/reg/ini_file.h"
 #include "qor/reg/error_codes.h"
-#include "qor/error/unique_handle.h"
 
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
+#include "qor/test/folders.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <set>
 #include <memory>
@@ -25,50 +24,17 @@ using QorTest::ErrorPtr;
 // Every test gets a folder of its own under the temporary folder.
 class IniFileTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    folder_ = std::wstring(temp) + L"VeltranoIniTests-" + std::to_wstring(GetCurrentProcessId()) +
-              L"-" + std::wstring(name, name + strlen(name)) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-  }
-  void TearDown() override {
-    WIN32_FIND_DATAW data;
-    Qor::UniqueFind find(FindFirstFileW((folder_ + L"*").c_str(), &data));
-    if (find) {
-      do {
-        DeleteFileW((folder_ + data.cFileName).c_str());
-      } while (FindNextFileW(find.get(), &data));
-      find.reset();
-    }
-    RemoveDirectoryW(folder_.c_str());
-  }
   std::wstring Write(const wchar_t* name, const std::string& content) {
-    std::wstring path = folder_ + name;
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    EXPECT_TRUE(file);
-    if (file) {
-      fwrite(content.data(), 1, content.size(), file);
-      fclose(file);
-    }
-    return path;
+    return scratch_.Write(name, content);
   }
   std::string Read(const std::wstring& path) {
     std::string content;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file) {
-      char buffer[4096];
-      std::size_t n;
-      while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) {
-        content.append(buffer, n);
-      }
-      fclose(file);
-    }
+    QorTest::ReadFileBytes(path, content);
     return content;
   }
 
-  std::wstring folder_;
+  QorTest::ScratchFolder scratch_;
+  const std::wstring folder_ = scratch_.path();
 };
 
 } // namespace

@@ -56,47 +56,23 @@ std::wstring WithoutTrailingSlash(std::wstring path) {
 }
 
 bool ReadBytes(const std::wstring& path, std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  bytes.clear();
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    bytes.append(buffer, got);
-  }
-  CloseHandle(h);
-  return true;
+  return QorTest::ReadFileBytes(path, bytes);
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes,
                 DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-  HANDLE h =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  CloseHandle(h);
+  ASSERT_TRUE(QorTest::WriteFileBytes(path, bytes, attributes)) << GetLastError();
 }
 
 using QorTest::RemoveTree;
 
 // Entries of a folder (ending in a backslash), -1 when it cannot be listed.
 int CountEntries(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return -1;
   }
-  int count = 0;
-  do {
-    const std::wstring name = found.cFileName;
-    count += name != L"." && name != L"..";
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return count;
+  return static_cast<int>(QorTest::ListEntries(folder).size());
 }
 
 // Bytes that bzip2 cannot shrink, so that expanding them takes a while.
@@ -323,21 +299,25 @@ DWORD WINAPI TrySwapFolder(LPVOID parameter) {
 }
 
 // A test's own folder under the build, with a temporary folder for the setup.
+// After a failure it stays there, to be looked at.
 class E2eTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    work_ = WindowsPath(VELTRANO_E2E_WORK) + L"\\" + Widen(info->name()) + L"\\";
-    RemoveTree(work_);
-    QorFs::CreateDirectories(work_ + L"temp\\");
-    temp_ = work_ + L"temp\\";
+    work_ = work_folder_.path();
+    temp_ = work_folder_.MakeFolder(L"temp");
     target_ = temp_ + L"QorVTInst.tmp\\";
     report_ = work_ + L"report.txt";
   }
   void TearDown() override {
-    if (!HasFailure()) {
-      RemoveTree(work_);
+    if (HasFailure()) {
+      work_folder_.Keep();
     }
+  }
+
+  static std::wstring WorkRoot() {
+    const std::wstring root = WindowsPath(VELTRANO_E2E_WORK);
+    CreateDirectoryW(root.c_str(), nullptr);
+    return root;
   }
 
   // A copy of the payload-less launcher that carries payload, made with the
@@ -400,6 +380,7 @@ protected:
     }
   }
 
+  QorTest::ScratchFolder work_folder_{WorkRoot()};
   std::wstring work_, temp_, target_, report_;
 };
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-using PayloadTest::TempFolder;
+using QorTest::ScratchFolder;
 
 namespace {
 
@@ -42,7 +42,7 @@ bool Exists(const std::wstring& path) {
 }
 
 // The folder holds only the files named.
-void ExpectOnly(const TempFolder& folder, std::vector<std::wstring> names) {
+void ExpectOnly(const ScratchFolder& folder, std::vector<std::wstring> names) {
   auto listed = folder.List();
   std::sort(listed.begin(), listed.end());
   std::sort(names.begin(), names.end());
@@ -64,7 +64,7 @@ TEST(Vtrpack, HelpAndUsageErrors) {
 }
 
 TEST(Vtrpack, PackListCheckStamp) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
   ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
   PayloadTest::Random random(17);
@@ -127,7 +127,7 @@ TEST(Vtrpack, PackListCheckStamp) {
 // U+FFFF (a surrogate pair, D83D DE00) sorts before U+FF21, unlike in code
 // point order.
 TEST(Vtrpack, PacksInUtf16Order) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
   ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
   const std::vector<std::wstring> names = {L"VTRInstaller.exe", L"a.txt", L"\u00e9.txt",
@@ -151,7 +151,7 @@ TEST(Vtrpack, PacksInUtf16Order) {
 }
 
 TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
   ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
   PayloadTest::WriteFileBytes(files + L"readme.txt", "no installer here");
@@ -219,7 +219,7 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
 }
 
 TEST(Vtrpack, SamePayloadOnEveryThreadCountInOneStreamTheLauncherExpands) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
   ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
   PayloadTest::Random random(29);
@@ -256,7 +256,7 @@ TEST(Vtrpack, SamePayloadOnEveryThreadCountInOneStreamTheLauncherExpands) {
 }
 
 TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
   ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
   PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
@@ -448,7 +448,7 @@ TEST(PeLayout, ChecksumDoesNotDependOnHowTheFileIsCut) {
 // Stamps launchers of each kind, stamps the result again, and looks at both
 // as the loader and the system's checksum function see them.
 TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   const std::string first = MakePayload(PayloadTest::Random(1).Bytes(300000));
   const std::string second = MakePayload("small");
   PayloadTest::WriteFileBytes(scratch.path() + L"first.zuk", first);
@@ -523,7 +523,7 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
 // A signed launcher: the certificate table cannot stay, since it signs other
 // bytes. The stamp leaves it out and says so.
 TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   std::string program;
   ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), program));
   // A certificate table as signing tools append it: 8-byte aligned, at the end.
@@ -560,7 +560,7 @@ TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
 // Bases that are not programs, or are cut short: one line says why, and
 // whatever was at the output before is still there.
 TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
-  TempFolder scratch;
+  ScratchFolder scratch;
   std::string launcher;
   ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), launcher));
   PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", MakePayload("x"));

@@ -30,45 +30,42 @@ inline RunResult RunCapturingOutput(std::wstring commandLine) {
     ADD_FAILURE() << "cannot name the output file: " << GetLastError();
     return result;
   }
-  {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    Qor::UniqueFile output(CreateFileW(outputFile, GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) {
-      ADD_FAILURE() << "cannot create the output file: " << GetLastError();
-      DeleteFileW(outputFile);
-      return result;
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
-      ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
-    } else {
-      Qor::UniqueHandle process(info.hProcess);
-      Qor::UniqueHandle thread(info.hThread);
-      WaitForSingleObject(process.get(), INFINITE);
-      GetExitCodeProcess(process.get(), &result.exitCode);
-    }
+  // Deleted when its last handle closes: helpers the program started may
+  // still hold it after the program has ended, which a plain delete could
+  // not get past, and the file would stay in the temporary folder.
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  Qor::UniqueFile output(
+      CreateFileW(outputFile, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!output) {
+    ADD_FAILURE() << "cannot create the output file: " << GetLastError();
+    DeleteFileW(outputFile);
+    return result;
   }
-  {
-    // Helpers the program started may still hold the file open for writing.
-    Qor::UniqueFile input(CreateFileW(outputFile, GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    char buffer[4096];
-    DWORD read = 0;
-    while (input && ReadFile(input.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-      result.output.append(buffer, read);
-    }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &info)) {
+    ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
+  } else {
+    Qor::UniqueHandle process(info.hProcess);
+    Qor::UniqueHandle thread(info.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &result.exitCode);
   }
-  DeleteFileW(outputFile);
+  // Read back through the same handle, which keeps the file until then.
+  SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(output.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    result.output.append(buffer, read);
+  }
   return result;
 }
 
