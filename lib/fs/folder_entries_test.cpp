@@ -12,19 +12,9 @@
 
 namespace {
 
-// A fresh folder (ending in a backslash) under the temporary folder.
+// A fresh folder (ending in a backslash) for each test.
 class FolderEntriesTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    root_ =
-        std::wstring(temp) + L"folder_entries_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    QorTest::RemoveTree(root_);
-    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
-  }
-  void TearDown() override { QorTest::RemoveTree(root_); }
-
   void File(const std::wstring& name, DWORD size = 1, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     Qor::UniqueFile file(CreateFileW((root_ + name).c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -64,7 +54,8 @@ protected:
     return seen;
   }
 
-  std::wstring root_;
+  QorTest::ScratchFolder scratch_;
+  const std::wstring root_ = scratch_.path();
 };
 
 } // namespace
