@@ -7,6 +7,8 @@
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
 #include "qor/error/win32_error.h"
+#include "qor/fs/fs.h"
+#include "qor/text/path.h"
 #include "users_internal.h"
 
 #include <windows.h>
@@ -26,20 +28,6 @@ std::wstring ShellFolder(int csidl, int code, const wchar_t* message) {
     QorError::RaiseError(code, message);
   }
   return Detail::AsFolder(path);
-}
-
-// The long form of a path; the path as given when the system cannot say.
-std::wstring LongForm(const std::wstring& path) {
-  DWORD need = GetLongPathNameW(path.c_str(), nullptr, 0);
-  if (need == 0) {
-    return path;
-  }
-  std::vector<wchar_t> buffer(need + 1);
-  DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), need + 1);
-  if (length == 0 || length > need) {
-    return path;
-  }
-  return std::wstring(buffer.data(), length);
 }
 
 std::wstring ProcessTempFolder() {
@@ -158,7 +146,10 @@ std::wstring GetModuleFolder() {
 }
 
 std::wstring GetUserTempFolder(const std::wstring& user) {
-  const std::wstring temp = LongForm(ProcessTempFolder());
+  // The long form, through the file system's own path normalisation: a
+  // temporary folder that does not exist raises its error (421).
+  const std::wstring temp =
+      QorString::WithTrailingBackslash(QorFs::ToLongPath(ProcessTempFolder()));
   std::wstring candidate;
   if (Detail::EqualsIgnoringAsciiCase(user, GetCurrentUserName())) {
     candidate = temp;

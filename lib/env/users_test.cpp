@@ -14,7 +14,9 @@
 #include "qor/env/system_report.h"
 #include "qor/error/unique_handle.h"
 #include "qor/error/win32_error.h"
+#include "qor/fs/error_codes.h"
 
+#include "qor/test/errors.h"
 #include "qor/test/folders.h"
 #include "qor/test/registry.h"
 
@@ -664,6 +666,24 @@ TEST(Locations, TemporaryFolderOfUsers) {
     // Never the current folder.
     ScopedCurrentFolder current(temp);
     EXPECT_EQ(L"", QorEnv::GetUserTempFolder(me));
+  }
+  {
+    // Short names come back in their long form.
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(temp.c_str(), shortName, MAX_PATH));
+    ScopedVariable tmp(L"TMP", shortName);
+    ScopedVariable tempVariable(L"TEMP", shortName);
+    EXPECT_EQ(Lower(temp + L"\\"), Lower(QorEnv::GetUserTempFolder(me)));
+  }
+  {
+    // A temporary folder that does not exist is an error, not a folder.
+    ScopedVariable tmp(L"TMP", temp + L"\\missing");
+    ScopedVariable tempVariable(L"TEMP", temp + L"\\missing");
+    QorTest::ErrorPtr error = QorTest::Catch([&] { QorEnv::GetUserTempFolder(me); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(QorFs::kLongPathError, error->GetCode());
+    EXPECT_NE(std::wstring::npos,
+              error->GetFullText(true).find(L"Unable to convert short path name to long"));
   }
   {
     // The Windows folder is no temporary folder.

@@ -26,7 +26,9 @@ std::wstring GetModuleFolder();
 
 // The user's temporary folder, or empty when no safe one is known: one that
 // is the current or the Windows folder, or whose path has neither "temp" nor
-// "tmp" in it, is refused. Throws QorWin32::Win32Error 522.
+// "tmp" in it, is refused. Throws QorWin32::Win32Error 522 when the system
+// names no temporary folder, and 421 (QorFs::ToLongPath) when the one it
+// names does not exist.
 std::wstring GetUserTempFolder(const std::wstring& user);
 
 // Drive-type filter bits: 1 << the system's drive type (0 unknown to 6 RAM
