@@ -97,9 +97,7 @@ void MakeTargetFolder(const std::wstring& folder) {
   // working folder of our own: its name is fixed and lies in a folder that
   // other programs of the user can write to, and the installer runs from it
   // with the rights of this process.
-  std::wstring parent = QorString::WithoutTrailingBackslash(folder);
-  parent.erase(parent.rfind(L'\\') + 1);
-  QorFs::CreateDirectories(parent);
+  QorFs::CreateDirectories(QorString::FolderPart(QorString::WithoutTrailingBackslash(folder)));
   QorFs::AdminOnlySecurity adminOnly;
   SECURITY_ATTRIBUTES* security = QorOs::IsAdministrator() ? adminOnly.Get() : nullptr;
   SetupShell& shell = Shell();

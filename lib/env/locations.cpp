@@ -137,12 +137,7 @@ std::wstring GetModuleFile() {
 }
 
 std::wstring GetModuleFolder() {
-  std::wstring path = GetModuleFile();
-  size_t slash = path.rfind(L'\\');
-  if (slash == std::wstring::npos) {
-    return std::wstring();
-  }
-  return path.substr(0, slash + 1);
+  return QorString::FolderPart(GetModuleFile());
 }
 
 std::wstring GetUserTempFolder(const std::wstring& user) {

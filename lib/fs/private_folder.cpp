@@ -174,7 +174,7 @@ bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing) {
 // parent, and removes what it can of it there. False when it cannot be
 // moved.
 bool MoveAside(const std::wstring& path) {
-  const std::wstring parent = path.substr(0, path.rfind(L'\\') + 1);
+  const std::wstring parent = QorString::FolderPart(path);
   const std::wstring aside = MakeUniqueName(parent, 8);
   // A rename moves a link itself, never what it leads to.
   if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) {
@@ -239,7 +239,7 @@ void PinnedFolder::CleanUp() {
 
 PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
   const std::wstring path = WithoutTrailingBackslash(folder);
-  const std::wstring parent = path.substr(0, path.rfind(L'\\') + 1);
+  const std::wstring parent = QorString::FolderPart(path);
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
       GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION) {
     MoveAside(path);

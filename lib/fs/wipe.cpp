@@ -4,6 +4,7 @@
 #include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
 #include "qor/error/unique_handle.h"
+#include "qor/text/path.h"
 
 #include <cstdlib>
 #include <vector>
@@ -72,8 +73,7 @@ void Overwrite(HANDLE file, std::uint64_t size, std::uint32_t wipeFlags, WipePat
 }
 
 std::wstring ScrambledName(const std::wstring& current) {
-  const std::size_t slash = current.rfind(L'\\');
-  std::wstring name = slash == std::wstring::npos ? std::wstring() : current.substr(0, slash + 1);
+  std::wstring name = QorString::FolderPart(current);
   for (int i = 0; i < 12; ++i) {
     name += static_cast<wchar_t>(L'a' + std::rand() % 26);
   }

@@ -24,6 +24,11 @@ std::wstring WithoutTrailingBackslash(std::wstring path) {
   return path;
 }
 
+std::wstring FolderPart(const std::wstring& path) {
+  const std::size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
 std::wstring JoinWithBackslash(const std::wstring& first, const std::wstring& second) {
   if (first.empty()) {
     return second;

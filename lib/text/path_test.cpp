@@ -58,6 +58,24 @@ TEST(PathSeparators, WithoutTrailingBackslash) {
   }
 }
 
+TEST(PathSeparators, FolderPart) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"", L""},
+      {L"name.exe", L""},
+      {L"C:\\", L"C:\\"},
+      {L"C:\\setup.exe", L"C:\\"},
+      {L"C:\\a\\b", L"C:\\a\\"},
+      {L"C:\\a\\b\\", L"C:\\a\\b\\"},
+      {L"C:/a/b", L""}, // a slash is no separator here
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, QorString::FolderPart(c.path)) << "\"" << c.path << "\"";
+  }
+}
+
 TEST(PathSeparators, JoinWithBackslash) {
   struct Case {
     const wchar_t* first;

@@ -16,6 +16,7 @@
 //   VELTRANO_INSTALLER_SHOW_MS=N    how long the window stays (default 4000)
 #include "qor/error/unique_handle.h"
 #include "qor/fs/folder_entries.h"
+#include "qor/text/path.h"
 
 #include <windows.h>
 
@@ -34,8 +35,7 @@ std::wstring Variable(const wchar_t* name) {
 std::wstring OwnFolder() {
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.rfind(L'\\') + 1);
+  return QorString::FolderPart(std::wstring(path, n));
 }
 
 std::vector<std::wstring> FilesBeside() {

@@ -27,6 +27,10 @@ std::wstring WithTrailingBackslash(std::wstring path, EmptyPath empty = EmptyPat
 // path without the one backslash at its end, if it has one ("C:\" gives "C:").
 std::wstring WithoutTrailingBackslash(std::wstring path);
 
+// path up to and including its last backslash ("C:\a\b" gives "C:\a\");
+// empty when it has none.
+std::wstring FolderPart(const std::wstring& path);
+
 // first, a backslash and second; second alone when first is empty. What
 // either part already ends or starts with is kept as it is.
 std::wstring JoinWithBackslash(const std::wstring& first, const std::wstring& second);
