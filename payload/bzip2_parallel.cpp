@@ -3,6 +3,7 @@
 #include "bzip2_blocks.h"
 
 #include "qor/error/error.h"
+#include "qor/error/critical_section.h"
 #include "qor/error/unique_handle.h"
 
 #include <bzlib.h>
@@ -19,6 +20,9 @@
 
 namespace QorCompressLib {
 
+using Qor::CriticalSection;
+using Qor::Locked;
+using Qor::Unlocked;
 using QorBzip2Blocks::Marker;
 
 namespace {
@@ -47,42 +51,6 @@ const unsigned kMaxThreads = 8;
 std::uint64_t MaxBlockBits(int level) {
   return (static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000;
 }
-
-class CriticalSection {
-public:
-  CriticalSection() { ::InitializeCriticalSection(&section_); }
-  ~CriticalSection() { ::DeleteCriticalSection(&section_); }
-  CriticalSection(const CriticalSection&) = delete;
-  CriticalSection& operator=(const CriticalSection&) = delete;
-  void Enter() { ::EnterCriticalSection(&section_); }
-  void Leave() { ::LeaveCriticalSection(&section_); }
-
-private:
-  CRITICAL_SECTION section_;
-};
-
-class Locked {
-public:
-  explicit Locked(CriticalSection& section) : section_(section) { section_.Enter(); }
-  ~Locked() { section_.Leave(); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
-private:
-  CriticalSection& section_;
-};
-
-// The opposite of Locked, for work done without the lock inside a locked scope.
-class Unlocked {
-public:
-  explicit Unlocked(CriticalSection& section) : section_(section) { section_.Leave(); }
-  ~Unlocked() { section_.Enter(); }
-  Unlocked(const Unlocked&) = delete;
-  Unlocked& operator=(const Unlocked&) = delete;
-
-private:
-  CriticalSection& section_;
-};
 
 // What one decoding thread reuses from block to block: the decoder's tables
 // (3.6 MB at level 9), the block copy and the output piece. Allocating them

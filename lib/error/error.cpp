@@ -1,4 +1,5 @@
 #include "qor/error/error.h"
+#include "qor/error/critical_section.h"
 #include "qor/error/error_codes.h"
 
 #include "qor/text/text.h"
@@ -108,28 +109,7 @@ unsigned g_poolMap = 0;
 int g_poolInUse = 0;
 
 // Created during static initialisation, before the entry runs.
-class PoolLock {
-public:
-  PoolLock() { InitializeCriticalSection(&section_); }
-  ~PoolLock() { DeleteCriticalSection(&section_); }
-  PoolLock(const PoolLock&) = delete;
-  PoolLock& operator=(const PoolLock&) = delete;
-  void Enter() { EnterCriticalSection(&section_); }
-  void Leave() { LeaveCriticalSection(&section_); }
-
-private:
-  CRITICAL_SECTION section_;
-};
-
-PoolLock g_poolLock;
-
-class PoolGuard {
-public:
-  PoolGuard() { g_poolLock.Enter(); }
-  ~PoolGuard() { g_poolLock.Leave(); }
-  PoolGuard(const PoolGuard&) = delete;
-  PoolGuard& operator=(const PoolGuard&) = delete;
-};
+Qor::CriticalSection g_poolLock;
 
 bool InPool(const void* p) {
   auto* bytes = static_cast<const unsigned char*>(p);
@@ -147,7 +127,7 @@ MemoryError::MemoryError(int code, const wchar_t* message) : RuntimeError(code, 
 }
 
 void* MemoryError::operator new(std::size_t size) {
-  PoolGuard guard;
+  Qor::Locked guard(g_poolLock);
   if (size <= sizeof(PoolSlot) && g_poolInUse < kPoolSlots) {
     for (int i = 0; i < kPoolSlots; ++i) {
       if (!(g_poolMap & (1u << i))) {
@@ -164,7 +144,7 @@ void MemoryError::operator delete(void* p) {
   if (!p) {
     return;
   }
-  PoolGuard guard;
+  Qor::Locked guard(g_poolLock);
   if (!InPool(p)) {
     ::operator delete(p);
     return;
@@ -177,7 +157,7 @@ void MemoryError::operator delete(void* p) {
 }
 
 int MemoryErrorPoolInUse() {
-  PoolGuard guard;
+  Qor::Locked guard(g_poolLock);
   return g_poolInUse;
 }
 

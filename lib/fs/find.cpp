@@ -1,13 +1,12 @@
 #include "qor/fs/fs_find.h"
 
+#include "qor/error/critical_section.h"
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"
 #include "qor/text/text.h"
 #include "qor/text/path.h"
 
 #include <boost/regex.hpp>
-
-#include <locale>
 
 namespace QorFs {
 
@@ -21,32 +20,16 @@ namespace {
 // expression) holds this one lock, so no two threads are ever inside
 // Boost.Regex at once, whatever state it keeps; other threads only wait for
 // the match in progress.
-class RegexLock {
-public:
-  RegexLock() { InitializeCriticalSection(&section_); }
-  ~RegexLock() { DeleteCriticalSection(&section_); }
-  RegexLock(const RegexLock&) = delete;
-  RegexLock& operator=(const RegexLock&) = delete;
-  void Enter() { EnterCriticalSection(&section_); }
-  void Leave() { LeaveCriticalSection(&section_); }
-
-private:
-  CRITICAL_SECTION section_;
-};
-
 // Created on first use (the compiler guards that against a race), so that a
 // filter made during another file's static initialisation finds it ready.
-RegexLock& TheRegexLock() {
-  static RegexLock lock;
+Qor::CriticalSection& TheRegexLock() {
+  static Qor::CriticalSection lock;
   return lock;
 }
 
-class RegexGuard {
+class RegexGuard : Qor::Locked {
 public:
-  RegexGuard() { TheRegexLock().Enter(); }
-  ~RegexGuard() { TheRegexLock().Leave(); }
-  RegexGuard(const RegexGuard&) = delete;
-  RegexGuard& operator=(const RegexGuard&) = delete;
+  RegexGuard() : Qor::Locked(TheRegexLock()) {}
 };
 
 } // namespace
@@ -72,9 +55,8 @@ FileFilter::FileFilter(std::uint32_t flags, const std::wstring& expression)
 }
 
 FileFilter::FileFilter(std::uint32_t flags, const std::set<std::wstring>& names) : flags_(flags) {
-  std::locale locale;
   for (const auto& name : names) {
-    names_.insert(QorString::ToLower(name, locale));
+    names_.insert(QorString::ToLower(name));
   }
 }
 
@@ -92,7 +74,7 @@ bool FileFilter::Matches(const std::wstring& relativePath, const WIN32_FIND_DATA
       return false;
     }
   } else if (flags_ & MatchNameSet) {
-    if (!names_.count(QorString::ToLower(name, std::locale()))) {
+    if (!names_.count(QorString::ToLower(name))) {
       return false;
     }
   }
@@ -111,7 +93,7 @@ EntryKind ClassifyEntry(const WIN32_FIND_DATAW& entry) {
 }
 
 bool IsProtectedUserFolder(const std::wstring& path) {
-  const std::wstring lower = QorString::ToLower(path, std::locale());
+  const std::wstring lower = QorString::ToLower(path);
   return lower.find(L"my documents") != std::wstring::npos ||
          lower.find(L"my pictures") != std::wstring::npos ||
          lower.find(L"my music") != std::wstring::npos;

@@ -1,6 +1,7 @@
 #include "qor/os/process.h"
 #include "qor/os/error_codes.h"
 
+#include "qor/error/critical_section.h"
 #include "qor/error/system_library.h"
 #include "qor/text/text.h"
 #include "qor/error/unique_handle.h"
@@ -22,10 +23,7 @@ using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD, void*, LPARAM);
 
 // The process-status functions, loaded once per process and kept.
 struct ProcessStatusApi {
-  ProcessStatusApi() { InitializeCriticalSection(&lock); }
-  ~ProcessStatusApi() { DeleteCriticalSection(&lock); }
-
-  CRITICAL_SECTION lock;
+  Qor::CriticalSection lock;
   HMODULE psapi = nullptr;
   HMODULE vdmdbg = nullptr;
   EnumProcessesFn enumProcesses = nullptr;
@@ -37,17 +35,6 @@ struct ProcessStatusApi {
 
 // Created during static initialisation, before any thread of ours exists.
 ProcessStatusApi g_statusApi;
-
-class LockScope {
-public:
-  explicit LockScope(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~LockScope() { LeaveCriticalSection(&lock_); }
-  LockScope(const LockScope&) = delete;
-  LockScope& operator=(const LockScope&) = delete;
-
-private:
-  CRITICAL_SECTION& lock_;
-};
 
 template <class Fn> Fn Lookup(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -204,7 +191,7 @@ bool IsProcessRunning(const wchar_t* name) {
 }
 
 bool LoadProcessStatusApi() {
-  LockScope lock(g_statusApi.lock);
+  Qor::Locked lock(g_statusApi.lock);
   if (g_statusApi.loaded) {
     return true;
   }

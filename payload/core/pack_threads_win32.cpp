@@ -1,5 +1,6 @@
 #include "pack_threads.h"
 
+#include "qor/error/critical_section.h"
 #include "qor/error/unique_handle.h"
 
 #include <windows.h>
@@ -12,19 +13,15 @@
 namespace QorPackThreads {
 
 struct Mutex::Impl {
-  CRITICAL_SECTION section;
+  Qor::CriticalSection section;
 };
-Mutex::Mutex() : impl_(new Impl) {
-  InitializeCriticalSection(&impl_->section);
-}
-Mutex::~Mutex() {
-  DeleteCriticalSection(&impl_->section);
-}
+Mutex::Mutex() : impl_(new Impl) {}
+Mutex::~Mutex() = default;
 void Mutex::Lock() {
-  EnterCriticalSection(&impl_->section);
+  impl_->section.Enter();
 }
 void Mutex::Unlock() {
-  LeaveCriticalSection(&impl_->section);
+  impl_->section.Leave();
 }
 
 struct Semaphore::Impl {
