@@ -272,28 +272,6 @@ bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterL
   return RemoveEntry(WithoutTrailingBackslash(path), afterListing);
 }
 
-bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected) {
-  const std::wstring path = WithoutTrailingBackslash(folder);
-  FolderIdentity current;
-  {
-    // Held open while deleting: the folder cannot be swapped for a link
-    // (renamed away) underneath us.
-    Qor::UniqueFile handle(CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle || !IdentityOf(handle.get(), current) || !(current == expected)) {
-      return false;
-    }
-    for (const FolderEntry& entry : FolderEntries(path)) {
-      if (IsPlainFile(entry.data())) {
-        DeleteFileW((path + L"\\" + entry.name()).c_str());
-      }
-    }
-  }
-  RemoveDirectoryW(path.c_str());
-  return true;
-}
-
 DWORD GetVolumeFlags(const std::wstring& path) {
   const NativeFileApi& api = Native();
   Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingBackslash(path));

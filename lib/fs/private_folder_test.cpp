@@ -48,12 +48,6 @@ protected:
     SetFileAttributesW((folder_ + L"sub").c_str(), FILE_ATTRIBUTE_READONLY);
   }
   void PlantFile() { Write(parent_ + L"\\Work.tmp", true); }
-  QorFs::FolderIdentity MakeFolder() {
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    QorFs::FolderIdentity identity;
-    EXPECT_TRUE(QorFs::GetFolderIdentity(folder_, identity));
-    return identity;
-  }
 
   // The parent is the test's scratch folder, named here without the final
   // backslash.
@@ -219,34 +213,6 @@ TEST(TemporaryFolderChoice, ElevatedRunsAvoidVolumesWithoutAccessLists) {
     EXPECT_EQ(c.expected, QorFs::ChooseTemporaryFolder(user, c.elevated, c.flags, c.windows))
         << c.elevated << " " << c.flags;
   }
-}
-
-TEST_F(FreshFolderTest, CleanUpDeletesPlainFilesOnlyInTheSameFolder) {
-  QorFs::FolderIdentity identity = MakeFolder();
-  Write(folder_ + L"a.txt");
-  Write(folder_ + L"b.dll");
-  EXPECT_TRUE(QorFs::CleanFreshFolder(folder_, identity));
-  EXPECT_FALSE(Exists(folder_)); // emptied, then removed
-
-  identity = MakeFolder();
-  CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
-  Write(folder_ + L"sub\\kept.txt");
-  Write(folder_ + L"c.txt");
-  EXPECT_TRUE(QorFs::CleanFreshFolder(folder_, identity));
-  EXPECT_FALSE(Exists(folder_ + L"c.txt"));
-  EXPECT_TRUE(Exists(folder_ + L"sub\\kept.txt")); // subfolders are left alone
-}
-
-TEST_F(FreshFolderTest, CleanUpOfAnotherFolderDeletesNothing) {
-  MakeFolder();
-  Write(folder_ + L"a.txt");
-  QorFs::FolderIdentity other;
-  ASSERT_TRUE(QorFs::GetFolderIdentity(parent_, other));
-  EXPECT_FALSE(QorFs::CleanFreshFolder(folder_, other));
-  EXPECT_TRUE(Exists(folder_ + L"a.txt"));
-  EXPECT_FALSE(QorFs::CleanFreshFolder(parent_ + L"\\missing\\", other));
-  EXPECT_FALSE(QorFs::CleanFreshFolder(folder_, QorFs::FolderIdentity()));
-  EXPECT_TRUE(Exists(folder_ + L"a.txt"));
 }
 
 TEST_F(FreshFolderTest, AdminOnlyAccessList) {

@@ -80,12 +80,6 @@ using AfterListing = std::function<void(const std::wstring& folder)>;
 // What cannot be removed that way stays. True when nothing is left.
 bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing = nullptr);
 
-// Deletes the plain files directly inside folder, then the folder itself if it
-// is empty, but only while folder is still a real folder with the expected
-// identity; links and subfolders are left alone. Returns false (deleting
-// nothing) when the check fails.
-bool CleanFreshFolder(const std::wstring& folder, const FolderIdentity& expected);
-
 // Whether a clean-up may delete this entry of the folder: plain files only.
 bool IsPlainFile(const WIN32_FIND_DATAW& entry);
 
