@@ -17,7 +17,7 @@ void StartInstaller(HWND window) {
   SetupShell& shell = Shell();
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  const std::wstring application = shell.targetFolder + kInstallerFileName;
+  const std::wstring application = shell.target.path() + kInstallerFileName;
   // Process creation may write into the command line.
   wchar_t commandLine[2048];
   std::wcscpy(commandLine, kInstallerFileName);
@@ -30,7 +30,7 @@ void StartInstaller(HWND window) {
   }
   PROCESS_INFORMATION created = {};
   if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
-                        NORMAL_PRIORITY_CLASS, nullptr, shell.targetFolder.c_str(), &startup,
+                        NORMAL_PRIORITY_CLASS, nullptr, shell.target.path().c_str(), &startup,
                         &created)) {
     QorWin32::RaiseLastWin32ErrorF(kStartInstallerError, L"Unable to start installation program.");
   }

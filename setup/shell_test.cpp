@@ -210,7 +210,7 @@ TEST_F(SetupTargetFolder, MadeFreshAndCleanedOnlyWhileItIsTheSameFolder) {
   Touch(target + L"sub\\inner.txt");
 
   QorSetup::MakeTargetFolder(target);
-  EXPECT_EQ(target, shell().targetFolder);
+  EXPECT_EQ(target, shell().target.path());
   ASSERT_TRUE(shell().target.valid());
   EXPECT_TRUE(QorFs::IsDirectory(target));
   EXPECT_TRUE(QorTest::ListEntries(target).empty()) << "nothing may be there";
@@ -376,14 +376,17 @@ TEST_F(SetupInstaller, EndsOnlyWhenTheProcessIsSignalled) {
   }
 }
 
-// The last check before the start: a target folder that is not the one made
-// (and held) for this run starts nothing, whatever lies in it.
+// The last check before the start: without the folder made (and held) for
+// this run nothing starts, whatever lies in the current folder.
 TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
   ScratchFolder scratch;
   ASSERT_TRUE(CopyFileW(L"C:\\windows\\system32\\cmd.exe",
                         (scratch.path() + L"VTRInstaller.exe").c_str(), FALSE));
-  shell().targetFolder = scratch.path();
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().c_str()));
   QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
+  SetCurrentDirectoryW(previous);
   ASSERT_TRUE(error);
   EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
   EXPECT_FALSE(shell().installer.process);

@@ -9,7 +9,7 @@
 #include "qor/payload/extract_stream.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
-#include "qor/os/security.h"
+#include "qor/env/env.h"
 #include "qor/error/win32_error.h"
 #include "qor/text/path.h"
 
@@ -55,7 +55,7 @@ void ExtractPayload(HWND window) {
   ProgressContext context = {size, window};
   // At least 1: a payload under 100 bytes would otherwise give a step of 0.
   const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
-  QorPayload::ExtractStream(bytes, size, Shell().targetFolder, ProgressCallback, &context, step);
+  QorPayload::ExtractStream(bytes, size, Shell().target.path(), ProgressCallback, &context, step);
 }
 
 // A copy of text for WM_SETUP_FAILED, or null when there is no memory left.
@@ -99,14 +99,12 @@ void MakeTargetFolder(const std::wstring& folder) {
   // with the rights of this process.
   QorFs::CreateDirectories(QorString::FolderPart(QorString::WithoutTrailingBackslash(folder)));
   QorFs::AdminOnlySecurity adminOnly;
-  SECURITY_ATTRIBUTES* security = QorOs::IsAdministrator() ? adminOnly.Get() : nullptr;
-  SetupShell& shell = Shell();
-  shell.target = QorFs::MakeWorkingFolder(folder, security);
-  shell.targetFolder = shell.target.path();
+  SECURITY_ATTRIBUTES* security = QorEnv::IsUserAdmin() ? adminOnly.Get() : nullptr;
+  Shell().target = QorFs::MakeWorkingFolder(folder, security);
 }
 
 std::wstring ChooseTemporaryFolder(const std::wstring& userTemp) {
-  if (!QorOs::IsAdministrator()) {
+  if (!QorEnv::IsUserAdmin()) {
     return userTemp;
   }
   // Unknown flags (0) count as a volume without access lists.

@@ -19,10 +19,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   return LoadLibraryExW(path.c_str(), nullptr, 0);
 }
 
-FARPROC GetSystemProc(const wchar_t* library, const char* function) {
-  HMODULE module = LoadSystemLibrary(library);
-  return module ? GetProcAddress(module, function) : nullptr;
-}
+namespace {
 
 void PreloadWindowLibraries() {
   // Libraries that Windows loads by bare name once a window or a message box
@@ -38,6 +35,13 @@ void PreloadWindowLibraries() {
   for (const wchar_t* name : kLibraries) {
     LoadSystemLibrary(name); // kept for the life of the process
   }
+}
+
+} // namespace
+
+FARPROC GetSystemProc(const wchar_t* library, const char* function) {
+  HMODULE module = LoadSystemLibrary(library);
+  return module ? GetProcAddress(module, function) : nullptr;
 }
 
 bool RestrictDllSearchPath(bool forceFallback) {

@@ -16,18 +16,9 @@ namespace {
 class FolderEntriesTest : public ::testing::Test {
 protected:
   void File(const std::wstring& name, DWORD size = 1, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    Qor::UniqueFile file(CreateFileW((root_ + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file.valid()) << name;
-    std::string bytes(size, 'x');
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), size, &written, nullptr));
-    file.reset();
-    ASSERT_TRUE(SetFileAttributesW((root_ + name).c_str(), attributes));
+    scratch_.Write(name, std::string(size, 'x'), attributes);
   }
-  bool Exists(const std::wstring& name) const {
-    return GetFileAttributesW((root_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
-  }
+  bool Exists(const std::wstring& name) const { return scratch_.Exists(name); }
   // Whether something still holds the folder open: a handle that shares
   // nothing can then not be had.
   bool FolderHeldOpen(const std::wstring& folder) const {

@@ -5,26 +5,35 @@
 namespace QorFs {
 namespace Detail {
 
-const NativeFileApi& Native() {
-  static NativeFileApi api;
-  static bool known = false;
-  if (!known) {
-    using QorWin32::GetSystemFunction;
-    api.createFile = GetSystemFunction<NativeFileApi::CreateFileFn>(L"ntdll.dll", "NtCreateFile");
-    api.setInformation =
-        GetSystemFunction<NativeFileApi::SetInformationFn>(L"ntdll.dll", "NtSetInformationFile");
-    api.toNtPath =
-        GetSystemFunction<NativeFileApi::ToNtPathFn>(L"ntdll.dll", "RtlDosPathNameToNtPathName_U");
-    api.freeString =
-        GetSystemFunction<NativeFileApi::FreeStringFn>(L"ntdll.dll", "RtlFreeUnicodeString");
-    api.toDosError =
-        GetSystemFunction<NativeFileApi::ToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
-    api.queryVolume = GetSystemFunction<NativeFileApi::QueryVolumeFn>(
-        L"ntdll.dll", "NtQueryVolumeInformationFile");
-    api.complete =
-        api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
-    known = true;
+namespace {
+
+template <class Fn> Fn Lookup(HMODULE ntdll, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
+}
+
+NativeFileApi LoadNativeFileApi() {
+  NativeFileApi api;
+  // ntdll is in every process; the reference taken here is kept.
+  HMODULE ntdll = QorWin32::LoadSystemLibrary(L"ntdll.dll");
+  if (!ntdll) {
+    return api;
   }
+  api.createFile = Lookup<NativeFileApi::CreateFileFn>(ntdll, "NtCreateFile");
+  api.setInformation = Lookup<NativeFileApi::SetInformationFn>(ntdll, "NtSetInformationFile");
+  api.toNtPath = Lookup<NativeFileApi::ToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
+  api.freeString = Lookup<NativeFileApi::FreeStringFn>(ntdll, "RtlFreeUnicodeString");
+  api.toDosError = Lookup<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+  api.queryVolume = Lookup<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
+  api.complete =
+      api.createFile && api.setInformation && api.toNtPath && api.freeString && api.toDosError;
+  return api;
+}
+
+} // namespace
+
+const NativeFileApi& Native() {
+  // Looked up once; the compiler guards the first use against a race.
+  static const NativeFileApi api = LoadNativeFileApi();
   return api;
 }
 

@@ -65,17 +65,29 @@ Qor::UniqueFile OpenForIdentity(const std::wstring& path) {
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+// The identity of a folder from what GetFileInformationByHandle reported;
+// invalid for anything that is not a real folder.
+FolderIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  FolderIdentity identity;
+  if (ClassifyAttributes(info.dwFileAttributes) == PathKind::Folder) {
+    identity.volumeSerial = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    identity.valid = true;
+  }
+  return identity;
+}
+
 bool IdentityOf(HANDLE handle, FolderIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info) ||
-      ClassifyAttributes(info.dwFileAttributes) != PathKind::Folder) {
+  if (!GetFileInformationByHandle(handle, &info)) {
     return false;
   }
-  identity.volumeSerial = info.dwVolumeSerialNumber;
-  identity.indexHigh = info.nFileIndexHigh;
-  identity.indexLow = info.nFileIndexLow;
-  identity.valid = true;
-  return true;
+  const FolderIdentity found = IdentityFrom(info);
+  if (found.valid) {
+    identity = found;
+  }
+  return found.valid;
 }
 
 // Whether path, as a name, is a real folder and leads to the folder with the
@@ -160,11 +172,8 @@ bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing) {
   if (kind != ClassifyAttributes(GetFileAttributesW(path.c_str()))) {
     return false;
   }
-  if (kind == PathKind::Folder) {
-    FolderIdentity held;
-    if (!IdentityOf(handle.get(), held) || !(held == folder)) {
-      return false;
-    }
+  if (kind == PathKind::Folder && !(IdentityFrom(info) == folder)) {
+    return false;
   }
   // A read-only mark is cleared through the handle, unless other names share it.
   return DeleteOpenedAlways(handle.get(), info);

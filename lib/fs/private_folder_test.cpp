@@ -6,6 +6,7 @@
 
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
+#include "qor/test/host_links.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -250,11 +251,10 @@ namespace {
 class HostLinks : public ::testing::Test {
 protected:
   void SetUp() override {
-    wchar_t folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"VELTRANO_HOST_LINKS", folder, MAX_PATH)) {
+    if (!links_.available()) {
       GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
     }
-    base_ = std::wstring(folder) + L"\\";
+    base_ = links_.folder();
   }
   static std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -266,21 +266,8 @@ protected:
   static bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
-  // Makes link a host symbolic link to target; false when the helper does
-  // not answer.
   bool MakeLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring name = base_ + L"link" + std::to_wstring(++requests_);
-    std::ofstream(name.c_str()) << Narrow(link) << "\n" << Narrow(target) << "\n";
-    if (!MoveFileW(name.c_str(), (name + L".request").c_str())) {
-      return false;
-    }
-    for (int waited = 0; waited < 10000; waited += 20) {
-      if (Exists(name + L".done")) {
-        return true;
-      }
-      Sleep(20);
-    }
-    return false;
+    return links_.MakeLink(link, target);
   }
   void ExpectOutsideIntact() {
     for (const wchar_t* name : {L"a.txt", L"b.txt", L"inner\\c.txt"}) {
@@ -292,8 +279,8 @@ protected:
     EXPECT_TRUE(GetFileAttributesW((base_ + L"outside\\b.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
   }
 
+  QorTest::HostLinks links_;
   std::wstring base_;
-  int requests_ = 0;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The scratch-folder fixture itself: every other test trusts it to make a
 // folder of its own and to take away all of it, and nothing else.
 #include "qor/test/folders.h"
+#include "qor/test/host_links.h"
 
 #include <gtest/gtest.h>
 
@@ -124,31 +125,17 @@ namespace {
 class ScratchFolderLinks : public ::testing::Test {
 protected:
   void SetUp() override {
-    wchar_t folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"VELTRANO_HOST_LINKS", folder, MAX_PATH)) {
+    if (!links_.available()) {
       GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
     }
-    requests_ = std::wstring(folder) + L"\\";
+    requests_ = links_.folder();
   }
-  // Makes link a host symbolic link to target; false when the helper does
-  // not answer.
   bool MakeLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring name = requests_ + L"scratch" + std::to_wstring(++count_);
-    if (!QorTest::WriteFileBytes(name, Narrow(link) + "\n" + Narrow(target) + "\n") ||
-        !MoveFileW(name.c_str(), (name + L".request").c_str())) {
-      return false;
-    }
-    for (int waited = 0; waited < 10000; waited += 20) {
-      if (Exists(name + L".done")) {
-        return true;
-      }
-      Sleep(20);
-    }
-    return false;
+    return links_.MakeLink(link, target);
   }
 
+  QorTest::HostLinks links_;
   std::wstring requests_;
-  int count_ = 0;
 };
 
 } // namespace

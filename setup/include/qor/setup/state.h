@@ -95,7 +95,6 @@ struct SetupShell {
   HFONT font = nullptr; // lives as long as the process
   RunPhase run;
   WorkerLink worker;
-  std::wstring targetFolder; // ends in a backslash once prepared
   // The folder made for this run, held open until its clean-up so that no
   // other program can swap it; the clean-up deletes only inside it.
   QorFs::PinnedFolder target;

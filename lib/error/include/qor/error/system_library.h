@@ -30,8 +30,4 @@ template <class Fn> Fn GetSystemFunction(const wchar_t* library, const char* fun
 // box. Returns whether the stronger form was applied.
 bool RestrictDllSearchPath(bool forceFallback = false);
 
-// Loads, from the system folder by full path, the libraries that Windows
-// loads by bare name when a window or message box appears.
-void PreloadWindowLibraries();
-
 } // namespace QorWin32
