@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
 unsigned CountProcessors();
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+// A path for the standard library's file functions: UTF-16 on Windows, the
+// UTF-8 bytes of the name elsewhere.
+std::filesystem::path FileSystemPath(const std::u16string& path);
 
 struct FolderItem {
   std::u16string name;

@@ -106,6 +106,10 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
   return folder + u"/" + name;
 }
 
+std::filesystem::path FileSystemPath(const std::u16string& path) {
+  return std::filesystem::path(Native(path));
+}
+
 std::vector<FolderItem> ListFolder(const std::u16string& folder) {
   struct stat info;
   if (stat(Native(folder).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {

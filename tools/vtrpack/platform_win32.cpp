@@ -97,6 +97,10 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
   return folder + u"\\" + name;
 }
 
+std::filesystem::path FileSystemPath(const std::u16string& path) {
+  return std::filesystem::path(Wide(path));
+}
+
 std::vector<FolderItem> ListFolder(const std::u16string& folder) {
   const DWORD attributes = GetFileAttributesW(Wide(folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
