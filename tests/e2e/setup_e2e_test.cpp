@@ -27,20 +27,7 @@ const wchar_t kCaption[] = L"Qor Veltrano Setup";
 // Generous limits that only stop a hung run; nothing here measures speed.
 const DWORD kRunLimitMs = 120000;
 
-std::wstring Widen(const char* text) {
-  std::wstring out;
-  for (const char* p = text; *p; ++p) {
-    out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  }
-  return out;
-}
-
-// The build's paths are Unix paths; Wine shows the root as drive Z:.
-std::wstring WindowsPath(const char* unixPath) {
-  std::wstring path = L"Z:" + Widen(unixPath);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
+using QorTest::WindowsPath;
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) {
