@@ -98,20 +98,14 @@ function(veltrano_add_import_check)
   if(NOT programs)
     return()
   endif()
-  set(files "")
-  foreach(t ${programs})
-    list(APPEND files "$<TARGET_FILE:${t}>")
-  endforeach()
+  list(TRANSFORM programs REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
   add_test(NAME xp_import_table
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
             --max-subsystem 5.1 --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
 
   get_property(launchers GLOBAL PROPERTY VELTRANO_LAUNCHER_PROGRAMS)
   if(launchers)
-    set(files "")
-    foreach(t ${launchers})
-      list(APPEND files "$<TARGET_FILE:${t}>")
-    endforeach()
+    list(TRANSFORM launchers REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
     add_test(NAME win2000_import_table
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
               ${VELTRANO_WIN2000_CHECK} ${files})

@@ -4,6 +4,7 @@
 #include "bzip2_parallel.h"
 
 #include "test_support.h"
+#include "qor/test/text.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -110,13 +111,7 @@ std::vector<QorBzip2Blocks::Marker> Markers(const std::string& stream) {
   return markers;
 }
 
-std::wstring WindowsPath(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) {
-    path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  }
-  return path;
-}
+using QorTest::WindowsPath;
 
 unsigned CountOwnThreads() {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

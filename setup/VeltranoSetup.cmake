@@ -81,11 +81,18 @@ endfunction()
 # PAYLOAD_FILE gives the launcher without payload.
 function(veltrano_setup_executable target payload)
   set(res ${PROJECT_SOURCE_DIR}/res)
-  # msvcrt_compat.c keeps the C runtime's post-2000 imports out of the
-  # launcher; it must be linked as an object, not from a library.
-  set(sources ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp
-              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/msvcrt_compat.c
-              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/terminate.cpp ${res}/setup.rc ${res}/manifest.rc)
+  # The launcher's own code is the same in every setup: compiled once, by the
+  # first call. msvcrt_compat.c keeps the C runtime's post-2000 imports out of
+  # the launcher; it must be linked as an object, not from a library, which
+  # an object library does.
+  if(NOT TARGET veltrano_launcher_objects)
+    add_library(veltrano_launcher_objects OBJECT
+      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/msvcrt_compat.c
+      ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/terminate.cpp)
+    target_link_libraries(veltrano_launcher_objects PRIVATE qor_setup_shell)
+    target_include_directories(veltrano_launcher_objects PRIVATE ${res})
+  endif()
+  set(sources ${res}/setup.rc ${res}/manifest.rc)
   if(payload)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc)
     file(GENERATE OUTPUT ${rc} CONTENT "137 ZUK \"${payload}\"\n")
@@ -93,7 +100,7 @@ function(veltrano_setup_executable target payload)
     list(APPEND sources ${rc})
   endif()
   add_executable(${target} WIN32 ${sources})
-  target_link_libraries(${target} PRIVATE qor_setup_shell)
+  target_link_libraries(${target} PRIVATE veltrano_launcher_objects qor_setup_shell)
   target_include_directories(${target} PRIVATE ${res})
   # Sections at page-aligned file offsets: Wine then maps them from the file
   # instead of copying them into the process's own memory, which for the

@@ -23,6 +23,7 @@
 #include "qor/error/system_library.h"
 
 #include "qor/test/environment.h"
+#include "qor/test/text.h"
 
 #include "bench_process.h"
 
@@ -45,13 +46,7 @@ namespace {
 
 bool WriteAll(const std::wstring& path, const char* bytes, std::size_t size);
 
-std::wstring WindowsPath(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) {
-    path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  }
-  return path;
-}
+using QorTest::WindowsPath;
 
 double Seconds(LONGLONG counts) {
   LARGE_INTEGER frequency;

@@ -476,14 +476,12 @@ TEST(UserRegistry, HiveFileSaveLoadFlushAndUnload) {
 // Loading fails first on the SID (523, an operating-system error without a
 // system code), then on the profile folder that holds the hive file (501).
 TEST(UserRegistry, LoadingNeedsASidThenAProfileFolder) {
-  try {
-    QorEnv::LoadUserHive(L"vtr-nobody");
-    ADD_FAILURE() << "no error";
-  } catch (QorError::Exception* error) {
-    std::unique_ptr<QorError::Exception> owned(error);
+  {
+    QorTest::ErrorPtr error = QorTest::Catch([] { QorEnv::LoadUserHive(L"vtr-nobody"); });
+    ASSERT_TRUE(error) << "no error";
     EXPECT_EQ(QorEnv::kLoadHiveUserSidError, error->GetCode());
     EXPECT_NE(std::wstring::npos, error->GetMessageText().find(L"Unable to load registry hive."));
-    auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error);
+    auto* win32 = dynamic_cast<QorWin32::Win32Error*>(error.get());
     ASSERT_NE(nullptr, win32);
     EXPECT_EQ(0u, win32->GetSystemCode());
   }

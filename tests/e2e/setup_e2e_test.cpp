@@ -8,6 +8,7 @@
 
 #include "qor/test/environment.h"
 #include "qor/test/folders.h"
+#include "qor/test/process.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -26,20 +27,7 @@ const wchar_t kCaption[] = L"Qor Veltrano Setup";
 // Generous limits that only stop a hung run; nothing here measures speed.
 const DWORD kRunLimitMs = 120000;
 
-std::wstring Widen(const char* text) {
-  std::wstring out;
-  for (const char* p = text; *p; ++p) {
-    out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  }
-  return out;
-}
-
-// The build's paths are Unix paths; Wine shows the root as drive Z:.
-std::wstring WindowsPath(const char* unixPath) {
-  std::wstring path = L"Z:" + Widen(unixPath);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
+using QorTest::WindowsPath;
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) {
@@ -675,17 +663,10 @@ TEST_F(E2eTest, UnsupportedWindowsIsReportedAndEndsWithZero) {
   for (const wchar_t* version : {L"nt40", L"win98"}) {
     SCOPED_TRACE(testing::Message()
                  << "version " << std::string(version, version + wcslen(version)));
-    const std::wstring key = L"Software\\Wine\\AppDefaults\\old-windows-setup.exe";
-    HKEY settings = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                             KEY_SET_VALUE, nullptr, &settings, nullptr));
-    RegSetValueExW(settings, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
-    RegCloseKey(settings);
+    QorTest::WineVersionOverride reported(L"old-windows-setup.exe", version);
     SetupRun run(exe, temp_, {ReportVariable()});
     ASSERT_TRUE(run.started());
     DWORD code = run.Watch();
-    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
     EXPECT_EQ(0u, code);
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_EQ(kCaption, run.boxes[0].caption);
@@ -703,18 +684,10 @@ TEST_F(E2eTest, Windows2000RunsTheWholeSetup) {
   const std::wstring exe =
       Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "first"}})),
             L"win2000-setup");
-  const std::wstring key = L"Software\\Wine\\AppDefaults\\win2000-setup.exe";
-  const wchar_t version[] = L"win2k";
-  HKEY settings = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                           KEY_SET_VALUE, nullptr, &settings, nullptr));
-  RegSetValueExW(settings, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                 sizeof(version));
-  RegCloseKey(settings);
+  QorTest::WineVersionOverride reported(L"win2000-setup.exe", L"win2k");
   SetupRun run(exe, temp_, {ReportVariable()});
   ASSERT_TRUE(run.started());
   DWORD code = run.Watch();
-  RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
   EXPECT_EQ(0u, code);
   EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
   EXPECT_TRUE(run.sawProgressWindow);
@@ -729,12 +702,7 @@ TEST_F(E2eTest, ForgedNotesDuringExtractionAreIgnored) {
   // A payload large enough that extraction is still running when the notes
   // arrive: an early completion note would start the installer before its
   // files exist, a forged failure note would free an arbitrary address.
-  std::string bulk(24u << 20, '\0');
-  std::uint32_t state = 12345;
-  for (char& c : bulk) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 24);
-  }
+  const std::string bulk = RandomBytes(24u << 20, 12345);
   const std::wstring exe =
       Stamp(Compress(MakePayload({{L"bulk.bin", bulk}, {L"VTRInstaller.exe", InstallerBytes()}})),
             L"forged");
@@ -770,12 +738,7 @@ TEST_F(E2eTest, FullDiskIsACleanFailure) {
   if (!GetEnvironmentVariableW(L"VELTRANO_E2E_SMALL_TEMP", small, MAX_PATH)) {
     GTEST_SKIP() << "needs a small disk: run through tests/e2e/full_disk.sh";
   }
-  std::string bulk(6u << 20, '\0');
-  std::uint32_t state = 99;
-  for (char& c : bulk) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 24);
-  }
+  const std::string bulk = RandomBytes(6u << 20, 99);
   const std::wstring exe =
       Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"bulk.bin", bulk}})),
             L"fulldisk");

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Signs the built setup with a certificate made now, verifies the signature,
+# Signs the built setup with the build's throwaway certificate, verifies the signature,
 # runs the signed setup end to end under Wine, then checks that stamping a
 # signed setup drops its signature (and says so) and that it can be signed
 # again. Options name the tools and programs (see tests/e2e/CMakeLists.txt).
@@ -13,6 +13,8 @@ while [ $# -gt 0 ]; do
     --vtrpack) vtrpack=$2 ;;
     --e2e) e2e=$2 ;;
     --sign-script) sign_script=$2 ;;
+    --certificate) certificate=$2 ;;
+    --key) key=$2 ;;
     --objdump) objdump=$2 ;;
     --work) work=$2 ;;
     *) echo "signed_setup.sh: unknown option $1" >&2; exit 2 ;;
@@ -26,11 +28,9 @@ run() { "$wine_run" --prefix "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Veltrano throwaway test signer" \
-  -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null
-cmake -DPROGRAM="$setup" -DOUTPUT="$work/signed.exe" -DCERTIFICATE=cert.pem -DKEY=key.pem \
+cmake -DPROGRAM="$setup" -DOUTPUT="$work/signed.exe" -DCERTIFICATE="$certificate" -DKEY="$key" \
   -DDESCRIPTION="Veltrano Setup" -P "$sign_script"
-osslsigncode verify -CAfile cert.pem -in signed.exe >verify.txt 2>&1 ||
+osslsigncode verify -CAfile "$certificate" -in signed.exe >verify.txt 2>&1 ||
   { cat verify.txt; fail "the signed setup does not verify"; }
 echo "signed and verified"
 
@@ -43,15 +43,15 @@ echo "the signed setup ran end to end"
 run "$vtrpack" stamp "$(windows "$work/signed.exe")" "$(windows "$payload")" \
   "$(windows "$work/restamped.exe")" >stamp.txt 2>&1 || { cat stamp.txt; fail "stamp failed"; }
 grep -q 'Dropped the signature of' stamp.txt || { cat stamp.txt; fail "no word of the signature"; }
-if osslsigncode verify -CAfile cert.pem -in restamped.exe >/dev/null 2>&1; then
+if osslsigncode verify -CAfile "$certificate" -in restamped.exe >/dev/null 2>&1; then
   fail "the stamped setup still claims a signature"
 fi
 "$objdump" -p restamped.exe >objdump.txt 2>&1 || { cat objdump.txt; fail "objdump cannot read it"; }
 grep -q 'Entry 4 00000000 00000000 Security Directory' objdump.txt ||
   fail "the security directory was not cleared"
 grep -q ': ZUK, Value' objdump.txt || fail "objdump does not list the ZUK resource"
-cmake -DPROGRAM="$work/restamped.exe" -DCERTIFICATE=cert.pem -DKEY=key.pem -P "$sign_script"
-osslsigncode verify -CAfile cert.pem -in restamped.exe >/dev/null 2>&1 ||
+cmake -DPROGRAM="$work/restamped.exe" -DCERTIFICATE="$certificate" -DKEY="$key" -P "$sign_script"
+osslsigncode verify -CAfile "$certificate" -in restamped.exe >/dev/null 2>&1 ||
   fail "the stamped setup cannot be signed again"
 echo "stamping dropped the signature; signed again"
 rm -rf "$work"

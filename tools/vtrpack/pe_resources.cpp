@@ -154,36 +154,6 @@ private:
   PeChecksum checksum_;
 };
 
-// The output's bytes go to a file beside it, which replaces it only when all
-// went well, so that a failure leaves the output as it was.
-class TemporaryBeside {
-public:
-  explicit TemporaryBeside(const fs::path& target) : target_(target) {
-    path_ = target;
-    path_ += ".stamping";
-  }
-  ~TemporaryBeside() {
-    if (!committed_) {
-      std::error_code ignored;
-      fs::remove(path_, ignored);
-    }
-  }
-  const fs::path& path() const { return path_; }
-  void Commit() {
-    std::error_code error;
-    fs::rename(path_, target_, error);
-    if (error) {
-      Fail("cannot write " + Show(target_) + ": " + error.message());
-    }
-    committed_ = true;
-  }
-
-private:
-  fs::path target_;
-  fs::path path_;
-  bool committed_ = false;
-};
-
 // A resource type, name or language: a name (upper case by convention) or a number.
 struct ResourceKey {
   bool named = false;
@@ -645,11 +615,8 @@ SectionPlacement PlaceResourceSection(const std::vector<SectionSpan>& sections, 
                   static_cast<std::uint32_t>(rawSize), contentEnd, at + rawSize});
 }
 
-namespace {
-
-// Writes the stamped program to `outputPath`; the inputs are closed on return.
-StampResult StampInto(const fs::path& basePath, const fs::path& payloadPath,
-                      const fs::path& outputPath) {
+StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
+                         const fs::path& outputPath) {
   InputFile base(basePath);
   InputFile payload(payloadPath);
   if (payload.size() == 0) {
@@ -811,17 +778,6 @@ StampResult StampInto(const fs::path& basePath, const fs::path& payloadPath,
     }
     out.Finish(image.checksumOffset());
   }
-  return result;
-}
-
-} // namespace
-
-StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
-                         const fs::path& outputPath) {
-  // The output may be the base itself: it is replaced once the base is closed.
-  TemporaryBeside temporary(outputPath);
-  const StampResult result = StampInto(basePath, payloadPath, temporary.path());
-  temporary.Commit();
   return result;
 }
 

@@ -27,8 +27,10 @@ struct StampResult {
 // Writes a copy of the program `base` to `output` that carries the file
 // `payload` as its resource type "ZUK", id 137, language neutral, replacing
 // any earlier one and keeping every other resource. The payload and the
-// program's sections are copied in pieces. Throws StampError; `output` is
-// then left as it was.
+// program's sections are copied in pieces. The bytes go straight to
+// `output`, which must not be `base` or `payload`: the caller owns replacing
+// the real target safely (a fresh temporary file moved into place once this
+// returns). Throws StampError; `output` may then hold a partial program.
 StampResult StampPayload(const std::filesystem::path& base, const std::filesystem::path& payload,
                          const std::filesystem::path& output);
 

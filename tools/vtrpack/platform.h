@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,9 @@ std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
 unsigned CountProcessors();
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+// A path for the standard library's file functions: UTF-16 on Windows, the
+// UTF-8 bytes of the name elsewhere.
+std::filesystem::path FileSystemPath(const std::u16string& path);
 
 struct FolderItem {
   std::u16string name;
@@ -69,5 +74,17 @@ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// For the platform files: each system supplies random bytes and a way to
+// create a file that must not exist yet; the naming and retrying are shared.
+enum class CreateResult { Created, Exists, Failed };
+// Fills bytes from the system's cryptographic generator.
+void RandomBytes(unsigned char* bytes, std::size_t size);
+// Creates a new file beside path under a random name through createNew,
+// trying again while a name is taken; returns the name. On failure the
+// system's last error still describes why createNew failed.
+std::u16string
+CreateTemporaryBeside(const std::u16string& path,
+                      const std::function<CreateResult(const std::u16string&)>& createNew);
 
 } // namespace VtrPlatform

@@ -33,39 +33,6 @@ std::u16string FromNative(const std::string& bytes, const std::u16string& folder
   return text;
 }
 
-// Sixteen hex digits from the system's random generator.
-std::string RandomSuffix() {
-  unsigned char bytes[8] = {};
-  std::size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      // Older kernels: the device instead.
-      const int device = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-      if (device < 0 || read(device, bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) {
-        const int saved = errno;
-        if (device >= 0) {
-          close(device);
-        }
-        errno = saved;
-        Fail(SystemReason(u"cannot make a temporary name"));
-      }
-      close(device);
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  std::string suffix;
-  for (unsigned char b : bytes) {
-    suffix += "0123456789abcdef"[b >> 4];
-    suffix += "0123456789abcdef"[b & 15];
-  }
-  return suffix;
-}
-
 } // namespace
 
 void Fail(const std::u16string& reason) {
@@ -104,6 +71,35 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
     return folder + name;
   }
   return folder + u"/" + name;
+}
+
+std::filesystem::path FileSystemPath(const std::u16string& path) {
+  return std::filesystem::path(Native(path));
+}
+
+void RandomBytes(unsigned char* bytes, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = getrandom(bytes + got, size - got, 0);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      // Older kernels: the device instead.
+      const int device = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+      if (device < 0 || read(device, bytes, size) != static_cast<ssize_t>(size)) {
+        const int saved = errno;
+        if (device >= 0) {
+          close(device);
+        }
+        errno = saved;
+        Fail(SystemReason(u"cannot make a temporary name"));
+      }
+      close(device);
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
 }
 
 std::vector<FolderItem> ListFolder(const std::u16string& folder) {
@@ -197,19 +193,14 @@ struct OutputFile::Impl {
 
 OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
   impl_->path = path;
-  for (int attempt = 0;; ++attempt) {
-    std::u16string temporary;
-    QorPayload::FromUtf8(Native(path) + ".vtrpack-" + RandomSuffix() + ".tmp", temporary);
+  impl_->temporary = CreateTemporaryBeside(path, [this](const std::u16string& temporary) {
     impl_->fd =
         open(Native(temporary).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (impl_->fd >= 0) {
-      impl_->temporary = temporary;
-      break;
+      return CreateResult::Created;
     }
-    if (errno != EEXIST || attempt == 8) {
-      Fail(SystemReason(u"cannot create a file beside " + path));
-    }
-  }
+    return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
+  });
 }
 
 OutputFile::~OutputFile() {

@@ -36,27 +36,6 @@ std::u16string OneLine(std::u16string text) {
   return text;
 }
 
-// Sixteen hex digits from the system's cryptographic generator.
-std::u16string RandomSuffix() {
-  unsigned char bytes[8] = {};
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
-                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    Fail(SystemReason(u"cannot make a temporary name"));
-  }
-  const BOOL made = CryptGenRandom(provider, sizeof bytes, bytes);
-  CryptReleaseContext(provider, 0);
-  if (!made) {
-    Fail(SystemReason(u"cannot make a temporary name"));
-  }
-  std::u16string suffix;
-  for (unsigned char b : bytes) {
-    suffix += u"0123456789abcdef"[b >> 4];
-    suffix += u"0123456789abcdef"[b & 15];
-  }
-  return suffix;
-}
-
 } // namespace
 
 void Fail(const std::u16string& reason) {
@@ -95,6 +74,23 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
     return folder + name;
   }
   return folder + u"\\" + name;
+}
+
+std::filesystem::path FileSystemPath(const std::u16string& path) {
+  return std::filesystem::path(Wide(path));
+}
+
+void RandomBytes(unsigned char* bytes, std::size_t size) {
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+    Fail(SystemReason(u"cannot make a temporary name"));
+  }
+  const BOOL made = CryptGenRandom(provider, static_cast<DWORD>(size), bytes);
+  CryptReleaseContext(provider, 0);
+  if (!made) {
+    Fail(SystemReason(u"cannot make a temporary name"));
+  }
 }
 
 std::vector<FolderItem> ListFolder(const std::u16string& folder) {
@@ -158,18 +154,14 @@ struct OutputFile::Impl {
 
 OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
   impl_->path = path;
-  for (int attempt = 0;; ++attempt) {
-    const std::u16string temporary = path + u".vtrpack-" + RandomSuffix() + u".tmp";
+  impl_->temporary = CreateTemporaryBeside(path, [this](const std::u16string& temporary) {
     impl_->file.reset(CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (impl_->file) {
-      impl_->temporary = temporary;
-      break;
+      return CreateResult::Created;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS || attempt == 8) {
-      Fail(SystemReason(u"cannot create a file beside " + path));
-    }
-  }
+    return GetLastError() == ERROR_FILE_EXISTS ? CreateResult::Exists : CreateResult::Failed;
+  });
 }
 
 OutputFile::~OutputFile() {

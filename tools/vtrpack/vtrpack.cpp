@@ -10,7 +10,6 @@
 #include "qor/payload/payload_core.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -230,7 +229,7 @@ public:
     std::uint64_t hint = 0;
     if (head_.size() >= QorArchiveFormat::kFixedHeaderSize) {
       for (int i = 3; i >= 0; --i) {
-        hint = (hint << 8) | bytes[29 + i];
+        hint = (hint << 8) | bytes[QorArchiveFormat::kMagicSize + i];
       }
     }
     nextAttempt_ =
@@ -328,16 +327,6 @@ int Check(const std::u16string& payloadPath) {
   return 0;
 }
 
-// A path for the standard library's file functions: UTF-16 on Windows, the
-// UTF-8 bytes of the name elsewhere.
-std::filesystem::path FileSystemPath(const std::u16string& path) {
-#ifdef _WIN32
-  return std::filesystem::path(std::wstring(path.begin(), path.end()));
-#else
-  return std::filesystem::path(QorPayload::ToUtf8(path));
-#endif
-}
-
 // The one place that puts a payload into a launcher, the same on every system.
 int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
           const std::u16string& outPath) {
@@ -350,8 +339,9 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   output.Close();
   QorPe::StampResult result;
   try {
-    result = QorPe::StampPayload(FileSystemPath(setupPath), FileSystemPath(payloadPath),
-                                 FileSystemPath(output.temporary()));
+    result = QorPe::StampPayload(VtrPlatform::FileSystemPath(setupPath),
+                                 VtrPlatform::FileSystemPath(payloadPath),
+                                 VtrPlatform::FileSystemPath(output.temporary()));
   } catch (const QorPe::StampError& error) {
     std::u16string reason;
     if (!QorPayload::FromUtf8(error.what(), reason)) {

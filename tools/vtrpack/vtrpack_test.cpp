@@ -276,15 +276,6 @@ TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
 
 namespace {
 
-// The build's paths are Unix paths; Wine shows the root as drive Z:.
-std::wstring BuildPath(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) {
-    path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  }
-  return path;
-}
-
 // A payload that the stamp accepts: an archive with the installer and some
 // bytes that tell one payload from another.
 std::string MakePayload(const std::string& filler) {
@@ -458,11 +449,11 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
     std::wstring path;
   } bases[] = {
       // Resources in the middle of the image, .reloc behind them.
-      {L"launcher", BuildPath(VELTRANO_SETUP_BASE_EXE)},
+      {L"launcher", QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE)},
       // No resources at all, and a symbol table behind the last section.
       {L"tool", ToolPath()},
       // Already carries a payload, as the build makes it.
-      {L"setup", BuildPath(VELTRANO_SETUP_EXE)},
+      {L"setup", QorTest::WindowsPath(VELTRANO_SETUP_EXE)},
   };
   for (const Base& base : bases) {
     SCOPED_TRACE(base.what);
@@ -525,7 +516,7 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
 TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
   ScratchFolder scratch;
   std::string program;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), program));
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE), program));
   // A certificate table as signing tools append it: 8-byte aligned, at the end.
   program.resize((program.size() + 7) / 8 * 8, '\0');
   const std::uint32_t at = static_cast<std::uint32_t>(program.size());
@@ -562,7 +553,7 @@ TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
 TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
   ScratchFolder scratch;
   std::string launcher;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(BuildPath(VELTRANO_SETUP_BASE_EXE), launcher));
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE), launcher));
   PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", MakePayload("x"));
   std::string noPe = launcher;
   noPe[OptionalHeader(launcher) - 24] = 'X';

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qor/error/unique_handle.h"
+#include "qor/test/text.h"
 
 #include <windows.h>
 
@@ -71,27 +72,6 @@ inline RunResult RunCapturingOutput(std::wstring commandLine) {
 
 inline std::wstring Quoted(const std::wstring& path) {
   return L"\"" + path + L"\"";
-}
-
-inline std::wstring Widen(const std::string& utf8) {
-  int count =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  if (count > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], count);
-  }
-  return wide;
-}
-
-inline std::string Narrow(const std::wstring& text) {
-  int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                  0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(count), '\0');
-  if (count > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count,
-                        nullptr, nullptr);
-  }
-  return narrow;
 }
 
 // Makes Wine report a given Windows version ("winxp", "win7", ...) to one
