@@ -1,12 +1,12 @@
 #include "qor/payload/extract_stream.h"
 
+#include "archive_errors.h"
 #include "bzip2_parallel.h"
 
 #include "qor/payload/archive.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_block.h"
 #include "qor/error/unique_handle.h"
-#include "qor/error/win32_error.h"
 
 #include <windows.h>
 
@@ -19,15 +19,6 @@ using namespace QorArchiveFormat;
 namespace QorPayload {
 
 namespace {
-
-[[noreturn]] void RaiseCorrupted() {
-  QorWin32::RaiseLastWin32ErrorF(kCorruptedError, L"Archive is corrupted.");
-}
-
-[[noreturn]] void RaiseExtractError(const std::wstring& details) {
-  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
-                        details.c_str());
-}
 
 std::wstring ToWide(const std::u16string& text) {
   return std::wstring(text.begin(), text.end());
@@ -108,10 +99,7 @@ private:
     reader.LoadFromMemory(whole_->data(), whole_->size());
     for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
       const ArchiveEntry& entry = reader.GetEntry(i);
-      std::wstring reason;
-      if (!IsSafeEntryName(entry.GetName(), &reason)) {
-        RaiseExtractError(L"unsafe entry name \"" + entry.GetName() + L"\": " + reason);
-      }
+      CheckEntryName(entry.GetName());
       Open(entry.GetName());
       for (const auto& chunk : entry.GetChunks()) {
         WriteToFile(chunk->GetData(), chunk->GetSize());
@@ -166,10 +154,7 @@ private:
         RaiseExtractError(ToWide(reason));
       }
       for (const EntryRecord& entry : entries_) {
-        if (!IsSafeEntryName(entry.name, &reason)) {
-          RaiseExtractError(L"unsafe entry name \"" + ToWide(entry.name) + L"\": " +
-                            ToWide(reason));
-        }
+        CheckEntryName(ToWide(entry.name));
       }
     } catch (QorError::Exception* error) {
       Drain(error);
