@@ -272,10 +272,6 @@ private:
 
 } // namespace
 
-unsigned DefaultDecodeThreads() {
-  return QorCompressLib::CountDecodeThreads();
-}
-
 void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
                    CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                    unsigned threads) {

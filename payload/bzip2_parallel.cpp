@@ -2,6 +2,8 @@
 
 #include "bzip2_blocks.h"
 
+#include "qor/payload/extract_stream.h"
+
 #include "qor/error/error.h"
 #include "qor/error/critical_section.h"
 #include "qor/error/unique_handle.h"
@@ -582,7 +584,9 @@ private:
 
 } // namespace
 
-unsigned CountDecodeThreads() {
+} // namespace QorCompressLib
+
+unsigned QorPayload::DefaultDecodeThreads() {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
   unsigned count = 0;
@@ -596,8 +600,10 @@ unsigned CountDecodeThreads() {
     ::GetSystemInfo(&info);
     count = info.dwNumberOfProcessors;
   }
-  return std::max(1u, std::min(count, kMaxThreads));
+  return std::max(1u, std::min(count, QorCompressLib::kMaxThreads));
 }
+
+namespace QorCompressLib {
 
 void DecompressBlocks(const void* data, std::size_t size, DecodedSink& sink,
                       CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,

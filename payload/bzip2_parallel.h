@@ -16,9 +16,6 @@ public:
   virtual void Write(const char* data, std::size_t size) = 0;
 };
 
-// The processors this process may run on, at most 8 (the memory bound), at least 1.
-unsigned CountDecodeThreads();
-
 // Decodes the bzip2 stream in data[0, size) into sink; bytes after the
 // stream's end are ignored. threads is how many threads decode, the calling
 // thread among them (1: no other thread). The callback, as for

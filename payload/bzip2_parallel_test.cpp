@@ -5,6 +5,8 @@
 
 #include "test_support.h"
 
+#include "qor/payload/extract_stream.h"
+
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
@@ -335,7 +337,7 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
 }
 
 TEST(Bzip2Parallel, CountsProcessorsWithinLimits) {
-  const unsigned count = QorCompressLib::CountDecodeThreads();
+  const unsigned count = QorPayload::DefaultDecodeThreads();
   EXPECT_GE(count, 1u);
   EXPECT_LE(count, 16u);
 }
