@@ -31,7 +31,7 @@ std::wstring ToWide(const std::u16string& text) {
 // writing stops the writing but not the decoding, so that a damaged stream
 // is still reported first, as when the whole stream was expanded before
 // the archive was read.
-class ArchiveStreamWriter : public QorCompressLib::DecodedSink {
+class ArchiveStreamWriter : public QorPayload::ByteSink {
 public:
   explicit ArchiveStreamWriter(const std::wstring& folder) : folder_(folder) {}
 

@@ -248,7 +248,7 @@ public:
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-  void Run(DecodedSink& sink, Progress& progress) {
+  void Run(QorPayload::ByteSink& sink, Progress& progress) {
     std::uint64_t position = QorBzip2Blocks::kHeaderBits;
     std::uint32_t combined = 0;
     for (;;) {
@@ -535,7 +535,7 @@ private:
 
   // Gives a checked block's output to the sink, reporting progress as the
   // block's compressed bytes are passed.
-  void HandOn(BlockTask& task, DecodedSink& sink, Progress& progress) {
+  void HandOn(BlockTask& task, QorPayload::ByteSink& sink, Progress& progress) {
     const std::uint64_t firstByte = task.startBit / 8;
     const std::uint64_t bytes = (task.endBit + 7) / 8 - firstByte;
     std::uint64_t given = 0;
@@ -605,7 +605,7 @@ unsigned QorPayload::DefaultDecodeThreads() {
 
 namespace QorCompressLib {
 
-void DecompressBlocks(const void* data, std::size_t size, DecodedSink& sink,
+void DecompressBlocks(const void* data, std::size_t size, QorPayload::ByteSink& sink,
                       CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                       unsigned threads) {
   Progress progress(callback, context, step);

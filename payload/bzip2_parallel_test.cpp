@@ -14,14 +14,9 @@
 
 using PayloadTest::Catch;
 using PayloadTest::Random;
+using PayloadTest::StringSink;
 
 namespace {
-
-class StringSink : public QorCompressLib::DecodedSink {
-public:
-  void Write(const char* data, std::size_t size) override { text.append(data, size); }
-  std::string text;
-};
 
 std::string CompressAt(int level, const std::string& data) {
   QorCompressLib::Bzip2Compressor codec(level, 30, 8192);
@@ -57,7 +52,7 @@ Outcome Parallel(const std::string& stream, unsigned threads) {
                                      threads);
   });
   outcome.code = error ? error->GetCode() : 0;
-  outcome.output = sink.text;
+  outcome.output = sink.bytes;
   return outcome;
 }
 
@@ -304,7 +299,7 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
       return 1;
     }
   };
-  class FailingSink : public QorCompressLib::DecodedSink {
+  class FailingSink : public QorPayload::ByteSink {
   public:
     void Write(const char*, std::size_t) override {
       if (++writes == 4) {

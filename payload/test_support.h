@@ -5,6 +5,7 @@
 #include "qor/payload/compressor.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_stream.h"
+#include "qor/payload/payload_core.h"
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
 
@@ -56,6 +57,13 @@ public:
 
 private:
   std::uint32_t state_;
+};
+
+// Keeps every byte written to it.
+class StringSink : public QorPayload::ByteSink {
+public:
+  void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
+  std::string bytes;
 };
 
 // Files in and out, as every test here reads and writes them.

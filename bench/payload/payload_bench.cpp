@@ -141,7 +141,7 @@ double ProcessorSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-class DroppingSink : public QorCompressLib::DecodedSink {
+class DroppingSink : public QorPayload::ByteSink {
 public:
   void Write(const char*, std::size_t size) override { bytes += size; }
   std::uint64_t bytes = 0;
