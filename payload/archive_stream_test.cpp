@@ -8,6 +8,7 @@
 #include <algorithm>
 
 using PayloadTest::Catch;
+using PayloadTest::ExtractStreaming;
 using PayloadTest::Random;
 using QorTest::ScratchFolder;
 
@@ -47,13 +48,6 @@ std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& 
     PutU32(out, headerSize + entry.offset);
   }
   return out + data;
-}
-
-std::unique_ptr<QorError::Exception>
-ExtractStreaming(const std::string& payload, const std::wstring& target, unsigned threads) {
-  return Catch([&] {
-    QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, threads);
-  });
 }
 
 std::string ReadOrMissing(const std::wstring& path) {
@@ -210,17 +204,7 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
     };
     ScratchFolder before;
     prepare(before);
-    QorCompressLib::MemoryOutputStream expanded;
-    ArchiveReader reader;
-    auto expected = Catch([&] {
-      QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
-      QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-      codec.Decompress(in, expanded, nullptr, nullptr, 1);
-      reader.LoadFromMemory(expanded.data(), expanded.size());
-      for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
-        reader.Extract(i, before.path());
-      }
-    });
+    auto expected = PayloadTest::ExtractInMemoryError(payload, before.path());
     ASSERT_TRUE(expected);
     for (unsigned threads : {1u, 2u}) {
       ScratchFolder folder;
