@@ -1,6 +1,8 @@
 #include "bzip2_parallel.h"
 
 #include "bzip2_blocks.h"
+#include "core/progress_steps.h"
+#include "progress_step.h"
 
 #include "qor/payload/extract_stream.h"
 
@@ -178,34 +180,6 @@ struct BlockTask {
   std::vector<char> kept;
 };
 
-class Progress {
-public:
-  Progress(CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step)
-      : callback_(callback), context_(context), step_(step) {
-    if (callback_ && step_ == 0) {
-      QorError::RaiseRangeError(kProgressStepError,
-                                L"The progress step must be at least 1 when a callback is given.");
-    }
-  }
-  void Report(std::uint64_t consumed) {
-    if (!callback_) {
-      return;
-    }
-    const std::uint32_t processed = static_cast<std::uint32_t>(consumed);
-    const std::uint32_t quotient = processed / step_;
-    if (quotient > lastQuotient_) {
-      lastQuotient_ = quotient;
-      callback_(processed, context_);
-    }
-  }
-
-private:
-  CQorCompressor::ProgressCallback callback_;
-  void* context_;
-  std::uint32_t step_;
-  std::uint32_t lastQuotient_ = 0;
-};
-
 class BlockDecoder {
 public:
   BlockDecoder(const unsigned char* data, std::size_t size, int level, unsigned threads)
@@ -248,7 +222,7 @@ public:
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-  void Run(QorPayload::ByteSink& sink, Progress& progress) {
+  void Run(QorPayload::ByteSink& sink, ProgressSteps& progress) {
     std::uint64_t position = QorBzip2Blocks::kHeaderBits;
     std::uint32_t combined = 0;
     for (;;) {
@@ -535,7 +509,7 @@ private:
 
   // Gives a checked block's output to the sink, reporting progress as the
   // block's compressed bytes are passed.
-  void HandOn(BlockTask& task, QorPayload::ByteSink& sink, Progress& progress) {
+  void HandOn(BlockTask& task, QorPayload::ByteSink& sink, ProgressSteps& progress) {
     const std::uint64_t firstByte = task.startBit / 8;
     const std::uint64_t bytes = (task.endBit + 7) / 8 - firstByte;
     std::uint64_t given = 0;
@@ -608,7 +582,8 @@ namespace QorCompressLib {
 void DecompressBlocks(const void* data, std::size_t size, QorPayload::ByteSink& sink,
                       CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                       unsigned threads) {
-  Progress progress(callback, context, step);
+  CheckProgressStep(callback, step);
+  ProgressSteps progress(callback, context, step);
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   const int level = bytes ? QorBzip2Blocks::ReadLevel(bytes, size) : 0;
   if (level == 0) {

@@ -2,6 +2,8 @@
 // contract and error codes (Bzip2Compressor is a thin layer over it).
 #include "qor/payload/bzip2_core.h"
 
+#include "progress_steps.h"
+
 #include <bzlib.h>
 
 #include <cstring>
@@ -36,29 +38,6 @@ private:
   bz_stream stream_;
 };
 
-class Progress {
-public:
-  Progress(ProgressFunction callback, void* context, std::uint32_t step)
-      : callback_(callback), context_(context), step_(step) {}
-  void Report(const bz_stream& stream) {
-    if (!callback_) {
-      return;
-    }
-    const std::uint32_t processed = stream.total_in_lo32;
-    const std::uint32_t quotient = processed / step_;
-    if (quotient > lastQuotient_) {
-      lastQuotient_ = quotient;
-      callback_(processed, context_);
-    }
-  }
-
-private:
-  ProgressFunction callback_;
-  void* context_;
-  std::uint32_t step_;
-  std::uint32_t lastQuotient_ = 0;
-};
-
 void Refill(std::istream& input, bz_stream& stream, char* buffer, int size) {
   if (stream.avail_in != 0) {
     return;
@@ -82,7 +61,7 @@ bool WriteProduced(std::ostream& output, const bz_stream& stream, const char* bu
 
 void DecompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
                       void* context, std::uint32_t step, int bufferSize) {
-  Progress progress(callback, context, step);
+  ProgressSteps progress(callback, context, step);
   {
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
@@ -100,7 +79,7 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
       if (result == BZ_STREAM_END) {
         streamEnd = true;
       }
-      progress.Report(stream);
+      progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
         QorPayload::RaiseError(kDecompressWriteError, kWriteFailed);
       }
@@ -129,7 +108,7 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
 void CompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
                     void* context, std::uint32_t step, int blockSize, int workFactor,
                     int bufferSize) {
-  Progress progress(callback, context, step);
+  ProgressSteps progress(callback, context, step);
   {
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
@@ -143,7 +122,7 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
       stream.next_out = out.get();
       stream.avail_out = static_cast<unsigned int>(size);
       const int result = BZ2_bzCompress(&stream, BZ_RUN);
-      progress.Report(stream);
+      progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
         QorPayload::RaiseError(kCompressWriteError, kWriteFailed);
       }
