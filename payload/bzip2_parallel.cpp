@@ -1,6 +1,7 @@
 #include "bzip2_parallel.h"
 
 #include "bzip2_blocks.h"
+#include "core/bzip2_stream.h"
 #include "core/progress_steps.h"
 #include "progress_step.h"
 
@@ -109,26 +110,6 @@ private:
   std::vector<Spare> spares_;
 };
 
-class DecoderStream {
-public:
-  explicit DecoderStream(Scratch& scratch) {
-    std::memset(&stream_, 0, sizeof(stream_));
-    stream_.bzalloc = &Scratch::Allocate;
-    stream_.bzfree = &Scratch::Release;
-    stream_.opaque = &scratch;
-    if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  ~DecoderStream() { BZ2_bzDecompressEnd(&stream_); }
-  DecoderStream(const DecoderStream&) = delete;
-  DecoderStream& operator=(const DecoderStream&) = delete;
-  bz_stream& get() { return stream_; }
-
-private:
-  bz_stream stream_;
-};
-
 // Decodes the block in bits [startBit, endBit) as a stream of its own,
 // giving each piece of output to take (which returns false to stop). True
 // when the block decoded whole with a matching checksum and ended exactly at
@@ -139,8 +120,14 @@ bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::ui
   std::vector<unsigned char>& wrapped = scratch.wrapped;
   QorBzip2Blocks::WrapBlock(data, size, startBit, endBit, level, wrapped);
   char* const piece = scratch.piece.get();
-  DecoderStream holder(scratch);
+  Bzip2Stream holder(Bzip2Stream::kDecompress);
   bz_stream& stream = holder.get();
+  stream.bzalloc = &Scratch::Allocate;
+  stream.bzfree = &Scratch::Release;
+  stream.opaque = &scratch;
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    throw std::bad_alloc();
+  }
   stream.next_in = reinterpret_cast<char*>(wrapped.data());
   stream.avail_in = static_cast<unsigned int>(wrapped.size());
   for (;;) {

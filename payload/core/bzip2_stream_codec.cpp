@@ -2,11 +2,11 @@
 // contract and error codes (Bzip2Compressor is a thin layer over it).
 #include "qor/payload/bzip2_core.h"
 
+#include "bzip2_stream.h"
 #include "progress_steps.h"
 
 #include <bzlib.h>
 
-#include <cstring>
 #include <memory>
 
 namespace QorCompressLib {
@@ -14,29 +14,6 @@ namespace QorCompressLib {
 namespace {
 
 const char16_t kWriteFailed[] = u"Unable to write to the output stream.";
-
-// One bzip2 stream, ended with the function matching how it was started,
-// on every way out of the call.
-class Bzip2Stream {
-public:
-  explicit Bzip2Stream(bool compressing) : compressing_(compressing) {
-    std::memset(&stream_, 0, sizeof(stream_));
-  }
-  ~Bzip2Stream() {
-    if (compressing_) {
-      BZ2_bzCompressEnd(&stream_);
-    } else {
-      BZ2_bzDecompressEnd(&stream_);
-    }
-  }
-  Bzip2Stream(const Bzip2Stream&) = delete;
-  Bzip2Stream& operator=(const Bzip2Stream&) = delete;
-  bz_stream* get() { return &stream_; }
-
-private:
-  bool compressing_;
-  bz_stream stream_;
-};
 
 void Refill(std::istream& input, bz_stream& stream, char* buffer, int size) {
   if (stream.avail_in != 0) {
@@ -66,8 +43,8 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
     std::unique_ptr<char[]> out(new char[size]);
-    Bzip2Stream holder(false);
-    bz_stream& stream = *holder.get();
+    Bzip2Stream holder(Bzip2Stream::kDecompress);
+    bz_stream& stream = holder.get();
     BZ2_bzDecompressInit(&stream, 0, 0);
 
     bool streamEnd = false;
@@ -113,8 +90,8 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
     std::unique_ptr<char[]> out(new char[size]);
-    Bzip2Stream holder(true);
-    bz_stream& stream = *holder.get();
+    Bzip2Stream holder(Bzip2Stream::kCompress);
+    bz_stream& stream = holder.get();
     BZ2_bzCompressInit(&stream, blockSize, 0, workFactor);
 
     while (input.good()) {
