@@ -224,3 +224,39 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
     }
   }
 }
+
+// The table is read again only once twice the bytes are there: a table that
+// ends with the stream, between two such attempts, is still read, and the
+// entry's data starts where the table's last record ends, however long its
+// name field (here padded with zero units after the name).
+TEST(ExtractStream, ReadsATableLongerThanTheDecodedPieces) {
+  const std::uint32_t units = 350000; // about 700 KB of name field
+  const std::uint32_t headerSize =
+      static_cast<std::uint32_t>(QorArchiveFormat::kFixedHeaderSize) + 4 + 2 * units + 8;
+  std::string archive(QorArchiveFormat::kMagic, QorArchiveFormat::kMagicSize);
+  PutU32(archive, headerSize);
+  PutU32(archive, 1);
+  PutU32(archive, units);
+  std::string name(2 * units, '\0');
+  const std::string shortName = "a.txt";
+  for (std::size_t i = 0; i < shortName.size(); ++i) {
+    name[2 * i] = shortName[i];
+  }
+  archive += name;
+  PutU32(archive, 5);
+  PutU32(archive, headerSize);
+  archive += "hello";
+  const std::string payload = PayloadTest::Compress(archive);
+
+  ScratchFolder before;
+  ASSERT_EQ(0, PayloadTest::ExtractInMemory(payload, before.path()));
+  ASSERT_EQ("hello", ReadOrMissing(before.path() + L"a.txt"));
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    ScratchFolder folder;
+    auto error = ExtractStreaming(payload, folder.path(), threads);
+    ASSERT_FALSE(error) << error->GetCode();
+    EXPECT_EQ("hello", ReadOrMissing(folder.path() + L"a.txt"));
+    EXPECT_EQ(1u, folder.List().size());
+  }
+}
