@@ -3,6 +3,8 @@
 // streams.
 #include "qor/payload/archive.h"
 
+#include "archive_errors.h"
+
 #include "qor/error/error.h"
 
 #include <exception>
@@ -10,21 +12,11 @@
 
 using namespace QorArchiveFormat;
 
-namespace {
-
-[[noreturn]] void RaiseExtractError(const std::wstring& details) {
-  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
-                        details.c_str());
-}
-
-} // namespace
+using QorPayload::RaiseExtractError;
 
 void ArchiveReader::Extract(unsigned int index, const std::wstring& folder) {
   const ArchiveEntry& entry = GetEntry(index);
-  std::wstring reason;
-  if (!IsSafeEntryName(entry.GetName(), &reason)) {
-    RaiseExtractError(L"unsafe entry name \"" + entry.GetName() + L"\": " + reason);
-  }
+  QorPayload::CheckEntryName(entry.GetName());
   const std::wstring path = folder + entry.GetName();
   std::ofstream out;
   std::wstring details;

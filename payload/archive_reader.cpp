@@ -2,24 +2,15 @@
 // archive_extract.cpp, with the standard file streams.
 #include "qor/payload/archive.h"
 
+#include "archive_errors.h"
+
 #include "qor/error/error.h"
 #include "qor/text/text.h"
-#include "qor/error/win32_error.h"
 
 using namespace QorArchiveFormat;
 
-namespace {
-
-[[noreturn]] void RaiseCorrupted() {
-  QorWin32::RaiseLastWin32ErrorF(kCorruptedError, L"Archive is corrupted.");
-}
-
-[[noreturn]] void RaiseExtractError(const std::wstring& details) {
-  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
-                        details.c_str());
-}
-
-} // namespace
+using QorPayload::RaiseCorrupted;
+using QorPayload::RaiseExtractError;
 
 ArchiveReader::~ArchiveReader() {
   Clear();

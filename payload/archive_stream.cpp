@@ -1,17 +1,16 @@
 #include "qor/payload/extract_stream.h"
 
+#include "archive_errors.h"
 #include "bzip2_parallel.h"
 
 #include "qor/payload/archive.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_block.h"
 #include "qor/error/unique_handle.h"
-#include "qor/error/win32_error.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -21,25 +20,9 @@ namespace QorPayload {
 
 namespace {
 
-std::uint32_t ReadU32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+std::wstring ToWide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
 }
-
-[[noreturn]] void RaiseCorrupted() {
-  QorWin32::RaiseLastWin32ErrorF(kCorruptedError, L"Archive is corrupted.");
-}
-
-[[noreturn]] void RaiseExtractError(const std::wstring& details) {
-  QorError::RaiseErrorF(kExtractError, L"Error while extracting file from archive. Details: %s",
-                        details.c_str());
-}
-
-struct StreamEntry {
-  std::wstring name;
-  std::uint32_t size;
-  std::uint32_t offset;
-};
 
 // Reads the archive from its decoded bytes as they arrive: the header and
 // table first, then each entry's file is written while its bytes pass. An
@@ -48,7 +31,7 @@ struct StreamEntry {
 // writing stops the writing but not the decoding, so that a damaged stream
 // is still reported first, as when the whole stream was expanded before
 // the archive was read.
-class ArchiveStreamWriter : public QorCompressLib::DecodedSink {
+class ArchiveStreamWriter : public QorPayload::ByteSink {
 public:
   explicit ArchiveStreamWriter(const std::wstring& folder) : folder_(folder) {}
 
@@ -57,7 +40,9 @@ public:
     switch (mode_) {
     case kTable:
       head_.insert(head_.end(), bytes, bytes + size);
-      ReadTable();
+      if (head_.size() >= nextParse_) {
+        ParseTable();
+      }
       return;
     case kStreaming:
       Pass(bytes, size);
@@ -78,6 +63,9 @@ public:
   // After the whole stream was decoded: the archive's own errors, in the
   // order the in-memory reader finds them.
   void Finish() {
+    if (mode_ == kTable) {
+      ParseTable(); // the stream may have ended before the next attempt was due
+    }
     if (mode_ == kInMemory) {
       ExtractWhole();
       return;
@@ -85,10 +73,11 @@ public:
     if (!tableRead_) {
       RaiseCorrupted();
     }
-    for (const StreamEntry& entry : entries_) {
-      if (static_cast<std::uint64_t>(entry.offset) + entry.size > received_) {
-        RaiseCorrupted();
-      }
+    try {
+      CheckEntryBounds(entries_, received_);
+    } catch (QorPayload::Error* error) {
+      delete error;
+      RaiseCorrupted();
     }
     if (pending_) {
       throw pending_.release();
@@ -110,54 +99,30 @@ private:
     reader.LoadFromMemory(whole_->data(), whole_->size());
     for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
       const ArchiveEntry& entry = reader.GetEntry(i);
-      std::wstring reason;
-      if (!IsSafeEntryName(entry.GetName(), &reason)) {
-        RaiseExtractError(L"unsafe entry name \"" + entry.GetName() + L"\": " + reason);
-      }
+      CheckEntryName(entry.GetName());
       Open(entry.GetName());
       for (const auto& chunk : entry.GetChunks()) {
-        WriteToFile(entry.GetName(), chunk->GetData(), chunk->GetSize());
+        WriteToFile(chunk->GetData(), chunk->GetSize());
       }
       file_.reset();
     }
   }
 
-  // Parses what has arrived of the header and table, record by record.
-  void ReadTable() {
-    if (head_.size() < kFixedHeaderSize) {
+  // Parses what has arrived of the header and table. Each attempt starts
+  // from the beginning, so the next waits until twice the bytes are there.
+  void ParseTable() {
+    std::uint64_t tableEnd = 0;
+    try {
+      if (!ReadTable(head_.data(), head_.size(), false, entries_, &tableEnd)) {
+        nextParse_ = 2 * head_.size();
+        return;
+      }
+    } catch (QorPayload::Error* error) {
+      delete error; // the magic is wrong: Finish reports the archive as corrupted
+      Drain(nullptr);
       return;
     }
-    if (count_ < 0) {
-      if (std::memcmp(head_.data(), kMagic, kMagicSize) != 0) {
-        Drain(nullptr); // Finish reports the archive as corrupted
-        return;
-      }
-      count_ = ReadU32(head_.data() + 33);
-      parsed_ = kFixedHeaderSize;
-    }
-    while (entries_.size() < static_cast<std::uint64_t>(count_)) {
-      if (head_.size() - parsed_ < 4) {
-        return;
-      }
-      const std::uint64_t units = ReadU32(head_.data() + parsed_);
-      if (head_.size() - parsed_ - 4 < units * 2 + 8) {
-        return;
-      }
-      const unsigned char* p = head_.data() + parsed_ + 4;
-      StreamEntry entry;
-      for (std::uint64_t u = 0; u < units; ++u) {
-        const wchar_t unit = static_cast<wchar_t>(p[2 * u] | (p[2 * u + 1] << 8));
-        if (unit == 0) {
-          break;
-        }
-        entry.name.push_back(unit);
-      }
-      p += units * 2;
-      entry.size = ReadU32(p);
-      entry.offset = ReadU32(p + 4);
-      parsed_ += static_cast<std::size_t>(4 + units * 2 + 8);
-      entries_.push_back(std::move(entry));
-    }
+    parsed_ = static_cast<std::size_t>(tableEnd);
     tableRead_ = true;
     Start();
   }
@@ -165,7 +130,7 @@ private:
   // The table is complete: choose how to read the rest.
   void Start() {
     std::uint64_t cursor = parsed_;
-    for (const StreamEntry& entry : entries_) {
+    for (const EntryRecord& entry : entries_) {
       if (entry.offset < cursor) {
         // Out of order or overlapping: the bytes so far and all that follow
         // go to memory.
@@ -179,19 +144,17 @@ private:
       cursor = static_cast<std::uint64_t>(entry.offset) + entry.size;
     }
     try {
-      std::vector<std::wstring> names;
+      std::vector<std::u16string> names;
       names.reserve(entries_.size());
-      for (const StreamEntry& entry : entries_) {
+      for (const EntryRecord& entry : entries_) {
         names.push_back(entry.name);
       }
-      std::wstring reason;
+      std::u16string reason;
       if (FindNameClash(names, &reason)) {
-        RaiseExtractError(reason);
+        RaiseExtractError(ToWide(reason));
       }
-      for (const StreamEntry& entry : entries_) {
-        if (!IsSafeEntryName(entry.name, &reason)) {
-          RaiseExtractError(L"unsafe entry name \"" + entry.name + L"\": " + reason);
-        }
+      for (const EntryRecord& entry : entries_) {
+        CheckEntryName(ToWide(entry.name));
       }
     } catch (QorError::Exception* error) {
       Drain(error);
@@ -226,7 +189,7 @@ private:
           received_ += size;
           return;
         }
-        const StreamEntry& entry = entries_[next_];
+        const EntryRecord& entry = entries_[next_];
         if (received_ < entry.offset) {
           const std::size_t skip =
               static_cast<std::size_t>(std::min<std::uint64_t>(size, entry.offset - received_));
@@ -238,7 +201,7 @@ private:
         const std::uint64_t end = static_cast<std::uint64_t>(entry.offset) + entry.size;
         const std::size_t take =
             static_cast<std::size_t>(std::min<std::uint64_t>(size, end - received_));
-        WriteToFile(entry.name, bytes, take);
+        WriteToFile(bytes, take);
         bytes += take;
         size -= take;
         received_ += take;
@@ -254,12 +217,12 @@ private:
   // are all written; entries of no bytes are made here.
   void Advance() {
     while (next_ < entries_.size()) {
-      const StreamEntry& entry = entries_[next_];
+      const EntryRecord& entry = entries_[next_];
       if (received_ < entry.offset) {
         return;
       }
       if (!file_) {
-        Open(entry.name);
+        Open(ToWide(entry.name));
       }
       if (received_ < static_cast<std::uint64_t>(entry.offset) + entry.size) {
         return;
@@ -279,10 +242,8 @@ private:
     }
   }
 
-  void WriteToFile(const std::wstring& name, const unsigned char* bytes, std::size_t size) {
-    if (!file_) {
-      Open(name);
-    }
+  // Into the file Open made.
+  void WriteToFile(const unsigned char* bytes, std::size_t size) {
     while (size > 0) {
       const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
       DWORD written = 0;
@@ -298,10 +259,10 @@ private:
   const std::wstring folder_;
   Mode mode_ = kTable;
   std::vector<unsigned char> head_;
-  long long count_ = -1;
+  std::size_t nextParse_ = 0;
   std::size_t parsed_ = 0;
   bool tableRead_ = false;
-  std::vector<StreamEntry> entries_;
+  std::vector<EntryRecord> entries_;
   std::size_t next_ = 0;
   std::uint64_t received_ = 0;
   Qor::UniqueFile file_;
@@ -310,10 +271,6 @@ private:
 };
 
 } // namespace
-
-unsigned DefaultDecodeThreads() {
-  return QorCompressLib::CountDecodeThreads();
-}
 
 void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
                    CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 using PayloadTest::Catch;
+using PayloadTest::ExtractStreaming;
 using PayloadTest::Random;
 using QorTest::ScratchFolder;
 
@@ -47,13 +48,6 @@ std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& 
     PutU32(out, headerSize + entry.offset);
   }
   return out + data;
-}
-
-std::unique_ptr<QorError::Exception>
-ExtractStreaming(const std::string& payload, const std::wstring& target, unsigned threads) {
-  return Catch([&] {
-    QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, threads);
-  });
 }
 
 std::string ReadOrMissing(const std::wstring& path) {
@@ -210,17 +204,7 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
     };
     ScratchFolder before;
     prepare(before);
-    QorCompressLib::MemoryOutputStream expanded;
-    ArchiveReader reader;
-    auto expected = Catch([&] {
-      QorCompressLib::MemoryInputStream in(payload.data(), payload.size());
-      QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
-      codec.Decompress(in, expanded, nullptr, nullptr, 1);
-      reader.LoadFromMemory(expanded.data(), expanded.size());
-      for (unsigned i = 0; i < reader.GetEntryCount(); ++i) {
-        reader.Extract(i, before.path());
-      }
-    });
+    auto expected = PayloadTest::ExtractInMemoryError(payload, before.path());
     ASSERT_TRUE(expected);
     for (unsigned threads : {1u, 2u}) {
       ScratchFolder folder;
@@ -238,5 +222,41 @@ TEST(ExtractStream, OutOfOrderArchivesFailAsTheInMemoryPathDoes) {
         EXPECT_EQ(ReadOrMissing(before.path() + name), ReadOrMissing(folder.path() + name));
       }
     }
+  }
+}
+
+// The table is read again only once twice the bytes are there: a table that
+// ends with the stream, between two such attempts, is still read, and the
+// entry's data starts where the table's last record ends, however long its
+// name field (here padded with zero units after the name).
+TEST(ExtractStream, ReadsATableLongerThanTheDecodedPieces) {
+  const std::uint32_t units = 350000; // about 700 KB of name field
+  const std::uint32_t headerSize =
+      static_cast<std::uint32_t>(QorArchiveFormat::kFixedHeaderSize) + 4 + 2 * units + 8;
+  std::string archive(QorArchiveFormat::kMagic, QorArchiveFormat::kMagicSize);
+  PutU32(archive, headerSize);
+  PutU32(archive, 1);
+  PutU32(archive, units);
+  std::string name(2 * units, '\0');
+  const std::string shortName = "a.txt";
+  for (std::size_t i = 0; i < shortName.size(); ++i) {
+    name[2 * i] = shortName[i];
+  }
+  archive += name;
+  PutU32(archive, 5);
+  PutU32(archive, headerSize);
+  archive += "hello";
+  const std::string payload = PayloadTest::Compress(archive);
+
+  ScratchFolder before;
+  ASSERT_EQ(0, PayloadTest::ExtractInMemory(payload, before.path()));
+  ASSERT_EQ("hello", ReadOrMissing(before.path() + L"a.txt"));
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    ScratchFolder folder;
+    auto error = ExtractStreaming(payload, folder.path(), threads);
+    ASSERT_FALSE(error) << error->GetCode();
+    EXPECT_EQ("hello", ReadOrMissing(folder.path() + L"a.txt"));
+    EXPECT_EQ(1u, folder.List().size());
   }
 }

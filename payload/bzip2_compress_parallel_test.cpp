@@ -11,11 +11,7 @@
 
 namespace {
 
-class StringSink : public QorPayload::ByteSink {
-public:
-  void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
-  std::string bytes;
-};
+using PayloadTest::StringSink;
 
 std::string ParallelCompress(const std::string& data, unsigned threads, std::size_t piece) {
   StringSink sink;

@@ -1,5 +1,7 @@
 #include "qor/payload/compressor.h"
 
+#include "progress_step.h"
+
 #include "qor/error/error.h"
 
 #include <exception>
@@ -24,13 +26,6 @@ template <class Body> void RaiseLibraryErrors(int code, Body body) {
   }
 }
 
-void CheckStep(CQorCompressor::ProgressCallback callback, std::uint32_t step) {
-  if (callback && step == 0) {
-    QorError::RaiseRangeError(kProgressStepError,
-                              L"The progress step must be at least 1 when a callback is given.");
-  }
-}
-
 } // namespace
 
 Bzip2Compressor::Bzip2Compressor(int blockSize, int workFactor, int bufferSize)
@@ -43,7 +38,7 @@ std::wstring Bzip2Compressor::GetName() {
 
 void Bzip2Compressor::Decompress(std::istream& input, std::ostream& output,
                                  ProgressCallback callback, void* context, std::uint32_t step) {
-  CheckStep(callback, step);
+  CheckProgressStep(callback, step);
   RaiseLibraryErrors(kStreamEndMissing, [&] {
     DecompressStream(input, output, callback, context, step, bufferSize_);
   });
@@ -51,7 +46,7 @@ void Bzip2Compressor::Decompress(std::istream& input, std::ostream& output,
 
 void Bzip2Compressor::Compress(std::istream& input, std::ostream& output, ProgressCallback callback,
                                void* context, std::uint32_t step) {
-  CheckStep(callback, step);
+  CheckProgressStep(callback, step);
   RaiseLibraryErrors(kCompressFinishError, [&] {
     CompressStream(input, output, callback, context, step, blockSize_, workFactor_, bufferSize_);
   });

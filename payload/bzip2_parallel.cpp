@@ -1,6 +1,11 @@
 #include "bzip2_parallel.h"
 
 #include "bzip2_blocks.h"
+#include "core/bzip2_stream.h"
+#include "core/progress_steps.h"
+#include "progress_step.h"
+
+#include "qor/payload/extract_stream.h"
 
 #include "qor/error/error.h"
 #include "qor/error/critical_section.h"
@@ -105,26 +110,6 @@ private:
   std::vector<Spare> spares_;
 };
 
-class DecoderStream {
-public:
-  explicit DecoderStream(Scratch& scratch) {
-    std::memset(&stream_, 0, sizeof(stream_));
-    stream_.bzalloc = &Scratch::Allocate;
-    stream_.bzfree = &Scratch::Release;
-    stream_.opaque = &scratch;
-    if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  ~DecoderStream() { BZ2_bzDecompressEnd(&stream_); }
-  DecoderStream(const DecoderStream&) = delete;
-  DecoderStream& operator=(const DecoderStream&) = delete;
-  bz_stream& get() { return stream_; }
-
-private:
-  bz_stream stream_;
-};
-
 // Decodes the block in bits [startBit, endBit) as a stream of its own,
 // giving each piece of output to take (which returns false to stop). True
 // when the block decoded whole with a matching checksum and ended exactly at
@@ -135,8 +120,14 @@ bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::ui
   std::vector<unsigned char>& wrapped = scratch.wrapped;
   QorBzip2Blocks::WrapBlock(data, size, startBit, endBit, level, wrapped);
   char* const piece = scratch.piece.get();
-  DecoderStream holder(scratch);
+  Bzip2Stream holder(Bzip2Stream::kDecompress);
   bz_stream& stream = holder.get();
+  stream.bzalloc = &Scratch::Allocate;
+  stream.bzfree = &Scratch::Release;
+  stream.opaque = &scratch;
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    throw std::bad_alloc();
+  }
   stream.next_in = reinterpret_cast<char*>(wrapped.data());
   stream.avail_in = static_cast<unsigned int>(wrapped.size());
   for (;;) {
@@ -174,34 +165,6 @@ struct BlockTask {
   bool replay = false;
   std::uint64_t outputSize = 0;
   std::vector<char> kept;
-};
-
-class Progress {
-public:
-  Progress(CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step)
-      : callback_(callback), context_(context), step_(step) {
-    if (callback_ && step_ == 0) {
-      QorError::RaiseRangeError(kProgressStepError,
-                                L"The progress step must be at least 1 when a callback is given.");
-    }
-  }
-  void Report(std::uint64_t consumed) {
-    if (!callback_) {
-      return;
-    }
-    const std::uint32_t processed = static_cast<std::uint32_t>(consumed);
-    const std::uint32_t quotient = processed / step_;
-    if (quotient > lastQuotient_) {
-      lastQuotient_ = quotient;
-      callback_(processed, context_);
-    }
-  }
-
-private:
-  CQorCompressor::ProgressCallback callback_;
-  void* context_;
-  std::uint32_t step_;
-  std::uint32_t lastQuotient_ = 0;
 };
 
 class BlockDecoder {
@@ -246,7 +209,7 @@ public:
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-  void Run(DecodedSink& sink, Progress& progress) {
+  void Run(QorPayload::ByteSink& sink, ProgressSteps& progress) {
     std::uint64_t position = QorBzip2Blocks::kHeaderBits;
     std::uint32_t combined = 0;
     for (;;) {
@@ -533,7 +496,7 @@ private:
 
   // Gives a checked block's output to the sink, reporting progress as the
   // block's compressed bytes are passed.
-  void HandOn(BlockTask& task, DecodedSink& sink, Progress& progress) {
+  void HandOn(BlockTask& task, QorPayload::ByteSink& sink, ProgressSteps& progress) {
     const std::uint64_t firstByte = task.startBit / 8;
     const std::uint64_t bytes = (task.endBit + 7) / 8 - firstByte;
     std::uint64_t given = 0;
@@ -582,7 +545,9 @@ private:
 
 } // namespace
 
-unsigned CountDecodeThreads() {
+} // namespace QorCompressLib
+
+unsigned QorPayload::DefaultDecodeThreads() {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
   unsigned count = 0;
@@ -596,13 +561,16 @@ unsigned CountDecodeThreads() {
     ::GetSystemInfo(&info);
     count = info.dwNumberOfProcessors;
   }
-  return std::max(1u, std::min(count, kMaxThreads));
+  return std::max(1u, std::min(count, QorCompressLib::kMaxThreads));
 }
 
-void DecompressBlocks(const void* data, std::size_t size, DecodedSink& sink,
+namespace QorCompressLib {
+
+void DecompressBlocks(const void* data, std::size_t size, QorPayload::ByteSink& sink,
                       CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                       unsigned threads) {
-  Progress progress(callback, context, step);
+  CheckProgressStep(callback, step);
+  ProgressSteps progress(callback, context, step);
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   const int level = bytes ? QorBzip2Blocks::ReadLevel(bytes, size) : 0;
   if (level == 0) {

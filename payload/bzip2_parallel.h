@@ -3,30 +3,22 @@
 #pragma once
 
 #include "qor/payload/compressor.h"
+#include "qor/payload/payload_core.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace QorCompressLib {
 
-// Receives decoded bytes in stream order. May raise: the decoding stops.
-class DecodedSink {
-public:
-  virtual ~DecodedSink() {}
-  virtual void Write(const char* data, std::size_t size) = 0;
-};
-
-// The processors this process may run on, at most 8 (the memory bound), at least 1.
-unsigned CountDecodeThreads();
-
-// Decodes the bzip2 stream in data[0, size) into sink; bytes after the
+// Decodes the bzip2 stream in data[0, size) into sink, in stream order (the
+// sink may raise: the decoding stops); bytes after the
 // stream's end are ignored. threads is how many threads decode, the calling
 // thread among them (1: no other thread). The callback, as for
 // Bzip2Compressor::Decompress, gets the count of compressed bytes consumed on
 // the calling thread. Accepts and refuses exactly what Decompress does, with
 // its codes (21026 for a damaged or truncated stream, 21027 for a step of 0).
 // Whatever ends the call, no thread outlives it.
-void DecompressBlocks(const void* data, std::size_t size, DecodedSink& sink,
+void DecompressBlocks(const void* data, std::size_t size, QorPayload::ByteSink& sink,
                       CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                       unsigned threads);
 

@@ -6,29 +6,20 @@
 #include "test_support.h"
 #include "qor/test/text.h"
 
+#include "qor/payload/extract_stream.h"
+
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
 #include <sstream>
 
 using PayloadTest::Catch;
+using PayloadTest::Compress;
 using PayloadTest::Random;
+using PayloadTest::StringSink;
+using PayloadTest::TextLike;
 
 namespace {
-
-class StringSink : public QorCompressLib::DecodedSink {
-public:
-  void Write(const char* data, std::size_t size) override { text.append(data, size); }
-  std::string text;
-};
-
-std::string CompressAt(int level, const std::string& data) {
-  QorCompressLib::Bzip2Compressor codec(level, 30, 8192);
-  std::istringstream in(data);
-  std::ostringstream out;
-  codec.Compress(in, out, nullptr, nullptr, 0);
-  return out.str();
-}
 
 struct Outcome {
   int code = 0; // 0: accepted
@@ -56,7 +47,7 @@ Outcome Parallel(const std::string& stream, unsigned threads) {
                                      threads);
   });
   outcome.code = error ? error->GetCode() : 0;
-  outcome.output = sink.text;
+  outcome.output = sink.bytes;
   return outcome;
 }
 
@@ -72,17 +63,6 @@ void ExpectSameAsSequential(const std::string& stream, const std::string& label)
           << got.output.size();
     }
   }
-}
-
-std::string TextLike(std::size_t n, std::uint32_t seed) {
-  static const char* words[] = {"setup ", "payload ", "Veltrano ", "archive\r\n", "the ", "of "};
-  Random random(seed);
-  std::string s;
-  while (s.size() < n) {
-    s += words[random.Below(6)];
-  }
-  s.resize(n);
-  return s;
 }
 
 // Bytes whose block byte map is written as the block marker: the set of
@@ -159,26 +139,26 @@ TEST(Bzip2Blocks, FindsMarkersAtEveryBitPosition) {
 TEST(Bzip2Parallel, GivesTheCodecsBytesForEveryKindOfStream) {
   Random random(5);
   const std::string markerShaped = MarkerShapedBytes(1500000);
-  const std::string markerStream = CompressAt(1, markerShaped);
+  const std::string markerStream = Compress(markerShaped, 1);
   // The fixture shows the fault only if the pattern is there beyond the
   // blocks' own markers.
   const std::size_t blocks = (markerShaped.size() + 99999) / 100000;
   ASSERT_GT(Markers(markerStream).size(), blocks + 1);
 
-  const std::string twoStreams = CompressAt(9, "first") + CompressAt(9, "second");
+  const std::string twoStreams = Compress("first", 9) + Compress("second", 9);
   struct Case {
     const char* name;
     std::string stream;
   } cases[] = {
-      {"empty", CompressAt(9, "")},
-      {"one block", CompressAt(9, TextLike(50000, 1))},
-      {"many blocks, level 1", CompressAt(1, TextLike(1200000, 2) + random.Bytes(300000))},
-      {"many blocks, level 9", CompressAt(9, random.Bytes(700000) + TextLike(2500000, 3))},
+      {"empty", Compress("", 9)},
+      {"one block", Compress(TextLike(50000, 1), 9)},
+      {"many blocks, level 1", Compress(TextLike(1200000, 2) + random.Bytes(300000), 1)},
+      {"many blocks, level 9", Compress(random.Bytes(700000) + TextLike(2500000, 3), 9)},
       {"long runs (a block expands far beyond the kept output)",
-       CompressAt(9, std::string(30000000, '\0') + "tail" + std::string(5000000, 'z'))},
+       Compress(std::string(30000000, '\0') + "tail" + std::string(5000000, 'z'), 9)},
       {"marker pattern inside blocks", markerStream},
       {"another stream after the end", twoStreams},
-      {"other bytes after the end", CompressAt(9, TextLike(3000, 4)) + "trailing bytes"},
+      {"other bytes after the end", Compress(TextLike(3000, 4), 9) + "trailing bytes"},
   };
   for (const Case& c : cases) {
     ExpectSameAsSequential(c.stream, c.name);
@@ -202,7 +182,7 @@ TEST(Bzip2Parallel, GivesTheStandardToolsStreamsTheCodecsBytes) {
 
 TEST(Bzip2Parallel, RefusesWhatTheCodecRefusesWithItsCode) {
   Random random(11);
-  const std::string good = CompressAt(9, TextLike(1500000, 6) + random.Bytes(400000));
+  const std::string good = Compress(TextLike(1500000, 6) + random.Bytes(400000), 9);
   const std::vector<QorBzip2Blocks::Marker> markers = Markers(good);
   ASSERT_GE(markers.size(), 4u);
   ASSERT_TRUE(markers.back().end);
@@ -252,7 +232,7 @@ TEST(Bzip2Parallel, RefusesWhatTheCodecRefusesWithItsCode) {
 }
 
 TEST(Bzip2Parallel, ReportsConsumedBytesOnTheCallingThread) {
-  const std::string stream = CompressAt(1, TextLike(4000000, 8));
+  const std::string stream = Compress(TextLike(4000000, 8), 1);
   struct Log {
     std::vector<std::uint32_t> values;
     DWORD thread;
@@ -286,7 +266,7 @@ TEST(Bzip2Parallel, ReportsConsumedBytesOnTheCallingThread) {
 }
 
 TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
-  const std::string stream = CompressAt(1, TextLike(6000000, 9));
+  const std::string stream = Compress(TextLike(6000000, 9), 1);
   const unsigned before = CountOwnThreads();
   struct Stopper {
     int calls = 0;
@@ -297,7 +277,7 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
       return 1;
     }
   };
-  class FailingSink : public QorCompressLib::DecodedSink {
+  class FailingSink : public QorPayload::ByteSink {
   public:
     void Write(const char*, std::size_t) override {
       if (++writes == 4) {
@@ -330,7 +310,7 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
 }
 
 TEST(Bzip2Parallel, CountsProcessorsWithinLimits) {
-  const unsigned count = QorCompressLib::CountDecodeThreads();
+  const unsigned count = QorPayload::DefaultDecodeThreads();
   EXPECT_GE(count, 1u);
   EXPECT_LE(count, 16u);
 }

@@ -43,17 +43,6 @@ struct ProgressLog {
   }
 };
 
-std::string TextLike(std::size_t n) {
-  std::string s;
-  PayloadTest::Random random(7);
-  static const char* words[] = {"setup ", "payload ", "Veltrano ", "archive\r\n", "the ", "of "};
-  while (s.size() < n) {
-    s += words[random.Below(6)];
-  }
-  s.resize(n);
-  return s;
-}
-
 } // namespace
 
 TEST(Bzip2Codec, Name) {
@@ -70,8 +59,8 @@ TEST(Bzip2Codec, RoundTrips) {
       std::string(8192, 'a'),
       random.Bytes(8191),
       random.Bytes(8193),
-      TextLike(200000),
-      random.Bytes(70000) + std::string(100000, '\0') + TextLike(30000),
+      PayloadTest::TextLike(200000, 7),
+      random.Bytes(70000) + std::string(100000, '\0') + PayloadTest::TextLike(30000, 7),
   };
   for (const std::string& data : cases) {
     const std::string packed = PayloadTest::Compress(data);
@@ -82,7 +71,7 @@ TEST(Bzip2Codec, RoundTrips) {
 }
 
 TEST(Bzip2Codec, SmallBuffersStillRoundTrip) {
-  const std::string data = TextLike(50000);
+  const std::string data = PayloadTest::TextLike(50000, 7);
   Bzip2Compressor codec(1, 0, 16);
   std::istringstream in(data);
   std::ostringstream packed;
@@ -94,7 +83,7 @@ TEST(Bzip2Codec, SmallBuffersStillRoundTrip) {
 }
 
 TEST(Bzip2Codec, TrailingBytesAfterTheStreamAreIgnored) {
-  const std::string data = TextLike(30000);
+  const std::string data = PayloadTest::TextLike(30000, 7);
   const std::string packed = PayloadTest::Compress(data);
   for (const std::string& tail :
        {std::string("garbage"), PayloadTest::Compress("other"), std::string(20000, '\x55')}) {
@@ -103,7 +92,7 @@ TEST(Bzip2Codec, TrailingBytesAfterTheStreamAreIgnored) {
 }
 
 TEST(Bzip2Codec, DamagedInputEndsIn21026) {
-  const std::string data = TextLike(100000);
+  const std::string data = PayloadTest::TextLike(100000, 7);
   const std::string packed = PayloadTest::Compress(data);
   std::string flipped = packed;
   flipped[packed.size() / 2] ^= 0x10;

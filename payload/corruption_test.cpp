@@ -21,9 +21,7 @@ const std::set<int> kPayloadErrors = {
 
 // The launcher's streaming path on the same payload, decoding on two threads.
 int ExpandStreaming(const std::string& payload, const std::wstring& target) {
-  auto error = PayloadTest::Catch([&] {
-    QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, 2);
-  });
+  auto error = PayloadTest::ExtractStreaming(payload, target, 2);
   return error ? error->GetCode() : 0;
 }
 

@@ -6,6 +6,8 @@
 //   scripts/wine-run --prefix build/wineprefix build/bench/fs/filter_bench.exe
 #include "qor/fs/fs_find.h"
 
+#include "bench_clock.h"
+
 #include <boost/regex.hpp>
 
 #include <windows.h>
@@ -19,13 +21,6 @@ namespace {
 
 const wchar_t kExpression[] = L"[a-z]+_\\d{2,4}\\.(txt|log|dat)";
 constexpr int kMatches = 200000;
-
-double Now() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::vector<WIN32_FIND_DATAW> Entries() {
   const wchar_t* names[] = {L"report_2024.txt",  L"Report_12.LOG", L"data_1.dat", L"notes.txt",
@@ -82,11 +77,11 @@ int main() {
   std::printf("round  filter(lock)  bare regex  ratio\n");
   double filterBest = 1e9, bareBest = 1e9;
   for (int round = 0; round < 5; ++round) {
-    double t0 = Now();
+    double t0 = QorBench::Now();
     int a = MatchWithFilter(filter, entries, kMatches);
-    double t1 = Now();
+    double t1 = QorBench::Now();
     int b = MatchBare(bare, entries, kMatches);
-    double t2 = Now();
+    double t2 = QorBench::Now();
     if (a != b) {
       std::printf("different results: %d and %d\n", a, b);
       return 1;
@@ -100,16 +95,16 @@ int main() {
 
   // Two threads, each half the work, against one thread doing all of it.
   for (int round = 0; round < 3; ++round) {
-    double t0 = Now();
+    double t0 = QorBench::Now();
     MatchWithFilter(filter, entries, 2 * kMatches);
-    double t1 = Now();
+    double t1 = QorBench::Now();
     Worker workers[2] = {{&filter, &entries, kMatches, 0}, {&filter, &entries, kMatches, 0}};
     HANDLE threads[2];
     for (int i = 0; i < 2; ++i) {
       threads[i] = CreateThread(nullptr, 0, &Worker::Run, &workers[i], 0, nullptr);
     }
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-    double t2 = Now();
+    double t2 = QorBench::Now();
     for (HANDLE h : threads) {
       CloseHandle(h);
     }

@@ -20,15 +20,14 @@
 
 #include "bzip2_parallel.h"
 #include "qor/payload/memory_stream.h"
-#include "qor/error/system_library.h"
 #include "qor/fs/folder_entries.h"
 
+#include "bench_clock.h"
 #include "bench_process.h"
 
 #include <bzlib.h>
 #include <shellapi.h>
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,13 +38,6 @@
 #include <vector>
 
 namespace {
-
-double Now() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // 100 MB in 1 MB pieces of four kinds: text, random, zeros, structured records.
 std::string MakeArchive() {
@@ -93,18 +85,18 @@ std::string MakeArchive() {
 }
 
 double TimeCodec(const std::string& packed, std::size_t& expandedSize) {
-  const double start = Now();
+  const double start = QorBench::Now();
   QorCompressLib::MemoryInputStream in(packed.data(), packed.size());
   QorCompressLib::MemoryOutputStream out;
   QorCompressLib::Bzip2Compressor codec(9, 30, 8192);
   codec.Decompress(in, out, nullptr, nullptr, 0);
-  const double seconds = Now() - start;
+  const double seconds = QorBench::Now() - start;
   expandedSize = out.size();
   return seconds;
 }
 
 double TimePlain(const std::string& packed, std::vector<char>& target, std::size_t& produced) {
-  const double start = Now();
+  const double start = QorBench::Now();
   char in[8192], out[8192];
   bz_stream stream;
   std::memset(&stream, 0, sizeof(stream));
@@ -128,7 +120,7 @@ double TimePlain(const std::string& packed, std::vector<char>& target, std::size
     produced += n;
   }
   BZ2_bzDecompressEnd(&stream);
-  return Now() - start;
+  return QorBench::Now() - start;
 }
 
 // Processor time of this process so far, in seconds.
@@ -141,7 +133,7 @@ double ProcessorSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-class DroppingSink : public QorCompressLib::DecodedSink {
+class DroppingSink : public QorPayload::ByteSink {
 public:
   void Write(const char*, std::size_t size) override { bytes += size; }
   std::uint64_t bytes = 0;
@@ -172,34 +164,34 @@ int Blocks(const wchar_t* path, int rounds) {
   std::uint64_t expanded = 0;
   std::vector<char> chunk(1 << 20, 'w');
   for (int round = 0; round < rounds; ++round) {
-    double start = Now();
+    double start = QorBench::Now();
     {
       QorCompressLib::MemoryInputStream in(packed.data(), packed.size());
       QorCompressLib::MemoryOutputStream out;
       QorCompressLib::Bzip2Compressor(9, 30, 8192).Decompress(in, out, nullptr, nullptr, 0);
       expanded = out.size();
     }
-    sequential = std::min(sequential, Now() - start);
+    sequential = std::min(sequential, QorBench::Now() - start);
     for (int i = 0; i < 4; ++i) {
       DroppingSink sink;
-      start = Now();
+      start = QorBench::Now();
       const double cpu = ProcessorSeconds();
       QorCompressLib::DecompressBlocks(packed.data(), packed.size(), sink, nullptr, nullptr, 0,
                                        counts[i]);
-      if (Now() - start < decode[i]) {
-        decode[i] = Now() - start;
+      if (QorBench::Now() - start < decode[i]) {
+        decode[i] = QorBench::Now() - start;
         decodeCpu[i] = ProcessorSeconds() - cpu;
       }
     }
     for (unsigned threads : {1u, 0u}) {
-      start = Now();
+      start = QorBench::Now();
       QorPayload::ExtractStream(packed.data(), packed.size(), folder, nullptr, nullptr, 0, threads);
       (threads == 1 ? extractOne : extractAll) =
-          std::min(threads == 1 ? extractOne : extractAll, Now() - start);
+          std::min(threads == 1 ? extractOne : extractAll, QorBench::Now() - start);
       RemoveFiles(folder);
     }
     // Writing the same amount alone, in 1 MB pieces.
-    start = Now();
+    start = QorBench::Now();
     {
       HANDLE file = CreateFileW((folder + L"w.bin").c_str(), GENERIC_WRITE, 0, nullptr,
                                 CREATE_ALWAYS, 0, nullptr);
@@ -211,7 +203,7 @@ int Blocks(const wchar_t* path, int rounds) {
       }
       CloseHandle(file);
     }
-    writeOnly = std::min(writeOnly, Now() - start);
+    writeOnly = std::min(writeOnly, QorBench::Now() - start);
     RemoveFiles(folder);
   }
   RemoveDirectoryW(folder.c_str());

@@ -20,23 +20,21 @@
 #include "qor/payload/compressor.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/folder_entries.h"
-#include "qor/error/system_library.h"
 
 #include "qor/test/environment.h"
 #include "qor/test/text.h"
 
+#include "bench_clock.h"
 #include "bench_process.h"
 
 #include <bzlib.h>
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -44,21 +42,7 @@
 
 namespace {
 
-bool WriteAll(const std::wstring& path, const char* bytes, std::size_t size);
-
 using QorTest::WindowsPath;
-
-double Seconds(LONGLONG counts) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(counts) / static_cast<double>(frequency.QuadPart);
-}
-
-LONGLONG Now() {
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return c.QuadPart;
-}
 
 bool ReadAll(const std::wstring& path, std::string& bytes) {
   HANDLE h =
@@ -83,16 +67,13 @@ bool ReadAll(const std::wstring& path, std::string& bytes) {
 }
 
 bool WriteAll(const std::wstring& path, const std::string& bytes) {
-  return WriteAll(path, bytes.data(), bytes.size());
-}
-
-bool WriteAll(const std::wstring& path, const char* bytes, std::size_t size) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     return false;
   }
   DWORD written = 0;
-  bool ok = WriteFile(h, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
   CloseHandle(h);
   return ok;
 }
@@ -169,7 +150,7 @@ bool PreparePayload(const std::wstring& file, std::size_t megabytes, std::string
 double PlainExpansion(const std::string& payload, std::uint64_t expanded,
                       const std::wstring& work) {
   const std::wstring path = work + L"plain-output.bin";
-  LONGLONG start = Now();
+  const double start = QorBench::Now();
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   const unsigned kBuffer = 1 << 20;
   std::unique_ptr<char[]> out(new char[kBuffer]);
@@ -189,7 +170,7 @@ double PlainExpansion(const std::string& payload, std::uint64_t expanded,
   } while (result == BZ_OK);
   BZ2_bzDecompressEnd(&stream);
   CloseHandle(file);
-  double seconds = Seconds(Now() - start);
+  double seconds = QorBench::Now() - start;
   DeleteFileW(path.c_str());
   if (result != BZ_STREAM_END || !written || stream.total_out_lo32 != (expanded & 0xFFFFFFFFu)) {
     std::fprintf(stderr, "plain expansion failed (%d)\n", result);
@@ -234,7 +215,7 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  LONGLONG start = Now();
+  const double start = QorBench::Now();
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (oneProcessor ? CREATE_SUSPENDED : 0);
   if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, block.data(),
                       nullptr, &startup, &process)) {
@@ -259,7 +240,7 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
   std::size_t at = text.find("start_qpc=");
   if (at != std::string::npos) {
     LONGLONG installerStart = std::strtoll(text.c_str() + at + 10, nullptr, 10);
-    result.seconds = Seconds(installerStart - start);
+    result.seconds = QorBench::CounterSeconds(installerStart) - start;
     result.files = ListFiles(temp + L"QorVTInst.tmp\\");
   }
   SIZE_T pagefile = 0;
@@ -304,16 +285,12 @@ bool StampUnchecked(const std::wstring& base, const std::wstring& payloadFile,
   return EndUpdateResourceW(update, FALSE) != FALSE;
 }
 
-void PutU32(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  }
-}
-
 // Compresses the archive of the installer and files of zeros as it is
-// produced: the archive itself never exists in memory.
+// produced: the archive itself never exists in memory. compressedSize gets
+// the payload's size.
 bool PrepareZerosPayload(const std::wstring& file, std::size_t megabytes,
-                         std::vector<std::pair<std::wstring, std::uint64_t>>& expected) {
+                         std::vector<std::pair<std::wstring, std::uint64_t>>& expected,
+                         std::size_t& compressedSize) {
   std::string installer;
   if (!ReadAll(WindowsPath(VELTRANO_INSTALLER_EXE), installer)) {
     return false;
@@ -325,26 +302,17 @@ bool PrepareZerosPayload(const std::wstring& file, std::size_t megabytes,
     expected.push_back({L"zeros" + std::to_wstring(i) + L".bin", std::uint64_t(part) << 20});
     left -= part;
   }
-  std::uint64_t headerSize = 37;
+  std::vector<std::u16string> names;
+  std::vector<std::uint64_t> sizes;
   for (const auto& entry : expected) {
-    headerSize += 4 + 2 * (entry.first.size() + 1) + 8;
+    names.push_back(std::u16string(entry.first.begin(), entry.first.end()));
+    sizes.push_back(entry.second);
   }
-  std::string header(QorArchiveFormat::kMagic, QorArchiveFormat::kMagicSize);
-  PutU32(header, static_cast<std::uint32_t>(headerSize));
-  PutU32(header, static_cast<std::uint32_t>(expected.size()));
-  std::uint64_t offset = headerSize;
-  for (const auto& entry : expected) {
-    PutU32(header, static_cast<std::uint32_t>(entry.first.size() + 1));
-    for (wchar_t c : entry.first) {
-      header.push_back(static_cast<char>(c & 0xFF));
-      header.push_back(static_cast<char>(c >> 8));
-    }
-    header.append(2, '\0');
-    PutU32(header, static_cast<std::uint32_t>(entry.second));
-    PutU32(header, static_cast<std::uint32_t>(offset));
-    offset += entry.second;
-  }
-  if (offset > 0xFFFFFFFFull) {
+  std::string header;
+  try {
+    header = QorArchiveFormat::BuildHeader(names, sizes);
+  } catch (QorPayload::Error* error) {
+    delete error;
     std::fprintf(stderr, "more than the format's 4 GB\n");
     return false;
   }
@@ -375,6 +343,7 @@ bool PrepareZerosPayload(const std::wstring& file, std::size_t megabytes,
   }
   feed(nullptr, 0, BZ_FINISH);
   BZ2_bzCompressEnd(&stream);
+  compressedSize = compressed.size();
   return WriteAll(file, compressed);
 }
 
@@ -383,7 +352,8 @@ int RunZeros(std::size_t megabytes, const std::wstring& work, const std::wstring
   std::vector<std::pair<std::wstring, std::uint64_t>> expected;
   std::printf("preparing %u MB of zeros...\n", static_cast<unsigned>(megabytes));
   std::fflush(stdout);
-  if (!PrepareZerosPayload(payloadFile, megabytes, expected)) {
+  std::size_t compressedSize = 0;
+  if (!PrepareZerosPayload(payloadFile, megabytes, expected, compressedSize)) {
     std::fprintf(stderr, "cannot build the payload\n");
     return 1;
   }
@@ -392,9 +362,6 @@ int RunZeros(std::size_t megabytes, const std::wstring& work, const std::wstring
     std::fprintf(stderr, "cannot put the payload into the launcher\n");
     return 1;
   }
-  std::string payload;
-  ReadAll(payloadFile, payload);
-  const std::size_t compressedSize = payload.size();
   SetupResult r = RunSetup(exe, work, 0, false);
   if (r.seconds < 0) {
     std::fprintf(stderr, "the installer did not start\n");

@@ -6,12 +6,11 @@
 // The stamp copies in pieces, so the large payload's peak memory should be
 // about the small one's (ratio near 1), not grow with the payload.
 #include "../../tools/vtrpack/pe_resources.h"
-#include "qor/error/system_library.h"
 
+#include "bench_clock.h"
 #include "bench_process.h"
 
 #include <windows.h>
-#include <psapi.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -29,23 +28,16 @@ SIZE_T PeakPagefile() {
   return QorBench::PeakMemory(GetCurrentProcess(), pagefile, workingSet) ? pagefile : 0;
 }
 
-double Now() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // Child: stamp once and print "peak-bytes seconds".
 int StampOnce(const std::wstring& base, const std::wstring& payload, const std::wstring& out) {
-  const double start = Now();
+  const double start = QorBench::Now();
   try {
     QorPe::StampPayload(base, payload, out);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "stamp_bench: %s\n", error.what());
     return 1;
   }
-  std::printf("%lu %.3f\n", static_cast<unsigned long>(PeakPagefile()), Now() - start);
+  std::printf("%lu %.3f\n", static_cast<unsigned long>(PeakPagefile()), QorBench::Now() - start);
   return 0;
 }
 
@@ -77,10 +69,8 @@ int main() {
   wchar_t self[MAX_PATH], temp[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   GetTempPathW(MAX_PATH, temp);
-  std::wstring base = self;
-  base = base.substr(0, base.find_last_of(L'\\'));
-  base = base.substr(0, base.find_last_of(L'\\'));
-  base = base.substr(0, base.find_last_of(L'\\')) + L"\\setup\\VeltranoSetupBase.exe";
+  // The build's launcher, on the drive where Wine shows the host's root.
+  const std::wstring base = L"Z:" VELTRANO_SETUP_BASE_EXE;
 
   const unsigned sizes[2] = {1, largeMb};
   std::wstring payloads[2];

@@ -58,7 +58,7 @@ std::string BuildHeader(const std::vector<std::u16string>& names,
 }
 
 bool ReadTable(const unsigned char* archive, std::size_t available, bool whole,
-               std::vector<EntryRecord>& entries) {
+               std::vector<EntryRecord>& entries, std::uint64_t* tableEnd) {
   entries.clear();
   if (available < kFixedHeaderSize) {
     if (whole || (available >= kMagicSize && std::memcmp(archive, kMagic, kMagicSize) != 0)) {
@@ -111,6 +111,9 @@ bool ReadTable(const unsigned char* archive, std::size_t available, bool whole,
   }
   if (whole) {
     CheckEntryBounds(entries, end);
+  }
+  if (tableEnd) {
+    *tableEnd = p;
   }
   return true;
 }

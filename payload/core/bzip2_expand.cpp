@@ -1,31 +1,15 @@
 #include "qor/payload/bzip2_core.h"
 
+#include "bzip2_stream.h"
+
 #include <bzlib.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 
 namespace QorCompressLib {
 
 namespace {
-
-class ExpandingStream {
-public:
-  ExpandingStream() {
-    std::memset(&stream_, 0, sizeof(stream_));
-    if (BZ2_bzDecompressInit(&stream_, 0, 0) != BZ_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  ~ExpandingStream() { BZ2_bzDecompressEnd(&stream_); }
-  ExpandingStream(const ExpandingStream&) = delete;
-  ExpandingStream& operator=(const ExpandingStream&) = delete;
-  bz_stream& get() { return stream_; }
-
-private:
-  bz_stream stream_;
-};
 
 [[noreturn]] void RaiseStreamEndMissing() {
   QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
@@ -37,8 +21,11 @@ void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink) {
   const std::size_t kPiece = 1 << 16;
   std::unique_ptr<char[]> in(new char[kPiece]);
   std::unique_ptr<char[]> out(new char[kPiece]);
-  ExpandingStream holder;
+  Bzip2Stream holder(Bzip2Stream::kDecompress);
   bz_stream& stream = holder.get();
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    throw std::bad_alloc();
+  }
   bool inputEnded = false;
   for (;;) {
     if (stream.avail_in == 0 && !inputEnded) {

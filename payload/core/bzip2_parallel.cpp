@@ -8,6 +8,7 @@
 // joined stream.
 #include "qor/payload/bzip2_core.h"
 
+#include "bzip2_stream.h"
 #include "pack_threads.h"
 
 #include <bzlib.h>
@@ -161,14 +162,8 @@ struct Piece {
 
 class CompressingStream {
 public:
-  CompressingStream() {
-    std::memset(&stream_, 0, sizeof(stream_));
+  CompressingStream() : holder_(Bzip2Stream::kCompress), stream_(holder_.get()) {
     started_ = BZ2_bzCompressInit(&stream_, kBlockSize100k, 0, kWorkFactor) == BZ_OK;
-  }
-  ~CompressingStream() {
-    if (started_) {
-      BZ2_bzCompressEnd(&stream_);
-    }
   }
   CompressingStream(const CompressingStream&) = delete;
   CompressingStream& operator=(const CompressingStream&) = delete;
@@ -198,7 +193,8 @@ public:
   }
 
 private:
-  bz_stream stream_;
+  Bzip2Stream holder_;
+  bz_stream& stream_;
   bool started_;
 };
 

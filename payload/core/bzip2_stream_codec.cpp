@@ -2,9 +2,11 @@
 // contract and error codes (Bzip2Compressor is a thin layer over it).
 #include "qor/payload/bzip2_core.h"
 
+#include "bzip2_stream.h"
+#include "progress_steps.h"
+
 #include <bzlib.h>
 
-#include <cstring>
 #include <memory>
 
 namespace QorCompressLib {
@@ -12,52 +14,6 @@ namespace QorCompressLib {
 namespace {
 
 const char16_t kWriteFailed[] = u"Unable to write to the output stream.";
-
-// One bzip2 stream, ended with the function matching how it was started,
-// on every way out of the call.
-class Bzip2Stream {
-public:
-  explicit Bzip2Stream(bool compressing) : compressing_(compressing) {
-    std::memset(&stream_, 0, sizeof(stream_));
-  }
-  ~Bzip2Stream() {
-    if (compressing_) {
-      BZ2_bzCompressEnd(&stream_);
-    } else {
-      BZ2_bzDecompressEnd(&stream_);
-    }
-  }
-  Bzip2Stream(const Bzip2Stream&) = delete;
-  Bzip2Stream& operator=(const Bzip2Stream&) = delete;
-  bz_stream* get() { return &stream_; }
-
-private:
-  bool compressing_;
-  bz_stream stream_;
-};
-
-class Progress {
-public:
-  Progress(ProgressFunction callback, void* context, std::uint32_t step)
-      : callback_(callback), context_(context), step_(step) {}
-  void Report(const bz_stream& stream) {
-    if (!callback_) {
-      return;
-    }
-    const std::uint32_t processed = stream.total_in_lo32;
-    const std::uint32_t quotient = processed / step_;
-    if (quotient > lastQuotient_) {
-      lastQuotient_ = quotient;
-      callback_(processed, context_);
-    }
-  }
-
-private:
-  ProgressFunction callback_;
-  void* context_;
-  std::uint32_t step_;
-  std::uint32_t lastQuotient_ = 0;
-};
 
 void Refill(std::istream& input, bz_stream& stream, char* buffer, int size) {
   if (stream.avail_in != 0) {
@@ -82,13 +38,13 @@ bool WriteProduced(std::ostream& output, const bz_stream& stream, const char* bu
 
 void DecompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
                       void* context, std::uint32_t step, int bufferSize) {
-  Progress progress(callback, context, step);
+  ProgressSteps progress(callback, context, step);
   {
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
     std::unique_ptr<char[]> out(new char[size]);
-    Bzip2Stream holder(false);
-    bz_stream& stream = *holder.get();
+    Bzip2Stream holder(Bzip2Stream::kDecompress);
+    bz_stream& stream = holder.get();
     BZ2_bzDecompressInit(&stream, 0, 0);
 
     bool streamEnd = false;
@@ -100,7 +56,7 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
       if (result == BZ_STREAM_END) {
         streamEnd = true;
       }
-      progress.Report(stream);
+      progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
         QorPayload::RaiseError(kDecompressWriteError, kWriteFailed);
       }
@@ -129,13 +85,13 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
 void CompressStream(std::istream& input, std::ostream& output, ProgressFunction callback,
                     void* context, std::uint32_t step, int blockSize, int workFactor,
                     int bufferSize) {
-  Progress progress(callback, context, step);
+  ProgressSteps progress(callback, context, step);
   {
     const int size = bufferSize;
     std::unique_ptr<char[]> in(new char[size]);
     std::unique_ptr<char[]> out(new char[size]);
-    Bzip2Stream holder(true);
-    bz_stream& stream = *holder.get();
+    Bzip2Stream holder(Bzip2Stream::kCompress);
+    bz_stream& stream = holder.get();
     BZ2_bzCompressInit(&stream, blockSize, 0, workFactor);
 
     while (input.good()) {
@@ -143,7 +99,7 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
       stream.next_out = out.get();
       stream.avail_out = static_cast<unsigned int>(size);
       const int result = BZ2_bzCompress(&stream, BZ_RUN);
-      progress.Report(stream);
+      progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
         QorPayload::RaiseError(kCompressWriteError, kWriteFailed);
       }

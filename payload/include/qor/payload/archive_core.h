@@ -53,8 +53,9 @@ std::string BuildHeader(const std::vector<std::u16string>& names,
 // false when the table runs past them (more bytes are needed); raises 21010
 // "Archive is corrupted." when the magic is wrong or, with a known archive
 // length (available is then the whole archive), any part lies outside it.
+// tableEnd (may be null) gets the offset just past the table once it is read.
 bool ReadTable(const unsigned char* data, std::size_t available, bool whole,
-               std::vector<EntryRecord>& entries);
+               std::vector<EntryRecord>& entries, std::uint64_t* tableEnd = nullptr);
 
 // Raises 21010 when an entry's data lies beyond archiveLength bytes.
 void CheckEntryBounds(const std::vector<EntryRecord>& entries, std::uint64_t archiveLength);
