@@ -16,7 +16,8 @@ fi
 packages=(
   cmake make ninja-build git
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils imagemagick
+  gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386 xvfb x11-utils imagemagick
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
   g++ bzip2 time
