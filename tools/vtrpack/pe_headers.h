@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace QorPe {
 
@@ -71,6 +72,10 @@ public:
   static const std::uint32_t kMemoryRead = 0x40000000;
   SectionHeader(unsigned char* base, std::uint32_t offset) : base_(base), offset_(offset) {}
   // Up to 8 bytes, padded with zeros; a name of 8 has no terminator.
+  std::string Name() const {
+    const std::string name(reinterpret_cast<const char*>(base_ + offset_), 8);
+    return name.substr(0, name.find('\0'));
+  }
   void SetName(const char* name) const {
     bool ended = false;
     for (std::uint32_t i = 0; i < 8; ++i) {
