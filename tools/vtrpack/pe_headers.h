@@ -199,4 +199,11 @@ private:
 // A resource's name: its length in UTF-16 units, then the units.
 const std::uint32_t kResourceNameLengthSize = 2;
 
+// The numbered resource types the stamper knows.
+const std::uint32_t kBitmapType = 2;
+const std::uint32_t kIconType = 3;
+const std::uint32_t kStringType = 6;
+const std::uint32_t kIconGroupType = 14;
+const std::uint32_t kVersionType = 16;
+
 } // namespace QorPe

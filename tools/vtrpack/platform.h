@@ -65,6 +65,8 @@ public:
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   void Write(const char* data, std::size_t size);
+  // Rewrites bytes already written; later writes go on at the end.
+  void WriteAt(std::uint64_t offset, const char* data, std::size_t size);
   // Ends writing; the file stays a temporary one until Commit.
   void Close();
   void Commit();
