@@ -25,7 +25,9 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
-  g++ bzip2 time
+  g++ bzip2 time strace
+  # the stamp's fuzz target (libFuzzer comes with clang's runtime libraries)
+  clang libclang-rt-14-dev
   openssl osslsigncode
 )
 
