@@ -11,12 +11,13 @@
 #include <set>
 
 namespace QorPe {
-
-const char16_t kLauncherClassName[] = u"QORINC.QORWARDEN.SETUP.20";
-const char16_t* const kVersionKeys[6] = {u"CompanyName",    u"FileDescription", u"FileVersion",
-                                         u"LegalCopyright", u"ProductName",     u"ProductVersion"};
-
 namespace {
+
+// The launcher's window class name (string 109); a base without it is not a launcher.
+const char16_t kLauncherClassName[] = u"QORINC.QORWARDEN.SETUP.20";
+// The version strings a packager may set, in the order they are written.
+const char16_t* const kVersionKeys[] = {u"CompanyName",    u"FileDescription", u"FileVersion",
+                                        u"LegalCopyright", u"ProductName",     u"ProductVersion"};
 
 const std::uint32_t kTitleId = 103;
 const std::uint32_t kClassId = 109;

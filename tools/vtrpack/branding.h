@@ -12,12 +12,8 @@
 
 namespace QorPe {
 
-// The launcher's window class name (string 109); a base without it is not a launcher.
-extern const char16_t kLauncherClassName[];
 // The launcher loads its title into a buffer of 100 units, the last one the terminator.
 const std::size_t kTitleLimit = 99;
-// The version strings a packager may set, in the order they are written.
-extern const char16_t* const kVersionKeys[6];
 
 // One image of an icon file, as its directory describes it.
 struct IconImage {
@@ -33,14 +29,14 @@ struct VersionString {
 struct Branding {
   std::u16string title;               // string 103
   std::vector<IconImage> icon;        // icon group 108 and its images
-  std::vector<VersionString> version; // in the order of kVersionKeys
-  bool IsEmpty() const { return title.empty() && icon.empty() && version.empty(); }
+  std::vector<VersionString> version; // in a fixed order of their keys
 };
 
 void SetTitle(Branding& branding, const std::u16string& title);
 // Reads and checks the .ico file at `path`; `shown` names it in messages (UTF-8).
 void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown);
-// "KEY=VALUE", KEY one of kVersionKeys (in any case), each at most once.
+// "KEY=VALUE", KEY one of CompanyName, FileDescription, FileVersion,
+// LegalCopyright, ProductName and ProductVersion (in any case), each at most once.
 void AddVersionString(Branding& branding, const std::u16string& keyValue);
 
 // The checks of LoadIcon on bytes held in memory.

@@ -333,10 +333,11 @@ int Check(const std::u16string& payloadPath) {
   return 0;
 }
 
-[[noreturn]] void FailStamp(const QorPe::StampError& error, const std::u16string& outPath) {
+// The stamper's reason (UTF-8), or `fallback` should it not decode.
+[[noreturn]] void FailStamp(const QorPe::StampError& error, const std::u16string& fallback) {
   std::u16string reason;
   if (!QorPayload::FromUtf8(error.what(), reason)) {
-    reason = u"cannot stamp " + outPath;
+    reason = fallback;
   }
   Fail(reason);
 }
@@ -383,7 +384,7 @@ QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
         QorPe::AddVersionString(branding, value);
       }
     } catch (const QorPe::StampError& error) {
-      FailStamp(error, value);
+      FailStamp(error, u"cannot use " + option + u" " + value);
     }
   }
   return branding;
@@ -411,7 +412,7 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
                                    progress->Update(written);
                                  });
   } catch (const QorPe::StampError& error) {
-    FailStamp(error, outPath);
+    FailStamp(error, u"cannot stamp " + outPath);
   }
   if (progress) {
     progress->Done();
