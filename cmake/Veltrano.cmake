@@ -86,8 +86,28 @@ function(veltrano_launcher_program target)
   set_property(GLOBAL APPEND PROPERTY VELTRANO_LAUNCHER_PROGRAMS ${target})
 endfunction()
 
+# veltrano_static_check(TEST...): tests that only read the built files and
+# run nothing of the flavour's Windows programs. A host that cannot run
+# 32-bit programs still runs these for the 32-bit flavour (ctest -L static).
+function(veltrano_static_check)
+  set_tests_properties(${ARGN} PROPERTIES LABELS static)
+endfunction()
+
+# The oldest Windows of the flavour, for the import checks: Windows XP for
+# the 32-bit programs (and Windows 2000 SP4 for its launcher), Windows XP x64
+# / Server 2003 x64 (NT 5.2) for the 64-bit ones. XP x64 has every function
+# of 32-bit XP, so the XP deny-list serves both.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VELTRANO_OLDEST_CHECK --system "Windows XP x64" --max-subsystem 5.2
+      --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt)
+else()
+  set(VELTRANO_OLDEST_CHECK --max-subsystem 5.1
+      --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt)
+endif()
+
 # The check-imports arguments for the Windows 2000 check: both deny-lists, and
-# a header that the Windows 2000 loader accepts.
+# a header that the Windows 2000 loader accepts. 32-bit flavour only: there
+# is no 64-bit Windows 2000.
 set(VELTRANO_WIN2000_CHECK
     --max-subsystem 5.0
     --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
@@ -101,14 +121,16 @@ function(veltrano_add_import_check)
   list(TRANSFORM programs REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
   add_test(NAME xp_import_table
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
-            --max-subsystem 5.1 --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt ${files})
+            ${VELTRANO_OLDEST_CHECK} ${files})
+  veltrano_static_check(xp_import_table)
 
   get_property(launchers GLOBAL PROPERTY VELTRANO_LAUNCHER_PROGRAMS)
-  if(launchers)
+  if(launchers AND NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
     list(TRANSFORM launchers REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
     add_test(NAME win2000_import_table
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
               ${VELTRANO_WIN2000_CHECK} ${files})
+    veltrano_static_check(win2000_import_table)
   endif()
 endfunction()
 
@@ -120,4 +142,5 @@ function(veltrano_check_dll_allowlist target)
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
             --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
             --allow-dlls ${CMAKE_SOURCE_DIR}/tests/known-dlls.txt $<TARGET_FILE:${target}>)
+  veltrano_static_check(${target}_dll_allowlist)
 endfunction()

@@ -131,4 +131,5 @@ function(veltrano_add_layer_check)
   add_test(NAME library_layers
     COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/layers.cmake
             -P ${CMAKE_SOURCE_DIR}/cmake/VeltranoLayers.cmake)
+  veltrano_static_check(library_layers)
 endfunction()

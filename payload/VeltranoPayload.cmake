@@ -1,10 +1,8 @@
 # veltrano_payload(TARGET_NAME FOLDER OUTPUT [DEPENDS file-or-target ...])
 # Builds OUTPUT, the setup's compressed payload, from the files of FOLDER with
-# the native vtrpack (tools/vtrpack/host, built by the build itself) at build
+# the native vtrpack (tools/host, built by the build itself) at build
 # time. FOLDER's files are tracked as they are at configure time; pass files
 # produced by the build (and their targets) as DEPENDS.
-set(VELTRANO_VTRPACK_HOST_DIR ${CMAKE_BINARY_DIR}/host-vtrpack CACHE INTERNAL "")
-set(VELTRANO_VTRPACK_HOST ${VELTRANO_VTRPACK_HOST_DIR}/vtrpack CACHE INTERNAL "The native vtrpack")
 
 function(veltrano_payload target folder output)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
@@ -14,7 +12,7 @@ function(veltrano_payload target folder output)
   add_custom_command(
     OUTPUT "${output}"
     COMMAND ${VELTRANO_VTRPACK_HOST} pack "${folder}" "${output}"
-    DEPENDS vtrpack_host ${VELTRANO_VTRPACK_HOST} ${inputs} ${ARG_DEPENDS}
+    DEPENDS veltrano_host_tools ${VELTRANO_VTRPACK_HOST} ${inputs} ${ARG_DEPENDS}
     COMMENT "Packing ${folder} into ${output}"
     VERBATIM)
   add_custom_target(${target} DEPENDS "${output}")

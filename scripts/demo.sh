@@ -3,27 +3,43 @@
 # and runs it under Wine: the progress window shows while the payload is
 # expanded, the sample installer lists what it finds, and the setup removes
 # the extracted files once the installer has ended. A screenshot of the
-# progress window is saved to build/demo/setup-window.png.
+# progress window is saved to BUILD/demo/setup-window.png.
+#
+# It runs the 32-bit setup (build/), or the 64-bit one (build64/) on a host
+# that cannot run 32-bit programs, and says which.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 say() { printf 'demo: %s\n' "$*"; }
 
-bash scripts/setup.sh
-cmake --preset mingw-release >/dev/null
-cmake --build --preset mingw-release --target VeltranoSetup -- -j"$(nproc)"
+if ! scripts/host-runs 64; then
+  echo "demo: this host cannot run x86-64 programs, so Wine cannot run the" \
+    "setup; use an x86-64 Linux host" >&2
+  exit 1
+fi
+if scripts/host-runs 32; then
+  preset=mingw-release build=build arch=win32
+  say "running the 32-bit setup"
+else
+  preset=mingw64-release build=build64 arch=win64
+  say "running the 64-bit setup: this host cannot run 32-bit programs (no IA32 emulation)"
+fi
 
-prefix="$root/build/wineprefix"
-out="$root/build/demo"
-setup_exe="$root/build/setup/VeltranoSetup.exe"
+bash scripts/setup.sh
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target VeltranoSetup -- -j"$(nproc)"
+
+prefix="$root/$build/wineprefix"
+out="$root/$build/demo"
+setup_exe="$root/$build/setup/VeltranoSetup.exe"
 rm -rf "$out"
 mkdir -p "$out"
-trap 'scripts/wine-run --prefix "$prefix" --stop' EXIT
+trap 'scripts/wine-run --prefix "$prefix" --arch "$arch" --stop' EXIT
 
 # Start Wine (and Xvfb when there is no display) once, so the setup itself
 # starts at once and the window can be caught.
-scripts/wine-run --prefix "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true
+scripts/wine-run --prefix "$prefix" --arch "$arch" cmd /c exit 0 >/dev/null 2>&1 || true
 display=${DISPLAY:-}
 if [ -z "$display" ] && [ -f "$prefix/.display" ]; then
   display=$(cat "$prefix/.display")
@@ -55,7 +71,7 @@ rm -f "$report_unix"
 say "running $(basename "$setup_exe") ($(du -h "$setup_exe" | cut -f1)) under Wine on display $display"
 start=$(date +%s.%N)
 VELTRANO_INSTALLER_REPORT="$report_win" VELTRANO_INSTALLER_SHOW_MS=3000 \
-  scripts/wine-run --prefix "$prefix" "$setup_exe" &
+  scripts/wine-run --prefix "$prefix" --arch "$arch" "$setup_exe" &
 setup_pid=$!
 
 # Catch the progress window while the payload is being expanded: take a
@@ -114,7 +130,7 @@ if [ -f "$report_unix" ]; then
   say "  installer's current directory: $cwd"
   say "  files extracted beside it:"
   sed -n 's/^file=/demo:     /p' "$report_unix" | tr -d '\r'
-  target_unix=$(WINEPREFIX="$prefix" WINEDEBUG=-all winepath -u "$cwd" 2>/dev/null | tr -d '\r')
+  target_unix=$(scripts/wine-run --prefix "$prefix" --arch "$arch" winepath -u "$cwd" 2>/dev/null | tr -d '\r')
   say "  installer ended: yes (the setup waits for it before it cleans up)"
   if [ -n "$target_unix" ] && [ ! -e "$target_unix" ]; then
     say "  target folder removed: yes"
@@ -131,6 +147,6 @@ if [ -n "$shot" ]; then
 else
   say "  screenshot: the window was not caught"
 fi
-[ -f "$out/installer-window.png" ] && say "  screenshot of the sample installer: build/demo/installer-window.png"
+[ -f "$out/installer-window.png" ] && say "  screenshot of the sample installer: $build/demo/installer-window.png"
 rm -f "$report_unix"
 [ "$code" -eq 0 ]

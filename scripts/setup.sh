@@ -13,19 +13,31 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# Both flavours are built everywhere; 32-bit Wine only where the host can run
+# 32-bit programs at all (scripts/host-runs tries one).
+runs32=0
+"$(dirname "$0")/host-runs" 32 && runs32=1
+
 packages=(
   cmake make ninja-build git
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils imagemagick
+  gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+  wine wine64 xvfb x11-utils imagemagick
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
   g++ bzip2 time
   openssl osslsigncode
 )
 
+if [ "$runs32" -eq 1 ]; then
+  packages+=(wine32:i386)
+fi
+
 missing=()
-have_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 && have_i386=1
+have_i386=1
+if [ "$runs32" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  have_i386=0
+fi
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")

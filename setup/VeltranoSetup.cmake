@@ -93,6 +93,21 @@ function(veltrano_setup_executable target payload)
     target_include_directories(veltrano_launcher_objects PRIVATE ${res})
   endif()
   set(sources ${res}/setup.rc ${res}/manifest.rc)
+  set(generated_res ${CMAKE_BINARY_DIR}/res)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # The 64-bit launcher's manifest differs from the 32-bit one only in the
+    # processor it names.
+    set(amd64_manifest ${generated_res}/setup-amd64.manifest)
+    if(NOT TARGET veltrano_amd64_manifest)
+      add_custom_command(OUTPUT ${amd64_manifest}
+        COMMAND ${CMAKE_COMMAND} -DIN=${res}/setup.manifest -DOUT=${amd64_manifest}
+                -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/AmdManifest.cmake
+        DEPENDS ${res}/setup.manifest ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/AmdManifest.cmake
+        VERBATIM)
+      add_custom_target(veltrano_amd64_manifest DEPENDS ${amd64_manifest})
+    endif()
+    set_property(SOURCE ${res}/manifest.rc APPEND PROPERTY OBJECT_DEPENDS ${amd64_manifest})
+  endif()
   if(payload)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc)
     file(GENERATE OUTPUT ${rc} CONTENT "137 ZUK \"${payload}\"\n")
@@ -101,7 +116,10 @@ function(veltrano_setup_executable target payload)
   endif()
   add_executable(${target} WIN32 ${sources})
   target_link_libraries(${target} PRIVATE veltrano_launcher_objects qor_setup_shell)
-  target_include_directories(${target} PRIVATE ${res})
+  target_include_directories(${target} PRIVATE ${res} ${generated_res})
+  if(TARGET veltrano_amd64_manifest)
+    add_dependencies(${target} veltrano_amd64_manifest)
+  endif()
   # Sections at page-aligned file offsets: Wine then maps them from the file
   # instead of copying them into the process's own memory, which for the
   # payload resource would add its whole size, depending on how the code

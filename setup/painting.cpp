@@ -84,8 +84,18 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
   }
   if (cached && cached->complete()) {
     const BarPieces& pieces = *cached;
+    // Each piece is selected once for all its tiles, not once a tile: a
+    // selection asks the window system (under Wine, a round trip to its
+    // server), and the bodies are tiled a pixel at a time, so a repaint cost
+    // hundreds of them and took the processor from the decoding threads.
+    HGDIOBJ selected = pieces.get(IDB_BAR_EMPTY_BODY);
+    Qor::SelectObjectScope restoreSource(source.get(), selected);
     auto copy = [&](int id, int destX, int width, int sourceX) {
-      Qor::SelectObjectScope usePiece(source.get(), pieces.get(id));
+      HGDIOBJ piece = pieces.get(id);
+      if (piece != selected) {
+        ::SelectObject(source.get(), piece);
+        selected = piece;
+      }
       ::BitBlt(canvas.get(), destX, 0, width, pieces.tileHeight, source.get(), sourceX, 0, SRCCOPY);
     };
     const int tile = pieces.tileWidth;

@@ -7,6 +7,7 @@
 #include "qor/os/security.h"
 #include "qor/error/unique_handle.h"
 
+#include "qor/test/platform.h"
 #include "qor/test/process.h"
 #include "qor/test/registry.h"
 
@@ -124,6 +125,11 @@ std::wstring MachineSections() {
   return text;
 }
 
+// The display names carry " x64" after the edition word on 64-bit Windows.
+std::wstring X64() {
+  return QorTest::X64Suffix();
+}
+
 std::wstring AccountLine() {
   return std::wstring(L"Current account level:") +
          (QorOs::IsAdministrator() ? L"Administrator\n" : L"User\n");
@@ -172,9 +178,8 @@ TEST_F(SystemReport, WindowsXp) {
                   L"Service pack minor:\t0\n"
                   L"Single user terminal services available.\n"
                   L"\t(Fast user switching)\n" +
-                      AccountLine() +
-                      L"Full OS string:\tWindows XP Professional Service Pack 3 (Build 2600)\n\n" +
-                      MachineSections(),
+                      AccountLine() + L"Full OS string:\tWindows XP Professional" + X64() +
+                      L" Service Pack 3 (Build 2600)\n\n" + MachineSections(),
                   tool.Report());
 }
 
@@ -184,50 +189,45 @@ TEST_F(SystemReport, Windows2000WithALaterBrowser) {
   DiagnosticCopy tool(L"vtrdiag-report-win2k.exe", L"win2k");
   const std::wstring browser = GetRegString(HKEY_LOCAL_MACHINE, kBrowserKey, L"Version");
   ASSERT_GT(_wtoi(browser.c_str()), 6) << "this check needs Wine's later browser";
-  ExpectSameLines(
-      L"WARNING: The program is running in compatibility mode!!!\n\n"
-      L"Operating System version information:\n\n"
-      L"OS Version:\tWindows 2000 \n"
-      L"OS NT Type:\tWorkstation \n"
-      L"Build number:\t2195\n"
-      L"Service pack string:\tService Pack 4\n"
-      L"Service pack major:\t4\n"
-      L"Service pack minor:\t0\n" +
-          AccountLine() +
-          L"Full OS string:\tWindows 2000 Professional Service Pack 4 (Build 2195)\n\n" +
-          MachineSections(),
-      tool.Report());
+  ExpectSameLines(L"WARNING: The program is running in compatibility mode!!!\n\n"
+                  L"Operating System version information:\n\n"
+                  L"OS Version:\tWindows 2000 \n"
+                  L"OS NT Type:\tWorkstation \n"
+                  L"Build number:\t2195\n"
+                  L"Service pack string:\tService Pack 4\n"
+                  L"Service pack major:\t4\n"
+                  L"Service pack minor:\t0\n" +
+                      AccountLine() + L"Full OS string:\tWindows 2000 Professional" + X64() +
+                      L" Service Pack 4 (Build 2195)\n\n" + MachineSections(),
+                  tool.Report());
 }
 
 // Wine 8.0 gives the workstation facts of 6.1 to the "win2008r2" setting and
 // the server facts to "win7", so the tool's own product-type line says which
 // of the two systems each setting produced; both must be reported right.
 TEST_F(SystemReport, Windows7AndServer2008R2) {
-  const std::wstring workstation =
-      L"Operating System version information:\n\n"
-      L"OS Version:\tWindows 7 \n"
-      L"OS NT Type:\tWorkstation \n"
-      L"Build number:\t7601\n"
-      L"Service pack string:\tService Pack 1\n"
-      L"Service pack major:\t1\n"
-      L"Service pack minor:\t0\n"
-      L"Single user terminal services available.\n"
-      L"\t(Fast user switching)\n" +
-      AccountLine() + L"Full OS string:\tWindows 7 Ultimate Service Pack 1 (Build 7601)\n\n" +
-      MachineSections();
-  const std::wstring server =
-      L"Operating System version information:\n\n"
-      L"OS Version:\tWindows Server 2008 R2 \n"
-      L"OS NT Type:\tServer \n"
-      L"Build number:\t7601\n"
-      L"Service pack string:\tService Pack 1\n"
-      L"Service pack major:\t1\n"
-      L"Service pack minor:\t0\n"
-      L"Single user terminal services available.\n"
-      L"\t(Fast user switching)\n" +
-      AccountLine() +
-      L"Full OS string:\tWindows Server 2008 R2 Standard Service Pack 1 (Build 7601)\n\n" +
-      MachineSections();
+  const std::wstring workstation = L"Operating System version information:\n\n"
+                                   L"OS Version:\tWindows 7 \n"
+                                   L"OS NT Type:\tWorkstation \n"
+                                   L"Build number:\t7601\n"
+                                   L"Service pack string:\tService Pack 1\n"
+                                   L"Service pack major:\t1\n"
+                                   L"Service pack minor:\t0\n"
+                                   L"Single user terminal services available.\n"
+                                   L"\t(Fast user switching)\n" +
+                                   AccountLine() + L"Full OS string:\tWindows 7 Ultimate" + X64() +
+                                   L" Service Pack 1 (Build 7601)\n\n" + MachineSections();
+  const std::wstring server = L"Operating System version information:\n\n"
+                              L"OS Version:\tWindows Server 2008 R2 \n"
+                              L"OS NT Type:\tServer \n"
+                              L"Build number:\t7601\n"
+                              L"Service pack string:\tService Pack 1\n"
+                              L"Service pack major:\t1\n"
+                              L"Service pack minor:\t0\n"
+                              L"Single user terminal services available.\n"
+                              L"\t(Fast user switching)\n" +
+                              AccountLine() + L"Full OS string:\tWindows Server 2008 R2 Standard" +
+                              X64() + L" Service Pack 1 (Build 7601)\n\n" + MachineSections();
   int workstations = 0;
   for (const wchar_t* setting : {L"win7", L"win2008r2"}) {
     SCOPED_TRACE(Narrow(setting));

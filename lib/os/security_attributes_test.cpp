@@ -40,7 +40,7 @@ TEST(SecurityAttributes, FreshObjectHasNoDescriptor) {
   QorOs::SecurityAttributes attributes;
   SECURITY_ATTRIBUTES* record = attributes.GetAttributes();
   ASSERT_NE(nullptr, record);
-  EXPECT_EQ(12u, record->nLength);
+  EXPECT_EQ(sizeof(SECURITY_ATTRIBUTES), record->nLength);
   EXPECT_EQ(nullptr, record->lpSecurityDescriptor);
   EXPECT_FALSE(record->bInheritHandle);
 }

@@ -73,8 +73,13 @@ protected:
 } // namespace
 
 TEST(RootKeyName, PredefinedRootsOnly) {
+  // Handles as Windows defines its predefined keys: a 32-bit value, sign
+  // extended to the width of a pointer.
+  const auto key = [](DWORD value) {
+    return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(value)));
+  };
   struct Case {
-    ULONG_PTR value;
+    DWORD value;
     const wchar_t* name;
   };
   const Case cases[] = {
@@ -92,9 +97,13 @@ TEST(RootKeyName, PredefinedRootsOnly) {
       {0, L""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.name, QorReg::RootKeyName(reinterpret_cast<HKEY>(c.value))) << c.value;
+    EXPECT_EQ(c.name, QorReg::RootKeyName(key(c.value))) << c.value;
   }
-  EXPECT_EQ(HKEY_LOCAL_MACHINE, reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)));
+  EXPECT_EQ(HKEY_LOCAL_MACHINE, key(0x80000002));
+  // Not sign extended, the value names no root on 64-bit Windows; on 32-bit
+  // it is the same handle.
+  const HKEY unextended = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u));
+  EXPECT_EQ(sizeof(HKEY) == 4 ? L"HKEY_LOCAL_MACHINE" : L"", QorReg::RootKeyName(unextended));
 }
 
 TEST_F(RegKeyTest, RootKeyNameOfOpenedKeyIsEmpty) {

@@ -426,7 +426,12 @@ TEST(BuiltSetup, CarriesItsResources) {
   ASSERT_TRUE(manifest);
   std::string xml(static_cast<const char*>(LockResource(LoadResource(exe, manifest))),
                   SizeofResource(exe, manifest));
+  // The launcher names the processor it was built for, as this test was.
+#ifdef _WIN64
+  EXPECT_NE(std::string::npos, xml.find("processorArchitecture=\"amd64\""));
+#else
   EXPECT_NE(std::string::npos, xml.find("processorArchitecture=\"X86\""));
+#endif
   EXPECT_NE(std::string::npos, xml.find("version=\"1.0.0.0\""));
   EXPECT_NE(std::string::npos, xml.find("level=\"requireAdministrator\""));
   FreeLibrary(exe);

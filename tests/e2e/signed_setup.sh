@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Signs the built setup with the build's throwaway certificate, verifies the signature,
-# runs the signed setup end to end under Wine, then checks that stamping a
-# signed setup drops its signature (and says so) and that it can be signed
-# again. Options name the tools and programs (see tests/e2e/CMakeLists.txt).
+# Stamps the build's payload into the payload-less launcher with the native
+# vtrpack, as a packager does, signs the result with the build's throwaway
+# certificate, verifies the signature, runs the signed setup end to end under
+# Wine, then checks that stamping a signed setup drops its signature (and
+# says so) and that it can be signed again. Options name the tools and
+# programs (see tests/e2e/CMakeLists.txt).
 set -euo pipefail
 while [ $# -gt 0 ]; do
   case $1 in
     --wine-run) wine_run=$2 ;;
     --prefix) prefix=$2 ;;
-    --setup) setup=$2 ;;
+    --base) base=$2 ;;
+    --native-vtrpack) native_vtrpack=$2 ;;
     --payload) payload=$2 ;;
     --vtrpack) vtrpack=$2 ;;
     --e2e) e2e=$2 ;;
@@ -28,7 +31,9 @@ run() { "$wine_run" --prefix "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-cmake -DPROGRAM="$setup" -DOUTPUT="$work/signed.exe" -DCERTIFICATE="$certificate" -DKEY="$key" \
+"$native_vtrpack" stamp "$base" "$payload" stamped.exe >native-stamp.txt 2>&1 ||
+  { cat native-stamp.txt; fail "the native vtrpack could not stamp the launcher"; }
+cmake -DPROGRAM="$work/stamped.exe" -DOUTPUT="$work/signed.exe" -DCERTIFICATE="$certificate" -DKEY="$key" \
   -DDESCRIPTION="Veltrano Setup" -P "$sign_script"
 osslsigncode verify -CAfile "$certificate" -in signed.exe >verify.txt 2>&1 ||
   { cat verify.txt; fail "the signed setup does not verify"; }
@@ -47,7 +52,7 @@ if osslsigncode verify -CAfile "$certificate" -in restamped.exe >/dev/null 2>&1;
   fail "the stamped setup still claims a signature"
 fi
 "$objdump" -p restamped.exe >objdump.txt 2>&1 || { cat objdump.txt; fail "objdump cannot read it"; }
-grep -q 'Entry 4 00000000 00000000 Security Directory' objdump.txt ||
+grep -Eq 'Entry 4 0+ 0+ Security Directory' objdump.txt ||
   fail "the security directory was not cleared"
 grep -q ': ZUK, Value' objdump.txt || fail "objdump does not list the ZUK resource"
 cmake -DPROGRAM="$work/restamped.exe" -DCERTIFICATE="$certificate" -DKEY="$key" -P "$sign_script"

@@ -4,7 +4,8 @@
 # The native vtrpack and vtrpack.exe (under Wine) make the same payload byte
 # for byte from a table of folders, whatever the thread count; the host's
 # bzip2 and both tools' list and check accept it; refused input leaves
-# nothing at the output; both stamp the launcher into the same program.
+# nothing at the output; both stamp the launcher (of either layout, signed
+# or not) into the same program.
 set -euo pipefail
 native=$1
 windows=$2
@@ -147,15 +148,59 @@ mkdir "$work/broken/sub"
 refuse "existing output" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
 [ "$(cat "$work/refused/out.zuk")" = "keep me" ] || fail "existing output: changed by a failed pack"
 
-# Both tools stamp a payload into the launcher byte for byte alike.
-"$native" stamp "$launcher" "$work/out-large/native-1.zuk" "$work/stamped-native.exe" >/dev/null ||
-  fail "native stamp"
-win stamp "$launcher" "$work/out-large/native-1.zuk" "$work/stamped-windows.exe" >/dev/null ||
-  fail "windows stamp"
-cmp -s "$work/stamped-native.exe" "$work/stamped-windows.exe" || fail "the stamped programs differ"
+# Little-endian numbers in a file (od reads the host's order, little-endian
+# on the build machines).
+number() { od -An -tu"$3" -j "$2" -N "$3" "$1" | tr -d ' '; }
+put32() {
+  printf '%b' "$(printf '\\0%03o' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))" |
+    dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+# The launcher's layout: its optional header's magic says PE32 or PE32+, and
+# its data directories start 96 or 112 bytes into that header.
+optional=$(($(number "$launcher" 60 4) + 24))
+case $(number "$launcher" "$optional" 2) in
+  267) layout=PE32 directories=$((optional + 96)) ;;
+  523) layout=PE32+ directories=$((optional + 112)) ;;
+  *)
+    fail "the launcher is of an unknown layout"
+    layout=unknown directories=0
+    ;;
+esac
+# A signed copy of the launcher: a certificate table appended as signing
+# tools do (8-byte aligned), its data directory (the fifth) pointing at it.
+signed="$work/signed.exe"
+cp "$launcher" "$signed"
+truncate -s $((($(stat -c %s "$signed") + 7) / 8 * 8)) "$signed"
+at=$(stat -c %s "$signed")
+head -c 520 /dev/zero >>"$signed"
+put32 "$signed" "$at" 520
+put32 "$signed" $((at + 4)) $((2 << 16 | 0x200)) # revision 2, PKCS#7
+put32 "$signed" $((directories + 4 * 8)) "$at"
+put32 "$signed" $((directories + 4 * 8 + 4)) 520
+
+# Both tools stamp the launcher byte for byte alike: a large payload goes
+# into a new last section, a small one where the launcher's resources are
+# if it fits, a stamped launcher is stamped again in place, and signed ones
+# lose their signature.
+stamp_both() {
+  local name=$1 base=$2 payload=$3 said
+  said=$("$native" stamp "$base" "$payload" "$work/$name-native.exe") || fail "$name: native stamp"
+  win stamp "$base" "$payload" "$work/$name-windows.exe" >/dev/null || fail "$name: windows stamp"
+  cmp -s "$work/$name-native.exe" "$work/$name-windows.exe" || fail "$name: the stamped programs differ"
+  if [ "$base" = "$signed" ]; then
+    grep -q "Dropped the signature of" <<<"$said" || fail "$name: the dropped signature is not said"
+  fi
+}
+large="$work/out-large/native-1.zuk"
+small="$work/out-empty-files/native-1.zuk"
+stamp_both large "$launcher" "$large"
+stamp_both small "$launcher" "$small"
+stamp_both restamped "$work/large-native.exe" "$small"
+stamp_both signed-large "$signed" "$large"
+stamp_both signed-small "$signed" "$small"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1
 fi
-echo "native and Windows payloads agree"
+echo "native and Windows payloads agree, and so do the stamped $layout launchers"

@@ -3,8 +3,9 @@
 // resources and the payload, and streams the result out piece by piece.
 #include "pe_resources.h"
 
+#include "pe_headers.h"
+
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -26,27 +27,8 @@ const std::uint64_t kImageLimit = 0x80000000u;
 // over and over is damaged, not big.
 const std::size_t kEntryLimit = 100000;
 
-const std::uint32_t kResourceDirectory = 2;
-const std::uint32_t kCertificateDirectory = 4;
-const std::uint32_t kSectionHeaderSize = 40;
-const std::uint32_t kInitializedData = 0x00000040;
-const std::uint32_t kMemoryRead = 0x40000000;
-
-std::uint16_t Get16(const unsigned char* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t Get32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void Put16(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void Put32(unsigned char* p, std::uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
+// Headers larger than this are damage, not read into memory.
+const std::uint32_t kHeadersLimit = 1u << 20;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint32_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
@@ -181,105 +163,106 @@ using LanguageMap = std::map<ResourceKey, ResourceLeaf>;
 using NameMap = std::map<ResourceKey, LanguageMap>;
 using TypeMap = std::map<ResourceKey, NameMap>;
 
-struct Section {
-  std::uint32_t headerOffset;
-  SectionSpan span;
+struct DirectoryEntry {
+  std::uint32_t address = 0;
+  std::uint32_t size = 0;
 };
 
 // What the stamp needs from the base program's headers.
 struct Image {
   Bytes headers; // the first SizeOfHeaders bytes
-  std::uint32_t coffOffset = 0;
-  std::uint32_t optionalOffset = 0;
-  std::uint32_t directoriesOffset = 0;
-  std::uint32_t directoryCount = 0;
-  std::uint32_t sectionTableOffset = 0;
+  std::uint32_t peOffset = 0;
+  std::uint64_t checksumOffset = 0;
+  std::uint64_t sectionTableEnd = 0; // where another section header would go
   std::uint32_t sectionAlignment = 0;
   std::uint32_t fileAlignment = 0;
-  std::vector<Section> sections;
+  std::vector<DirectoryEntry> directories; // as many as it has, up to the loader's 16
+  std::vector<SectionSpan> sections;       // in table order
 
-  std::uint32_t Directory(std::uint32_t index, std::uint32_t field) const {
-    return index < directoryCount ? Get32(&headers[directoriesOffset + 8 * index + 4 * field]) : 0;
+  PeHeaders View() { return PeHeaders(headers.data() + peOffset); }
+  DirectoryEntry Directory(std::uint32_t index) const {
+    return index < directories.size() ? directories[index] : DirectoryEntry();
   }
-  std::uint32_t checksumOffset() const { return optionalOffset + 64; }
 };
 
 bool PowerOfTwo(std::uint32_t value) {
   return value != 0 && (value & (value - 1)) == 0;
 }
 
+// Reads the PE headers as far as each check needs them, so that a damaged
+// file is refused for its first fault.
 Image ReadImage(InputFile& base) {
   const std::string name = Show(base.path());
   const std::string notAProgram = name + " is not a Windows program";
-  if (base.size() < 64) {
+  if (base.size() < PeHeaders::kDosHeaderSize) {
     Fail(notAProgram + " (it is too short)");
   }
-  Bytes dos = base.Read(0, 64);
-  if (dos[0] != 'M' || dos[1] != 'Z') {
+  Bytes dos = base.Read(0, PeHeaders::kDosHeaderSize);
+  if (!PeHeaders::IsDosHeader(dos.data())) {
     Fail(notAProgram + " (it does not start with MZ)");
   }
   Image image;
-  const std::uint32_t peOffset = Get32(&dos[60]);
-  if (peOffset > base.size() || base.size() - peOffset < 24) {
+  image.peOffset = PeHeaders::PeOffset(dos.data());
+  if (image.peOffset > base.size() || base.size() - image.peOffset < PeHeaders::kFileHeadersSize) {
     Fail(notAProgram + " (its PE header is missing)");
   }
-  Bytes signature = base.Read(peOffset, 24);
-  if (std::memcmp(signature.data(), "PE\0\0", 4) != 0) {
+  Bytes pe = base.Read(image.peOffset, PeHeaders::kFileHeadersSize);
+  if (!PeHeaders(pe.data()).HasSignature()) {
     Fail(notAProgram + " (its PE header is missing)");
   }
-  image.coffOffset = peOffset + 4;
-  image.optionalOffset = image.coffOffset + 20;
-  const std::uint32_t sectionCount = Get16(&signature[4 + 2]);
-  const std::uint32_t optionalSize = Get16(&signature[4 + 16]);
-  image.sectionTableOffset = image.optionalOffset + optionalSize;
-  Bytes optional = base.Read(image.optionalOffset, std::min<std::uint32_t>(optionalSize, 96));
-  if (optional.size() < 96) {
+  const std::uint32_t sectionCount = PeHeaders(pe.data()).NumberOfSections().Get();
+  const std::uint32_t optionalSize = PeHeaders(pe.data()).SizeOfOptionalHeader().Get();
+  pe = base.Read(image.peOffset, PeHeaders::kFileHeadersSize +
+                                     std::min(optionalSize, PeHeaders::kShortestOptionalHeader));
+  if (optionalSize < PeHeaders::kShortestOptionalHeader) {
     Fail(notAProgram + " (its optional header is too short)");
   }
-  const std::uint16_t magic = Get16(&optional[0]);
-  std::uint32_t countOffset = 0;
-  if (magic == 0x10b) {
-    countOffset = 92; // 32-bit program
-  } else if (magic == 0x20b) {
-    countOffset = 108; // 64-bit program
-  } else {
+  if (!PeHeaders(pe.data()).IsKnownLayout()) {
     Fail(notAProgram + " (its optional header is of an unknown kind)");
   }
-  if (optionalSize < countOffset + 4) {
+  const std::uint32_t directoriesOffset = PeHeaders(pe.data()).DirectoriesOffset();
+  if (optionalSize < directoriesOffset) {
     Fail(notAProgram + " (its optional header is too short)");
   }
-  Bytes count = base.Read(image.optionalOffset + countOffset, 4);
-  image.directoryCount = std::min<std::uint32_t>(Get32(count.data()), 16);
-  image.directoriesOffset = image.optionalOffset + countOffset + 4;
-  if (optionalSize < countOffset + 4 + 8 * image.directoryCount) {
+  pe = base.Read(image.peOffset, PeHeaders::kFileHeadersSize + directoriesOffset);
+  PeHeaders view(pe.data());
+  const std::uint32_t directoryCount =
+      std::min(view.NumberOfRvaAndSizes().Get(), PeHeaders::kDirectoryLimit);
+  if (optionalSize < directoriesOffset + DataDirectory::kSize * directoryCount) {
     Fail(notAProgram + " (its data directories do not fit its optional header)");
   }
-  image.sectionAlignment = Get32(&optional[32]);
-  image.fileAlignment = Get32(&optional[36]);
+  image.sectionAlignment = view.SectionAlignment().Get();
+  image.fileAlignment = view.FileAlignment().Get();
   if (!PowerOfTwo(image.sectionAlignment) || !PowerOfTwo(image.fileAlignment) ||
       image.fileAlignment > image.sectionAlignment) {
     Fail(name + " is damaged: its section and file alignments are not valid");
   }
-  const std::uint32_t headersSize = Get32(&optional[60]);
-  const std::uint64_t tableEnd =
-      std::uint64_t{image.sectionTableOffset} + kSectionHeaderSize * sectionCount;
-  if (headersSize < tableEnd || headersSize > (1u << 20)) {
+  const std::uint32_t headersSize = view.SizeOfHeaders().Get();
+  image.sectionTableEnd = std::uint64_t{image.peOffset} + view.SectionTableOffset() +
+                          SectionHeader::kSize * sectionCount;
+  if (headersSize < image.sectionTableEnd || headersSize > kHeadersLimit) {
     Fail(name + " is damaged: its section table does not fit its headers");
   }
   image.headers = base.Read(0, headersSize);
+  view = image.View();
+  image.checksumOffset = image.peOffset + view.CheckSum().offset();
+  for (std::uint32_t i = 0; i < directoryCount; ++i) {
+    image.directories.push_back(
+        {view.Directory(i).VirtualAddress().Get(), view.Directory(i).Size().Get()});
+  }
   for (std::uint32_t i = 0; i < sectionCount; ++i) {
-    const std::uint32_t at = image.sectionTableOffset + kSectionHeaderSize * i;
-    const unsigned char* h = &image.headers[at];
-    Section section{at, {Get32(h + 12), Get32(h + 8), Get32(h + 20), Get32(h + 16)}};
-    if (section.span.rawSize > 0 && section.span.rawOffset < headersSize) {
+    const SectionHeader header = view.Section(i);
+    const SectionSpan span{header.VirtualAddress().Get(), header.VirtualSize().Get(),
+                           header.PointerToRawData().Get(), header.SizeOfRawData().Get()};
+    if (span.rawSize > 0 && span.rawOffset < headersSize) {
       Fail(name + " is damaged: section " + std::to_string(i + 1) + " overlaps its headers");
     }
-    if (section.span.rawSize > 0 && (section.span.rawOffset > base.size() ||
-                                     section.span.rawSize > base.size() - section.span.rawOffset)) {
+    if (span.rawSize > 0 &&
+        (span.rawOffset > base.size() || span.rawSize > base.size() - span.rawOffset)) {
       Fail(name + " is damaged or cut short: section " + std::to_string(i + 1) +
            " runs past the end of the file");
     }
-    image.sections.push_back(section);
+    image.sections.push_back(span);
   }
   return image;
 }
@@ -287,10 +270,10 @@ Image ReadImage(InputFile& base) {
 // Where the bytes at a virtual address lie in the file, for `size` bytes.
 std::uint64_t FileOffset(const Image& image, const fs::path& path, std::uint32_t rva,
                          std::uint32_t size) {
-  for (const Section& s : image.sections) {
-    if (rva >= s.span.virtualAddress && rva - s.span.virtualAddress < s.span.rawSize &&
-        size <= s.span.rawSize - (rva - s.span.virtualAddress)) {
-      return std::uint64_t{s.span.rawOffset} + (rva - s.span.virtualAddress);
+  for (const SectionSpan& s : image.sections) {
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize &&
+        size <= s.rawSize - (rva - s.virtualAddress)) {
+      return std::uint64_t{s.rawOffset} + (rva - s.virtualAddress);
     }
   }
   Fail(Show(path) + " is damaged: its resources point outside its sections");
@@ -322,7 +305,7 @@ private:
   }
 
   Bytes ReadAt(std::uint32_t offset, std::uint32_t size) {
-    if (offset > 0x7FFFFFFFu) {
+    if (offset > kResourceOffset) {
       Damaged("points outside itself");
     }
     const std::uint32_t rva = root_ + offset;
@@ -331,15 +314,17 @@ private:
   }
 
   std::uint32_t Subdirectory(std::uint32_t entry) const {
-    if (!(entry & 0x80000000u)) {
+    if (!(entry & kResourceFlag)) {
       Damaged("has data where a subdirectory belongs");
     }
-    return entry & 0x7FFFFFFFu;
+    return entry & kResourceOffset;
   }
 
   template <class Visit> void ReadDirectory(std::uint32_t offset, Visit visit) {
-    Bytes header = ReadAt(offset, 16);
-    const std::uint32_t count = std::uint32_t{Get16(&header[12])} + Get16(&header[14]);
+    Bytes header = ReadAt(offset, ResourceDirectory::kSize);
+    const ResourceDirectory directory(header.data());
+    const std::uint32_t count =
+        directory.NumberOfNamedEntries().Get() + directory.NumberOfIdEntries().Get();
     entries_ += count;
     if (entries_ > kEntryLimit) {
       Damaged("has too many entries");
@@ -347,34 +332,36 @@ private:
     if (count == 0) {
       return;
     }
-    Bytes table = ReadAt(offset + 16, 8 * count);
+    Bytes table = ReadAt(offset + ResourceDirectory::kSize, ResourceEntry::kSize * count);
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint32_t nameField = Get32(&table[8 * i]);
+      const ResourceEntry entry(&table[ResourceEntry::kSize * i]);
+      const std::uint32_t nameField = entry.Name().Get();
       ResourceKey key;
-      if (nameField & 0x80000000u) {
+      if (nameField & kResourceFlag) {
         key.named = true;
-        const std::uint32_t at = nameField & 0x7FFFFFFFu;
-        const std::uint32_t length = Get16(ReadAt(at, 2).data());
-        Bytes units = ReadAt(at + 2, 2 * length);
+        const std::uint32_t at = nameField & kResourceOffset;
+        const std::uint32_t length = Get16(ReadAt(at, kResourceNameLengthSize).data());
+        Bytes units = ReadAt(at + kResourceNameLengthSize, 2 * length);
         for (std::uint32_t u = 0; u < length; ++u) {
           key.name += static_cast<char16_t>(Get16(&units[2 * u]));
         }
       } else {
         key.id = nameField & 0xFFFF;
       }
-      visit(key, Get32(&table[8 * i + 4]));
+      visit(key, entry.OffsetToData().Get());
     }
   }
 
   ResourceLeaf ReadLeaf(std::uint32_t entry) {
-    if (entry & 0x80000000u) {
+    if (entry & kResourceFlag) {
       Damaged("has a subdirectory where data belongs");
     }
-    Bytes data = ReadAt(entry, 16);
+    Bytes bytes = ReadAt(entry, ResourceDataEntry::kSize);
+    const ResourceDataEntry data(bytes.data());
     ResourceLeaf leaf;
-    leaf.size = Get32(&data[4]);
-    leaf.codePage = Get32(&data[8]);
-    leaf.sourceOffset = FileOffset(image_, base_.path(), Get32(&data[0]), leaf.size);
+    leaf.size = data.Size().Get();
+    leaf.codePage = data.CodePage().Get();
+    leaf.sourceOffset = FileOffset(image_, base_.path(), data.OffsetToData().Get(), leaf.size);
     return leaf;
   }
 
@@ -394,31 +381,32 @@ struct ResourceSection {
 
 ResourceSection LayOut(const TypeMap& types) {
   // Offsets first: directories breadth first, the data entries, the names.
-  std::uint64_t offset = 16 + 8 * types.size();
+  auto directorySize = [](std::size_t entries) {
+    return ResourceDirectory::kSize + std::uint64_t{ResourceEntry::kSize} * entries;
+  };
+  std::uint64_t offset = directorySize(types.size());
   std::uint64_t leaves = 0;
   for (const auto& type : types) {
-    offset += 16 + 8 * type.second.size();
+    offset += directorySize(type.second.size());
   }
   for (const auto& type : types) {
     for (const auto& name : type.second) {
-      offset += 16 + 8 * name.second.size();
+      offset += directorySize(name.second.size());
       leaves += name.second.size();
     }
   }
   const std::uint64_t dataEntries = offset;
-  offset += 16 * leaves;
+  offset += ResourceDataEntry::kSize * leaves;
   const std::uint64_t names = offset;
-  auto addName = [&](const ResourceKey& key) {
-    if (key.named) {
-      offset += 2 + 2 * key.name.size();
-    }
+  auto nameSize = [](const ResourceKey& key) {
+    return key.named ? kResourceNameLengthSize + 2 * std::uint64_t{key.name.size()} : 0;
   };
   for (const auto& type : types) {
-    addName(type.first);
+    offset += nameSize(type.first);
     for (const auto& name : type.second) {
-      addName(name.first);
+      offset += nameSize(name.first);
       for (const auto& language : name.second) {
-        addName(language.first);
+        offset += nameSize(language.first);
       }
     }
   }
@@ -446,40 +434,43 @@ ResourceSection LayOut(const TypeMap& types) {
     const std::uint64_t at = nextName;
     Put16(out + at, static_cast<std::uint32_t>(key.name.size()));
     for (std::size_t i = 0; i < key.name.size(); ++i) {
-      Put16(out + at + 2 + 2 * i, key.name[i]);
+      Put16(out + at + kResourceNameLengthSize + 2 * i, key.name[i]);
     }
-    nextName += 2 + 2 * key.name.size();
-    return 0x80000000u | static_cast<std::uint32_t>(at);
+    nextName += nameSize(key);
+    return kResourceFlag | static_cast<std::uint32_t>(at);
   };
   // Writes a directory's header and reserves its entries; returns the
   // offset of its first entry.
   auto directory = [&](const auto& children) {
-    const std::uint64_t at = nextDirectory;
+    const ResourceDirectory header(out + nextDirectory);
     std::uint32_t named = 0;
     for (const auto& child : children) {
       named += child.first.named ? 1 : 0;
     }
-    Put16(out + at + 12, named);
-    Put16(out + at + 14, static_cast<std::uint32_t>(children.size()) - named);
-    nextDirectory += 16 + 8 * children.size();
-    return at + 16;
+    header.NumberOfNamedEntries().Set(named);
+    header.NumberOfIdEntries().Set(static_cast<std::uint32_t>(children.size()) - named);
+    const std::uint64_t first = nextDirectory + ResourceDirectory::kSize;
+    nextDirectory += directorySize(children.size());
+    return first;
+  };
+  auto addEntry = [&](std::uint64_t& entry, const ResourceKey& key, std::uint32_t target) {
+    const ResourceEntry view(out + entry);
+    view.Name().Set(nameField(key));
+    view.OffsetToData().Set(target);
+    entry += ResourceEntry::kSize;
   };
   std::vector<std::uint64_t> typeEntries, nameEntries;
   std::uint64_t entry = directory(types);
   for (const auto& type : types) {
-    Put32(out + entry, nameField(type.first));
-    Put32(out + entry + 4, 0x80000000u | static_cast<std::uint32_t>(nextDirectory));
+    addEntry(entry, type.first, kResourceFlag | static_cast<std::uint32_t>(nextDirectory));
     typeEntries.push_back(directory(type.second));
-    entry += 8;
   }
   std::size_t t = 0;
   for (const auto& type : types) {
     entry = typeEntries[t++];
     for (const auto& name : type.second) {
-      Put32(out + entry, nameField(name.first));
-      Put32(out + entry + 4, 0x80000000u | static_cast<std::uint32_t>(nextDirectory));
+      addEntry(entry, name.first, kResourceFlag | static_cast<std::uint32_t>(nextDirectory));
       nameEntries.push_back(directory(name.second));
-      entry += 8;
     }
   }
   std::size_t n = 0;
@@ -487,14 +478,13 @@ ResourceSection LayOut(const TypeMap& types) {
     for (const auto& name : type.second) {
       entry = nameEntries[n++];
       for (const auto& language : name.second) {
-        Put32(out + entry, nameField(language.first));
-        Put32(out + entry + 4, static_cast<std::uint32_t>(nextEntry));
+        addEntry(entry, language.first, static_cast<std::uint32_t>(nextEntry));
         // The data's address is set once the section's place is known.
         section.entries.push_back(static_cast<std::size_t>(nextEntry));
-        Put32(out + nextEntry + 4, language.second.size);
-        Put32(out + nextEntry + 8, language.second.codePage);
-        nextEntry += 16;
-        entry += 8;
+        const ResourceDataEntry data(out + nextEntry);
+        data.Size().Set(language.second.size);
+        data.CodePage().Set(language.second.codePage);
+        nextEntry += ResourceDataEntry::kSize;
       }
     }
   }
@@ -504,18 +494,18 @@ ResourceSection LayOut(const TypeMap& types) {
 // The section that holds the resource directory, when it holds nothing else
 // (so that it can be rewritten); -1 otherwise.
 int OwnResourceSection(const Image& image) {
-  const std::uint32_t rva = image.Directory(kResourceDirectory, 0);
+  const std::uint32_t rva = image.Directory(kResourceDirectory).address;
   if (rva == 0) {
     return -1;
   }
   for (std::size_t i = 0; i < image.sections.size(); ++i) {
-    const SectionSpan& s = image.sections[i].span;
+    const SectionSpan& s = image.sections[i];
     if (rva != s.virtualAddress) {
       continue;
     }
     const std::uint32_t extent = std::max(s.virtualSize, s.rawSize);
-    for (std::uint32_t d = 0; d < image.directoryCount; ++d) {
-      const std::uint32_t other = image.Directory(d, 0);
+    for (std::uint32_t d = 0; d < image.directories.size(); ++d) {
+      const std::uint32_t other = image.directories[d].address;
       if (d != kResourceDirectory && d != kCertificateDirectory && other >= s.virtualAddress &&
           other - s.virtualAddress < extent) {
         return -1;
@@ -524,6 +514,201 @@ int OwnResourceSection(const Image& image) {
     return static_cast<int>(i);
   }
   return -1;
+}
+
+void CheckPayloadSize(const InputFile& payload) {
+  if (payload.size() == 0) {
+    Fail(Show(payload.path()) + " is empty");
+  }
+  if (payload.size() >= kImageLimit) {
+    Fail("the payload is too large: a setup program can be at most 2 GB");
+  }
+}
+
+// The base program as the stamp reads it.
+struct BaseProgram {
+  Image image;
+  TypeMap resources;
+  std::uint64_t contentEnd = 0; // where its own bytes end: before any certificate table
+  bool isSigned = false;
+};
+
+BaseProgram ReadBase(InputFile& base) {
+  BaseProgram program;
+  program.image = ReadImage(base);
+  const Image& image = program.image;
+  const std::string baseName = Show(base.path());
+  if (image.directories.size() <= kResourceDirectory) {
+    Fail(baseName + " has no room for resources in its data directories");
+  }
+  program.contentEnd = base.size();
+  const DirectoryEntry certificate = image.Directory(kCertificateDirectory);
+  if (certificate.address != 0 || certificate.size != 0) {
+    if (certificate.address > base.size() || certificate.size > base.size() - certificate.address) {
+      Fail(baseName + " is damaged or cut short: its certificate table runs past its end");
+    }
+    program.contentEnd = certificate.address;
+    program.isSigned = true;
+  }
+  for (const SectionSpan& s : image.sections) {
+    if (s.rawSize > 0 && std::uint64_t{s.rawOffset} + s.rawSize > program.contentEnd) {
+      Fail(baseName + " is damaged: its certificate table overlaps its sections");
+    }
+  }
+  const std::uint32_t rootRva = image.Directory(kResourceDirectory).address;
+  if (rootRva != 0) {
+    program.resources = ResourceTreeReader(base, image, rootRva).Read();
+  }
+  return program;
+}
+
+// One payload, whatever languages an earlier one had.
+void PutPayload(TypeMap& resources, std::uint64_t payloadSize) {
+  ResourceKey zuk;
+  zuk.named = true;
+  zuk.name = kPayloadType;
+  ResourceKey id;
+  id.id = kPayloadId;
+  ResourceLeaf leaf;
+  leaf.payload = true;
+  leaf.size = static_cast<std::uint32_t>(payloadSize);
+  LanguageMap& languages = resources[zuk][id];
+  languages.clear();
+  languages[ResourceKey()] = leaf;
+}
+
+// The new resource section and where it goes.
+struct StampPlan {
+  ResourceSection section;
+  SectionPlacement place;
+  int own = -1; // the base's resource section, rewritten or left behind; -1 for none
+};
+
+StampPlan PlanStamp(const BaseProgram& program, const std::string& baseName) {
+  const Image& image = program.image;
+  StampPlan plan;
+  plan.section = LayOut(program.resources);
+  plan.own = OwnResourceSection(image);
+  plan.place = PlaceResourceSection(image.sections, plan.own, program.contentEnd, plan.section.size,
+                                    image.sectionAlignment, image.fileAlignment);
+  // The data entries hold addresses, known now.
+  for (std::size_t i = 0; i < plan.section.data.size(); ++i) {
+    ResourceDataEntry(&plan.section.tables[plan.section.entries[i]])
+        .OffsetToData()
+        .Set(plan.place.virtualAddress + static_cast<std::uint32_t>(plan.section.data[i].first));
+  }
+  if (plan.place.newSection) {
+    // The new header goes right after the table, into bytes no section uses.
+    const std::uint64_t start = image.sectionTableEnd;
+    const std::uint64_t end = start + SectionHeader::kSize;
+    std::uint64_t firstRaw = image.headers.size();
+    for (const SectionSpan& s : image.sections) {
+      if (s.rawSize > 0) {
+        firstRaw = std::min<std::uint64_t>(firstRaw, s.rawOffset);
+      }
+    }
+    const Bytes& headers = image.headers;
+    const bool unused = std::all_of(
+        headers.begin() +
+            static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(start, headers.size())),
+        headers.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(end, headers.size())),
+        [](unsigned char c) { return c == 0; });
+    if (image.sections.size() >= 95 || end > firstRaw || !unused) {
+      Fail(baseName + " has no room in its headers for another section");
+    }
+  }
+  return plan;
+}
+
+// The base's headers turned into the stamped program's: its resource section
+// where the plan puts it, the image's size, the data directories, and no
+// certificate table or checksum (the checksum is summed up as it is written).
+void PatchHeaders(Image& image, const StampPlan& plan) {
+  const PeHeaders view = image.View();
+  const std::uint32_t count = static_cast<std::uint32_t>(image.sections.size());
+  std::uint32_t index = count;
+  std::uint32_t oldRawSize = 0;
+  if (plan.place.newSection) {
+    view.Section(index).SetName(".rsrc");
+    if (plan.own >= 0) {
+      // Its old place keeps its addresses (sections must follow each other
+      // without gaps) under another name, so that tools looking for the
+      // resources by section name find the new ones.
+      view.Section(static_cast<std::uint32_t>(plan.own)).SetName(".oldrsrc");
+    }
+    view.Section(index).Characteristics().Set(SectionHeader::kInitializedData |
+                                              SectionHeader::kMemoryRead);
+    view.NumberOfSections().Set(count + 1);
+  } else {
+    index = static_cast<std::uint32_t>(plan.own);
+    oldRawSize = image.sections[index].rawSize;
+  }
+  const SectionHeader section = view.Section(index);
+  section.VirtualSize().Set(static_cast<std::uint32_t>(plan.section.size));
+  section.VirtualAddress().Set(plan.place.virtualAddress);
+  section.SizeOfRawData().Set(plan.place.rawSize);
+  section.PointerToRawData().Set(plan.place.rawOffset);
+
+  std::uint64_t imageEnd = 0;
+  for (std::uint32_t i = 0; i < view.NumberOfSections().Get(); ++i) {
+    const SectionHeader s = view.Section(i);
+    const std::uint32_t virtualSize =
+        s.VirtualSize().Get() ? s.VirtualSize().Get() : s.SizeOfRawData().Get();
+    imageEnd = std::max(imageEnd, std::uint64_t{s.VirtualAddress().Get()} + virtualSize);
+  }
+  view.SizeOfImage().Set(static_cast<std::uint32_t>(AlignUp(imageEnd, image.sectionAlignment)));
+  const std::uint32_t initialized = view.SizeOfInitializedData().Get();
+  view.SizeOfInitializedData().Set(initialized - std::min(initialized, oldRawSize) +
+                                   plan.place.rawSize);
+  view.Directory(kResourceDirectory).VirtualAddress().Set(plan.place.virtualAddress);
+  view.Directory(kResourceDirectory).Size().Set(static_cast<std::uint32_t>(plan.section.size));
+  if (image.directories.size() > kCertificateDirectory) {
+    view.Directory(kCertificateDirectory).VirtualAddress().Set(0);
+    view.Directory(kCertificateDirectory).Size().Set(0);
+  }
+  view.CheckSum().Set(0);
+}
+
+// Writes the stamped program front to back: the patched headers, the base's
+// sections, and the new resource section where the plan puts it (between
+// the base's bytes or after them), then its checksum.
+void WriteStamped(const fs::path& outputPath, InputFile& base, InputFile& payload,
+                  const BaseProgram& program, const StampPlan& plan) {
+  const Bytes& headers = program.image.headers;
+  const SectionPlacement& place = plan.place;
+  OutputFile out(outputPath);
+  const std::uint64_t kept = std::min<std::uint64_t>(place.keptBaseBytes, program.contentEnd);
+  const bool inside = place.rawOffset < kept;
+  const std::uint64_t headerBytes = std::min<std::uint64_t>(headers.size(), kept);
+  out.Write(headers.data(), static_cast<std::size_t>(headerBytes));
+  auto copyBase = [&](std::uint64_t end) {
+    if (end > out.position()) {
+      out.CopyFrom(base, out.position(), end - out.position(), "its sections");
+    }
+  };
+  auto writeSection = [&]() {
+    const std::uint64_t start = out.position();
+    out.Write(plan.section.tables.data(), plan.section.tables.size());
+    for (const auto& piece : plan.section.data) {
+      out.ZerosUpTo(start + piece.first);
+      if (piece.second.payload) {
+        out.CopyFrom(payload, 0, piece.second.size, "the payload");
+      } else {
+        out.CopyFrom(base, piece.second.sourceOffset, piece.second.size, "its resources");
+      }
+    }
+    out.ZerosUpTo(start + place.rawSize);
+  };
+  if (inside) {
+    copyBase(place.rawOffset);
+    writeSection();
+    out.CopyFrom(base, out.position(), kept - out.position(), "its sections");
+  } else {
+    copyBase(kept);
+    out.ZerosUpTo(place.rawOffset);
+    writeSection();
+  }
+  out.Finish(program.image.checksumOffset);
 }
 
 } // namespace
@@ -619,165 +804,15 @@ StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
                          const fs::path& outputPath) {
   InputFile base(basePath);
   InputFile payload(payloadPath);
-  if (payload.size() == 0) {
-    Fail(Show(payloadPath) + " is empty");
-  }
-  if (payload.size() >= kImageLimit) {
-    Fail("the payload is too large: a setup program can be at most 2 GB");
-  }
-  Image image = ReadImage(base);
-  const std::string baseName = Show(basePath);
-  if (image.directoryCount <= kResourceDirectory) {
-    Fail(baseName + " has no room for resources in its data directories");
-  }
-
+  CheckPayloadSize(payload);
+  BaseProgram program = ReadBase(base);
+  PutPayload(program.resources, payload.size());
+  const StampPlan plan = PlanStamp(program, Show(basePath));
+  PatchHeaders(program.image, plan);
+  WriteStamped(outputPath, base, payload, program, plan);
   StampResult result;
-  std::uint64_t contentEnd = base.size();
-  const std::uint32_t certificateOffset = image.Directory(kCertificateDirectory, 0);
-  const std::uint32_t certificateSize = image.Directory(kCertificateDirectory, 1);
-  if (certificateOffset != 0 || certificateSize != 0) {
-    if (certificateOffset > base.size() || certificateSize > base.size() - certificateOffset) {
-      Fail(baseName + " is damaged or cut short: its certificate table runs past its end");
-    }
-    contentEnd = certificateOffset;
-    result.droppedSignature = true;
-  }
-  for (const Section& s : image.sections) {
-    if (s.span.rawSize > 0 && std::uint64_t{s.span.rawOffset} + s.span.rawSize > contentEnd) {
-      Fail(baseName + " is damaged: its certificate table overlaps its sections");
-    }
-  }
-
-  TypeMap types;
-  const std::uint32_t rootRva = image.Directory(kResourceDirectory, 0);
-  if (rootRva != 0) {
-    types = ResourceTreeReader(base, image, rootRva).Read();
-  }
-  ResourceKey zuk;
-  zuk.named = true;
-  zuk.name = kPayloadType;
-  ResourceKey id;
-  id.id = kPayloadId;
-  ResourceLeaf leaf;
-  leaf.payload = true;
-  leaf.size = static_cast<std::uint32_t>(payload.size());
-  LanguageMap& languages = types[zuk][id];
-  languages.clear(); // one payload, whatever languages the old one had
-  languages[ResourceKey()] = leaf;
-
-  ResourceSection section = LayOut(types);
-  std::vector<SectionSpan> spans;
-  for (const Section& s : image.sections) {
-    spans.push_back(s.span);
-  }
-  const int own = OwnResourceSection(image);
-  const SectionPlacement place = PlaceResourceSection(spans, own, contentEnd, section.size,
-                                                      image.sectionAlignment, image.fileAlignment);
-  result.movedResources = place.newSection;
-
-  // The data entries hold addresses, known now.
-  for (std::size_t i = 0; i < section.data.size(); ++i) {
-    Put32(&section.tables[section.entries[i]],
-          place.virtualAddress + static_cast<std::uint32_t>(section.data[i].first));
-  }
-
-  // The new headers.
-  Bytes& headers = image.headers;
-  std::uint32_t sectionHeader = 0;
-  std::uint32_t oldRawSize = 0;
-  if (place.newSection) {
-    sectionHeader = image.sectionTableOffset +
-                    kSectionHeaderSize * static_cast<std::uint32_t>(image.sections.size());
-    std::uint64_t firstRaw = headers.size();
-    for (const Section& s : image.sections) {
-      if (s.span.rawSize > 0) {
-        firstRaw = std::min<std::uint64_t>(firstRaw, s.span.rawOffset);
-      }
-    }
-    const bool unused = std::all_of(
-        headers.begin() + std::min<std::size_t>(sectionHeader, headers.size()),
-        headers.begin() + std::min<std::size_t>(sectionHeader + kSectionHeaderSize, headers.size()),
-        [](unsigned char c) { return c == 0; });
-    if (image.sections.size() >= 95 || sectionHeader + kSectionHeaderSize > firstRaw || !unused) {
-      Fail(baseName + " has no room in its headers for another section");
-    }
-    unsigned char* h = &headers[sectionHeader];
-    std::memcpy(h, ".rsrc\0\0\0", 8);
-    if (own >= 0) {
-      // Its old place keeps its addresses (sections must follow each other
-      // without gaps) under another name, so that tools looking for the
-      // resources by section name find the new ones.
-      std::memcpy(&headers[image.sections[static_cast<std::size_t>(own)].headerOffset], ".oldrsrc",
-                  8);
-    }
-    Put32(h + 36, kInitializedData | kMemoryRead);
-    Put16(&headers[image.coffOffset + 2], static_cast<std::uint32_t>(image.sections.size() + 1));
-  } else {
-    const Section& s = image.sections[static_cast<std::size_t>(own)];
-    sectionHeader = s.headerOffset;
-    oldRawSize = s.span.rawSize;
-  }
-  unsigned char* h = &headers[sectionHeader];
-  Put32(h + 8, static_cast<std::uint32_t>(section.size));
-  Put32(h + 12, place.virtualAddress);
-  Put32(h + 16, place.rawSize);
-  Put32(h + 20, place.rawOffset);
-
-  std::uint64_t imageEnd = 0;
-  for (std::uint32_t i = 0; i < Get16(&headers[image.coffOffset + 2]); ++i) {
-    const unsigned char* s = &headers[image.sectionTableOffset + kSectionHeaderSize * i];
-    const std::uint32_t virtualSize = Get32(s + 8) ? Get32(s + 8) : Get32(s + 16);
-    imageEnd = std::max(imageEnd, std::uint64_t{Get32(s + 12)} + virtualSize);
-  }
-  const std::uint32_t opt = image.optionalOffset;
-  Put32(&headers[opt + 56], static_cast<std::uint32_t>(AlignUp(imageEnd, image.sectionAlignment)));
-  const std::uint32_t initialized = Get32(&headers[opt + 8]);
-  Put32(&headers[opt + 8], initialized - std::min(initialized, oldRawSize) + place.rawSize);
-  Put32(&headers[image.directoriesOffset + 8 * kResourceDirectory], place.virtualAddress);
-  Put32(&headers[image.directoriesOffset + 8 * kResourceDirectory + 4],
-        static_cast<std::uint32_t>(section.size));
-  if (image.directoryCount > kCertificateDirectory) {
-    Put32(&headers[image.directoriesOffset + 8 * kCertificateDirectory], 0);
-    Put32(&headers[image.directoriesOffset + 8 * kCertificateDirectory + 4], 0);
-  }
-  Put32(&headers[image.checksumOffset()], 0);
-
-  // Out, front to back.
-  {
-    OutputFile out(outputPath);
-    const std::uint64_t kept = std::min<std::uint64_t>(place.keptBaseBytes, contentEnd);
-    const bool inside = place.rawOffset < kept;
-    const std::uint64_t headerBytes = std::min<std::uint64_t>(headers.size(), kept);
-    out.Write(headers.data(), static_cast<std::size_t>(headerBytes));
-    auto copyBase = [&](std::uint64_t end) {
-      if (end > out.position()) {
-        out.CopyFrom(base, out.position(), end - out.position(), "its sections");
-      }
-    };
-    auto writeSection = [&]() {
-      const std::uint64_t start = out.position();
-      out.Write(section.tables.data(), section.tables.size());
-      for (const auto& piece : section.data) {
-        out.ZerosUpTo(start + piece.first);
-        if (piece.second.payload) {
-          out.CopyFrom(payload, 0, piece.second.size, "the payload");
-        } else {
-          out.CopyFrom(base, piece.second.sourceOffset, piece.second.size, "its resources");
-        }
-      }
-      out.ZerosUpTo(start + place.rawSize);
-    };
-    if (inside) {
-      copyBase(place.rawOffset);
-      writeSection();
-      out.CopyFrom(base, out.position(), kept - out.position(), "its sections");
-    } else {
-      copyBase(kept);
-      out.ZerosUpTo(place.rawOffset);
-      writeSection();
-    }
-    out.Finish(image.checksumOffset());
-  }
+  result.droppedSignature = program.isSigned;
+  result.movedResources = plan.place.newSection;
   return result;
 }
 

@@ -3,7 +3,9 @@
 
 #include "../../payload/test_support.h"
 #include "pe_resources.h"
+#include "pe_headers.h"
 #include "qor/test/process.h"
+#include "qor/test/text.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -11,6 +13,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 
 using QorTest::ScratchFolder;
 
@@ -276,6 +280,12 @@ TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
 
 namespace {
 
+using QorPe::DataDirectory;
+using QorPe::kCertificateDirectory;
+using QorPe::kResourceDirectory;
+using QorPe::PeHeaders;
+using QorPe::SectionHeader;
+
 // A payload that the stamp accepts: an archive with the installer and some
 // bytes that tell one payload from another.
 std::string MakePayload(const std::string& filler) {
@@ -285,61 +295,82 @@ std::string MakePayload(const std::string& filler) {
   return PayloadTest::Compress(writer.ToString());
 }
 
-std::uint32_t Read32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  std::memcpy(&value, &bytes[at], 4);
-  return value;
+std::string ReadProgram(const std::wstring& path) {
+  std::string bytes;
+  EXPECT_TRUE(PayloadTest::ReadFileBytes(path, bytes)) << QorTest::Narrow(path);
+  return bytes;
 }
 
-std::uint16_t Read16(const std::string& bytes, std::size_t at) {
-  std::uint16_t value = 0;
-  std::memcpy(&value, &bytes[at], 2);
-  return value;
+// The headers of a program held in memory, through the stamper's own view;
+// edits through it change `program`.
+PeHeaders HeadersOf(std::string& program) {
+  unsigned char* file = reinterpret_cast<unsigned char*>(&program[0]);
+  return PeHeaders(file + PeHeaders::PeOffset(file));
 }
 
-// The offset of a program's optional header.
-std::size_t OptionalHeader(const std::string& program) {
-  return Read32(program, 60) + 24;
+std::string RawBytes(const std::string& program, const SectionHeader& section) {
+  return program.substr(section.PointerToRawData().Get(), section.SizeOfRawData().Get());
 }
 
-struct Resources {
-  std::vector<std::wstring> zukNames; // the names under type ZUK
-  std::vector<WORD> payloadLanguages; // the languages of ZUK 137
-  std::string payload;                // ZUK 137, language neutral
-  bool found = false;
-};
-
-BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
-  reinterpret_cast<Resources*>(context)->zukNames.push_back(
-      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : name);
-  return TRUE;
+// A copy of a program with a certificate table as signing tools append it:
+// 8-byte aligned, at the end, found through its data directory.
+std::string Signed(std::string program) {
+  program.resize((program.size() + 7) / 8 * 8, '\0');
+  const std::uint32_t at = static_cast<std::uint32_t>(program.size());
+  std::string certificate = "\x08\x02\x00\x00\x00\x02\x02\x00"; // length, revision 2, PKCS#7
+  certificate.resize(8);
+  certificate += "A CERTIFICATE THAT MUST NOT SURVIVE";
+  certificate.resize(0x208, '\x5A');
+  program += certificate;
+  const DataDirectory directory = HeadersOf(program).Directory(kCertificateDirectory);
+  directory.VirtualAddress().Set(at);
+  directory.Size().Set(static_cast<std::uint32_t>(certificate.size()));
+  return program;
 }
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR context) {
-  reinterpret_cast<Resources*>(context)->payloadLanguages.push_back(language);
-  return TRUE;
+// Every resource of a program as the loader finds it, by "type/name/language".
+using ResourceTree = std::map<std::wstring, std::string>;
+
+std::wstring ResourceName(LPCWSTR name) {
+  return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : name;
 }
 
-// What the loader finds in a program, as the setup looks for it.
-Resources LoadResources(const std::wstring& program) {
-  Resources found;
-  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  EXPECT_TRUE(module) << GetLastError();
-  if (!module) {
-    return found;
-  }
-  EnumResourceNamesW(module, L"ZUK", CollectName, reinterpret_cast<LONG_PTR>(&found));
-  EnumResourceLanguagesW(module, L"ZUK", MAKEINTRESOURCEW(137), CollectLanguage,
-                         reinterpret_cast<LONG_PTR>(&found));
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(137), L"ZUK");
+BOOL CALLBACK CollectLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language,
+                              LONG_PTR tree) {
+  HRSRC resource = FindResourceExW(module, type, name, language);
+  std::string& data = (*reinterpret_cast<ResourceTree*>(
+      tree))[ResourceName(type) + L"/" + ResourceName(name) + L"/" + std::to_wstring(language)];
   if (resource) {
-    found.found = true;
-    found.payload.assign(static_cast<const char*>(LockResource(LoadResource(module, resource))),
-                         SizeofResource(module, resource));
+    data.assign(static_cast<const char*>(LockResource(LoadResource(module, resource))),
+                SizeofResource(module, resource));
   }
-  FreeLibrary(module);
-  return found;
+  return TRUE;
 }
+
+BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR tree) {
+  EnumResourceLanguagesW(module, type, name, CollectLanguage, tree);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR tree) {
+  EnumResourceNamesW(module, type, CollectName, tree);
+  return TRUE;
+}
+
+// `flags` picks the loader's way: as a data file it finds resources through
+// the section table, as an image at their virtual addresses.
+ResourceTree LoadResourceTree(const std::wstring& program, DWORD flags) {
+  ResourceTree tree;
+  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, flags);
+  EXPECT_TRUE(module) << GetLastError();
+  if (module) {
+    EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&tree));
+    FreeLibrary(module);
+  }
+  return tree;
+}
+
+const DWORD kLoaderWays[] = {LOAD_LIBRARY_AS_DATAFILE, LOAD_LIBRARY_AS_IMAGE_RESOURCE};
 
 // The checksum in the header is the one the system computes.
 void ExpectChecksumRight(const std::wstring& program) {
@@ -347,10 +378,182 @@ void ExpectChecksumRight(const std::wstring& program) {
   ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
             MapFileAndCheckSumW(program.c_str(), &inHeader, &computed));
   EXPECT_NE(0u, computed);
-  EXPECT_EQ(computed, inHeader) << program;
+  EXPECT_EQ(computed, inHeader) << QorTest::Narrow(program);
+}
+
+// The section that starts at `address`, or -1.
+int SectionAt(const PeHeaders& headers, std::uint32_t address) {
+  for (std::uint32_t i = 0; i < headers.NumberOfSections().Get(); ++i) {
+    if (headers.Section(i).VirtualAddress().Get() == address) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// What every stamp leaves: the base's resources with `payload` as the one
+// ZUK, found alike by both of the loader's ways; every other section and
+// data directory as in the base; the resources in a section of their own
+// named .rsrc, either where the base had theirs or new and last (the old one
+// then kept as .oldrsrc); no certificate table; the image's size and the
+// checksum right.
+void ExpectStamped(const std::wstring& basePath, const std::wstring& stampedPath,
+                   const std::string& payload) {
+  ResourceTree expected = LoadResourceTree(basePath, LOAD_LIBRARY_AS_DATAFILE);
+  expected.erase(expected.lower_bound(L"ZUK/"), expected.lower_bound(L"ZUK0"));
+  expected[L"ZUK/#137/0"] = payload;
+  for (DWORD way : kLoaderWays) {
+    const ResourceTree found = LoadResourceTree(stampedPath, way);
+    EXPECT_EQ(expected.size(), found.size()) << "loaded with flags " << way;
+    EXPECT_TRUE(expected == found) << "loaded with flags " << way;
+  }
+
+  std::string base = ReadProgram(basePath);
+  std::string stamped = ReadProgram(stampedPath);
+  const PeHeaders before = HeadersOf(base);
+  const PeHeaders after = HeadersOf(stamped);
+  const std::uint32_t directories = before.NumberOfRvaAndSizes().Get();
+  ASSERT_EQ(directories, after.NumberOfRvaAndSizes().Get());
+  for (std::uint32_t d = 0; d < directories; ++d) {
+    if (d == kResourceDirectory) {
+      continue;
+    }
+    const std::uint32_t address = before.Directory(d).VirtualAddress().Get();
+    const std::uint32_t size = before.Directory(d).Size().Get();
+    EXPECT_EQ(d == kCertificateDirectory ? 0 : address, after.Directory(d).VirtualAddress().Get())
+        << "directory " << d;
+    EXPECT_EQ(d == kCertificateDirectory ? 0 : size, after.Directory(d).Size().Get())
+        << "directory " << d;
+  }
+  const int resources =
+      SectionAt(after, after.Directory(kResourceDirectory).VirtualAddress().Get());
+  ASSERT_GE(resources, 0);
+  const SectionHeader section = after.Section(static_cast<std::uint32_t>(resources));
+  EXPECT_EQ(".rsrc", section.Name());
+  EXPECT_EQ(section.VirtualSize().Get(), after.Directory(kResourceDirectory).Size().Get());
+
+  const std::uint32_t count = before.NumberOfSections().Get();
+  const bool moved = after.NumberOfSections().Get() == count + 1;
+  ASSERT_TRUE(moved || after.NumberOfSections().Get() == count);
+  EXPECT_EQ(moved, static_cast<std::uint32_t>(resources) == count);
+  const int oldResources =
+      SectionAt(before, before.Directory(kResourceDirectory).VirtualAddress().Get());
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (static_cast<int>(i) == resources) {
+      continue;
+    }
+    const SectionHeader was = before.Section(i), is = after.Section(i);
+    EXPECT_EQ(moved && static_cast<int>(i) == oldResources ? ".oldrsrc" : was.Name(), is.Name());
+    EXPECT_EQ(was.VirtualAddress().Get(), is.VirtualAddress().Get()) << was.Name();
+    EXPECT_EQ(was.VirtualSize().Get(), is.VirtualSize().Get()) << was.Name();
+    EXPECT_EQ(was.PointerToRawData().Get(), is.PointerToRawData().Get()) << was.Name();
+    EXPECT_EQ(was.SizeOfRawData().Get(), is.SizeOfRawData().Get()) << was.Name();
+    EXPECT_EQ(was.Characteristics().Get(), is.Characteristics().Get()) << was.Name();
+    EXPECT_TRUE(RawBytes(base, was) == RawBytes(stamped, is)) << was.Name();
+  }
+  std::uint64_t imageEnd = 0;
+  for (std::uint32_t i = 0; i < after.NumberOfSections().Get(); ++i) {
+    const SectionHeader s = after.Section(i);
+    imageEnd = std::max<std::uint64_t>(imageEnd, s.VirtualAddress().Get() + s.VirtualSize().Get());
+  }
+  const std::uint32_t alignment = after.SectionAlignment().Get();
+  EXPECT_EQ((imageEnd + alignment - 1) / alignment * alignment, after.SizeOfImage().Get());
+  ExpectChecksumRight(stampedPath);
+}
+
+Result Stamp(const std::wstring& base, const std::wstring& payload, const std::wstring& out) {
+  return RunTool(L"stamp " + Quote(base) + L" " + Quote(payload) + L" " + Quote(out));
 }
 
 } // namespace
+
+namespace {
+
+// The view's fields are where the system's own structures have them, for
+// reading and writing, in the layout of this build's programs (PE32+ in the
+// 64-bit build, PE32 in the 32-bit one) and in the section table.
+template <class NtHeaders> void ExpectFieldsWhereTheSystemHasThem(std::string& program) {
+  const LONG peOffset = reinterpret_cast<const IMAGE_DOS_HEADER*>(program.data())->e_lfanew;
+  const PeHeaders view = HeadersOf(program);
+  auto nt = [&]() -> const NtHeaders& {
+    return *reinterpret_cast<const NtHeaders*>(program.data() + peOffset);
+  };
+  auto section = [&](std::uint32_t i) -> const IMAGE_SECTION_HEADER& {
+    return IMAGE_FIRST_SECTION(&nt())[i];
+  };
+  struct Named {
+    std::string name;
+    QorPe::Field field;
+    std::size_t width;
+    std::function<DWORD()> system;
+  };
+  std::vector<Named> fields;
+#define SYSTEM_FIELD(viewField, member)                                                            \
+  fields.push_back({#member, viewField, sizeof(member), [=] { return static_cast<DWORD>(member); }})
+  SYSTEM_FIELD(view.NumberOfSections(), nt().FileHeader.NumberOfSections);
+  SYSTEM_FIELD(view.SizeOfOptionalHeader(), nt().FileHeader.SizeOfOptionalHeader);
+  SYSTEM_FIELD(view.Magic(), nt().OptionalHeader.Magic);
+  SYSTEM_FIELD(view.SizeOfInitializedData(), nt().OptionalHeader.SizeOfInitializedData);
+  SYSTEM_FIELD(view.SectionAlignment(), nt().OptionalHeader.SectionAlignment);
+  SYSTEM_FIELD(view.FileAlignment(), nt().OptionalHeader.FileAlignment);
+  SYSTEM_FIELD(view.SizeOfImage(), nt().OptionalHeader.SizeOfImage);
+  SYSTEM_FIELD(view.SizeOfHeaders(), nt().OptionalHeader.SizeOfHeaders);
+  SYSTEM_FIELD(view.CheckSum(), nt().OptionalHeader.CheckSum);
+  SYSTEM_FIELD(view.NumberOfRvaAndSizes(), nt().OptionalHeader.NumberOfRvaAndSizes);
+  for (std::uint32_t d = 0; d < nt().OptionalHeader.NumberOfRvaAndSizes; ++d) {
+    SYSTEM_FIELD(view.Directory(d).VirtualAddress(),
+                 nt().OptionalHeader.DataDirectory[d].VirtualAddress);
+    SYSTEM_FIELD(view.Directory(d).Size(), nt().OptionalHeader.DataDirectory[d].Size);
+  }
+  for (std::uint32_t s = 0; s < nt().FileHeader.NumberOfSections; ++s) {
+    SYSTEM_FIELD(view.Section(s).VirtualSize(), section(s).Misc.VirtualSize);
+    SYSTEM_FIELD(view.Section(s).VirtualAddress(), section(s).VirtualAddress);
+    SYSTEM_FIELD(view.Section(s).SizeOfRawData(), section(s).SizeOfRawData);
+    SYSTEM_FIELD(view.Section(s).PointerToRawData(), section(s).PointerToRawData);
+    SYSTEM_FIELD(view.Section(s).Characteristics(), section(s).Characteristics);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(section(s).Name),
+                          strnlen(reinterpret_cast<const char*>(section(s).Name), 8)),
+              view.Section(s).Name());
+  }
+#undef SYSTEM_FIELD
+  for (const Named& f : fields) {
+    EXPECT_EQ(f.system(), f.field.Get()) << f.name;
+    // A write lands on the system's field and nowhere else.
+    const std::string before = program;
+    const DWORD marker = f.width == 2 ? 0xA55Au : 0xA55AC33Cu;
+    f.field.Set(marker);
+    EXPECT_EQ(marker, f.system()) << f.name;
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < program.size(); ++i) {
+      changed += program[i] != before[i] ? 1 : 0;
+    }
+    EXPECT_LE(changed, f.width) << f.name;
+    program = before;
+  }
+}
+
+} // namespace
+
+TEST(PeHeaders, FieldsAreWhereTheSystemHasThem) {
+  struct Program {
+    const char* what;
+    std::wstring path;
+  } programs[] = {
+      {"launcher", QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE)},
+      {"tool", ToolPath()},
+  };
+  for (const Program& p : programs) {
+    SCOPED_TRACE(p.what);
+    std::string program = ReadProgram(p.path);
+    // Built for the machine these tests run on.
+    EXPECT_EQ(sizeof(void*) == 8, HeadersOf(program).IsPe32Plus());
+    if (HeadersOf(program).IsPe32Plus()) {
+      ExpectFieldsWhereTheSystemHasThem<IMAGE_NT_HEADERS64>(program);
+    } else {
+      ExpectFieldsWhereTheSystemHasThem<IMAGE_NT_HEADERS32>(program);
+    }
+  }
+}
 
 TEST(PeLayout, PlacesTheResourceSection) {
   using QorPe::SectionSpan;
@@ -437,13 +640,15 @@ TEST(PeLayout, ChecksumDoesNotDependOnHowTheFileIsCut) {
 }
 
 // Stamps launchers of each kind, stamps the result again, and looks at both
-// as the loader and the system's checksum function see them.
+// as the loader, the system's checksum function and the headers show them.
 TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
   ScratchFolder scratch;
   const std::string first = MakePayload(PayloadTest::Random(1).Bytes(300000));
   const std::string second = MakePayload("small");
-  PayloadTest::WriteFileBytes(scratch.path() + L"first.zuk", first);
-  PayloadTest::WriteFileBytes(scratch.path() + L"second.zuk", second);
+  const std::wstring firstPath = scratch.path() + L"first.zuk";
+  const std::wstring secondPath = scratch.path() + L"second.zuk";
+  PayloadTest::WriteFileBytes(firstPath, first);
+  PayloadTest::WriteFileBytes(secondPath, second);
   struct Base {
     const wchar_t* what;
     std::wstring path;
@@ -459,49 +664,27 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
     SCOPED_TRACE(base.what);
     const std::wstring once = scratch.path() + base.what + L"-once.exe";
     const std::wstring twice = scratch.path() + base.what + L"-twice.exe";
-    Result r = RunTool(L"stamp " + Quote(base.path) + L" " + Quote(scratch.path() + L"first.zuk") +
-                       L" " + Quote(once));
+    Result r = Stamp(base.path, firstPath, once);
     ASSERT_EQ(0u, r.exitCode) << r.output;
     EXPECT_EQ(std::string::npos, r.output.find("signature")) << r.output;
-    r = RunTool(L"stamp " + Quote(once) + L" " + Quote(scratch.path() + L"second.zuk") + L" " +
-                Quote(twice));
+    ExpectStamped(base.path, once, first);
+    r = Stamp(once, secondPath, twice);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-
-    Resources onceFound = LoadResources(once);
-    EXPECT_TRUE(onceFound.found);
-    EXPECT_TRUE(onceFound.payload == first);
-    Resources twiceFound = LoadResources(twice);
-    EXPECT_TRUE(twiceFound.payload == second);
-    EXPECT_EQ(std::vector<std::wstring>{L"137"}, twiceFound.zukNames);
-    EXPECT_EQ(std::vector<WORD>{0}, twiceFound.payloadLanguages);
-    ExpectChecksumRight(once);
-    ExpectChecksumRight(twice);
-
+    ExpectStamped(once, twice, second);
     // The old payload was replaced, not kept beside the new one.
-    std::string onceBytes, twiceBytes, baseBytes;
-    ASSERT_TRUE(PayloadTest::ReadFileBytes(once, onceBytes));
-    ASSERT_TRUE(PayloadTest::ReadFileBytes(twice, twiceBytes));
-    ASSERT_TRUE(PayloadTest::ReadFileBytes(base.path, baseBytes));
-    EXPECT_LE(twiceBytes.size(), onceBytes.size());
+    const std::string twiceBytes = ReadProgram(twice);
+    EXPECT_LE(twiceBytes.size(), ReadProgram(once).size());
     EXPECT_EQ(std::string::npos, twiceBytes.find(first.substr(first.size() / 2, 64)));
-    // The program's code (its first section) is untouched.
-    const std::size_t table =
-        OptionalHeader(baseBytes) + Read16(baseBytes, OptionalHeader(baseBytes) - 4);
-    const std::size_t codeSize = Read32(baseBytes, table + 16),
-                      codeAt = Read32(baseBytes, table + 20);
-    EXPECT_TRUE(baseBytes.substr(codeAt, codeSize) == twiceBytes.substr(codeAt, codeSize));
   }
   // Stamped in place: the program replaces itself.
   const std::wstring twice = scratch.path() + L"launcher-twice.exe";
-  Result r = RunTool(L"stamp " + Quote(twice) + L" " + Quote(scratch.path() + L"first.zuk") + L" " +
-                     Quote(twice));
+  Result r = Stamp(twice, firstPath, twice);
   ASSERT_EQ(0u, r.exitCode) << r.output;
-  EXPECT_TRUE(LoadResources(twice).payload == first);
+  EXPECT_TRUE(LoadResourceTree(twice, LOAD_LIBRARY_AS_DATAFILE)[L"ZUK/#137/0"] == first);
   ExpectChecksumRight(twice);
 
-  // The launcher's other resources survive all stamps.
-  HMODULE module = LoadLibraryExW((scratch.path() + L"launcher-twice.exe").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE);
+  // The launcher's own resources are among those that survive.
+  HMODULE module = LoadLibraryExW(twice.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_TRUE(module);
   wchar_t title[100] = {};
   EXPECT_GT(LoadStringW(module, 103, title, 100), 0);
@@ -511,52 +694,80 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
   FreeLibrary(module);
 }
 
-// A signed launcher: the certificate table cannot stay, since it signs other
-// bytes. The stamp leaves it out and says so.
-TEST(VtrpackStamp, DropsTheSignatureOfASignedBase) {
+// This build's launcher, signed or not, stamped three times over: the
+// resources outgrow their section and go into a new last one; once last,
+// they are rewritten where they are, smaller or larger. A signed base's
+// certificate table cannot stay, since it signs other bytes: the stamp
+// leaves it out and says so.
+TEST(VtrpackStamp, MovesOrRewritesTheResourcesOfSignedAndUnsignedBases) {
   ScratchFolder scratch;
-  std::string program;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE), program));
-  // A certificate table as signing tools append it: 8-byte aligned, at the end.
-  program.resize((program.size() + 7) / 8 * 8, '\0');
-  const std::uint32_t at = static_cast<std::uint32_t>(program.size());
-  std::string certificate = "\x08\x02\x00\x00\x00\x02\x02\x00"; // length, revision 2, PKCS#7
-  certificate.resize(8);
-  certificate += "A CERTIFICATE THAT MUST NOT SURVIVE";
-  certificate.resize(0x208, '\x5A');
-  program += certificate;
-  const std::size_t directory = OptionalHeader(program) + 96 + 8 * 4;
-  std::memcpy(&program[directory], &at, 4);
-  const std::uint32_t size = static_cast<std::uint32_t>(certificate.size());
-  std::memcpy(&program[directory + 4], &size, 4);
-  const std::wstring signedBase = scratch.path() + L"signed.exe";
-  PayloadTest::WriteFileBytes(signedBase, program);
-  const std::string payload = MakePayload("signed");
-  PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", payload);
+  const std::string large = MakePayload(PayloadTest::Random(2).Bytes(300000));
+  const std::string small = MakePayload("small");
+  const std::wstring largePath = scratch.path() + L"large.zuk";
+  const std::wstring smallPath = scratch.path() + L"small.zuk";
+  PayloadTest::WriteFileBytes(largePath, large);
+  PayloadTest::WriteFileBytes(smallPath, small);
+  struct Step {
+    const wchar_t* name;
+    const std::wstring& payloadPath;
+    const std::string& payload;
+    bool moves; // into a new last section
+  } steps[] = {
+      {L"large", largePath, large, true},
+      {L"small", smallPath, small, false},
+      {L"larger", largePath, large, false},
+  };
+  for (bool sign : {false, true}) {
+    SCOPED_TRACE(sign ? "signed" : "unsigned");
+    std::wstring base = QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE);
+    for (const Step& step : steps) {
+      SCOPED_TRACE(QorTest::Narrow(step.name));
+      const std::wstring out =
+          scratch.path() + (sign ? L"signed-" : L"unsigned-") + step.name + L".exe";
+      if (sign) {
+        const std::wstring signedBase = out + L".base.exe";
+        PayloadTest::WriteFileBytes(signedBase, Signed(ReadProgram(base)));
+        base = signedBase;
+      }
+      Result r = Stamp(base, step.payloadPath, out);
+      ASSERT_EQ(0u, r.exitCode) << r.output;
+      EXPECT_EQ(sign, r.output.find("Dropped the signature of") != std::string::npos) << r.output;
+      ExpectStamped(base, out, step.payload);
 
-  const std::wstring out = scratch.path() + L"out.exe";
-  Result r = RunTool(L"stamp " + Quote(signedBase) + L" " + Quote(scratch.path() + L"p.zuk") +
-                     L" " + Quote(out));
-  ASSERT_EQ(0u, r.exitCode) << r.output;
-  EXPECT_NE(std::string::npos, r.output.find("Dropped the signature of")) << r.output;
-  std::string stamped;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(out, stamped));
-  EXPECT_EQ(std::string::npos, stamped.find("A CERTIFICATE THAT MUST NOT SURVIVE"));
-  EXPECT_EQ(0u, Read32(stamped, directory));
-  EXPECT_EQ(0u, Read32(stamped, directory + 4));
-  EXPECT_TRUE(LoadResources(out).payload == payload);
-  ExpectChecksumRight(out);
+      std::string before = ReadProgram(base);
+      std::string after = ReadProgram(out);
+      EXPECT_EQ(std::string::npos, after.find("A CERTIFICATE THAT MUST NOT SURVIVE"));
+      const PeHeaders was = HeadersOf(before), is = HeadersOf(after);
+      EXPECT_EQ(was.NumberOfSections().Get() + (step.moves ? 1 : 0), is.NumberOfSections().Get());
+      if (!step.moves) {
+        const std::uint32_t at = was.Directory(kResourceDirectory).VirtualAddress().Get();
+        EXPECT_EQ(at, is.Directory(kResourceDirectory).VirtualAddress().Get());
+        const int section = SectionAt(was, at);
+        ASSERT_GE(section, 0);
+        const auto index = static_cast<std::uint32_t>(section);
+        EXPECT_EQ(was.Section(index).PointerToRawData().Get(),
+                  is.Section(index).PointerToRawData().Get());
+      }
+      base = out;
+    }
+  }
 }
 
-// Bases that are not programs, or are cut short: one line says why, and
-// whatever was at the output before is still there.
+// Bases that are not programs, are cut short or damaged: one line says why,
+// and whatever was at the output before is still there.
 TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
   ScratchFolder scratch;
-  std::string launcher;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE), launcher));
+  const std::string launcher = ReadProgram(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE));
   PayloadTest::WriteFileBytes(scratch.path() + L"p.zuk", MakePayload("x"));
+  // The launcher with one field changed, in the layout of this build.
+  auto edited = [&](const std::function<void(const PeHeaders&)>& edit) {
+    std::string copy = launcher;
+    edit(HeadersOf(copy));
+    return copy;
+  };
   std::string noPe = launcher;
-  noPe[OptionalHeader(launcher) - 24] = 'X';
+  noPe[PeHeaders::PeOffset(reinterpret_cast<const unsigned char*>(launcher.data()))] = 'X';
+  const auto size = static_cast<std::uint32_t>(launcher.size());
   struct Case {
     const wchar_t* name;
     std::string bytes;
@@ -567,20 +778,37 @@ TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
       {L"headers.exe", launcher.substr(0, 0x200), "cut short"},
       {L"half.exe", launcher.substr(0, launcher.size() / 2), "cut short"},
       {L"nope.exe", noPe, "PE header is missing"},
+      {L"kind.exe", edited([](const PeHeaders& h) { h.Magic().Set(0x107); }), "unknown kind"},
+      {L"optional.exe", edited([](const PeHeaders& h) {
+         h.SizeOfOptionalHeader().Set(h.DirectoriesOffset() + DataDirectory::kSize);
+       }),
+       "data directories do not fit"},
+      {L"directories.exe",
+       edited([](const PeHeaders& h) { h.NumberOfRvaAndSizes().Set(kResourceDirectory); }),
+       "no room for resources"},
+      {L"resources.exe", edited([](const PeHeaders& h) {
+         h.Directory(kResourceDirectory).VirtualAddress().Set(h.SizeOfImage().Get());
+       }),
+       "resources point outside its sections"},
+      {L"certificate.exe", edited([&](const PeHeaders& h) {
+         h.Directory(kCertificateDirectory).VirtualAddress().Set(size - 8);
+         h.Directory(kCertificateDirectory).Size().Set(0x100);
+       }),
+       "certificate table runs past its end"},
   };
   const std::wstring out = scratch.path() + L"out.exe";
+  std::vector<std::wstring> names = {L"p.zuk", L"out.exe"};
   for (const Case& c : cases) {
     PayloadTest::WriteFileBytes(scratch.path() + c.name, c.bytes);
     PayloadTest::WriteFileBytes(out, "what was here before");
-    Result r = RunTool(L"stamp " + Quote(scratch.path() + c.name) + L" " +
-                       Quote(scratch.path() + L"p.zuk") + L" " + Quote(out));
+    Result r = Stamp(scratch.path() + c.name, scratch.path() + L"p.zuk", out);
     EXPECT_NE(0u, r.exitCode) << r.output;
     EXPECT_NE(std::string::npos, r.output.find(c.reason)) << r.output;
     EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
     std::string kept;
     ASSERT_TRUE(PayloadTest::ReadFileBytes(out, kept));
     EXPECT_EQ("what was here before", kept);
+    names.push_back(c.name);
   }
-  ExpectOnly(scratch, {L"p.zuk", L"out.exe", L"text.exe", L"mz.exe", L"headers.exe", L"half.exe",
-                       L"nope.exe"});
+  ExpectOnly(scratch, names);
 }

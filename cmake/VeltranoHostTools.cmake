@@ -1,0 +1,16 @@
+# The build machine's own programs (tools/host), built with its system
+# compiler by this build: the native vtrpack, which packs the build's
+# payloads, and the generators that the build runs. Target: veltrano_host_tools.
+include(ExternalProject)
+set(VELTRANO_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-vtrpack CACHE INTERNAL "")
+set(VELTRANO_VTRPACK_HOST ${VELTRANO_HOST_TOOLS_DIR}/vtrpack CACHE INTERNAL "The native vtrpack")
+set(VELTRANO_MAKE_SAMPLE_DATA ${VELTRANO_HOST_TOOLS_DIR}/make_sample_data CACHE INTERNAL "")
+set(VELTRANO_MAKE_ART ${VELTRANO_HOST_TOOLS_DIR}/make_art CACHE INTERNAL "")
+ExternalProject_Add(veltrano_host_tools
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/host
+  BINARY_DIR ${VELTRANO_HOST_TOOLS_DIR}
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+             -DVELTRANO_BZIP2_SOURCE_DIR=${VELTRANO_BZIP2_SOURCE_DIR}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
