@@ -388,7 +388,7 @@ TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
   QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
   SetCurrentDirectoryW(previous);
   ASSERT_TRUE(error);
-  EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+  EXPECT_EQ(QorSetup::kStartInstallerError, error->GetCode());
   EXPECT_FALSE(shell().installer.process);
   EXPECT_FALSE(shell().installer.thread);
 }

@@ -1,12 +1,14 @@
 #include "qor/fs/private_folder.h"
 #include "qor/fs/error_codes.h"
 
+#include "qor/fs/fs.h"
 #include "qor/error/error.h"
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
 #include "qor/test/host_links.h"
+#include "qor/test/security.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -20,6 +22,10 @@
 using QorFs::PathKind;
 
 namespace {
+
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 class FreshFolderTest : public ::testing::Test {
 protected:
@@ -63,22 +69,16 @@ TEST(PathKinds, ReparsePointsAreLinksWhateverElseTheyAre) {
   struct Case {
     DWORD attributes;
     PathKind kind;
-    bool plainFile;
   } cases[] = {
-      {INVALID_FILE_ATTRIBUTES, PathKind::Missing, false},
-      {FILE_ATTRIBUTE_NORMAL, PathKind::File, true},
-      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, PathKind::File, true},
-      {FILE_ATTRIBUTE_DIRECTORY, PathKind::Folder, false},
-      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link, false},
-      {FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link, false},
+      {INVALID_FILE_ATTRIBUTES, PathKind::Missing},
+      {FILE_ATTRIBUTE_NORMAL, PathKind::File},
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, PathKind::File},
+      {FILE_ATTRIBUTE_DIRECTORY, PathKind::Folder},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link},
+      {FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.kind, QorFs::ClassifyAttributes(c.attributes)) << c.attributes;
-    WIN32_FIND_DATAW entry = {};
-    entry.dwFileAttributes = c.attributes;
-    if (c.attributes != INVALID_FILE_ATTRIBUTES) {
-      EXPECT_EQ(c.plainFile, QorFs::IsPlainFile(entry)) << c.attributes;
-    }
   }
 }
 
@@ -101,7 +101,7 @@ TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
     } else if (c.leftover == kFile) {
       PlantFile();
     }
-    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
     ASSERT_TRUE(pinned.valid());
     EXPECT_EQ(folder_, pinned.path());
     EXPECT_TRUE(pinned.identity().valid);
@@ -113,7 +113,7 @@ TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
 }
 
 TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
   ASSERT_TRUE(pinned.valid());
   Write(folder_ + L"a.txt"); // our own writes inside still work
   CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
@@ -134,30 +134,52 @@ TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
 }
 
 TEST_F(FreshFolderTest, LeftoverInUseGetsAFolderBesideIt) {
-  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-  Write(folder_ + L"held.txt");
-  // Another program keeps a file open without delete sharing: the leftover
-  // can be neither emptied nor (on Windows) moved.
-  Qor::UniqueFile held(CreateFileW((folder_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(held.valid());
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
-  ASSERT_TRUE(pinned.valid());
-  EXPECT_TRUE(IsEmptyFolder(pinned.path()));
-  EXPECT_EQ(parent_ + L"\\", pinned.path().substr(0, parent_.size() + 1));
-  char bytes[16] = {};
-  DWORD got = 0;
-  EXPECT_TRUE(ReadFile(held.get(), bytes, sizeof bytes, &got, nullptr));
-  EXPECT_EQ("planted", std::string(bytes, got));
-  held.reset();
-  pinned.CleanUp();
-  EXPECT_FALSE(Exists(pinned.path()));
+  struct Case {
+    const char* name;
+    bool folderHeld; // else a file inside it
+  } cases[] = {
+      // The leftover can be neither emptied nor moved.
+      {"the leftover folder itself", true},
+      // Emptied it cannot be; Windows does not move it either, Wine does.
+      {"a file inside the leftover", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    Write(folder_ + L"held.txt");
+    // Another program holds it open without delete sharing.
+    const std::wstring heldPath = c.folderHeld ? parent_ + L"\\Work.tmp" : folder_ + L"held.txt";
+    Qor::UniqueFile held(CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held.valid());
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
+    ASSERT_TRUE(pinned.valid());
+    const std::wstring path = pinned.path();
+    EXPECT_TRUE(IsEmptyFolder(path));
+    // Beside it, under a name nobody could have taken first.
+    const std::wstring beside = parent_ + L"\\Work.tmp-";
+    if (c.folderHeld || path != folder_) {
+      EXPECT_EQ(beside, path.substr(0, beside.size()));
+      EXPECT_EQ(beside.size() + 17, path.size()) << "16 secret characters";
+    }
+    if (!c.folderHeld) {
+      char bytes[16] = {};
+      DWORD got = 0;
+      EXPECT_TRUE(ReadFile(held.get(), bytes, sizeof bytes, &got, nullptr));
+      EXPECT_EQ("planted", std::string(bytes, got));
+    }
+    held.reset();
+    pinned.CleanUp();
+    EXPECT_FALSE(Exists(path));
+    QorTest::RemoveTree(parent_ + L"\\");
+    ASSERT_TRUE(CreateDirectoryW(parent_.c_str(), nullptr));
+  }
 }
 
 TEST_F(FreshFolderTest, NoFolderAtAllRaises422WithTheRealCause) {
   const std::wstring folder = parent_ + L"\\missing\\Work.tmp\\";
   std::unique_ptr<QorError::Exception> error(
-      QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder, nullptr); }));
+      QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder); }));
   ASSERT_TRUE(error);
   EXPECT_EQ(QorFs::kCreateFolderError, error->GetCode());
   const std::wstring text = error->GetMessageText();
@@ -187,59 +209,40 @@ TEST_F(FreshFolderTest, RemovalNeverChangesAFileWithAnotherName) {
   EXPECT_EQ("planted", content);
 }
 
-TEST_F(FreshFolderTest, VolumeFlagsOfAFolderAndOfNothing) {
-  // Wine reports its drives as NTFS, with access lists.
-  EXPECT_TRUE(QorFs::GetVolumeFlags(parent_) & FILE_PERSISTENT_ACLS);
-  EXPECT_EQ(0u, QorFs::GetVolumeFlags(parent_ + L"\\missing\\"));
-}
-
-TEST(TemporaryFolderChoice, ElevatedRunsAvoidVolumesWithoutAccessLists) {
-  const std::wstring user = L"E:\\Users\\ann\\Temp\\";
-  const DWORD ntfs = FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-  const DWORD fat = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-  struct Case {
-    bool elevated;
-    DWORD flags;
-    const wchar_t* windows;
-    const wchar_t* expected;
-  } cases[] = {
-      {false, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {false, fat, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {true, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {true, fat, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"},
-      {true, fat, L"C:\\WINNT\\", L"C:\\WINNT\\Temp\\"},
-      {true, 0, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"}, // volume not known
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.expected, QorFs::ChooseTemporaryFolder(user, c.elevated, c.flags, c.windows))
-        << c.elevated << " " << c.flags;
-  }
-}
-
-TEST_F(FreshFolderTest, AdminOnlyAccessList) {
+TEST_F(FreshFolderTest, AdminOnlyFoldersAreNewEachTimeAndShowTheirAccessList) {
   QorFs::AdminOnlySecurity security;
-  ASSERT_NE(nullptr, security.Get());
-  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   Qor::UniqueLocal sddl;
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, parts,
-      reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
+      security.Get(), SDDL_REVISION_1, parts, reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
   EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
             std::wstring(static_cast<const wchar_t*>(sddl.get())));
 
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, security.Get());
-  ASSERT_TRUE(pinned.valid());
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
-    GTEST_SKIP() << "Wine does not keep access lists of files and folders";
+  QorFs::PinnedFolder first = QorFs::MakeAdminOnlyFolder(parent_, L"Work-");
+  QorFs::PinnedFolder second = QorFs::MakeAdminOnlyFolder(parent_ + L"\\", L"Work-");
+  ASSERT_TRUE(first.valid() && second.valid());
+  for (const QorFs::PinnedFolder* pinned : {&first, &second}) {
+    const std::wstring& path = pinned->path();
+    EXPECT_EQ(parent_ + L"\\Work-", path.substr(0, parent_.size() + 6));
+    EXPECT_EQ(parent_.size() + 6 + 16 + 1, path.size()) << "16 secret characters";
+    EXPECT_TRUE(IsEmptyFolder(path));
+    const std::wstring shown = QorTest::DescriptorText(path);
+    EXPECT_TRUE(QorTest::ShowsAdminOnly(shown)) << Narrow(shown);
   }
-  Qor::UniqueLocal descriptor;
-  std::wstring path = folder_.substr(0, folder_.size() - 1);
-  ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, parts, nullptr, nullptr,
-                                                 nullptr, nullptr, descriptor.put()));
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor.get(), SDDL_REVISION_1, parts, reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
-  std::wstring text = static_cast<const wchar_t*>(sddl.get());
-  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
+  EXPECT_NE(first.path(), second.path());
+  // A folder made with the default security shows more than that.
+  ASSERT_TRUE(CreateDirectoryW((parent_ + L"\\plain").c_str(), nullptr));
+  EXPECT_FALSE(QorTest::ShowsAdminOnly(QorTest::DescriptorText(parent_ + L"\\plain")));
+
+  const std::wstring gone = first.path();
+  first.CleanUp();
+  EXPECT_FALSE(Exists(gone));
+  second.CleanUp();
+
+  std::unique_ptr<QorError::Exception> error(
+      QorTest::Catch([&] { QorFs::MakeAdminOnlyFolder(parent_ + L"\\missing", L"Work-"); }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorFs::kCreateFolderError, error->GetCode());
 }
 
 namespace {
@@ -255,9 +258,6 @@ protected:
       GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
     }
     base_ = links_.folder();
-  }
-  static std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
   }
   static void Write(const std::wstring& path, bool readOnly = false) {
     QorTest::WriteFileBytes(path, "kept",
@@ -315,7 +315,7 @@ TEST_F(HostLinks, ASubfolderSwappedForALinkMidWayKeepsTheTargetsFiles) {
 
   // The link there from the start: the leftover is moved aside whole and the
   // link never entered.
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover, nullptr);
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover);
   ASSERT_TRUE(pinned.valid());
   EXPECT_FALSE(Exists(pinned.path() + L"sub"));
   ExpectOutsideIntact();
