@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -320,4 +321,141 @@ TEST_F(HostLinks, ASubfolderSwappedForALinkMidWayKeepsTheTargetsFiles) {
   EXPECT_FALSE(Exists(pinned.path() + L"sub"));
   ExpectOutsideIntact();
   pinned.CleanUp();
+}
+
+namespace {
+
+// A folder above the working folder re-pointed while it is used: "above"
+// leads to "real" first and then to "decoy", where another program laid
+// out the names it expects the working folder to reach.
+class RepointedAbove : public HostLinks {
+protected:
+  // A fresh layout for each case, in a folder of its own.
+  void NewRound() {
+    ++round_;
+    root_ = base_ + L"round" + std::to_wstring(round_) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"real").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"decoy").c_str(), nullptr));
+    ASSERT_TRUE(MakeLink(root_ + L"above", root_ + L"real"));
+  }
+  // What a leftover, or the other program's copy of it, holds.
+  static void Plant(const std::wstring& folder) {
+    QorFs::CreateDirectories(folder + L"sub\\deep\\");
+    Write(folder + L"a.txt");
+    Write(folder + L"b.txt", true);
+    Write(folder + L"sub\\c.txt");
+    Write(folder + L"sub\\deep\\d.txt");
+  }
+  bool Repoint() { return MakeLink(root_ + L"above", root_ + L"decoy"); }
+  // The files below folder that still hold what was planted; -1 when one
+  // was changed.
+  static int KeptFiles(const std::wstring& folder) {
+    int kept = 0;
+    for (const std::wstring& name : QorTest::ListEntries(folder)) {
+      const std::wstring path = folder + name;
+      if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+        const int inside = KeptFiles(path + L"\\");
+        if (inside < 0) {
+          return -1;
+        }
+        kept += inside;
+      } else {
+        std::string content;
+        if (!QorTest::ReadFileBytes(path, content) || content != "kept") {
+          return -1;
+        }
+        ++kept;
+      }
+    }
+    return kept;
+  }
+
+  static int round_;
+  std::wstring root_;
+};
+
+int RepointedAbove::round_ = 0;
+
+} // namespace
+
+// The other program sees the leftover moved aside, copies its layout under
+// the aside name into its own folder and re-points the folder above: a
+// removal by path would now delete the copy's files.
+TEST_F(RepointedAbove, DuringTheLeftoversRemovalNothingElsewhereGoes) {
+  struct Case {
+    const char* name;
+    const wchar_t* listed; // the folder whose listing is followed by the re-pointing
+  } cases[] = {{"after the leftover's own listing", L""}, {"after its subfolder's", L"\\sub"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(NewRound());
+    Plant(root_ + L"real\\Work.tmp\\");
+    const std::wstring above = root_ + L"above\\";
+    bool repointed = false;
+    int planted = 0;
+    auto other = [&](const std::wstring& folder) {
+      const std::wstring relative = folder.substr(above.size());
+      const std::wstring suffix = c.listed;
+      if (repointed || relative.size() < suffix.size() ||
+          relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return;
+      }
+      Plant(root_ + L"decoy\\" + relative + L"\\");
+      planted = KeptFiles(root_ + L"decoy\\");
+      repointed = Repoint();
+    };
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(above + L"Work.tmp\\", other);
+    ASSERT_TRUE(repointed);
+    ASSERT_TRUE(pinned.valid());
+    EXPECT_EQ(above + L"Work.tmp\\", pinned.path());
+    EXPECT_GE(planted, 4);
+    EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\")) << "the other folder's files are untouched";
+    // The leftover is gone whole from where it was; the new folder is
+    // where the leftover was, not in the other folder.
+    EXPECT_EQ((std::vector<std::wstring>{L"Work.tmp"}), QorTest::ListEntries(root_ + L"real\\"));
+    EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\Work.tmp\\").empty());
+    EXPECT_FALSE(pinned.StillInPlace());
+    pinned.CleanUp();
+    EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\").empty());
+    EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\"));
+  }
+}
+
+// Once the folder is made, its path is read only to check it: files are
+// made, opened and deleted, and the folder removed, where it is.
+TEST_F(RepointedAbove, AfterwardsEverythingInsideStaysWhereItIs) {
+  ASSERT_NO_FATAL_FAILURE(NewRound());
+  const std::wstring above = root_ + L"above\\";
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(above + L"Work.tmp\\");
+  ASSERT_TRUE(pinned.valid());
+  Plant(root_ + L"decoy\\Work.tmp\\");
+  const int planted = KeptFiles(root_ + L"decoy\\");
+  Qor::UniqueFile before = pinned.CreateNewFile(L"before.txt");
+  ASSERT_TRUE(before.valid());
+  ASSERT_TRUE(Repoint());
+
+  Qor::UniqueFile after = pinned.CreateNewFile(L"a.txt");
+  ASSERT_TRUE(after.valid()) << "made where the folder is, beside before.txt";
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(after.get(), "ours", 4, &written, nullptr));
+  after.reset();
+  Qor::UniqueFile run = pinned.OpenToRun(L"a.txt");
+  ASSERT_TRUE(run.valid());
+  char bytes[8] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(run.get(), bytes, sizeof bytes, &got, nullptr));
+  EXPECT_EQ("ours", std::string(bytes, got));
+  // Its path now leads elsewhere: a start by that path must not happen.
+  EXPECT_FALSE(pinned.StillInPlace());
+  EXPECT_FALSE(pinned.PathLeadsTo(L"a.txt", run.get()));
+  run.reset();
+  before.reset();
+
+  std::vector<std::wstring> inside = QorTest::ListEntries(root_ + L"real\\Work.tmp\\");
+  std::sort(inside.begin(), inside.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"a.txt", L"before.txt"}), inside);
+  pinned.CleanUp();
+  EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\").empty());
+  EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\"));
 }
