@@ -454,3 +454,18 @@ TEST_F(SetupWorker, FailureNoteThenCompletionNoteUnlessStopped) {
     }
   }
 }
+
+// Its window gone, the worker's failure note cannot be posted: the worker
+// takes its text back itself (nobody else can free it) and ends as failed.
+TEST_F(SetupWorker, AFailureNoteThatCannotBePostedIsTakenBack) {
+  HWND gone = nullptr;
+  {
+    MessageWindow window;
+    gone = window.get();
+  }
+  ASSERT_FALSE(IsWindow(gone));
+  shell().instance = GetModuleHandleW(nullptr);
+  EXPECT_EQ(0u, ExtractionWorker(gone));
+  EXPECT_EQ(WorkerOutcome::Failed, shell().worker.outcome.load());
+  EXPECT_FALSE(shell().worker.pendingFailureText.load());
+}

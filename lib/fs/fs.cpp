@@ -52,7 +52,7 @@ bool SystemRandom(unsigned char* bytes, ULONG size) {
       QorWin32::GetSystemFunction<ReleaseFn>(L"advapi32.dll", "CryptReleaseContext");
   ULONG_PTR provider = 0;
   if (!acquire || !generate || !release ||
-      !acquire(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+      !acquire(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
     return false;
   }
   const bool filled = generate(provider, size, bytes) != FALSE;

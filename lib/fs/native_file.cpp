@@ -2,7 +2,6 @@
 
 #include "qor/error/system_library.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -65,6 +64,7 @@ constexpr NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
 constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+constexpr NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
 
 struct RenameInformation {
   BOOLEAN replaceIfExists;
@@ -92,9 +92,6 @@ constexpr std::size_t kFullNameOffset = 68;
 constexpr std::size_t kIdFullNameOffset = 80;
 static_assert(sizeof(FullDirectoryEntry) >= kFullNameOffset, "FILE_FULL_DIR_INFORMATION");
 static_assert(offsetof(IdFullDirectoryEntry, id) == 72, "FILE_ID_FULL_DIR_INFORMATION");
-
-// Whether the system lists file indexes (not Windows 2000).
-std::atomic<bool> g_listsIds{true};
 
 } // namespace
 
@@ -189,7 +186,9 @@ bool ListInside(HANDLE folder, std::vector<ListedEntry>& entries, const std::wst
   UNICODE_STRING counted = Counted(mask);
   std::vector<ULONGLONG> buffer(8192);
   const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONGLONG));
-  bool withIds = g_listsIds.load();
+  // With file indexes where the file system lists them (not Windows 2000,
+  // nor some network file systems).
+  bool withIds = true;
   bool restart = true;
   for (;;) {
     IO_STATUS_BLOCK status = {};
@@ -202,7 +201,6 @@ bool ListInside(HANDLE folder, std::vector<ListedEntry>& entries, const std::wst
     }
     if (restart && withIds &&
         (result == kInvalidInfoClass || result == kInvalidParameter || result == kNotImplemented)) {
-      g_listsIds.store(false);
       withIds = false;
       continue;
     }
