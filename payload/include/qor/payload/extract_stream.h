@@ -31,12 +31,14 @@ public:
 // The expanded bytes between two checkpoints at most.
 constexpr std::size_t kCheckpointBytes = 4u << 20;
 
-// Writes the entries of the payload in bytes[0, size) into files. callback (may be null) gets the
-// count of compressed bytes consumed, on the calling thread, once per new multiple of step; when it
-// raises, the extraction stops and the error goes on. threads: how many threads decode, the calling
-// thread included (0: DefaultDecodeThreads()). Raises the codec's errors (21026 for a damaged
-// stream) and the archive reader's (21010, 21014), with the same checks: every name is checked
-// before any file is written. An archive whose entries are not stored in
+// Writes the entries of the payload in bytes[0, size) into files. callback
+// (may be null) gets the count of compressed bytes consumed, on the calling
+// thread, once per new multiple of step; when it raises, the extraction
+// stops and the error goes on. threads: how many threads decode, the
+// calling thread included (0: DefaultDecodeThreads()). Raises the codec's
+// errors (21026 for a damaged stream) and the archive reader's (21010,
+// 21014), with the same checks: every name is checked before any file is
+// written. An archive whose entries are not stored in
 // order is expanded whole in memory first.
 void ExtractStream(const void* bytes, std::size_t size, EntryFiles& files,
                    CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,

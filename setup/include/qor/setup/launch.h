@@ -22,8 +22,8 @@ void StartInstaller(HWND window);
 bool InstallerEnded();
 // Waits until a running installer has ended and closes its handles.
 void WaitForInstaller();
-// Deletes the files directly in the target folder, then the folder, as long
-// as it is still the folder made for this run, and lets go of it; silent.
+// Deletes the files directly in the target folder, then the folder, all
+// through the folder's handle, and lets go of it; silent.
 void CleanUp();
 
 } // namespace QorSetup
