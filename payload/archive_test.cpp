@@ -377,7 +377,8 @@ TEST(ArchiveReader, EntriesLandingOnOneFileAreRefusedBeforeWriting) {
 // launcher's readers: written under exactly that name, or refused with the
 // reader's error before anything is written.
 TEST(ArchiveReader, NamesTableThroughBothReaders) {
-  const std::wstring refusal = L"Error while extracting file from archive. Details: unsafe entry name";
+  const std::wstring refusal =
+      L"Error while extracting file from archive. Details: unsafe entry name";
   for (const PayloadTest::NameCase& c : PayloadTest::EntryNameCases()) {
     ArchiveWriter writer;
     writer.AddEntry(L"VTRInstaller.exe", "MZ");

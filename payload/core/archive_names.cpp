@@ -246,8 +246,8 @@ bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* rea
   }
   auto found = [&](const Pair& pair, const char16_t* why) {
     if (reason) {
-      *reason = u"the entries \"" + names[pair.first] + u"\" and \"" + names[pair.second] + u"\" " +
-                why;
+      *reason =
+          u"the entries \"" + names[pair.first] + u"\" and \"" + names[pair.second] + u"\" " + why;
     }
     return true;
   };
@@ -335,8 +335,7 @@ bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* rea
     }
   }
   if (alias) {
-    return found(best,
-                 u"may name one file: the first is shaped like the short name of the second");
+    return found(best, u"may name one file: the first is shaped like the short name of the second");
   }
   if (reason) {
     reason->clear();

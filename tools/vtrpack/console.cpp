@@ -51,7 +51,9 @@ std::u16string Printable(const std::u16string& text) {
 std::u16string Count(std::uint64_t count, const std::u16string& noun,
                      const std::u16string& plural) {
   return QorPayload::ToDecimal(count) + u" " +
-         (count == 1 ? noun : plural.empty() ? noun + u"s" : plural);
+         (count == 1       ? noun
+          : plural.empty() ? noun + u"s"
+                           : plural);
 }
 
 ProgressLine::ProgressLine(const char16_t* label, std::uint64_t total)
@@ -70,8 +72,7 @@ void ProgressLine::Update(std::uint64_t done) {
   if (!shown_ || total_ == 0) {
     return;
   }
-  const unsigned percent =
-      static_cast<unsigned>(std::min<std::uint64_t>(100, done * 100 / total_));
+  const unsigned percent = static_cast<unsigned>(std::min<std::uint64_t>(100, done * 100 / total_));
   const unsigned step = terminal_ ? 1 : 25;
   if (percent / step * step <= last_ || percent < step) {
     return;

@@ -135,6 +135,8 @@ refuse "link to a file outside" "inside.txt: it is a symbolic link (pack follows
 rm "$work/broken/inside.txt"
 mkfifo "$work/broken/fifo"
 refuse "FIFO" "fifo: it is not a regular file" "$native" pack "$work/broken" "$work/refused/out.zuk"
+# (Wine lists a FIFO as a file; it opens as a pipe.)
+refuse "FIFO (windows)" "fifo: it is not a regular file" win pack "$work/broken" "$work/refused/out.zuk"
 rm "$work/broken/fifo"
 printf 'x' >"$work/broken/$(printf 'bad\xff')"
 refuse "name not UTF-8" "not UTF-8" "$native" pack "$work/broken" "$work/refused/out.zuk"

@@ -261,8 +261,8 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   // A file to pack is opened without waiting (a FIFO put in its place would
   // block for ever) and without following a link put there since the
   // listing; then it must turn out to be a regular file.
-  const int flags = O_RDONLY | O_CLOEXEC | (kind == Any ? 0 : O_NONBLOCK) |
-                    (kind == PackedFile ? O_NOFOLLOW : 0);
+  const int flags =
+      O_RDONLY | O_CLOEXEC | (kind == Any ? 0 : O_NONBLOCK) | (kind == PackedFile ? O_NOFOLLOW : 0);
   impl_->fd = open(Native(path).c_str(), flags);
   if (impl_->fd < 0) {
     if (errno == ELOOP && kind == PackedFile) {

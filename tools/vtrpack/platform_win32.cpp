@@ -84,10 +84,9 @@ BOOL WINAPI Interrupted(DWORD event) {
 
 // Opens path (a file or folder) for its identity only.
 Qor::UniqueFile OpenToIdentify(const std::u16string& path, DWORD flags) {
-  return Qor::UniqueFile(CreateFileW(Wide(path).c_str(), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
-                                     nullptr));
+  return Qor::UniqueFile(
+      CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
 }
 
 } // namespace
@@ -233,11 +232,10 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   // A file to pack is opened as itself, not what a reparse point put there
   // since the listing leads to; it must be a file on a disk (no pipe or
   // device, which could block).
-  impl_->file.reset(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN |
-                                    (kind == PackedFile ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                                nullptr));
+  impl_->file.reset(CreateFileW(
+      Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_SEQUENTIAL_SCAN | (kind == PackedFile ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+      nullptr));
   if (!impl_->file) {
     Fail(SystemReason(u"cannot open " + path));
   }
