@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# native_interrupt_test.sh NATIVE_VTRPACK
+# native_long_runs_test.sh NATIVE_VTRPACK
 #
-# What happens to the native vtrpack while it works: SIGINT, SIGTERM and
-# SIGHUP during pack and stamp end it with 128 + the signal's number and one
-# line, and leave nothing beside the output; a file swapped for a FIFO or a
-# link after the folder was listed is refused when its turn comes, instead
-# of blocking for ever or being followed.
+# The native vtrpack on work that takes seconds: list and check show their
+# progress as pack does; SIGINT, SIGTERM and SIGHUP during pack and stamp
+# end it with 128 + the signal's number and one line, and leave nothing
+# beside the output; a file swapped for a FIFO or a link after the folder
+# was listed is refused when its turn comes, instead of blocking for ever or
+# being followed.
 set -euo pipefail
 native=$1
 work=$(mktemp -d)
@@ -23,6 +24,17 @@ head -c 40000000 /dev/urandom >"$work/big/a-data.bin"
 printf 'last' >"$work/big/z-last.txt"
 "$native" pack "$work/big" "$work/big.zuk" >/dev/null 2>&1
 printf 'before' >"$work/out/result"
+
+# Progress of list and check: in a log a line at each quarter, on a
+# terminal one live line.
+quarters=$'Expanding: 25%\nExpanding: 50%\nExpanding: 75%\nExpanding: 100%'
+for command in list check; do
+  log=$("$native" "$command" "$work/big.zuk" 2>&1 >/dev/null)
+  [ "$log" = "$quarters" ] || fail "$command: progress in a log: $log"
+  live=$(script -qec "\"$native\" $command \"$work/big.zuk\" >/dev/null" /dev/null)
+  [ "$(grep -o $'\rExpanding: [0-9]*%' <<<"$live" | wc -l)" -gt 4 ] || fail "$command: no live percentage"
+  grep -q $'\rExpanding: 100%' <<<"$live" || fail "$command: the live percentage does not end at 100 %"
+done
 
 # Starts the command in the background and waits until its temporary output
 # exists beside $work/out/result (the work has begun): its pid in $pid.
@@ -83,4 +95,4 @@ if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1
 fi
-echo "interrupts and swapped files leave nothing behind"
+echo "progress, interrupts and swapped files: as expected"
