@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <tuple>
+#include <utility>
 
 namespace QorArchiveFormat {
 
@@ -187,14 +188,8 @@ bool Project(const AliasSource& source, const AliasShape& shape, std::u16string&
   return true;
 }
 
-struct Pair {
-  std::size_t first;
-  std::size_t second;
-};
-
-bool Before(const Pair& a, const Pair& b) {
-  return a.first < b.first || (a.first == b.first && a.second < b.second);
-}
+// Two entries by their indices, the first pair in table order first.
+typedef std::pair<std::size_t, std::size_t> Pair;
 
 } // namespace
 
@@ -266,7 +261,7 @@ bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* rea
   for (std::size_t i = 1; i < order.size(); ++i) {
     if (keys[order[i]] == keys[order[i - 1]] && (i < 2 || keys[order[i - 2]] != keys[order[i]])) {
       const Pair pair = {order[i - 1], order[i]};
-      if (!same || Before(pair, best)) {
+      if (!same || pair < best) {
         best = pair;
       }
       same = true;
@@ -327,7 +322,7 @@ bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* rea
       }
       if (it != projected.end() && it->first == wanted.first) {
         const Pair pair = {wanted.second, it->second};
-        if (!alias || Before(pair, best)) {
+        if (!alias || pair < best) {
           best = pair;
         }
         alias = true;

@@ -44,13 +44,14 @@ Qor::CriticalSection outputsLock;
 std::vector<std::pair<std::wstring, std::wstring>> outputs; // temporary, final path
 volatile LONG lineOpen = 0;
 
+// UTF-8, as every other line of the tool (console.h); straight to the
+// handle, past the C library's buffers and locks, which the interrupted
+// thread may hold.
 void WriteError(const std::wstring& text) {
-  // The console's own code page, as the C library would write it.
-  const UINT codePage = GetConsoleOutputCP() ? GetConsoleOutputCP() : CP_ACP;
-  const int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string bytes(size > 0 ? size : 0, '\0');
-  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
                       nullptr, nullptr);
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
