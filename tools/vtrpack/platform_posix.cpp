@@ -37,11 +37,19 @@ std::u16string FromNative(const std::string& bytes, const std::u16string& folder
   return text;
 }
 
-// The temporary outputs that an interrupt removes. The lock is held while
-// one is created, moved into place or removed, so an interrupt never comes
-// between a file and its entry here; the interrupt keeps it to the end.
-std::mutex outputsLock;
-std::vector<std::pair<std::string, std::string>> outputs; // temporary, final path
+// The temporary outputs that an interrupt removes (temporary, final path).
+// The lock is held while one is created, moved into place or removed, so an
+// interrupt never comes between a file and its entry here; the interrupt
+// keeps it to the end. Never destroyed: the interrupt's thread may still
+// use them while the program ends.
+std::mutex& OutputsLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+std::vector<std::pair<std::string, std::string>>& Outputs() {
+  static auto* outputs = new std::vector<std::pair<std::string, std::string>>;
+  return *outputs;
+}
 std::atomic<bool> lineOpen(false);
 
 void WriteError(const std::string& text) {
@@ -62,11 +70,11 @@ void WriteError(const std::string& text) {
 
 // Runs on the thread that waits for the signals, never in a signal handler.
 [[noreturn]] void Interrupted(int signal) {
-  outputsLock.lock();
+  OutputsLock().lock();
   const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
   std::string line = lineOpen ? "\n" : "";
   line += std::string("vtrpack: interrupted by ") + name;
-  for (const auto& output : outputs) {
+  for (const auto& output : Outputs()) {
     if (unlink(output.first.c_str()) == 0 || errno == ENOENT) {
       line += "; nothing was written to " + output.second;
     } else {
@@ -139,6 +147,8 @@ std::filesystem::path FileSystemPath(const std::u16string& path) {
 
 void HandleInterrupts() {
   Umask(); // read now, while no other thread could create a file meanwhile
+  OutputsLock();
+  Outputs();
   // Blocked here, and so in every thread started later; one thread takes
   // them with sigwait, where it may lock and remove files as any code may.
   sigset_t signals;
@@ -322,7 +332,7 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
       Fail(u"the output " + path + u" is not a regular file");
     }
   }
-  std::lock_guard<std::mutex> lock(outputsLock);
+  std::lock_guard<std::mutex> lock(OutputsLock());
   impl_->temporary = CreateTemporaryBeside(path, [this](const std::u16string& temporary) {
     impl_->fd =
         open(Native(temporary).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -331,7 +341,7 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
     }
     return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
   });
-  outputs.emplace_back(Native(impl_->temporary), Native(path));
+  Outputs().emplace_back(Native(impl_->temporary), Native(path));
 }
 
 OutputFile::~OutputFile() {
@@ -341,10 +351,11 @@ OutputFile::~OutputFile() {
   if (impl_->temporary.empty()) {
     return;
   }
-  std::lock_guard<std::mutex> lock(outputsLock);
+  std::lock_guard<std::mutex> lock(OutputsLock());
   if (!impl_->committed) {
     unlink(Native(impl_->temporary).c_str());
   }
+  std::vector<std::pair<std::string, std::string>>& outputs = Outputs();
   for (auto it = outputs.begin(); it != outputs.end(); ++it) {
     if (it->first == Native(impl_->temporary)) {
       outputs.erase(it);
@@ -391,7 +402,7 @@ void OutputFile::Close() {
 
 void OutputFile::Commit() {
   Close();
-  std::lock_guard<std::mutex> lock(outputsLock);
+  std::lock_guard<std::mutex> lock(OutputsLock());
   if (rename(Native(impl_->temporary).c_str(), Native(impl_->path).c_str()) != 0) {
     Fail(SystemReason(u"cannot write " + impl_->path));
   }

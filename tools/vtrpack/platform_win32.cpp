@@ -37,11 +37,19 @@ std::u16string OneLine(std::u16string text) {
   return text;
 }
 
-// The temporary outputs that an interrupt removes. The lock is held while
-// one is created, moved into place or removed, so an interrupt never comes
-// between a file and its entry here; the interrupt keeps it to the end.
-Qor::CriticalSection outputsLock;
-std::vector<std::pair<std::wstring, std::wstring>> outputs; // temporary, final path
+// The temporary outputs that an interrupt removes (temporary, final path).
+// The lock is held while one is created, moved into place or removed, so an
+// interrupt never comes between a file and its entry here; the interrupt
+// keeps it to the end. Never destroyed: the interrupt's thread may still
+// use them while the program ends.
+Qor::CriticalSection& OutputsLock() {
+  static Qor::CriticalSection* lock = new Qor::CriticalSection;
+  return *lock;
+}
+std::vector<std::pair<std::wstring, std::wstring>>& Outputs() {
+  static auto* outputs = new std::vector<std::pair<std::wstring, std::wstring>>;
+  return *outputs;
+}
 volatile LONG lineOpen = 0;
 
 // UTF-8, as every other line of the tool (console.h); straight to the
@@ -63,12 +71,12 @@ BOOL WINAPI Interrupted(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
-  outputsLock.Enter();
+  OutputsLock().Enter();
   std::wstring line = lineOpen ? L"\n" : L"";
   line += event == CTRL_C_EVENT       ? L"vtrpack: interrupted by Ctrl-C"
           : event == CTRL_BREAK_EVENT ? L"vtrpack: interrupted by Ctrl-Break"
                                       : L"vtrpack: interrupted: the console was closed";
-  for (const auto& output : outputs) {
+  for (const auto& output : Outputs()) {
     // The file is open with delete sharing: it goes when the handle closes.
     if (DeleteFileW(output.first.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
       line += L"; nothing was written to " + output.second;
@@ -135,6 +143,8 @@ std::filesystem::path FileSystemPath(const std::u16string& path) {
 }
 
 void HandleInterrupts() {
+  OutputsLock();
+  Outputs();
   // A program started in a process group of its own begins with Ctrl-C
   // ignored; taking it back lets GenerateConsoleCtrlEvent reach the group.
   SetConsoleCtrlHandler(nullptr, FALSE);
@@ -289,7 +299,7 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE)) {
     Fail(u"the output " + path + u" is not a regular file");
   }
-  Qor::Locked lock(outputsLock);
+  Qor::Locked lock(OutputsLock());
   impl_->temporary = CreateTemporaryBeside(path, [this](const std::u16string& temporary) {
     // Delete sharing: an interrupt on another thread can remove it while open.
     impl_->file.reset(CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
@@ -299,7 +309,7 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
     }
     return GetLastError() == ERROR_FILE_EXISTS ? CreateResult::Exists : CreateResult::Failed;
   });
-  outputs.emplace_back(Wide(impl_->temporary), Wide(path));
+  Outputs().emplace_back(Wide(impl_->temporary), Wide(path));
 }
 
 OutputFile::~OutputFile() {
@@ -307,10 +317,11 @@ OutputFile::~OutputFile() {
   if (impl_->temporary.empty()) {
     return;
   }
-  Qor::Locked lock(outputsLock);
+  Qor::Locked lock(OutputsLock());
   if (!impl_->committed) {
     QorFs::DeleteFileAlways(Wide(impl_->temporary));
   }
+  std::vector<std::pair<std::wstring, std::wstring>>& outputs = Outputs();
   for (auto it = outputs.begin(); it != outputs.end(); ++it) {
     if (it->first == Wide(impl_->temporary)) {
       outputs.erase(it);
@@ -345,7 +356,7 @@ void OutputFile::Close() {
 
 void OutputFile::Commit() {
   Close();
-  Qor::Locked lock(outputsLock);
+  Qor::Locked lock(OutputsLock());
   if (!MoveFileExW(Wide(impl_->temporary).c_str(), Wide(impl_->path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     Fail(SystemReason(u"cannot write " + impl_->path));

@@ -473,8 +473,8 @@ int Run(std::vector<std::u16string> args) {
 } // namespace
 
 int main(int argc, char** argv) {
-  VtrPlatform::HandleInterrupts();
   try {
+    VtrPlatform::HandleInterrupts();
     return Run(VtrPlatform::GetArguments(argc, argv));
   } catch (const VtrPlatform::Failure& failure) {
     Say(stderr, u"vtrpack: " + failure.reason);
