@@ -78,8 +78,9 @@ for folder in empty-files unicode many large; do
   bytes=$(cat "$src"/* | wc -c)
   grep -q "^$count files\?, $bytes bytes\? (" "$out/list-native" ||
     fail "$folder: the list does not show $count files of $bytes bytes: $(tail -n 1 "$out/list-native")"
-  "$native" pack "$src" "$out/again.zuk" 2>/dev/null | grep -q "^Packed $count files\?, $bytes bytes\? (" ||
-    fail "$folder: pack does not report $count files of $bytes bytes"
+  said=$("$native" pack "$src" "$out/again.zuk" 2>/dev/null)
+  grep -q "^Packed $count files\?, $bytes bytes\? (" <<<"$said" ||
+    fail "$folder: pack does not report $count files of $bytes bytes: $said"
 done
 # The order of names is the order of their UTF-16 code units.
 expected_order=$'Zeta\nVTRInstaller.exe\nalpha\nß\nété.txt\n日本語.txt\n😀-emoji.txt\nＡ-fullwidth.txt'
@@ -131,7 +132,9 @@ ln -s "$work/outside.txt" "$work/broken/inside.txt"
 refuse "link to a file outside" "inside.txt: it is a symbolic link (pack follows links only with --follow-links)" \
   "$native" pack "$work/broken" "$work/refused/out.zuk"
 "$native" pack --follow-links "$work/broken" "$work/followed.zuk" >/dev/null || fail "--follow-links: refused"
-"$native" list "$work/followed.zuk" | grep -q '^ *6  inside.txt$' || fail "--follow-links: the link's file is not packed"
+# (Output taken whole first: grep -q may leave before the writer is done.)
+listing=$("$native" list "$work/followed.zuk")
+grep -q '^ *6  inside.txt$' <<<"$listing" || fail "--follow-links: the link's file is not packed"
 rm "$work/broken/inside.txt"
 mkfifo "$work/broken/fifo"
 refuse "FIFO" "fifo: it is not a regular file" "$native" pack "$work/broken" "$work/refused/out.zuk"
@@ -193,7 +196,7 @@ mkdir "$work/broken/sub"
 refuse "existing output" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
 [ "$(cat "$work/refused/out.zuk")" = "keep me" ] || fail "existing output: changed by a failed pack"
 rmdir "$work/broken/sub"
-"$native" --version | grep -qx 'vtrpack [0-9]*\.[0-9]*\.[0-9]*' || fail "--version"
+grep -qx 'vtrpack [0-9]*\.[0-9]*\.[0-9]*' <<<"$("$native" --version)" || fail "--version"
 
 # The names table: pack takes exactly the names the setup can write (those
 # a Linux folder can hold), and check and list agree on every name in a
