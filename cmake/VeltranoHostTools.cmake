@@ -14,3 +14,20 @@ ExternalProject_Add(veltrano_host_tools
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
+
+# The fuzz target of the archive table reader, built with clang (libFuzzer),
+# which scripts/setup.sh installs. Target: veltrano_fuzz.
+find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)
+set(VELTRANO_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE INTERNAL "")
+set(VELTRANO_ARCHIVE_TABLE_FUZZ ${VELTRANO_FUZZ_DIR}/archive_table_fuzz CACHE INTERNAL "")
+if(VELTRANO_CLANGXX)
+  ExternalProject_Add(veltrano_fuzz
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/payload/fuzz
+    BINARY_DIR ${VELTRANO_FUZZ_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${VELTRANO_ARCHIVE_TABLE_FUZZ})
+else()
+  message(WARNING "clang++ is missing (scripts/setup.sh installs it): no fuzz target")
+endif()

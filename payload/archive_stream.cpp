@@ -105,15 +105,14 @@ private:
     }
   }
 
-  // The archive held in memory: read as ArchiveReader reads it, each entry
-  // checked and written as ArchiveReader::Extract does, but with the file
-  // writer of the streaming path.
+  // The archive held in memory: read (and its names checked) by
+  // ArchiveReader, each entry written as ArchiveReader::Extract does, but
+  // with the file writer of the streaming path.
   void ExtractWhole() {
     ArchiveReader reader;
     reader.LoadFromMemory(whole_->data(), whole_->size());
     for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
       const ArchiveEntry& entry = reader.GetEntry(i);
-      CheckEntryName(entry.GetName());
       Open(entry.GetName());
       for (const auto& chunk : entry.GetChunks()) {
         WriteToFile(chunk->GetData(), chunk->GetSize());
@@ -163,12 +162,12 @@ private:
       for (const EntryRecord& entry : entries_) {
         names.push_back(entry.name);
       }
+      for (const EntryRecord& entry : entries_) {
+        CheckEntryName(ToWide(entry.name));
+      }
       std::u16string reason;
       if (FindNameClash(names, &reason)) {
         RaiseExtractError(ToWide(reason));
-      }
-      for (const EntryRecord& entry : entries_) {
-        CheckEntryName(ToWide(entry.name));
       }
     } catch (QorError::Exception* error) {
       Drain(error);

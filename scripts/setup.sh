@@ -26,6 +26,8 @@ packages=(
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
   g++ bzip2 time
+  # the fuzz target of the archive table reader (libFuzzer)
+  clang libclang-rt-14-dev
   openssl osslsigncode
 )
 

@@ -728,12 +728,12 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
        L"Unable to find the end of compressed stream.", false},
       {"not an archive", Compress(std::string(5000, 'x') + "plain text, no archive"),
        L"Archive is corrupted.", false},
-      // The second entry names a folder that does not exist: the file cannot
-      // be created; the first entry was written and is cleaned up.
+      // The second entry's name is one Windows cannot create: the archive is
+      // refused before anything is written.
       {"entry that cannot be written",
        Compress(MakePayload(
-           {{L"a.txt", "first"}, {L"missing\\b.txt", "second"}, {L"VTRInstaller.exe", installer}})),
-       L"Error while extracting file from archive. Details: ios_base::failbit set", false},
+           {{L"a.txt", "first"}, {L"a*b?.txt", "second"}, {L"VTRInstaller.exe", installer}})),
+       L"Error while extracting file from archive. Details: unsafe entry name \"a*b?.txt\"", false},
       // Also smaller than 100 bytes: the progress step must not be 0.
       {"tiny payload without installer", Compress(MakePayload({{L"a.txt", "x"}})),
        L"Unable to start installation program.", false},
