@@ -31,3 +31,20 @@ else()
   unset(VELTRANO_STAMP_FUZZ CACHE)
   message(WARNING "clang++ not found (scripts/setup.sh installs it): no fuzzing of the stamp")
 endif()
+
+# The fuzz target of the archive table reader, built with clang (libFuzzer),
+# which scripts/setup.sh installs. Target: veltrano_fuzz.
+find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)
+set(VELTRANO_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE INTERNAL "")
+set(VELTRANO_ARCHIVE_TABLE_FUZZ ${VELTRANO_FUZZ_DIR}/archive_table_fuzz CACHE INTERNAL "")
+if(VELTRANO_CLANGXX)
+  ExternalProject_Add(veltrano_fuzz
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/payload/fuzz
+    BINARY_DIR ${VELTRANO_FUZZ_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${VELTRANO_ARCHIVE_TABLE_FUZZ})
+else()
+  message(WARNING "clang++ is missing (scripts/setup.sh installs it): no fuzz target")
+endif()

@@ -19,7 +19,7 @@ namespace QorPayload {
                         L"Error while extracting file from archive. Details: %s", details.c_str());
 }
 
-// Raises 21014 when name could leave the target folder.
+// Raises 21014 when name is not one the setup can write into its folder.
 inline void CheckEntryName(const std::wstring& name) {
   std::wstring reason;
   if (!QorArchiveFormat::IsSafeEntryName(name, &reason)) {

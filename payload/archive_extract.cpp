@@ -15,8 +15,8 @@ using namespace QorArchiveFormat;
 using QorPayload::RaiseExtractError;
 
 void ArchiveReader::Extract(unsigned int index, const std::wstring& folder) {
+  // Its name was checked when the archive was loaded.
   const ArchiveEntry& entry = GetEntry(index);
-  QorPayload::CheckEntryName(entry.GetName());
   const std::wstring path = folder + entry.GetName();
   std::ofstream out;
   std::wstring details;

@@ -51,12 +51,13 @@ void ArchiveReader::LoadFromMemory(const void* data, std::size_t length) {
         std::unique_ptr<ArchiveChunk>(new ArchiveChunk(archive + record.offset, record.size)));
     entries.push_back(std::move(entry));
   }
-  // Two entries that land on one file would let the later one replace the
-  // earlier (the installer, say) after it was checked: refuse the archive
-  // before anything is written.
+  // Every name is checked before anything is written: a name the system
+  // cannot create, or two entries that land on one file (the later one
+  // would replace the earlier, the installer say, after it was checked).
   std::vector<std::wstring> names;
   names.reserve(entries.size());
   for (const auto& entry : entries) {
+    QorPayload::CheckEntryName(entry->GetName());
     names.push_back(entry->GetName());
   }
   std::wstring clash;

@@ -33,30 +33,18 @@ std::wstring ToWide(const std::u16string& text) {
 // the archive was read.
 class ArchiveStreamWriter : public QorPayload::ByteSink {
 public:
-  explicit ArchiveStreamWriter(const std::wstring& folder) : folder_(folder) {}
+  explicit ArchiveStreamWriter(EntryFiles& files) : files_(files) {}
 
+  // A checkpoint before every few megabytes, whatever becomes of them: a
+  // stop takes effect while a large file is written, or while a damaged
+  // archive's bytes are still decoded.
   void Write(const char* data, std::size_t size) override {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
-    switch (mode_) {
-    case kTable:
-      head_.insert(head_.end(), bytes, bytes + size);
-      if (head_.size() >= nextParse_) {
-        ParseTable();
-      }
-      return;
-    case kStreaming:
-      Pass(bytes, size);
-      return;
-    case kInMemory:
-      if (!whole_->Append(data, size)) {
-        // As the codec reports an output stream that cannot take more.
-        QorError::RaiseError(QorCompressLib::kDecompressWriteError,
-                             L"Unable to write to the output stream.");
-      }
-      return;
-    case kDraining:
-      received_ += size;
-      return;
+    while (size > 0) {
+      const std::size_t piece = std::min(size, kCheckpointBytes);
+      files_.Checkpoint();
+      WritePiece(data, piece);
+      data += piece;
+      size -= piece;
     }
   }
 
@@ -91,15 +79,40 @@ public:
 private:
   enum Mode { kTable, kStreaming, kInMemory, kDraining };
 
-  // The archive held in memory: read as ArchiveReader reads it, each entry
-  // checked and written as ArchiveReader::Extract does, but with the file
-  // writer of the streaming path.
+  // One piece of decoded bytes, by what the archive's reading has come to.
+  void WritePiece(const char* data, std::size_t size) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    switch (mode_) {
+    case kTable:
+      head_.insert(head_.end(), bytes, bytes + size);
+      if (head_.size() >= nextParse_) {
+        ParseTable();
+      }
+      return;
+    case kStreaming:
+      Pass(bytes, size);
+      return;
+    case kInMemory:
+      if (!whole_->Append(data, size)) {
+        // As the codec reports an output stream that cannot take more.
+        QorError::RaiseError(QorCompressLib::kDecompressWriteError,
+                             L"Unable to write to the output stream.");
+      }
+      return;
+    case kDraining:
+      received_ += size;
+      return;
+    }
+  }
+
+  // The archive held in memory: read (and its names checked) by
+  // ArchiveReader, each entry written as ArchiveReader::Extract does, but
+  // with the file writer of the streaming path.
   void ExtractWhole() {
     ArchiveReader reader;
     reader.LoadFromMemory(whole_->data(), whole_->size());
     for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
       const ArchiveEntry& entry = reader.GetEntry(i);
-      CheckEntryName(entry.GetName());
       Open(entry.GetName());
       for (const auto& chunk : entry.GetChunks()) {
         WriteToFile(chunk->GetData(), chunk->GetSize());
@@ -149,12 +162,12 @@ private:
       for (const EntryRecord& entry : entries_) {
         names.push_back(entry.name);
       }
+      for (const EntryRecord& entry : entries_) {
+        CheckEntryName(ToWide(entry.name));
+      }
       std::u16string reason;
       if (FindNameClash(names, &reason)) {
         RaiseExtractError(ToWide(reason));
-      }
-      for (const EntryRecord& entry : entries_) {
-        CheckEntryName(ToWide(entry.name));
       }
     } catch (QorError::Exception* error) {
       Drain(error);
@@ -233,19 +246,19 @@ private:
   }
 
   void Open(const std::wstring& name) {
-    const std::wstring path = folder_ + name;
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    files_.Checkpoint();
+    file_ = files_.Create(name);
     if (!file_) {
       // The texts the standard file stream gave for these failures.
       RaiseExtractError(L"ios_base::failbit set");
     }
   }
 
-  // Into the file Open made.
+  // Into the file Open made, with a checkpoint before every few megabytes.
   void WriteToFile(const unsigned char* bytes, std::size_t size) {
     while (size > 0) {
-      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
+      files_.Checkpoint();
+      const DWORD piece = static_cast<DWORD>(std::min(size, kCheckpointBytes));
       DWORD written = 0;
       if (!::WriteFile(file_.get(), bytes, piece, &written, nullptr) || written != piece) {
         file_.reset();
@@ -256,7 +269,7 @@ private:
     }
   }
 
-  const std::wstring folder_;
+  EntryFiles& files_;
   Mode mode_ = kTable;
   std::vector<unsigned char> head_;
   std::size_t nextParse_ = 0;
@@ -270,15 +283,37 @@ private:
   std::unique_ptr<QorError::Exception> pending_;
 };
 
+// Each file by its path in a folder, replacing one of that name.
+class FolderFiles : public EntryFiles {
+public:
+  explicit FolderFiles(const std::wstring& folder) : folder_(folder) {}
+  Qor::UniqueFile Create(const std::wstring& name) override {
+    const std::wstring path = folder_ + name;
+    return Qor::UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
+private:
+  const std::wstring folder_;
+};
+
 } // namespace
+
+void ExtractStream(const void* bytes, std::size_t size, EntryFiles& files,
+                   CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
+                   unsigned threads) {
+  ArchiveStreamWriter writer(files);
+  QorCompressLib::DecompressBlocks(bytes, size, writer, callback, context, step,
+                                   threads ? threads : DefaultDecodeThreads());
+  writer.Finish();
+}
 
 void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
                    CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                    unsigned threads) {
-  ArchiveStreamWriter writer(folder);
-  QorCompressLib::DecompressBlocks(bytes, size, writer, callback, context, step,
-                                   threads ? threads : DefaultDecodeThreads());
-  writer.Finish();
+  FolderFiles files(folder);
+  ExtractStream(bytes, size, files, callback, context, step, threads);
 }
 
 } // namespace QorPayload

@@ -9,6 +9,7 @@
 #include "qor/payload/payload_core.h"
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
+#include "qor/test/text.h"
 
 #include <windows.h>
 
@@ -114,6 +115,55 @@ ExtractStreaming(const std::string& payload, const std::wstring& target, unsigne
   return Catch([&] {
     QorPayload::ExtractStream(payload.data(), payload.size(), target, nullptr, nullptr, 0, threads);
   });
+}
+
+// One line of payload/testdata/entry_names.txt: a name and whether the
+// setup can write it.
+struct NameCase {
+  std::wstring name;
+  bool ok;
+};
+
+// The names table, its escapes (\xNN, \uNNNN, \UNNNNNNNN, \\) read.
+inline std::vector<NameCase> EntryNameCases() {
+  std::string bytes;
+  EXPECT_TRUE(ReadFileBytes(QorTest::WindowsPath(VELTRANO_ENTRY_NAMES), bytes));
+  std::vector<NameCase> cases;
+  std::istringstream lines(bytes);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t tab = line.find('\t');
+    if (line.empty() || line[0] == '#' || tab == std::string::npos) {
+      continue;
+    }
+    std::u16string text;
+    QorPayload::FromUtf8(line.substr(tab + 1), text);
+    std::wstring name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != u'\\' || i + 1 == text.size()) {
+        name.push_back(static_cast<wchar_t>(text[i]));
+        continue;
+      }
+      const char16_t kind = text[++i];
+      const std::size_t digits = kind == u'x' ? 2 : kind == u'u' ? 4 : kind == u'U' ? 8 : 0;
+      if (digits == 0) {
+        name.push_back(static_cast<wchar_t>(kind)); // "\\"
+        continue;
+      }
+      const std::string hex(text.begin() + i + 1, text.begin() + i + 1 + digits);
+      const unsigned long value = std::stoul(hex, nullptr, 16);
+      if (value >= 0x10000) {
+        name.push_back(static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10)));
+        name.push_back(static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
+      } else {
+        name.push_back(static_cast<wchar_t>(value));
+      }
+      i += digits;
+    }
+    cases.push_back({name, line.compare(0, tab, "ok") == 0});
+  }
+  EXPECT_GT(cases.size(), 20u);
+  return cases;
 }
 
 } // namespace PayloadTest

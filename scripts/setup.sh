@@ -26,7 +26,7 @@ packages=(
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
   g++ bzip2 time strace
-  # the stamp's fuzz target (libFuzzer comes with clang's runtime libraries)
+  # the fuzz targets of the stamp and of the archive table reader (libFuzzer)
   clang libclang-rt-14-dev
   openssl osslsigncode
 )

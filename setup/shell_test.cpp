@@ -388,7 +388,7 @@ TEST_F(SetupInstaller, NothingStartsFromAFolderThatIsNotTheOneMade) {
   QorTest::ErrorPtr error = Catch([] { QorSetup::StartInstaller(nullptr); });
   SetCurrentDirectoryW(previous);
   ASSERT_TRUE(error);
-  EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+  EXPECT_EQ(QorSetup::kStartInstallerError, error->GetCode());
   EXPECT_FALSE(shell().installer.process);
   EXPECT_FALSE(shell().installer.thread);
 }
@@ -453,4 +453,19 @@ TEST_F(SetupWorker, FailureNoteThenCompletionNoteUnlessStopped) {
       EXPECT_FALSE(shell().worker.pendingFailureText.load());
     }
   }
+}
+
+// Its window gone, the worker's failure note cannot be posted: the worker
+// takes its text back itself (nobody else can free it) and ends as failed.
+TEST_F(SetupWorker, AFailureNoteThatCannotBePostedIsTakenBack) {
+  HWND gone = nullptr;
+  {
+    MessageWindow window;
+    gone = window.get();
+  }
+  ASSERT_FALSE(IsWindow(gone));
+  shell().instance = GetModuleHandleW(nullptr);
+  EXPECT_EQ(0u, ExtractionWorker(gone));
+  EXPECT_EQ(WorkerOutcome::Failed, shell().worker.outcome.load());
+  EXPECT_FALSE(shell().worker.pendingFailureText.load());
 }

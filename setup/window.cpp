@@ -84,14 +84,9 @@ void OnExtracted(HWND window) {
   }
 }
 
-// Closing the window (command 105 or WM_CLOSE): while nothing has been
-// started, the worker is stopped and waited for and what it wrote goes; once
-// the installer runs, its files stay for it.
+// Closing the window (command 105 or WM_CLOSE) ends the message loop; what
+// follows it stops the worker, or waits for the installer, and cleans up.
 void OnClose(HWND window) {
-  if (!Shell().installer.process) {
-    StopWorker();
-    CleanUp();
-  }
   ::DestroyWindow(window);
 }
 
@@ -181,8 +176,13 @@ int RunSetup(HINSTANCE instance, int showCommand) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
-  // No thread may outlive the state it uses.
+  // Whatever ended the loop (the run's own end, a closed window, or a
+  // WM_DESTROY or WM_QUIT from another program): no thread may outlive the
+  // state it uses, a running installer keeps its files until it ends, and
+  // then nothing extracted stays behind.
   StopWorker();
+  WaitForInstaller();
+  CleanUp();
   return 0;
 }
 

@@ -25,12 +25,28 @@
 namespace QorSetup {
 
 const wchar_t kTargetFolderName[] = L"QorVTInst.tmp\\";
+const wchar_t kAdminOnlyFolderPrefix[] = L"QorVTInst-";
 
 namespace {
 
+// The entries' files, made through the target folder's handle. The
+// installer's identity is taken from the file as it is made, so that its
+// start can tell it from any file put in its place later.
+class TargetFiles : public QorPayload::EntryFiles {
+public:
+  Qor::UniqueFile Create(const std::wstring& name) override {
+    Qor::UniqueFile file = Shell().target.CreateNewFile(name);
+    if (file && _wcsicmp(name.c_str(), kInstallerFileName) == 0) {
+      Shell().worker.installer = QorFs::IdentityOf(file.get());
+    }
+    return file;
+  }
+  void Checkpoint() override { ThrowIfStopRequested(); }
+};
+
 // Expands the payload resource and writes its entries into the target
 // folder. Raises library errors.
-void ExtractPayload(HWND window) {
+void ExtractPayloadResource(HWND window) {
   HMODULE module = Shell().instance ? Shell().instance : ::GetModuleHandleW(nullptr);
   HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(IDR_PAYLOAD), L"ZUK");
   if (!resource) {
@@ -48,14 +64,7 @@ void ExtractPayload(HWND window) {
   if (!bytes) {
     QorWin32::RaiseLastWin32ErrorF(kArchiveLockError, L"Archive is corrupted.");
   }
-
-  // The resource is read where the system mapped it, not copied first, and
-  // each file is written while the payload is decoded, on every processor:
-  // only a few blocks of expanded bytes are held at any time.
-  ProgressContext context = {size, window};
-  // At least 1: a payload under 100 bytes would otherwise give a step of 0.
-  const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
-  QorPayload::ExtractStream(bytes, size, Shell().target.path(), ProgressCallback, &context, step);
+  ExtractPayload(bytes, size, window);
 }
 
 // A copy of text for WM_SETUP_FAILED, or null when there is no memory left.
@@ -92,50 +101,30 @@ std::wstring DescribeCurrentException() {
   return L"Unknown error occured.";
 }
 
+void ExtractPayload(const void* bytes, std::uint32_t size, HWND window) {
+  // The resource is read where the system mapped it, not copied first, and
+  // each file is written while the payload is decoded, on every processor:
+  // only a few blocks of expanded bytes are held at any time.
+  ProgressContext context = {size, window};
+  // At least 1: a payload under 100 bytes would otherwise give a step of 0.
+  const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
+  TargetFiles files;
+  QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+}
+
 void MakeTargetFolder(const std::wstring& folder) {
   // The parents as they are (the temporary folder normally exists), then a
   // working folder of our own: its name is fixed and lies in a folder that
-  // other programs of the user can write to, and the installer runs from it
-  // with the rights of this process.
+  // other programs of the user can write to.
   QorFs::CreateDirectories(QorString::FolderPart(QorString::WithoutTrailingBackslash(folder)));
-  QorFs::AdminOnlySecurity adminOnly;
-  SECURITY_ATTRIBUTES* security = QorEnv::IsUserAdmin() ? adminOnly.Get() : nullptr;
-  Shell().target = QorFs::MakeWorkingFolder(folder, security);
+  Shell().target = QorFs::MakeWorkingFolder(folder);
 }
 
-std::wstring ChooseTemporaryFolder(const std::wstring& userTemp) {
-  if (!QorEnv::IsUserAdmin()) {
-    return userTemp;
-  }
-  // Unknown flags (0) count as a volume without access lists.
-  const DWORD flags = QorFs::GetVolumeFlags(userTemp);
-  wchar_t windows[MAX_PATH];
-  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    return userTemp;
-  }
-  return QorFs::ChooseTemporaryFolder(userTemp, true, flags, std::wstring(windows, length));
+void MakeAdminOnlyTargetFolder(const std::wstring& systemTemp) {
+  Shell().target = QorFs::MakeAdminOnlyFolder(systemTemp, kAdminOnlyFolderPrefix);
 }
 
-void ThrowIfStopRequested() {
-  if (Shell().worker.stopRequested.load()) {
-    QorError::RaiseError(kStopRequestedError, L"The setup was closed while extracting the files.");
-  }
-}
-
-void StopWorker() {
-  WorkerLink& worker = Shell().worker;
-  if (!worker.thread) {
-    return;
-  }
-  // The worker checks this as it consumes input and between files, and
-  // releases everything on its way out.
-  worker.stopRequested.store(true);
-  ::WaitForSingleObject(worker.thread.get(), INFINITE);
-  worker.thread.reset();
-}
-
-void PrepareAndStartWorker(HWND window) {
+std::wstring UserTemporaryFolder() {
   DWORD length = ::GetTempPathW(0, nullptr);
   std::vector<wchar_t> buffer;
   for (;;) {
@@ -153,12 +142,48 @@ void PrepareAndStartWorker(HWND window) {
     length = got; // the variable changed in between: ask again with its new size
   }
   std::wstring folder = ToLongPath(buffer.data());
-  buffer.clear();
   while (!folder.empty() && folder.back() == L' ') {
     folder.pop_back();
   }
-  folder = ChooseTemporaryFolder(QorString::WithTrailingBackslash(folder)) + kTargetFolderName;
-  MakeTargetFolder(folder);
+  return QorString::WithTrailingBackslash(folder);
+}
+
+std::wstring SystemTemporaryFolder() {
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    QorWin32::RaiseLastWin32ErrorF(kTempFolderError, L"Unable to find Windows Temp folder");
+  }
+  return QorString::WithTrailingBackslash(std::wstring(windows, length)) + L"Temp\\";
+}
+
+void ThrowIfStopRequested() {
+  if (Shell().worker.stopRequested.load()) {
+    QorError::RaiseError(kStopRequestedError, L"The setup was closed while extracting the files.");
+  }
+}
+
+void StopWorker() {
+  WorkerLink& worker = Shell().worker;
+  if (!worker.thread) {
+    return;
+  }
+  // The worker checks this between files and every few megabytes of
+  // expanded output, and releases everything on its way out.
+  worker.stopRequested.store(true);
+  ::WaitForSingleObject(worker.thread.get(), INFINITE);
+  worker.thread.reset();
+}
+
+void PrepareAndStartWorker(HWND window) {
+  // An elevated run works where programs with the user's rights can change
+  // nothing: not the folder, not any folder above it (the user's own
+  // temporary folder and its parents are the user's to re-point).
+  if (QorEnv::IsUserAdmin()) {
+    MakeAdminOnlyTargetFolder(SystemTemporaryFolder());
+  } else {
+    MakeTargetFolder(UserTemporaryFolder() + kTargetFolderName);
+  }
 
   WorkerLink& worker = Shell().worker;
   worker.thread.reset(::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr));
@@ -172,8 +197,8 @@ void PrepareAndStartWorker(HWND window) {
 } // namespace QorSetup
 
 int ProgressCallback(std::uint32_t processed, void* context) {
-  // Called regularly while the payload is expanded: where a stop request
-  // takes effect.
+  // Called regularly while the payload is expanded: one more place where a
+  // stop request takes effect.
   QorSetup::ThrowIfStopRequested();
   const ProgressContext* progress = static_cast<const ProgressContext*>(context);
   double fraction = static_cast<double>(processed) / static_cast<double>(progress->total);
@@ -190,7 +215,7 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
   std::wstring text;
   try {
     link.progress.store(0.0);
-    QorSetup::ExtractPayload(window);
+    QorSetup::ExtractPayloadResource(window);
   } catch (...) {
     // Library errors and standard exceptions (an allocation failure while
     // the output grows, say) end the same way: one failure note, unless the
@@ -207,8 +232,12 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
     if (wchar_t* copy = QorSetup::CopyForMessage(text)) {
       link.pendingFailureText.store(copy);
       if (!::PostMessageW(window, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(copy))) {
-        link.pendingFailureText.store(nullptr);
-        delete[] copy; // nobody will receive it
+        // Taken back only if the window has not taken it meanwhile (a note
+        // forged with its address): whoever wins the exchange frees it.
+        wchar_t* expected = copy;
+        if (link.pendingFailureText.compare_exchange_strong(expected, nullptr)) {
+          delete[] copy;
+        }
       }
     }
   }

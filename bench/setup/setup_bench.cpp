@@ -241,7 +241,14 @@ SetupResult RunSetup(const std::wstring& exe, const std::wstring& work, int roun
   if (at != std::string::npos) {
     LONGLONG installerStart = std::strtoll(text.c_str() + at + 10, nullptr, 10);
     result.seconds = QorBench::CounterSeconds(installerStart) - start;
-    result.files = ListFiles(temp + L"QorVTInst.tmp\\");
+    // Where the installer runs: the user's temporary folder, or for an
+    // elevated run a folder of its own in the system's.
+    const std::size_t cwd = text.find("cwd=");
+    const std::size_t end = text.find('\n', cwd);
+    if (cwd != std::string::npos && end != std::string::npos) {
+      const std::string folder = text.substr(cwd + 4, end - cwd - 4);
+      result.files = ListFiles(std::wstring(folder.begin(), folder.end()) + L"\\");
+    }
   }
   SIZE_T pagefile = 0;
   SIZE_T workingSet = 0;

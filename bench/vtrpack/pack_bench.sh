@@ -2,6 +2,11 @@
 # Payload packing benchmark (run by hand, never by ctest):
 #
 #   bench/vtrpack/pack_bench.sh [SIZE_MB [SPEED_MB [OLD_VTRPACK_EXE]]]
+#   bench/vtrpack/pack_bench.sh memory [SIZE_MB]
+#
+# memory: packs a folder of SIZE_MB (default 300) MB on 1, 2, 4, 8 and 16
+# threads under /usr/bin/time -v and prints the peak resident memory, the
+# minor page faults and the processor times of each run. Otherwise:
 #
 # 1. Memory: packs a folder of SIZE_MB (default 1100) MB with the native
 #    vtrpack on all threads under /usr/bin/time -v and prints its peak
@@ -12,14 +17,21 @@
 #    all threads and, when given, with a previous vtrpack.exe under Wine, in
 #    alternating rounds, and prints the times and the ratios.
 #
-# Needs a build (build/host-vtrpack/vtrpack). Scratch data goes to
-# ${TMPDIR:-/tmp}; about 2.5 x SIZE_MB of free space is needed.
+# Needs a build (build/host-vtrpack/vtrpack, or build64's; VTRPACK=PATH
+# names another). Scratch data goes to ${TMPDIR:-/tmp}; about 2.5 x SIZE_MB
+# of free space is needed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+mode=speed
+if [ "${1:-}" = memory ]; then
+  mode=memory
+  shift
+fi
 size_mb=${1:-1100}
 speed_mb=${2:-200}
 old_tool=${3:-}
-vtrpack="$root/build/host-vtrpack/vtrpack"
+vtrpack=${VTRPACK:-$root/build/host-vtrpack/vtrpack}
+[ -x "$vtrpack" ] || vtrpack="$root/build64/host-vtrpack/vtrpack"
 [ -x "$vtrpack" ] || { echo "build first: $vtrpack is missing" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,6 +53,20 @@ make_folder() {
     seq $((i * 100000000)) $((i * 100000000 + 30000000)) | head -c "${part}M" >"$dir/numbers-$i.txt" || true
   done
 }
+
+if [ "$mode" = memory ]; then
+  size_mb=${1:-300}
+  make_folder "$work/memory" "$size_mb"
+  echo "== packing $size_mb MB ($(nproc) processors)"
+  for threads in 1 2 4 8 16; do
+    /usr/bin/time -f "%M %R %U %S %e" -o "$work/time.txt" \
+      "$vtrpack" pack --threads "$threads" "$work/memory" "$work/memory.zuk" >/dev/null 2>&1
+    read -r peak faults user system wall <"$work/time.txt"
+    printf '%2d threads: peak %6d KB, %7d minor page faults, %6.2f s user, %5.2f s system, %6.2f s wall\n' \
+      "$threads" "$peak" "$faults" "$user" "$system" "$wall"
+  done
+  exit 0
+fi
 
 echo "== memory: packing $size_mb MB on all threads ($(nproc) processors)"
 make_folder "$work/big" "$size_mb"

@@ -4,10 +4,13 @@
 #include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
 #include "qor/error/unique_handle.h"
+#include "qor/error/system_library.h"
 #include "qor/error/win32_error.h"
 #include "qor/text/path.h"
 
 #include <windows.h>
+// The Windows 2000 generator's names, which WIN32_LEAN_AND_MEAN leaves out.
+#include <wincrypt.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,38 @@ bool ReadAttributes(const std::wstring& path, DWORD& attributes) {
 
 bool IsDriveOnly(const std::wstring& path) {
   return path.find(L':') != std::wstring::npos && path.find(L'\\') == std::wstring::npos;
+}
+
+const wchar_t kNameCharacters[] = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+// Fills bytes from the system's cryptographic generator: RtlGenRandom from
+// Windows XP on, the base provider's generator on Windows 2000. Both are
+// looked up, so that the program still loads where one is missing.
+bool SystemRandom(unsigned char* bytes, ULONG size) {
+  using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  static const GenRandomFn genRandom =
+      QorWin32::GetSystemFunction<GenRandomFn>(L"advapi32.dll", "SystemFunction036");
+  if (genRandom) {
+    return genRandom(bytes, size) != FALSE;
+  }
+  using AcquireFn = BOOL(WINAPI*)(ULONG_PTR*, LPCWSTR, LPCWSTR, DWORD, DWORD);
+  using GenerateFn = BOOL(WINAPI*)(ULONG_PTR, DWORD, BYTE*);
+  using ReleaseFn = BOOL(WINAPI*)(ULONG_PTR, DWORD);
+  static const AcquireFn acquire =
+      QorWin32::GetSystemFunction<AcquireFn>(L"advapi32.dll", "CryptAcquireContextW");
+  static const GenerateFn generate =
+      QorWin32::GetSystemFunction<GenerateFn>(L"advapi32.dll", "CryptGenRandom");
+  static const ReleaseFn release =
+      QorWin32::GetSystemFunction<ReleaseFn>(L"advapi32.dll", "CryptReleaseContext");
+  ULONG_PTR provider = 0;
+  if (!acquire || !generate || !release ||
+      !acquire(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    return false;
+  }
+  const bool filled = generate(provider, size, bytes) != FALSE;
+  Qor::Detail::KeepLastError keep;
+  release(provider, 0);
+  return filled;
 }
 
 } // namespace
@@ -145,8 +180,6 @@ std::wstring MakeUniqueName(const std::wstring& base, int randomChars) {
     QorError::RaiseRangeError(kUniqueNameTooShortError,
                               L"A unique name needs at least one random character.");
   }
-  static const wchar_t alphabet[] =
-      L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::wstring folder = base;
   while (!folder.empty() && folder.back() == L' ') {
     folder.pop_back();
@@ -156,10 +189,29 @@ std::wstring MakeUniqueName(const std::wstring& base, int randomChars) {
   do {
     candidate = folder;
     for (int i = 0; i < randomChars; ++i) {
-      candidate += alphabet[std::rand() % 62];
+      candidate += kNameCharacters[std::rand() % 62];
     }
   } while (Exists(candidate));
   return candidate;
+}
+
+std::wstring MakeSecretName(int randomChars) {
+  std::wstring name;
+  unsigned char bytes[64];
+  while (static_cast<int>(name.size()) < randomChars) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); // what is left when nothing else is
+    if (!SystemRandom(bytes, sizeof bytes)) {
+      QorWin32::RaiseLastWin32ErrorF(kSecretNameError,
+                                     L"Unable to make a name that other programs cannot guess.");
+    }
+    for (unsigned char byte : bytes) {
+      // 248 = 4 x 62: every character equally likely.
+      if (byte < 248 && static_cast<int>(name.size()) < randomChars) {
+        name += kNameCharacters[byte % 62];
+      }
+    }
+  }
+  return name;
 }
 
 bool FilesEqual(const std::wstring& first, const std::wstring& second) {

@@ -4,7 +4,6 @@
 #include "native_file.h"
 
 #include "qor/fs/delete.h"
-#include "qor/fs/folder_entries.h"
 #include "qor/fs/fs.h"
 #include "qor/error/win32_error.h"
 #include "qor/text/path.h"
@@ -20,180 +19,205 @@ namespace {
 using QorString::WithoutTrailingBackslash;
 
 using Detail::DeleteOnClose;
-using Detail::Failed;
-using Detail::Native;
-using Detail::NativeFileApi;
+using Detail::ListedEntry;
+using Detail::ListInside;
+using Detail::OpenInside;
 
-// Creates the folder at path and opens it in one step, so that no other
-// object can take its place in between. Only what did not exist is created.
-Qor::UniqueFile CreateOpenFolder(const std::wstring& path, SECURITY_ATTRIBUTES* security) {
-  const NativeFileApi& api = Native();
-  if (!api.complete) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return Qor::UniqueFile();
-  }
-  UNICODE_STRING name = {};
-  if (!api.toNtPath(path.c_str(), &name, nullptr, nullptr)) {
-    SetLastError(ERROR_INVALID_NAME);
-    return Qor::UniqueFile();
-  }
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr,
-                             security ? security->lpSecurityDescriptor : nullptr);
-  IO_STATUS_BLOCK status = {};
-  HANDLE handle = nullptr;
-  // Opened for listing (attribute access alone would not count against
-  // sharing): read and write sharing let the files inside be written and
-  // listed and the installer start there; without delete sharing nobody can
-  // rename or delete it.
-  const NTSTATUS result =
-      api.createFile(&handle, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &object,
-                     &status, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  api.freeString(&name);
-  if (Failed(result)) {
-    return Qor::UniqueFile();
-  }
-  return Qor::UniqueFile(handle);
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Whoever holds an object opened so can change it, but nobody else can
+// rename or delete it meanwhile.
+constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// What the pin holds: listing counts against sharing (attribute access
+// alone would not), read and write sharing let the files inside be written
+// and listed and the installer start there; without delete sharing nobody
+// can rename or delete the folder.
+constexpr ACCESS_MASK kPinAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+constexpr ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr int kSecretLength = 16;
+constexpr int kAttempts = 8;
+
+bool ReadInformation(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+  return GetFileInformationByHandle(handle, &info) != FALSE;
 }
 
-// Opens the object at path itself (a link is not followed) only to read its
-// identity; shares everything, so it never gets in anyone's way.
-Qor::UniqueFile OpenForIdentity(const std::wstring& path) {
-  return Qor::UniqueFile(CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// The identity of a folder from what GetFileInformationByHandle reported;
-// invalid for anything that is not a real folder.
-FolderIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
-  FolderIdentity identity;
-  if (ClassifyAttributes(info.dwFileAttributes) == PathKind::Folder) {
-    identity.volumeSerial = info.dwVolumeSerialNumber;
-    identity.indexHigh = info.nFileIndexHigh;
-    identity.indexLow = info.nFileIndexLow;
-    identity.valid = true;
-  }
+FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileIdentity identity;
+  identity.volumeSerial = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.valid = true;
   return identity;
-}
-
-bool IdentityOf(HANDLE handle, FolderIdentity& identity) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) {
-    return false;
-  }
-  const FolderIdentity found = IdentityFrom(info);
-  if (found.valid) {
-    identity = found;
-  }
-  return found.valid;
-}
-
-// Whether path, as a name, is a real folder and leads to the folder with the
-// given identity. The name's own attributes are asked too: Wine opens the
-// target of a host link even when asked for the link itself.
-bool LeadsTo(const std::wstring& path, const FolderIdentity& expected) {
-  FolderIdentity current;
-  return ClassifyAttributes(GetFileAttributesW(path.c_str())) == PathKind::Folder &&
-         GetFolderIdentity(path, current) && current == expected;
-}
-
-bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing);
-
-constexpr DWORD kOpenAsItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-
-// Opens the folder at path for listing, without delete sharing: while open,
-// nobody can rename, move or delete it.
-Qor::UniqueFile PinFolder(const std::wstring& path) {
-  return Qor::UniqueFile(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     kOpenAsItself, nullptr));
-}
-
-// Opens path as itself for deletion; what it is, is then read on the handle.
-Qor::UniqueFile OpenForDeletion(const std::wstring& path) {
-  return Qor::UniqueFile(CreateFileW(
-      path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenAsItself, nullptr));
 }
 
 bool Missing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool RemoveChildren(const std::wstring& folder, const AfterListing& afterListing) {
-  std::vector<std::wstring> names;
-  {
-    FolderEntries entries(folder);
-    if (!entries.opened()) {
-      return false;
-    }
-    for (const FolderEntry& entry : entries) {
-      names.push_back(entry.name());
-    }
+bool Taken(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
+// Opens the existing folder at path (following links: it is the caller's
+// choice of place) for relative opens and listing; shares everything.
+Qor::UniqueFile OpenFolderAt(const std::wstring& path) {
+  Qor::UniqueFile folder(CreateFileW(WithoutTrailingBackslash(path).c_str(),
+                                     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    SetLastError(ERROR_PATH_NOT_FOUND); // the folder, not a file in it
+  }
+  return folder;
+}
+
+// Opens the entry that folder's listing reported, as itself, and checks
+// that the handle is that entry: the same kind (Wine opens the target of a
+// host link, which the listing shows as a link) and, where the system lists
+// indexes, the same object. access is added to what deletion needs.
+Qor::UniqueFile OpenListed(HANDLE folder, const ListedEntry& entry, ACCESS_MASK access,
+                           BY_HANDLE_FILE_INFORMATION& info) {
+  const PathKind kind = ClassifyAttributes(entry.attributes);
+  const ULONG options = kind == PathKind::Folder ? FILE_DIRECTORY_FILE
+                        : kind == PathKind::File ? FILE_NON_DIRECTORY_FILE
+                                                 : 0;
+  if (kind == PathKind::Folder) {
+    access |= FILE_LIST_DIRECTORY;
+  }
+  Qor::UniqueFile handle =
+      OpenInside(folder, entry.name, kDeleteAccess | access, kShareNoDelete, FILE_OPEN, options);
+  if (!handle || !ReadInformation(handle.get(), info)) {
+    return Qor::UniqueFile();
+  }
+  if (ClassifyAttributes(info.dwFileAttributes) != kind ||
+      (entry.id != 0 && IdentityFrom(info).index != entry.id)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Qor::UniqueFile();
+  }
+  return handle;
+}
+
+bool RemoveListed(HANDLE folder, const ListedEntry& entry, const std::wstring& path,
+                  const AfterListing& afterListing);
+
+// Removes everything inside the folder behind handle, through it.
+bool RemoveInside(HANDLE handle, const std::wstring& path, const AfterListing& afterListing) {
+  std::vector<ListedEntry> entries;
+  if (!ListInside(handle, entries)) {
+    return false;
   }
   if (afterListing) {
-    afterListing(folder);
+    afterListing(path);
   }
   bool removedAll = true;
-  for (const std::wstring& name : names) {
-    removedAll = RemoveEntry(folder + L"\\" + name, afterListing) && removedAll;
+  for (const ListedEntry& entry : entries) {
+    removedAll = RemoveListed(handle, entry, path + L"\\" + entry.name, afterListing) && removedAll;
   }
   return removedAll;
 }
 
-bool RemoveEntry(const std::wstring& path, const AfterListing& afterListing) {
-  FolderIdentity folder;
-  if (ClassifyAttributes(GetFileAttributesW(path.c_str())) == PathKind::Folder) {
-    // Entered only while pinned and still the object at its path; the name
-    // is asked too, since Wine opens a host link's target even when asked
-    // for the link itself.
-    Qor::UniqueFile pin = PinFolder(path);
-    if (!pin) {
-      return Missing(GetLastError());
-    }
-    if (!IdentityOf(pin.get(), folder) || !LeadsTo(path, folder) ||
-        !RemoveChildren(path, afterListing)) {
-      return false;
-    }
-  }
-  Qor::UniqueFile handle = OpenForDeletion(path);
-  if (!handle) {
-    return Missing(GetLastError());
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle.get(), &info)) {
-    return false;
-  }
-  const PathKind kind = ClassifyAttributes(info.dwFileAttributes);
-  // The handle and the name must agree on what this is, and a folder must
-  // be the one just emptied; otherwise nothing is touched.
-  if (kind != ClassifyAttributes(GetFileAttributesW(path.c_str()))) {
-    return false;
-  }
-  if (kind == PathKind::Folder && !(IdentityFrom(info) == folder)) {
+// Removes what handle holds (opened by OpenListed): a folder's contents
+// first, through its handle, then the object itself.
+bool RemoveOpened(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, const std::wstring& path,
+                  const AfterListing& afterListing) {
+  if (ClassifyAttributes(info.dwFileAttributes) == PathKind::Folder &&
+      !RemoveInside(handle, path, afterListing)) {
     return false;
   }
   // A read-only mark is cleared through the handle, unless other names share it.
-  return DeleteOpenedAlways(handle.get(), info);
+  return DeleteOpenedAlways(handle, info);
 }
 
-// Moves whatever is at path aside, whole, to a unique name in the same
-// parent, and removes what it can of it there. False when it cannot be
-// moved.
-bool MoveAside(const std::wstring& path) {
-  const std::wstring parent = QorString::FolderPart(path);
-  const std::wstring aside = MakeUniqueName(parent, 8);
-  // A rename moves a link itself, never what it leads to.
-  if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) {
+bool RemoveListed(HANDLE folder, const ListedEntry& entry, const std::wstring& path,
+                  const AfterListing& afterListing) {
+  BY_HANDLE_FILE_INFORMATION info;
+  Qor::UniqueFile handle = OpenListed(folder, entry, 0, info);
+  if (!handle) {
+    return Missing(GetLastError());
+  }
+  return RemoveOpened(handle.get(), info, path, afterListing);
+}
+
+// The entry called name in the folder behind folder, as a listing of that
+// name alone reports it (the first listing of that handle); false when
+// there is none.
+bool FindEntry(HANDLE folder, const std::wstring& name, ListedEntry& found) {
+  std::vector<ListedEntry> entries;
+  if (!ListInside(folder, entries, name) || entries.empty()) {
     return false;
   }
-  RemoveTreeWithoutLinks(aside);
+  found = entries.front();
   return true;
 }
 
+// Moves whatever is called name in the folder behind parent aside, whole,
+// to a secret name there, and removes what it can of it. False when it
+// cannot be moved. parent is listed here, once; parentPath is for messages.
+bool MoveAside(HANDLE parent, const std::wstring& parentPath, const std::wstring& name,
+               const AfterListing& afterListing) {
+  ListedEntry entry;
+  if (!FindEntry(parent, name, entry)) {
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  Qor::UniqueFile handle = OpenListed(parent, entry, 0, info);
+  if (!handle) {
+    return false;
+  }
+  // A rename moves a link itself, never what it leads to.
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::wstring aside = name + L"-" + MakeSecretName(kSecretLength);
+    if (Detail::RenameInside(handle.get(), parent, aside)) {
+      RemoveOpened(handle.get(), info, QorString::WithTrailingBackslash(parentPath) + aside,
+                   afterListing);
+      return true;
+    }
+    if (!Taken(GetLastError())) {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Makes the folder name inside the folder behind parent and pins it, in one
+// step, so that no other object can take its place in between.
+bool CreatePinned(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security,
+                  Qor::UniqueFile& pin, FileIdentity& identity) {
+  pin = OpenInside(parent, name, kPinAccess, kShareNoDelete, FILE_CREATE, FILE_DIRECTORY_FILE,
+                   security);
+  if (!pin) {
+    return false;
+  }
+  identity = IdentityOf(pin.get());
+  if (!identity.valid) {
+    // Not one we can ever check again: it goes at once.
+    pin.reset();
+    return false;
+  }
+  return true;
+}
+
+// Reads whether path, opened by its name, is the object with the identity
+// expected; the name's own attributes are asked too, since Wine opens the
+// target of a host link even when asked for the link itself.
+bool PathIs(const std::wstring& path, PathKind kind, const FileIdentity& expected) {
+  if (ClassifyAttributes(GetFileAttributesW(path.c_str())) != kind) {
+    return false;
+  }
+  Qor::UniqueFile handle(
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return handle && IdentityOf(handle.get()) == expected;
+}
+
+[[noreturn]] void RaiseCreateFailed(const std::wstring& folder) {
+  QorWin32::RaiseLastWin32ErrorF(kCreateFolderError, L"Unable to create directory %s",
+                                 folder.c_str());
+}
+
 } // namespace
+
+FileIdentity IdentityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return ReadInformation(handle, info) ? IdentityFrom(info) : FileIdentity();
+}
 
 PathKind ClassifyAttributes(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -205,107 +229,158 @@ PathKind ClassifyAttributes(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
-bool IsPlainFile(const WIN32_FIND_DATAW& entry) {
-  return ClassifyAttributes(entry.dwFileAttributes) == PathKind::File;
+Qor::UniqueFile PinnedFolder::CreateNewFile(const std::wstring& name) const {
+  if (!valid()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Qor::UniqueFile();
+  }
+  // New, never an existing file or link of that name; no one else writes
+  // to it while it is open.
+  return OpenInside(handle_.get(), name, FILE_GENERIC_WRITE, FILE_SHARE_READ, FILE_CREATE,
+                    FILE_NON_DIRECTORY_FILE);
 }
 
-bool GetFolderIdentity(const std::wstring& folder, FolderIdentity& identity) {
-  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingBackslash(folder));
-  return handle && IdentityOf(handle.get(), identity);
+Qor::UniqueFile PinnedFolder::OpenToRun(const std::wstring& name) const {
+  if (!valid()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Qor::UniqueFile();
+  }
+  Qor::UniqueFile file =
+      OpenInside(handle_.get(), name, FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES,
+                 FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file && (!ReadInformation(file.get(), info) ||
+               ClassifyAttributes(info.dwFileAttributes) != PathKind::File)) {
+    file.reset();
+    SetLastError(ERROR_ACCESS_DENIED);
+  }
+  return file;
 }
 
 bool PinnedFolder::StillInPlace() const {
-  return valid() && LeadsTo(WithoutTrailingBackslash(path_), identity_);
+  return valid() && PathIs(WithoutTrailingBackslash(path_), PathKind::Folder, identity_);
+}
+
+bool PinnedFolder::PathLeadsTo(const std::wstring& name, HANDLE file) const {
+  return StillInPlace() && PathIs(path_ + name, PathKind::File, IdentityOf(file));
 }
 
 void PinnedFolder::CleanUp() {
   if (!valid()) {
     return;
   }
-  if (StillInPlace()) {
-    // Pinned, the path keeps naming this folder while the files go.
-    for (const FolderEntry& entry : FolderEntries(path_)) {
-      if (IsPlainFile(entry.data())) {
-        DeleteFileW((path_ + entry.name()).c_str());
+  std::vector<ListedEntry> entries;
+  if (ListInside(handle_.get(), entries)) {
+    for (const ListedEntry& entry : entries) {
+      BY_HANDLE_FILE_INFORMATION info;
+      if (ClassifyAttributes(entry.attributes) != PathKind::File) {
+        continue;
+      }
+      // Read-only files stay, as a deletion by name would leave them.
+      Qor::UniqueFile file = OpenListed(handle_.get(), entry, 0, info);
+      if (file && !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        DeleteOnClose(file.get());
       }
     }
   }
-  // The pin shares no deletion, so it goes first; the folder is then deleted
-  // through a handle that is checked to be this very folder (and it goes
-  // only when empty).
+  // The pin shares no deletion, so it goes first; the folder is then
+  // deleted through the folder it was made in, once the name there is
+  // checked to lead to this very folder (it goes only when empty).
   handle_.reset();
-  Qor::UniqueFile handle = OpenForDeletion(WithoutTrailingBackslash(path_));
-  FolderIdentity current;
-  if (handle && IdentityOf(handle.get(), current) && current == identity_ &&
-      ClassifyAttributes(GetFileAttributesW(WithoutTrailingBackslash(path_).c_str())) ==
-          PathKind::Folder) {
-    DeleteOnClose(handle.get());
+  Qor::UniqueFile folder =
+      OpenInside(parent_.get(), name_, kDeleteAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
+  if (folder && IdentityOf(folder.get()) == identity_) {
+    DeleteOnClose(folder.get());
   }
-  handle.reset();
-  identity_ = FolderIdentity();
+  folder.reset();
+  parent_.reset();
+  identity_ = FileIdentity();
   path_.clear();
+  name_.clear();
 }
 
-PinnedFolder MakeWorkingFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security) {
+PinnedFolder MakeWorkingFolder(const std::wstring& folder, const AfterListing& afterListing) {
   const std::wstring path = WithoutTrailingBackslash(folder);
-  const std::wstring parent = QorString::FolderPart(path);
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
-      GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION) {
-    MoveAside(path);
-  }
+  const std::wstring parentPath = QorString::FolderPart(path);
+  const std::wstring name = FileNamePart(path);
   PinnedFolder pinned;
-  std::wstring candidate = path;
-  // The name as asked for, else (a leftover in use keeps it) a few unique
-  // names beside it; a name taken in between is simply tried anew.
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    pinned.handle_ = CreateOpenFolder(candidate, security);
-    if (pinned.handle_) {
-      if (!IdentityOf(pinned.handle_.get(), pinned.identity_)) {
-        break;
-      }
-      pinned.path_ = candidate + L"\\";
-      return pinned;
+  pinned.parent_ = OpenFolderAt(parentPath);
+  if (!pinned.parent_) {
+    RaiseCreateFailed(folder);
+  }
+  HANDLE parent = pinned.parent_.get();
+  std::wstring candidate = name;
+  DWORD error = ERROR_SUCCESS;
+  if (!CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+    error = GetLastError();
+    if (Taken(error) && MoveAside(parent, parentPath, name, afterListing) &&
+        !CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+      error = GetLastError();
     }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS &&
-        error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+  }
+  // A leftover in use keeps the name: a secret name beside it, taken by
+  // nobody before us.
+  for (int attempt = 0; !pinned.handle_ && attempt < kAttempts; ++attempt) {
+    if (!Taken(error) && error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
       break;
     }
-    candidate = MakeUniqueName(parent, 8);
+    candidate = name + L"-" + MakeSecretName(kSecretLength);
+    if (!CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+      error = GetLastError();
+    }
   }
-  QorWin32::RaiseLastWin32ErrorF(kCreateFolderError, L"Unable to create directory %s",
-                                 folder.c_str());
+  if (!pinned.handle_) {
+    SetLastError(error);
+    RaiseCreateFailed(folder);
+  }
+  pinned.name_ = candidate;
+  pinned.path_ = QorString::WithTrailingBackslash(parentPath) + candidate + L"\\";
+  return pinned;
+}
+
+PinnedFolder MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring& prefix) {
+  AdminOnlySecurity security;
+  PinnedFolder pinned;
+  pinned.parent_ = OpenFolderAt(parent);
+  if (!pinned.parent_) {
+    RaiseCreateFailed(parent);
+  }
+  std::wstring name;
+  for (int attempt = 0; !pinned.handle_ && attempt < kAttempts; ++attempt) {
+    name = prefix + MakeSecretName(kSecretLength);
+    if (!CreatePinned(pinned.parent_.get(), name, security.Get(), pinned.handle_,
+                      pinned.identity_) &&
+        !Taken(GetLastError())) {
+      break;
+    }
+  }
+  const std::wstring path = QorString::WithTrailingBackslash(parent) + name + L"\\";
+  if (!pinned.handle_) {
+    RaiseCreateFailed(path);
+  }
+  pinned.name_ = name;
+  pinned.path_ = path;
+  // Where access lists are not kept, anyone could write into it.
+  if (!(Detail::VolumeFlags(pinned.handle_.get()) & FILE_PERSISTENT_ACLS)) {
+    pinned.CleanUp();
+    QorWin32::RaiseWin32ErrorF(kNoAccessListsError,
+                               L"The folder %s is on a volume that keeps no access lists.",
+                               ERROR_NOT_SUPPORTED, parent.c_str());
+  }
+  return pinned;
 }
 
 bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing) {
-  return RemoveEntry(WithoutTrailingBackslash(path), afterListing);
-}
-
-DWORD GetVolumeFlags(const std::wstring& path) {
-  const NativeFileApi& api = Native();
-  Qor::UniqueFile handle = OpenForIdentity(WithoutTrailingBackslash(path));
-  if (!api.queryVolume || !handle) {
-    return 0;
+  const std::wstring target = WithoutTrailingBackslash(path);
+  Qor::UniqueFile parent = OpenFolderAt(QorString::FolderPart(target));
+  if (!parent) {
+    return Missing(GetLastError());
   }
-  // FILE_FS_ATTRIBUTE_INFORMATION: the flags come first, then the name's
-  // limits and the file system's name, which may not fit and is not needed.
-  ULONG information[64] = {};
-  IO_STATUS_BLOCK status = {};
-  constexpr ULONG kAttributeInformation = 5; // FileFsAttributeInformation
-  const NTSTATUS result = api.queryVolume(handle.get(), &status, information, sizeof information,
-                                          kAttributeInformation);
-  constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
-  return result >= 0 || result == kBufferOverflow ? information[0] : 0;
-}
-
-std::wstring ChooseTemporaryFolder(const std::wstring& userTemp, bool elevated, DWORD volumeFlags,
-                                   const std::wstring& windowsFolder) {
-  // Without access lists anyone can write into whatever the elevated run
-  // makes there, its protected folder included.
-  if (!elevated || (volumeFlags & FILE_PERSISTENT_ACLS)) {
-    return userTemp;
+  std::vector<ListedEntry> entries;
+  if (!ListInside(parent.get(), entries, FileNamePart(target))) {
+    return false;
   }
-  return QorString::WithTrailingBackslash(windowsFolder) + L"Temp\\";
+  return entries.empty() || RemoveListed(parent.get(), entries.front(), target, afterListing);
 }
 
 AdminOnlySecurity::AdminOnlySecurity() {
@@ -313,13 +388,12 @@ AdminOnlySecurity::AdminOnlySecurity() {
   // (no inherited entries); full access for Administrators and SYSTEM,
   // inherited by everything created inside.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
           L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
-    descriptor_.reset(descriptor);
-    attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = descriptor_.get();
-    attributes_.bInheritHandle = FALSE;
+    QorWin32::RaiseLastWin32ErrorF(kAdminOnlySecurityError,
+                                   L"Unable to make an access list for administrators only.");
   }
+  descriptor_.reset(descriptor);
 }
 
 } // namespace QorFs

@@ -1,18 +1,21 @@
 #include "qor/fs/private_folder.h"
 #include "qor/fs/error_codes.h"
 
+#include "qor/fs/fs.h"
 #include "qor/error/error.h"
 #include "qor/error/win32_error.h"
 
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
 #include "qor/test/host_links.h"
+#include "qor/test/security.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -20,6 +23,10 @@
 using QorFs::PathKind;
 
 namespace {
+
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 class FreshFolderTest : public ::testing::Test {
 protected:
@@ -63,22 +70,16 @@ TEST(PathKinds, ReparsePointsAreLinksWhateverElseTheyAre) {
   struct Case {
     DWORD attributes;
     PathKind kind;
-    bool plainFile;
   } cases[] = {
-      {INVALID_FILE_ATTRIBUTES, PathKind::Missing, false},
-      {FILE_ATTRIBUTE_NORMAL, PathKind::File, true},
-      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, PathKind::File, true},
-      {FILE_ATTRIBUTE_DIRECTORY, PathKind::Folder, false},
-      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link, false},
-      {FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link, false},
+      {INVALID_FILE_ATTRIBUTES, PathKind::Missing},
+      {FILE_ATTRIBUTE_NORMAL, PathKind::File},
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, PathKind::File},
+      {FILE_ATTRIBUTE_DIRECTORY, PathKind::Folder},
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link},
+      {FILE_ATTRIBUTE_REPARSE_POINT, PathKind::Link},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.kind, QorFs::ClassifyAttributes(c.attributes)) << c.attributes;
-    WIN32_FIND_DATAW entry = {};
-    entry.dwFileAttributes = c.attributes;
-    if (c.attributes != INVALID_FILE_ATTRIBUTES) {
-      EXPECT_EQ(c.plainFile, QorFs::IsPlainFile(entry)) << c.attributes;
-    }
   }
 }
 
@@ -101,7 +102,7 @@ TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
     } else if (c.leftover == kFile) {
       PlantFile();
     }
-    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
     ASSERT_TRUE(pinned.valid());
     EXPECT_EQ(folder_, pinned.path());
     EXPECT_TRUE(pinned.identity().valid);
@@ -113,7 +114,7 @@ TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
 }
 
 TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
   ASSERT_TRUE(pinned.valid());
   Write(folder_ + L"a.txt"); // our own writes inside still work
   CreateDirectoryW((folder_ + L"sub").c_str(), nullptr);
@@ -134,30 +135,52 @@ TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
 }
 
 TEST_F(FreshFolderTest, LeftoverInUseGetsAFolderBesideIt) {
-  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-  Write(folder_ + L"held.txt");
-  // Another program keeps a file open without delete sharing: the leftover
-  // can be neither emptied nor (on Windows) moved.
-  Qor::UniqueFile held(CreateFileW((folder_ + L"held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(held.valid());
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, nullptr);
-  ASSERT_TRUE(pinned.valid());
-  EXPECT_TRUE(IsEmptyFolder(pinned.path()));
-  EXPECT_EQ(parent_ + L"\\", pinned.path().substr(0, parent_.size() + 1));
-  char bytes[16] = {};
-  DWORD got = 0;
-  EXPECT_TRUE(ReadFile(held.get(), bytes, sizeof bytes, &got, nullptr));
-  EXPECT_EQ("planted", std::string(bytes, got));
-  held.reset();
-  pinned.CleanUp();
-  EXPECT_FALSE(Exists(pinned.path()));
+  struct Case {
+    const char* name;
+    bool folderHeld; // else a file inside it
+  } cases[] = {
+      // The leftover can be neither emptied nor moved.
+      {"the leftover folder itself", true},
+      // Emptied it cannot be; Windows does not move it either, Wine does.
+      {"a file inside the leftover", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    Write(folder_ + L"held.txt");
+    // Another program holds it open without delete sharing.
+    const std::wstring heldPath = c.folderHeld ? parent_ + L"\\Work.tmp" : folder_ + L"held.txt";
+    Qor::UniqueFile held(CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held.valid());
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
+    ASSERT_TRUE(pinned.valid());
+    const std::wstring path = pinned.path();
+    EXPECT_TRUE(IsEmptyFolder(path));
+    // Beside it, under a name nobody could have taken first.
+    const std::wstring beside = parent_ + L"\\Work.tmp-";
+    if (c.folderHeld || path != folder_) {
+      EXPECT_EQ(beside, path.substr(0, beside.size()));
+      EXPECT_EQ(beside.size() + 17, path.size()) << "16 secret characters";
+    }
+    if (!c.folderHeld) {
+      char bytes[16] = {};
+      DWORD got = 0;
+      EXPECT_TRUE(ReadFile(held.get(), bytes, sizeof bytes, &got, nullptr));
+      EXPECT_EQ("planted", std::string(bytes, got));
+    }
+    held.reset();
+    pinned.CleanUp();
+    EXPECT_FALSE(Exists(path));
+    QorTest::RemoveTree(parent_ + L"\\");
+    ASSERT_TRUE(CreateDirectoryW(parent_.c_str(), nullptr));
+  }
 }
 
 TEST_F(FreshFolderTest, NoFolderAtAllRaises422WithTheRealCause) {
   const std::wstring folder = parent_ + L"\\missing\\Work.tmp\\";
   std::unique_ptr<QorError::Exception> error(
-      QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder, nullptr); }));
+      QorTest::Catch([&] { QorFs::MakeWorkingFolder(folder); }));
   ASSERT_TRUE(error);
   EXPECT_EQ(QorFs::kCreateFolderError, error->GetCode());
   const std::wstring text = error->GetMessageText();
@@ -187,59 +210,40 @@ TEST_F(FreshFolderTest, RemovalNeverChangesAFileWithAnotherName) {
   EXPECT_EQ("planted", content);
 }
 
-TEST_F(FreshFolderTest, VolumeFlagsOfAFolderAndOfNothing) {
-  // Wine reports its drives as NTFS, with access lists.
-  EXPECT_TRUE(QorFs::GetVolumeFlags(parent_) & FILE_PERSISTENT_ACLS);
-  EXPECT_EQ(0u, QorFs::GetVolumeFlags(parent_ + L"\\missing\\"));
-}
-
-TEST(TemporaryFolderChoice, ElevatedRunsAvoidVolumesWithoutAccessLists) {
-  const std::wstring user = L"E:\\Users\\ann\\Temp\\";
-  const DWORD ntfs = FILE_PERSISTENT_ACLS | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-  const DWORD fat = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-  struct Case {
-    bool elevated;
-    DWORD flags;
-    const wchar_t* windows;
-    const wchar_t* expected;
-  } cases[] = {
-      {false, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {false, fat, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {true, ntfs, L"C:\\WINDOWS", L"E:\\Users\\ann\\Temp\\"},
-      {true, fat, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"},
-      {true, fat, L"C:\\WINNT\\", L"C:\\WINNT\\Temp\\"},
-      {true, 0, L"C:\\WINDOWS", L"C:\\WINDOWS\\Temp\\"}, // volume not known
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.expected, QorFs::ChooseTemporaryFolder(user, c.elevated, c.flags, c.windows))
-        << c.elevated << " " << c.flags;
-  }
-}
-
-TEST_F(FreshFolderTest, AdminOnlyAccessList) {
+TEST_F(FreshFolderTest, AdminOnlyFoldersAreNewEachTimeAndShowTheirAccessList) {
   QorFs::AdminOnlySecurity security;
-  ASSERT_NE(nullptr, security.Get());
-  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   Qor::UniqueLocal sddl;
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      security.Get()->lpSecurityDescriptor, SDDL_REVISION_1, parts,
-      reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
+      security.Get(), SDDL_REVISION_1, parts, reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
   EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
             std::wstring(static_cast<const wchar_t*>(sddl.get())));
 
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_, security.Get());
-  ASSERT_TRUE(pinned.valid());
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
-    GTEST_SKIP() << "Wine does not keep access lists of files and folders";
+  QorFs::PinnedFolder first = QorFs::MakeAdminOnlyFolder(parent_, L"Work-");
+  QorFs::PinnedFolder second = QorFs::MakeAdminOnlyFolder(parent_ + L"\\", L"Work-");
+  ASSERT_TRUE(first.valid() && second.valid());
+  for (const QorFs::PinnedFolder* pinned : {&first, &second}) {
+    const std::wstring& path = pinned->path();
+    EXPECT_EQ(parent_ + L"\\Work-", path.substr(0, parent_.size() + 6));
+    EXPECT_EQ(parent_.size() + 6 + 16 + 1, path.size()) << "16 secret characters";
+    EXPECT_TRUE(IsEmptyFolder(path));
+    const std::wstring shown = QorTest::DescriptorText(path);
+    EXPECT_TRUE(QorTest::ShowsAdminOnly(shown)) << Narrow(shown);
   }
-  Qor::UniqueLocal descriptor;
-  std::wstring path = folder_.substr(0, folder_.size() - 1);
-  ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, parts, nullptr, nullptr,
-                                                 nullptr, nullptr, descriptor.put()));
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor.get(), SDDL_REVISION_1, parts, reinterpret_cast<wchar_t**>(sddl.put()), nullptr));
-  std::wstring text = static_cast<const wchar_t*>(sddl.get());
-  EXPECT_EQ(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", text);
+  EXPECT_NE(first.path(), second.path());
+  // A folder made with the default security shows more than that.
+  ASSERT_TRUE(CreateDirectoryW((parent_ + L"\\plain").c_str(), nullptr));
+  EXPECT_FALSE(QorTest::ShowsAdminOnly(QorTest::DescriptorText(parent_ + L"\\plain")));
+
+  const std::wstring gone = first.path();
+  first.CleanUp();
+  EXPECT_FALSE(Exists(gone));
+  second.CleanUp();
+
+  std::unique_ptr<QorError::Exception> error(
+      QorTest::Catch([&] { QorFs::MakeAdminOnlyFolder(parent_ + L"\\missing", L"Work-"); }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorFs::kCreateFolderError, error->GetCode());
 }
 
 namespace {
@@ -255,9 +259,6 @@ protected:
       GTEST_SKIP() << "needs the link helper: run through tests/support/host_links.sh";
     }
     base_ = links_.folder();
-  }
-  static std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
   }
   static void Write(const std::wstring& path, bool readOnly = false) {
     QorTest::WriteFileBytes(path, "kept",
@@ -315,9 +316,146 @@ TEST_F(HostLinks, ASubfolderSwappedForALinkMidWayKeepsTheTargetsFiles) {
 
   // The link there from the start: the leftover is moved aside whole and the
   // link never entered.
-  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover, nullptr);
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(leftover);
   ASSERT_TRUE(pinned.valid());
   EXPECT_FALSE(Exists(pinned.path() + L"sub"));
   ExpectOutsideIntact();
   pinned.CleanUp();
+}
+
+namespace {
+
+// A folder above the working folder re-pointed while it is used: "above"
+// leads to "real" first and then to "decoy", where another program laid
+// out the names it expects the working folder to reach.
+class RepointedAbove : public HostLinks {
+protected:
+  // A fresh layout for each case, in a folder of its own.
+  void NewRound() {
+    ++round_;
+    root_ = base_ + L"round" + std::to_wstring(round_) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"real").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root_ + L"decoy").c_str(), nullptr));
+    ASSERT_TRUE(MakeLink(root_ + L"above", root_ + L"real"));
+  }
+  // What a leftover, or the other program's copy of it, holds.
+  static void Plant(const std::wstring& folder) {
+    QorFs::CreateDirectories(folder + L"sub\\deep\\");
+    Write(folder + L"a.txt");
+    Write(folder + L"b.txt", true);
+    Write(folder + L"sub\\c.txt");
+    Write(folder + L"sub\\deep\\d.txt");
+  }
+  bool Repoint() { return MakeLink(root_ + L"above", root_ + L"decoy"); }
+  // The files below folder that still hold what was planted; -1 when one
+  // was changed.
+  static int KeptFiles(const std::wstring& folder) {
+    int kept = 0;
+    for (const std::wstring& name : QorTest::ListEntries(folder)) {
+      const std::wstring path = folder + name;
+      if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+        const int inside = KeptFiles(path + L"\\");
+        if (inside < 0) {
+          return -1;
+        }
+        kept += inside;
+      } else {
+        std::string content;
+        if (!QorTest::ReadFileBytes(path, content) || content != "kept") {
+          return -1;
+        }
+        ++kept;
+      }
+    }
+    return kept;
+  }
+
+  static int round_;
+  std::wstring root_;
+};
+
+int RepointedAbove::round_ = 0;
+
+} // namespace
+
+// The other program sees the leftover moved aside, copies its layout under
+// the aside name into its own folder and re-points the folder above: a
+// removal by path would now delete the copy's files.
+TEST_F(RepointedAbove, DuringTheLeftoversRemovalNothingElsewhereGoes) {
+  struct Case {
+    const char* name;
+    const wchar_t* listed; // the folder whose listing is followed by the re-pointing
+  } cases[] = {{"after the leftover's own listing", L""}, {"after its subfolder's", L"\\sub"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(NewRound());
+    Plant(root_ + L"real\\Work.tmp\\");
+    const std::wstring above = root_ + L"above\\";
+    bool repointed = false;
+    int planted = 0;
+    auto other = [&](const std::wstring& folder) {
+      const std::wstring relative = folder.substr(above.size());
+      const std::wstring suffix = c.listed;
+      if (repointed || relative.size() < suffix.size() ||
+          relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return;
+      }
+      Plant(root_ + L"decoy\\" + relative + L"\\");
+      planted = KeptFiles(root_ + L"decoy\\");
+      repointed = Repoint();
+    };
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(above + L"Work.tmp\\", other);
+    ASSERT_TRUE(repointed);
+    ASSERT_TRUE(pinned.valid());
+    EXPECT_EQ(above + L"Work.tmp\\", pinned.path());
+    EXPECT_GE(planted, 4);
+    EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\")) << "the other folder's files are untouched";
+    // The leftover is gone whole from where it was; the new folder is
+    // where the leftover was, not in the other folder.
+    EXPECT_EQ((std::vector<std::wstring>{L"Work.tmp"}), QorTest::ListEntries(root_ + L"real\\"));
+    EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\Work.tmp\\").empty());
+    EXPECT_FALSE(pinned.StillInPlace());
+    pinned.CleanUp();
+    EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\").empty());
+    EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\"));
+  }
+}
+
+// Once the folder is made, its path is read only to check it: files are
+// made, opened and deleted, and the folder removed, where it is.
+TEST_F(RepointedAbove, AfterwardsEverythingInsideStaysWhereItIs) {
+  ASSERT_NO_FATAL_FAILURE(NewRound());
+  const std::wstring above = root_ + L"above\\";
+  QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(above + L"Work.tmp\\");
+  ASSERT_TRUE(pinned.valid());
+  Plant(root_ + L"decoy\\Work.tmp\\");
+  const int planted = KeptFiles(root_ + L"decoy\\");
+  Qor::UniqueFile before = pinned.CreateNewFile(L"before.txt");
+  ASSERT_TRUE(before.valid());
+  ASSERT_TRUE(Repoint());
+
+  Qor::UniqueFile after = pinned.CreateNewFile(L"a.txt");
+  ASSERT_TRUE(after.valid()) << "made where the folder is, beside before.txt";
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(after.get(), "ours", 4, &written, nullptr));
+  after.reset();
+  Qor::UniqueFile run = pinned.OpenToRun(L"a.txt");
+  ASSERT_TRUE(run.valid());
+  char bytes[8] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(run.get(), bytes, sizeof bytes, &got, nullptr));
+  EXPECT_EQ("ours", std::string(bytes, got));
+  // Its path now leads elsewhere: a start by that path must not happen.
+  EXPECT_FALSE(pinned.StillInPlace());
+  EXPECT_FALSE(pinned.PathLeadsTo(L"a.txt", run.get()));
+  run.reset();
+  before.reset();
+
+  std::vector<std::wstring> inside = QorTest::ListEntries(root_ + L"real\\Work.tmp\\");
+  std::sort(inside.begin(), inside.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"a.txt", L"before.txt"}), inside);
+  pinned.CleanUp();
+  EXPECT_TRUE(QorTest::ListEntries(root_ + L"real\\").empty());
+  EXPECT_EQ(planted, KeptFiles(root_ + L"decoy\\"));
 }

@@ -1,6 +1,7 @@
 // Writing and reading the archive's header and table.
 #include "qor/payload/archive_core.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace QorArchiveFormat {
@@ -124,6 +125,45 @@ void CheckEntryBounds(const std::vector<EntryRecord>& entries, std::uint64_t arc
       RaiseCorrupted();
     }
   }
+}
+
+bool FindOverlap(const std::vector<EntryRecord>& entries, std::uint64_t tableEnd,
+                 std::u16string* reason) {
+  auto name = [&](std::size_t i) {
+    return u"entry " + QorPayload::ToDecimal(i) + u" \"" + entries[i].name + u"\"";
+  };
+  std::vector<std::size_t> order;
+  order.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].offset < tableEnd) {
+      if (reason) {
+        *reason = u"the data of " + name(i) + u" begins inside the archive's header";
+      }
+      return true;
+    }
+    if (entries[i].size > 0) {
+      order.push_back(i);
+    }
+  }
+  // In the order of their offsets, each entry's data must end before the
+  // next one's begins.
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return entries[a].offset < entries[b].offset ||
+           (entries[a].offset == entries[b].offset && a < b);
+  });
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const EntryRecord& before = entries[order[k - 1]];
+    if (static_cast<std::uint64_t>(before.offset) + before.size > entries[order[k]].offset) {
+      if (reason) {
+        *reason = u"the data of " + name(order[k - 1]) + u" and " + name(order[k]) + u" overlap";
+      }
+      return true;
+    }
+  }
+  if (reason) {
+    reason->clear();
+  }
+  return false;
 }
 
 } // namespace QorArchiveFormat

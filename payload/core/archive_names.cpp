@@ -1,29 +1,39 @@
-// Entry names: what may be written below a target folder, and which names
-// would land on one file there.
+// Entry names: which names the setup can write as plain files into its one
+// target folder, and which names would land on one file there.
 #include "qor/payload/archive_core.h"
 
 #include <algorithm>
+#include <map>
+#include <tuple>
+#include <utility>
 
 namespace QorArchiveFormat {
 
 namespace {
 
-bool IsSeparator(char16_t c) {
-  return c == u'\\' || c == u'/';
-}
+// What NTFS and FAT allow in one name, in UTF-16 code units.
+const std::size_t kMaxNameUnits = 255;
 
-bool Refuse(std::u16string* reason, const char16_t* text) {
+bool Refuse(std::u16string* reason, const std::u16string& text) {
   if (reason) {
     *reason = text;
   }
   return false;
 }
 
+std::u16string Hex4(unsigned value) {
+  std::u16string text = u"U+";
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    text += u"0123456789ABCDEF"[(value >> shift) & 15];
+  }
+  return text;
+}
+
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 (and the superscript digits ¹ ² ³ that
 // the system reads as 1 2 3), CONIN$ and CONOUT$, with or without an
 // extension: the system opens the device whatever folder is in front.
-bool IsDeviceName(const std::u16string& component) {
-  std::u16string stem = component.substr(0, component.find(u'.'));
+bool IsDeviceName(const std::u16string& name) {
+  std::u16string stem = name.substr(0, name.find(u'.'));
   while (!stem.empty() && stem.back() == u' ') {
     stem.pop_back();
   }
@@ -45,7 +55,7 @@ bool IsDeviceName(const std::u16string& component) {
 // Upper case as the file system compares names. Beyond ASCII this covers the
 // Latin, Greek and Cyrillic letters and the full-width forms; a fold that
 // misses a pair only lets a clash through to the writing step, where the
-// later file overwrites the earlier, as before.
+// later file overwrites the earlier.
 char16_t FoldCase(char16_t c) {
   const unsigned u = static_cast<unsigned>(c);
   if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) ||
@@ -74,28 +84,16 @@ char16_t FoldCase(char16_t c) {
   return c;
 }
 
-std::vector<std::u16string> SplitComponents(const std::u16string& name) {
-  std::vector<std::u16string> parts(1);
-  for (char16_t c : name) {
-    if (IsSeparator(c)) {
-      parts.emplace_back();
-    } else {
-      parts.back().push_back(c);
-    }
+// A name as the file system stores it: trailing dots and spaces go, letter
+// case does not count.
+std::u16string NameKey(std::u16string name) {
+  while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) {
+    name.pop_back();
   }
-  return parts;
-}
-
-// A component as the file system stores it: trailing dots and spaces go,
-// letter case does not count.
-std::u16string ComponentKey(std::u16string component) {
-  while (!component.empty() && (component.back() == u'.' || component.back() == u' ')) {
-    component.pop_back();
-  }
-  for (char16_t& c : component) {
+  for (char16_t& c : name) {
     c = FoldCase(c);
   }
-  return component;
+  return name;
 }
 
 // The short alias's parts when key (already folded) has its shape: up to
@@ -118,7 +116,8 @@ bool SplitShortAlias(const std::u16string& key, std::u16string& stem, std::u16st
   return true;
 }
 
-// Whether key (folded) is a valid short name as it stands.
+// Whether key (folded) is a valid short name as it stands: such a name is
+// its own short name and gets no alias.
 bool FitsShortForm(const std::u16string& key) {
   const std::size_t dot = key.find(u'.');
   const std::size_t baseSize = dot == std::u16string::npos ? key.size() : dot;
@@ -135,52 +134,62 @@ bool FitsShortForm(const std::u16string& key) {
   return true;
 }
 
-// Whether the system could give longKey (folded) the alias stem~N.extension.
-// The system keeps the first characters of the name (at least two, the rest
-// may be a hash), drops spaces and inner dots, keeps three characters of the
-// extension and writes "_" for what the short form cannot hold, so "_" in
-// the alias matches any character.
-bool CouldBeAliasOf(const std::u16string& stem, const std::u16string& extension,
-                    const std::u16string& longKey) {
-  if (FitsShortForm(longKey)) {
-    return false; // such a name is its own short name: it gets no alias
-  }
-  std::u16string base = longKey;
-  std::u16string longExtension;
+// What of a long name its short alias keeps: the system keeps the first
+// characters of the name (at least two, the rest may be a hash), drops
+// spaces and inner dots, and keeps three characters of the extension.
+struct AliasSource {
+  std::u16string base;      // the name before its last dot, spaces and dots dropped
+  std::u16string extension; // up to three characters after the last dot, spaces dropped
+};
+
+AliasSource AliasSourceOf(const std::u16string& longKey) {
+  AliasSource source;
   const std::size_t dot = longKey.rfind(u'.');
-  if (dot != std::u16string::npos) {
-    base = longKey.substr(0, dot);
-    longExtension = longKey.substr(dot + 1);
-  }
-  std::u16string cleanBase;
-  for (char16_t c : base) {
-    if (c != u' ' && c != u'.') {
-      cleanBase.push_back(c);
+  const std::size_t baseEnd = dot == std::u16string::npos ? longKey.size() : dot;
+  for (std::size_t i = 0; i < baseEnd; ++i) {
+    if (longKey[i] != u' ' && longKey[i] != u'.') {
+      source.base.push_back(longKey[i]);
     }
   }
-  std::u16string cleanExtension;
-  for (char16_t c : longExtension) {
-    if (c != u' ' && cleanExtension.size() < 3) {
-      cleanExtension.push_back(c);
+  for (std::size_t i = baseEnd + 1; i < longKey.size() && source.extension.size() < 3; ++i) {
+    if (longKey[i] != u' ') {
+      source.extension.push_back(longKey[i]);
     }
   }
-  auto same = [](char16_t alias, char16_t original) { return alias == u'_' || alias == original; };
-  const std::size_t kept = std::min<std::size_t>(stem.size(), 2);
-  if (cleanBase.size() < kept || extension.size() != cleanExtension.size()) {
+  return source;
+}
+
+// The alias's characters that must match a long name: the first one or two
+// of its stem, then its extension. "_" stands for what the short form cannot
+// hold, so it matches any character: those positions are left out of the
+// comparison (the mask) and written as 0.
+struct AliasShape {
+  std::size_t kept;      // characters of the stem compared, 1 or 2
+  std::size_t extension; // length of the extension
+  unsigned mask;         // bit i: position i is a "_"
+
+  bool operator<(const AliasShape& o) const {
+    return std::tie(kept, extension, mask) < std::tie(o.kept, o.extension, o.mask);
+  }
+};
+
+// The long name's characters at the pattern's positions, masked alike.
+// False when the long name cannot give an alias of that shape.
+bool Project(const AliasSource& source, const AliasShape& shape, std::u16string& text) {
+  if (source.base.size() < shape.kept || source.extension.size() != shape.extension) {
     return false;
   }
-  for (std::size_t i = 0; i < kept; ++i) {
-    if (!same(stem[i], cleanBase[i])) {
-      return false;
-    }
-  }
-  for (std::size_t i = 0; i < extension.size(); ++i) {
-    if (!same(extension[i], cleanExtension[i])) {
-      return false;
+  text = source.base.substr(0, shape.kept) + source.extension;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (shape.mask & (1u << i)) {
+      text[i] = 0;
     }
   }
   return true;
 }
+
+// Two entries by their indices, the first pair in table order first.
+typedef std::pair<std::size_t, std::size_t> Pair;
 
 } // namespace
 
@@ -188,70 +197,140 @@ bool IsSafeEntryName(const std::u16string& name, std::u16string* reason) {
   if (name.empty()) {
     return Refuse(reason, u"the entry has no name");
   }
-  if (name.find(u':') != std::u16string::npos) {
-    return Refuse(reason, u"the entry name has a drive, device or stream part");
+  if (name.size() > kMaxNameUnits) {
+    return Refuse(reason, u"the name is longer than 255 characters, the most a Windows file name "
+                          u"may have");
   }
-  if (IsSeparator(name.front())) {
-    return Refuse(reason, u"the entry name is an absolute path");
+  for (char16_t c : name) {
+    if (c < 0x20) {
+      return Refuse(reason, u"the name holds the control character " + Hex4(c) +
+                                u", which Windows file names may not hold");
+    }
+    if (c == u'/' || c == u'\\') {
+      return Refuse(reason, std::u16string(u"the name holds the folder separator \"") + c +
+                                u"\": the setup writes files into one folder only");
+    }
+    if (std::u16string(u"<>:\"|?*").find(c) != std::u16string::npos) {
+      return Refuse(reason, std::u16string(u"the name holds \"") + c +
+                                u"\", which Windows file names may not hold");
+    }
   }
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) {
-      ++end;
-    }
-    const std::u16string component = name.substr(start, end - start);
-    // Only dots and spaces: "", ".", ".." and what the system trims to them.
-    if (component.find_first_not_of(u". ") == std::u16string::npos) {
-      return Refuse(reason, u"the entry name has an empty, \".\" or \"..\" component");
-    }
-    if (IsDeviceName(component)) {
-      return Refuse(reason, u"the entry name is a reserved device name");
-    }
-    start = end + 1;
+  if (name.find_first_not_of(u". ") == std::u16string::npos) {
+    return Refuse(reason, u"the name is made of dots and spaces only");
+  }
+  if (name.back() == u'.' || name.back() == u' ') {
+    return Refuse(reason, u"the name ends in a dot or a space, which Windows removes, so the "
+                          u"file would get another name");
+  }
+  if (IsDeviceName(name)) {
+    return Refuse(reason, u"the name is a reserved device name");
+  }
+  if (reason) {
+    reason->clear();
   }
   return true;
 }
 
+// Sorting and looking up in sorted lists: n log n for any number of names,
+// since the launcher runs the same check on whatever table it is given.
 bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* reason) {
-  struct Key {
-    std::u16string folder; // the folder part, folded
-    std::u16string leaf;   // the last component, folded
-  };
-  std::vector<Key> keys;
+  std::vector<std::u16string> keys;
   keys.reserve(names.size());
   for (const std::u16string& name : names) {
-    Key key;
-    const std::vector<std::u16string> parts = SplitComponents(name);
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-      key.folder += ComponentKey(parts[i]) + u'\\';
-    }
-    key.leaf = ComponentKey(parts.back());
-    keys.push_back(std::move(key));
+    keys.push_back(NameKey(name));
   }
-  auto clash = [&](std::size_t a, std::size_t b, const char16_t* why) {
+  auto found = [&](const Pair& pair, const char16_t* why) {
     if (reason) {
-      *reason = u"the entries \"" + names[a] + u"\" and \"" + names[b] + u"\" " + why;
+      *reason =
+          u"the entries \"" + names[pair.first] + u"\" and \"" + names[pair.second] + u"\" " + why;
     }
     return true;
   };
-  // Quadratic, but payloads hold tens to thousands of files, not millions.
-  for (std::size_t a = 0; a < keys.size(); ++a) {
+
+  // Equal keys: one file. Of all such pairs the one with the earliest entries.
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+  }
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const int c = keys[a].compare(keys[b]);
+    return c < 0 || (c == 0 && a < b);
+  });
+  bool same = false;
+  Pair best = {0, 0};
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (keys[order[i]] == keys[order[i - 1]] && (i < 2 || keys[order[i - 2]] != keys[order[i]])) {
+      const Pair pair = {order[i - 1], order[i]};
+      if (!same || pair < best) {
+        best = pair;
+      }
+      same = true;
+    }
+  }
+  if (same) {
+    return found(best, u"would be written to one file");
+  }
+
+  // A name shaped like the short alias that the system may give another:
+  // the aliases are grouped by their shape, and for each shape the long
+  // names' matching characters are sorted once and looked up.
+  std::map<AliasShape, std::vector<std::pair<std::u16string, std::size_t>>> aliases;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
     std::u16string stem;
     std::u16string extension;
-    const bool alias = SplitShortAlias(keys[a].leaf, stem, extension);
-    for (std::size_t b = 0; b < keys.size(); ++b) {
-      if (a == b || keys[a].folder != keys[b].folder) {
-        continue;
-      }
-      if (b > a && keys[a].leaf == keys[b].leaf) {
-        return clash(a, b, u"would be written to one file");
-      }
-      if (alias && keys[a].leaf != keys[b].leaf && CouldBeAliasOf(stem, extension, keys[b].leaf)) {
-        return clash(a, b,
-                     u"may name one file: the first is shaped like the short name of the second");
+    if (!SplitShortAlias(keys[i], stem, extension)) {
+      continue;
+    }
+    AliasShape shape = {std::min<std::size_t>(stem.size(), 2), extension.size(), 0};
+    std::u16string text = stem.substr(0, shape.kept) + extension;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+      if (text[p] == u'_') {
+        shape.mask |= 1u << p;
+        text[p] = 0;
       }
     }
+    aliases[shape].emplace_back(text, i);
+  }
+  if (aliases.empty()) {
+    if (reason) {
+      reason->clear();
+    }
+    return false;
+  }
+  std::vector<std::pair<std::size_t, AliasSource>> longNames;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (!FitsShortForm(keys[i])) {
+      longNames.emplace_back(i, AliasSourceOf(keys[i]));
+    }
+  }
+  bool alias = false;
+  for (const auto& group : aliases) {
+    std::vector<std::pair<std::u16string, std::size_t>> projected;
+    std::u16string text;
+    for (const auto& candidate : longNames) {
+      if (Project(candidate.second, group.first, text)) {
+        projected.emplace_back(text, candidate.first);
+      }
+    }
+    std::sort(projected.begin(), projected.end());
+    for (const auto& wanted : group.second) {
+      auto it = std::lower_bound(projected.begin(), projected.end(),
+                                 std::make_pair(wanted.first, std::size_t(0)));
+      // The alias itself may be among the long names: the next one then.
+      if (it != projected.end() && it->first == wanted.first && it->second == wanted.second) {
+        ++it;
+      }
+      if (it != projected.end() && it->first == wanted.first) {
+        const Pair pair = {wanted.second, it->second};
+        if (!alias || pair < best) {
+          best = pair;
+        }
+        alias = true;
+      }
+    }
+  }
+  if (alias) {
+    return found(best, u"may name one file: the first is shaped like the short name of the second");
   }
   if (reason) {
     reason->clear();

@@ -9,6 +9,7 @@
 #include "qor/test/environment.h"
 #include "qor/test/folders.h"
 #include "qor/test/process.h"
+#include "qor/test/security.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -61,6 +62,25 @@ int CountEntries(const std::wstring& folder) {
     return -1;
   }
   return static_cast<int>(QorTest::ListEntries(folder).size());
+}
+
+// The system's temporary folder, where elevated runs extract.
+std::wstring SystemTemp() {
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\Temp\\";
+}
+
+// The folders of elevated runs in the system's temporary folder.
+std::vector<std::wstring> ElevatedFolders() {
+  std::vector<std::wstring> folders;
+  for (const std::wstring& name : QorTest::ListEntries(SystemTemp())) {
+    if (name.compare(0, 10, L"QorVTInst-") == 0) {
+      folders.push_back(SystemTemp() + name + L"\\");
+    }
+  }
+  std::sort(folders.begin(), folders.end());
+  return folders;
 }
 
 // Bytes that bzip2 cannot shrink, so that expanding them takes a while.
@@ -187,19 +207,55 @@ std::wstring BoxText(HWND box) {
   return L"";
 }
 
+// How a setup runs: as the administrator the tests run as (Wine's account
+// is one), or with the Administrators group only denying access, as a
+// standard user's program runs.
+enum class Rights { Elevated, Limited };
+
+// The token of this process with the Administrators group for denying only.
+HANDLE LimitedToken() {
+  HANDLE own = nullptr;
+  HANDLE limited = nullptr;
+  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+  PSID administrators = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own) &&
+      AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                               0, 0, 0, 0, &administrators)) {
+    SID_AND_ATTRIBUTES deny = {administrators, 0};
+    CreateRestrictedToken(own, 0, 1, &deny, 0, nullptr, 0, nullptr, &limited);
+  }
+  if (administrators) {
+    FreeSid(administrators);
+  }
+  if (own) {
+    CloseHandle(own);
+  }
+  return limited;
+}
+
 // A running setup program with its own temporary folder.
 class SetupRun {
 public:
   SetupRun(const std::wstring& exe, const std::wstring& temp,
-           const std::vector<std::wstring>& variables) {
+           const std::vector<std::wstring>& variables, Rights rights = Rights::Limited) {
     std::vector<wchar_t> block = QorTest::SetupEnvironment(temp, variables);
 
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    started_ =
-        CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process_) != 0;
+    if (rights == Rights::Elevated) {
+      started_ = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup,
+                                &process_) != 0;
+      return;
+    }
+    HANDLE token = LimitedToken();
+    started_ = token && CreateProcessAsUserW(token, exe.c_str(), &commandLine[0], nullptr, nullptr,
+                                             FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                                             nullptr, &startup, &process_) != 0;
+    if (token) {
+      CloseHandle(token);
+    }
   }
   ~SetupRun() {
     if (started_) {
@@ -261,8 +317,10 @@ private:
 // What another program of the user tries: as soon as the working folder
 // exists, move it away and put its own folder with a planted library in its
 // place, until the installer runs.
+// An elevated run's folder is found as the one that was not there before.
 struct SwapAttempt {
   std::wstring target, aside, report;
+  std::vector<std::wstring> before; // elevated runs' folders before the run
   volatile LONG stop = 0;
   int attempts = 0;
   bool swapped = false;
@@ -271,12 +329,20 @@ struct SwapAttempt {
 DWORD WINAPI TrySwapFolder(LPVOID parameter) {
   SwapAttempt& o = *static_cast<SwapAttempt*>(parameter);
   while (!o.stop && !o.swapped && !QorFs::Exists(o.report)) {
-    if (QorFs::IsDirectory(o.target)) {
+    std::wstring target = o.target;
+    if (target.empty()) {
+      for (const std::wstring& folder : ElevatedFolders()) {
+        if (std::find(o.before.begin(), o.before.end(), folder) == o.before.end()) {
+          target = WithoutTrailingSlash(folder);
+        }
+      }
+    }
+    if (!target.empty() && QorFs::IsDirectory(target)) {
       ++o.attempts;
-      if (MoveFileW(o.target.c_str(), o.aside.c_str())) {
+      if (MoveFileW(target.c_str(), o.aside.c_str())) {
         o.swapped = true;
-        CreateDirectoryW(o.target.c_str(), nullptr);
-        HANDLE dll = CreateFileW((o.target + L"\\planted.dll").c_str(), GENERIC_WRITE, 0, nullptr,
+        CreateDirectoryW(target.c_str(), nullptr);
+        HANDLE dll = CreateFileW((target + L"\\planted.dll").c_str(), GENERIC_WRITE, 0, nullptr,
                                  CREATE_ALWAYS, 0, nullptr);
         CloseHandle(dll);
       }
@@ -438,6 +504,8 @@ TEST(BuiltSetup, CarriesItsResources) {
   FreeLibrary(exe);
 }
 
+// A standard user's run extracts in the user's temporary folder, an
+// elevated run in a new folder of its own in the system's.
 TEST_F(E2eTest, InstallerRunsInTheTargetFolderWithItsBareName) {
   // The temporary folder is given in its short form: the target folder and
   // with it the installer's current directory are in the long form.
@@ -446,27 +514,69 @@ TEST_F(E2eTest, InstallerRunsInTheTargetFolderWithItsBareName) {
   wchar_t shortTemp[MAX_PATH];
   ASSERT_GT(GetShortPathNameW(longTemp.c_str(), shortTemp, MAX_PATH), 0u);
   ASSERT_EQ(std::wstring::npos, std::wstring(shortTemp).find(L"Temporary Files"));
-  const std::wstring target = longTemp + L"QorVTInst.tmp\\";
 
-  SetupRun run(SetupUnderTest(), shortTemp, {ReportVariable()});
-  ASSERT_TRUE(run.started());
-  EXPECT_EQ(0u, run.Watch());
-  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
-  EXPECT_TRUE(run.sawProgressWindow);
+  for (Rights rights : {Rights::Limited, Rights::Elevated}) {
+    SCOPED_TRACE(rights == Rights::Limited ? "limited" : "elevated");
+    DeleteFileW(report_.c_str());
+    const std::vector<std::wstring> before = ElevatedFolders();
+    SetupRun run(SetupUnderTest(), shortTemp, {ReportVariable()}, rights);
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(0u, run.Watch());
+    EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+    EXPECT_TRUE(run.sawProgressWindow);
 
-  Report report = ReadReport(report_);
-  ASSERT_TRUE(report.present);
-  EXPECT_EQ(Lower(WithoutTrailingSlash(target)), Lower(WithoutTrailingSlash(report.cwd)))
-      << report.cwd.c_str();
-  EXPECT_EQ(L"VTRInstaller.exe", report.commandLine);
-  std::vector<std::wstring> expected = {L"VTRInstaller.exe", L"license.txt", L"readme.txt",
-                                        L"sample-data.txt"};
-  std::sort(report.files.begin(), report.files.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(expected, report.files);
-  // After the installer has ended everything extracted is gone.
-  EXPECT_FALSE(QorFs::Exists(target));
-  EXPECT_TRUE(QorFs::IsDirectory(longTemp));
+    Report report = ReadReport(report_);
+    ASSERT_TRUE(report.present);
+    const std::wstring cwd = Lower(WithoutTrailingSlash(report.cwd));
+    if (rights == Rights::Limited) {
+      EXPECT_EQ(Lower(longTemp + L"QorVTInst.tmp"), cwd) << report.cwd.c_str();
+    } else {
+      EXPECT_EQ(Lower(SystemTemp() + L"QorVTInst-"), cwd.substr(0, SystemTemp().size() + 10))
+          << report.cwd.c_str();
+    }
+    EXPECT_EQ(L"VTRInstaller.exe", report.commandLine);
+    std::vector<std::wstring> expected = {L"VTRInstaller.exe", L"license.txt", L"readme.txt",
+                                          L"sample-data.txt"};
+    std::sort(report.files.begin(), report.files.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, report.files);
+    // After the installer has ended everything extracted is gone.
+    EXPECT_FALSE(QorFs::Exists(report.cwd));
+    EXPECT_EQ(0, CountEntries(longTemp));
+    EXPECT_EQ(before, ElevatedFolders());
+  }
+}
+
+// Every elevated run extracts into a folder of its own that only
+// administrators and the system may open.
+TEST_F(E2eTest, ElevatedRunsExtractIntoANewFolderForAdministratorsOnly) {
+  const std::wstring exe =
+      Stamp(Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "a"}})),
+            L"elevated");
+  const std::vector<std::wstring> before = ElevatedFolders();
+  std::vector<std::wstring> used;
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    DeleteFileW(report_.c_str());
+    Gate gate;
+    SetupRun setup(exe, temp_, {ReportVariable(), gate.Variable()}, Rights::Elevated);
+    ASSERT_TRUE(setup.started());
+    ASSERT_TRUE(WaitForReport());
+    const std::wstring folder = ReadReport(report_).cwd;
+    EXPECT_EQ(Lower(SystemTemp() + L"QorVTInst-"),
+              Lower(folder.substr(0, SystemTemp().size() + 10)));
+    EXPECT_TRUE(QorFs::IsFile(folder + L"\\a.txt"));
+    const std::wstring shown = QorTest::DescriptorText(folder);
+    EXPECT_TRUE(QorTest::ShowsAdminOnly(shown)) << std::string(shown.begin(), shown.end());
+    EXPECT_TRUE(std::find(used.begin(), used.end(), Lower(folder)) == used.end());
+    used.push_back(Lower(folder));
+    gate.Open();
+    EXPECT_EQ(0u, setup.Watch());
+    EXPECT_TRUE(setup.boxes.empty());
+    EXPECT_FALSE(QorFs::Exists(folder));
+  }
+  EXPECT_EQ(before, ElevatedFolders());
+  EXPECT_EQ(0, CountEntries(temp_)) << "nothing in the user's temporary folder";
 }
 
 TEST_F(E2eTest, FileHeldOpenByTheInstallersChildStaysWithItsFolder) {
@@ -512,7 +622,9 @@ TEST_F(E2eTest, SecondCopyShowsNothingAndEndsWithZero) {
   EXPECT_FALSE(QorFs::Exists(target_));
 }
 
-TEST_F(E2eTest, CloseCommandFromOutsideEndsWithoutCleanUp) {
+// Closed from outside while the installer runs: its files stay as long as
+// it needs them, and go once it has ended.
+TEST_F(E2eTest, CloseCommandWhileTheInstallerRunsCleansUpAfterIt) {
   const std::wstring exe = Stamp(
       Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "a"}})), L"close");
   Gate gate;
@@ -525,11 +637,61 @@ TEST_F(E2eTest, CloseCommandFromOutsideEndsWithoutCleanUp) {
   GetWindowThreadProcessId(window, &owner);
   ASSERT_EQ(run.id(), owner);
   SendMessageW(window, WM_COMMAND, MAKEWPARAM(105, 0), 0);
-  EXPECT_EQ(0u, run.Watch());
-  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(run.Ended(500)) << "the setup waits for the installer";
   EXPECT_TRUE(QorFs::IsFile(target_ + L"a.txt"));
   gate.Open();
-  RemoveWhenFree(target_);
+  EXPECT_EQ(0u, run.Watch());
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(QorFs::Exists(target_));
+}
+
+// WM_DESTROY or WM_QUIT from another program of the user ends the run like
+// a close: during the extraction at once, while the installer runs after
+// it; nothing extracted stays.
+TEST_F(E2eTest, ForgedDestroyOrQuitLeavesNoExtractedFiles) {
+  const std::wstring exe = Stamp(Compress(MakePayload({{L"bulk.bin", RandomBytes(12u << 20, 5)},
+                                                       {L"VTRInstaller.exe", InstallerBytes()}})),
+                                 L"forged-end");
+  struct Case {
+    const char* name;
+    UINT message;
+    bool installerRuns;
+  } cases[] = {
+      {"WM_DESTROY while extracting", WM_DESTROY, false},
+      {"WM_QUIT while extracting", WM_QUIT, false},
+      {"WM_DESTROY while the installer runs", WM_DESTROY, true},
+      {"WM_QUIT while the installer runs", WM_QUIT, true},
+  };
+  const std::vector<std::wstring> before = ElevatedFolders();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(report_.c_str());
+    Gate gate;
+    SetupRun run(exe, temp_, {ReportVariable(), gate.Variable()}, Rights::Elevated);
+    ASSERT_TRUE(run.started());
+    HWND window = nullptr;
+    for (int i = 0; i < 4000 && !(window && ElevatedFolders() != before); ++i) {
+      Sleep(5);
+      window = FindWindowW(kClassName, nullptr);
+    }
+    ASSERT_TRUE(window);
+    if (c.installerRuns) {
+      ASSERT_TRUE(WaitForReport());
+    }
+    if (c.message == WM_QUIT) {
+      PostMessageW(window, WM_QUIT, 0, 0);
+    } else {
+      SendMessageW(window, WM_DESTROY, 0, 0);
+    }
+    if (c.installerRuns) {
+      EXPECT_FALSE(run.Ended(500)) << "the setup waits for the installer";
+      gate.Open();
+    }
+    EXPECT_EQ(0u, run.Watch());
+    EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+    EXPECT_EQ(c.installerRuns, QorFs::Exists(report_));
+    EXPECT_EQ(before, ElevatedFolders()) << "nothing extracted stays";
+  }
 }
 
 TEST_F(E2eTest, LeftoversInTheTargetFolderNeverReachTheInstaller) {
@@ -567,12 +729,12 @@ TEST_F(E2eTest, FailuresShowOneBoxCleanUpAndEndWithZero) {
        L"Unable to find the end of compressed stream.", false},
       {"not an archive", Compress(std::string(5000, 'x') + "plain text, no archive"),
        L"Archive is corrupted.", false},
-      // The second entry names a folder that does not exist: the file cannot
-      // be created; the first entry was written and is cleaned up.
+      // The second entry's name is one Windows cannot create: the archive is
+      // refused before anything is written.
       {"entry that cannot be written",
        Compress(MakePayload(
-           {{L"a.txt", "first"}, {L"missing\\b.txt", "second"}, {L"VTRInstaller.exe", installer}})),
-       L"Error while extracting file from archive. Details: ios_base::failbit set", false},
+           {{L"a.txt", "first"}, {L"a*b?.txt", "second"}, {L"VTRInstaller.exe", installer}})),
+       L"Error while extracting file from archive. Details: unsafe entry name \"a*b?.txt\"", false},
       // Also smaller than 100 bytes: the progress step must not be 0.
       {"tiny payload without installer", Compress(MakePayload({{L"a.txt", "x"}})),
        L"Unable to start installation program.", false},
@@ -768,23 +930,34 @@ TEST_F(E2eTest, AnotherProgramCannotSwapTheFolderDuringExtraction) {
   const std::wstring exe = Stamp(Compress(MakePayload({{L"bulk.bin", RandomBytes(4u << 20, 7)},
                                                        {L"VTRInstaller.exe", InstallerBytes()}})),
                                  L"swap");
-  SwapAttempt other{WithoutTrailingSlash(target_), temp_ + L"taken", report_};
-  HANDLE thread = CreateThread(nullptr, 0, TrySwapFolder, &other, 0, nullptr);
-  ASSERT_TRUE(thread);
-  SetupRun run(exe, temp_, {ReportVariable()});
-  ASSERT_TRUE(run.started());
-  const DWORD code = run.Watch();
-  InterlockedExchange(&other.stop, 1);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  EXPECT_EQ(0u, code);
-  EXPECT_GT(other.attempts, 0) << "the folder was never seen";
-  EXPECT_FALSE(other.swapped);
-  Report report = ReadReport(report_);
-  if (report.present) {
-    EXPECT_TRUE(run.boxes.empty());
-    std::sort(report.files.begin(), report.files.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"bulk.bin"}), report.files);
+  for (Rights rights : {Rights::Limited, Rights::Elevated}) {
+    SCOPED_TRACE(rights == Rights::Limited ? "limited" : "elevated");
+    DeleteFileW(report_.c_str());
+    SwapAttempt other;
+    other.target = rights == Rights::Limited ? WithoutTrailingSlash(target_) : std::wstring();
+    // Beside it: a folder moves only within its volume.
+    other.aside = (rights == Rights::Limited ? temp_ : SystemTemp()) + L"taken-by-another-program";
+    other.report = report_;
+    other.before = ElevatedFolders();
+    HANDLE thread = CreateThread(nullptr, 0, TrySwapFolder, &other, 0, nullptr);
+    ASSERT_TRUE(thread);
+    SetupRun run(exe, temp_, {ReportVariable()}, rights);
+    ASSERT_TRUE(run.started());
+    const DWORD code = run.Watch();
+    InterlockedExchange(&other.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(0u, code);
+    EXPECT_GT(other.attempts, 0) << "the folder was never seen";
+    EXPECT_FALSE(other.swapped);
+    Report report = ReadReport(report_);
+    if (report.present) {
+      EXPECT_TRUE(run.boxes.empty());
+      std::sort(report.files.begin(), report.files.end());
+      EXPECT_EQ((std::vector<std::wstring>{L"VTRInstaller.exe", L"bulk.bin"}), report.files);
+    }
+    EXPECT_EQ(other.before, ElevatedFolders());
+    RemoveTree(other.aside);
   }
 }
 

@@ -5,7 +5,8 @@
 #   host_links.sh WINE_RUN PREFIX PROGRAM [ARGS...]
 # The program finds the request folder (drive Z:) in VELTRANO_HOST_LINKS. A
 # request NAME.request holds two lines, the link's path and its target's
-# (both Z:\ paths); the helper makes the link and renames the request to
+# (both Z:\ paths); the helper makes the link, or re-points the link that is
+# there in one step (a rename over it), and renames the request to
 # NAME.done. Everything in the folder is removed afterwards.
 set -u
 wine_run=$1 prefix=$2
@@ -17,7 +18,9 @@ unix_path() { local p=${1#Z:}; p=${p//\\//}; printf '%s' "${p%$'\r'}"; }
     for request in "$requests"/*.request; do
       [ -e "$request" ] || continue
       { read -r link; read -r target; } <"$request"
-      ln -s "$(unix_path "$target")" "$(unix_path "$link")"
+      link=$(unix_path "$link")
+      ln -s "$(unix_path "$target")" "$link.new-link" &&
+        { mv -Tf "$link.new-link" "$link" || rm -f "$link.new-link"; }
       mv "$request" "${request%.request}.done"
     done
     sleep 0.02

@@ -3,7 +3,9 @@
 #
 # The native vtrpack and vtrpack.exe (under Wine) make the same payload byte
 # for byte from a table of folders, whatever the thread count; the host's
-# bzip2 and both tools' list and check accept it; refused input leaves
+# bzip2 and both tools' list and check accept it; refused input (links,
+# FIFOs, names the setup cannot write, outputs in the wrong place, files
+# that are no payload) fails in one line that names the file and leaves
 # nothing at the output; both stamp the launcher (of either layout, signed
 # or not, branded with ICON and more or not) into the same program; the
 # stamp shows its progress and writes through the one handle it created.
@@ -74,9 +76,14 @@ for folder in empty-files unicode many large; do
   cmp -s "$out/list-native" "$out/list-windows" || fail "$folder: the two lists differ"
   "$native" check "$out/native-1.zuk" >/dev/null || fail "$folder: native check"
   win check "$out/native-1.zuk" >/dev/null || fail "$folder: windows check"
-  # Every file comes back as it was.
+  # Every file comes back as it was, and pack and list count the same bytes.
   count=$(ls "$src" | wc -l)
-  grep -q "^$count entries" "$out/list-native" || fail "$folder: the list does not show $count entries"
+  bytes=$(cat "$src"/* | wc -c)
+  grep -q "^$count files\?, $bytes bytes\? (" "$out/list-native" ||
+    fail "$folder: the list does not show $count files of $bytes bytes: $(tail -n 1 "$out/list-native")"
+  said=$("$native" pack "$src" "$out/again.zuk" 2>/dev/null)
+  grep -q "^Packed $count files\?, $bytes bytes\? (" <<<"$said" ||
+    fail "$folder: pack does not report $count files of $bytes bytes: $said"
 done
 # The order of names is the order of their UTF-16 code units.
 expected_order=$'Zeta\nVTRInstaller.exe\nalpha\nß\nété.txt\n日本語.txt\n😀-emoji.txt\nＡ-fullwidth.txt'
@@ -111,16 +118,32 @@ refuse() {
   after=$(ls "$work/refused" | sort)
   [ "$code" -eq 1 ] || fail "$what: exit code $code, not 1"
   grep -q -- "$expect" <<<"$message" || fail "$what: message \"$message\" lacks \"$expect\""
+  [ "$(wc -l <<<"$message")" -eq 1 ] || fail "$what: more than one line: $message"
   [ "$before" = "$after" ] || fail "$what: left files at the output: $after"
 }
 mkdir -p "$work/refused" "$work/broken"
 installer "$work/broken"
+# Links are refused, naming the link, unless they are to be followed.
 ln -s "$work/nowhere" "$work/broken/dangling.txt"
-refuse "dangling link" "dangling.txt" "$native" pack "$work/broken" "$work/refused/out.zuk"
+refuse "dangling link" "broken/dangling.txt: it is a symbolic link" \
+  "$native" pack "$work/broken" "$work/refused/out.zuk"
+refuse "dangling link followed" "cannot follow the link .*dangling.txt: No such file" \
+  "$native" pack --follow-links "$work/broken" "$work/refused/out.zuk"
 rm "$work/broken/dangling.txt"
-printf 'x' >"$work/broken/CON.txt"
-refuse "device name" "reserved device name" "$native" pack "$work/broken" "$work/refused/out.zuk"
-rm "$work/broken/CON.txt"
+printf 'secret' >"$work/outside.txt"
+ln -s "$work/outside.txt" "$work/broken/inside.txt"
+refuse "link to a file outside" "inside.txt: it is a symbolic link (pack follows links only with --follow-links)" \
+  "$native" pack "$work/broken" "$work/refused/out.zuk"
+"$native" pack --follow-links "$work/broken" "$work/followed.zuk" >/dev/null || fail "--follow-links: refused"
+# (Output taken whole first: grep -q may leave before the writer is done.)
+listing=$("$native" list "$work/followed.zuk")
+grep -q '^ *6  inside.txt$' <<<"$listing" || fail "--follow-links: the link's file is not packed"
+rm "$work/broken/inside.txt"
+mkfifo "$work/broken/fifo"
+refuse "FIFO" "fifo: it is not a regular file" "$native" pack "$work/broken" "$work/refused/out.zuk"
+# (Wine lists a FIFO as a file; it opens as a pipe.)
+refuse "FIFO (windows)" "fifo: it is not a regular file" win pack "$work/broken" "$work/refused/out.zuk"
+rm "$work/broken/fifo"
 printf 'x' >"$work/broken/$(printf 'bad\xff')"
 refuse "name not UTF-8" "not UTF-8" "$native" pack "$work/broken" "$work/refused/out.zuk"
 rm "$work/broken/$(printf 'bad\xff')"
@@ -133,22 +156,93 @@ truncate -s 4294967296 "$work/broken/huge.bin"
 refuse "4 GB limit" "larger than 4 GB, the format's limit" "$native" pack "$work/broken" "$work/refused/out.zuk"
 refuse "4 GB limit (windows)" "larger than 4 GB, the format's limit" win pack "$work/broken" "$work/refused/out.zuk"
 rm "$work/broken/huge.bin"
+# Mistakes caught before anything is compressed, naming the file.
+refuse "folder that is a file" "$work/broken/VTRInstaller.exe is not a folder" \
+  "$native" pack "$work/broken/VTRInstaller.exe" "$work/refused/out.zuk"
+refuse "missing folder" "the folder $work/missing does not exist" \
+  "$native" pack "$work/missing" "$work/refused/out.zuk"
+refuse "output that is a folder" "the output $work/refused is a folder" \
+  "$native" pack "$work/broken" "$work/refused"
+refuse "output in the packed folder" "would lie in the folder" \
+  "$native" pack "$work/broken" "$work/broken/../broken/out.zuk"
+[ "$(ls "$work/broken")" = "VTRInstaller.exe" ] || fail "output in the packed folder: left $(ls "$work/broken")"
+refuse "output where no folder is" "cannot create a file beside $work/missing/out.zuk: No such file or directory" \
+  "$native" pack "$work/broken" "$work/missing/out.zuk"
 printf 'not bzip2 at all' >"$work/broken.zuk"
-refuse "damaged payload" "Unable to find the end of compressed stream." "$native" check "$work/broken.zuk"
+refuse "not a payload" "$work/broken.zuk is not a payload: it is not a bzip2 stream" "$native" check "$work/broken.zuk"
+refuse "swapped stamp arguments" "$launcher is not a payload: it is not a bzip2 stream" \
+  "$native" stamp "$work/out-large/native-1.zuk" "$launcher" "$work/refused/setup.exe"
 head -c 1000 "$work/out-large/native-1.zuk" >"$work/cut.zuk"
-refuse "truncated payload" "Unable to find the end of compressed stream." "$native" list "$work/cut.zuk"
+refuse "truncated payload" "$work/cut.zuk is damaged or cut short: Unable to find the end of compressed stream." \
+  "$native" list "$work/cut.zuk"
+printf 'plain text, no archive' | bzip2 -c >"$work/text.zuk"
+refuse "no archive inside" "$work/text.zuk is not a payload: it expands to something other than a setup's archive" \
+  "$native" check "$work/text.zuk"
 refuse "bad thread count" "--threads takes a number from 1 to 16" "$native" pack --threads 0 "$work/broken" "$work/refused/out.zuk"
+refuse "plural" '"check" takes 1 argument (' "$native" check
 # A table that claims to be huge is not held in memory beyond 64 MB.
 {
   printf 'QorZuravazevezu.Archive.ZUKA\0\377\377\377\377\001\0\0\0\377\377\377\177'
   head -c 70000000 /dev/zero
 } | bzip2 -c >"$work/bogus.zuk"
 refuse "bogus table" "table of entries is larger than 64 MB" "$native" check "$work/bogus.zuk"
+# Entries whose data overlaps the header or each other.
+make_archive=$root/payload/testdata/make_archive.sh
+ARCHIVE_OFFSETS="0" "$make_archive" VTRInstaller.exe MZ | bzip2 -c >"$work/overlap-header.zuk"
+refuse "entry inside the header" 'entry 0 "VTRInstaller.exe" begins inside the archive' \
+  "$native" check "$work/overlap-header.zuk"
+ARCHIVE_OFFSETS="99 100" "$make_archive" a abc VTRInstaller.exe MZ | bzip2 -c >"$work/overlap.zuk"
+refuse "entries that overlap" 'entry 0 "a" and entry 1 "VTRInstaller.exe" overlap' "$native" check "$work/overlap.zuk"
 # An existing output stays as it was when packing fails.
 printf 'keep me' >"$work/refused/out.zuk"
 mkdir "$work/broken/sub"
 refuse "existing output" "subfolder" "$native" pack "$work/broken" "$work/refused/out.zuk"
 [ "$(cat "$work/refused/out.zuk")" = "keep me" ] || fail "existing output: changed by a failed pack"
+rmdir "$work/broken/sub"
+grep -qx 'vtrpack [0-9]*\.[0-9]*\.[0-9]*' <<<"$("$native" --version)" || fail "--version"
+
+# The names table: pack takes exactly the names the setup can write (those
+# a Linux folder can hold), and check and list agree on every name in a
+# payload made without pack. list shows every entry, one line each, its
+# control characters escaped, and fails after the listing when a name is
+# refused.
+mkdir -p "$work/names"
+while IFS=$'\t' read -r verdict escaped; do
+  case "$verdict" in ok) want=0 ;; refused) want=1 ;; *) continue ;; esac
+  printf -v name '%b' "$escaped"
+  "$make_archive" VTRInstaller.exe MZ "$name" payload | bzip2 -c >"$work/names/payload.zuk"
+  code=0
+  "$native" check "$work/names/payload.zuk" >/dev/null 2>&1 || code=$?
+  [ "$code" -eq "$want" ] || fail "names: check of \"$escaped\" exits $code, not $want"
+  code=0
+  "$native" list "$work/names/payload.zuk" >"$work/names/list" 2>/dev/null || code=$?
+  [ "$code" -eq "$want" ] || fail "names: list of \"$escaped\" exits $code, not $want"
+  [ "$(wc -l <"$work/names/list")" -eq 3 ] || fail "names: list of \"$escaped\" is not 3 lines"
+  if LC_ALL=C grep -q "[[:cntrl:]]" "$work/names/list"; then
+    fail "names: list of \"$escaped\" writes control characters"
+  fi
+  # (Names a Linux folder cannot hold as a file are left to check and list.)
+  if [ -n "$name" ] && [ "$name" != . ] && [ "$name" != .. ] && [[ "$name" != */* ]] &&
+    [ "$(printf '%s' "$name" | wc -c)" -le 255 ]; then
+    rm -rf "$work/names/folder"
+    mkdir "$work/names/folder"
+    installer "$work/names/folder"
+    printf 'payload' >"$work/names/folder/$name"
+    code=0
+    "$native" pack "$work/names/folder" "$work/names/packed.zuk" >/dev/null 2>&1 || code=$?
+    [ "$code" -eq "$want" ] || fail "names: pack of \"$escaped\" exits $code, not $want"
+  fi
+done <"$root/payload/testdata/entry_names.txt"
+
+# A stamped launcher is as executable as its base.
+cp "$launcher" "$work/base.exe"
+for mode in 755 644; do
+  chmod "$mode" "$work/base.exe"
+  "$native" stamp "$work/base.exe" "$work/out-large/native-1.zuk" "$work/stamped-$mode.exe" >/dev/null ||
+    fail "stamp, mode $mode"
+  [ "$(stat -c %a "$work/stamped-$mode.exe")" = "$(printf '%o' $((0$mode & ~0$(umask))))" ] ||
+    fail "stamp: a base of mode $mode gave $(stat -c %a "$work/stamped-$mode.exe")"
+done
 
 # Little-endian numbers in a file (od reads the host's order, little-endian
 # on the build machines).

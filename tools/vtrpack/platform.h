@@ -31,17 +31,40 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 // UTF-8 bytes of the name elsewhere.
 std::filesystem::path FileSystemPath(const std::u16string& path);
 
+// From here on an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break,
+// closing the console) removes every temporary output, says so in one line
+// on the error output and ends the program as the interrupt would have
+// (128 + the signal's number in a shell; STATUS_CONTROL_C_EXIT on Windows).
+// Called first thing, before any other thread starts.
+void HandleInterrupts();
+// Whether the error output's last line is unfinished (a live percentage):
+// the interrupt's line then starts on a new one.
+void SetLineOpen(bool open);
+
 struct FolderItem {
+  enum Kind { File, Folder, Link, Other };
   std::u16string name;
-  bool isFolder;
+  Kind kind;
   std::uint64_t size;
 };
-// The items of folder, "." and ".." left out. Fails when folder is missing.
-std::vector<FolderItem> ListFolder(const std::u16string& folder);
+// The items of folder, "." and ".." left out. A symbolic link (a reparse
+// point on Windows) is listed as Link, or as what it leads to when
+// followLinks is set. Fails, naming folder, when it is missing, is no folder
+// or cannot be read.
+std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLinks);
+
+// True when the folder that holds path (which need not exist) is folder
+// itself, however either is spelt.
+bool LiesIn(const std::u16string& path, const std::u16string& folder);
 
 class InputFile {
 public:
-  explicit InputFile(const std::u16string& path);
+  enum Kind {
+    Any,         // whatever path leads to (a payload, a launcher)
+    PackedFile,  // a regular file, no link; never blocks (a FIFO is refused)
+    PackedTarget // a regular file, also through links
+  };
+  explicit InputFile(const std::u16string& path, Kind kind = Any);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -56,8 +79,10 @@ private:
 
 // Writes to a temporary file beside the target and moves it into place only
 // when everything succeeded, so a failure never leaves a half-written file.
-// The temporary file gets a new, unguessable name and is created by us (never
-// an existing file or a link that someone put there in advance).
+// The temporary file gets a new, unguessable name ("PATH.vtrpack-" sixteen
+// hex digits ".tmp") and is created by us (never an existing file or a link
+// that someone put there in advance); an interrupt removes it. Fails at
+// once when path is a folder or some other thing than a file.
 class OutputFile {
 public:
   explicit OutputFile(const std::u16string& path);
@@ -67,6 +92,10 @@ public:
   void Write(const char* data, std::size_t size);
   // Rewrites bytes already written; later writes go on at the end.
   void WriteAt(std::uint64_t offset, const char* data, std::size_t size);
+
+  // The permission bits of the file at path, less the umask (POSIX; Windows
+  // has none): a stamped launcher stays as executable as its base.
+  void TakeModeOf(const std::u16string& path);
   // Ends writing; the file stays a temporary one until Commit.
   void Close();
   void Commit();

@@ -5,12 +5,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace VtrPlatform {
@@ -31,6 +35,70 @@ std::u16string FromNative(const std::string& bytes, const std::u16string& folder
          u"...\"); archive names are Unicode");
   }
   return text;
+}
+
+// The temporary outputs that an interrupt removes (temporary, final path).
+// The lock is held while one is created, moved into place or removed, so an
+// interrupt never comes between a file and its entry here; the interrupt
+// keeps it to the end. Never destroyed: the interrupt's thread may still
+// use them while the program ends.
+std::mutex& OutputsLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+std::vector<std::pair<std::string, std::string>>& Outputs() {
+  static auto* outputs = new std::vector<std::pair<std::string, std::string>>;
+  return *outputs;
+}
+std::atomic<bool> lineOpen(false);
+
+void WriteError(const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(STDERR_FILENO, data, left);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return;
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// Runs on the thread that waits for the signals, never in a signal handler.
+[[noreturn]] void Interrupted(int signal) {
+  OutputsLock().lock();
+  const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+  std::string line = lineOpen ? "\n" : "";
+  line += std::string("vtrpack: interrupted by ") + name;
+  for (const auto& output : Outputs()) {
+    if (unlink(output.first.c_str()) == 0 || errno == ENOENT) {
+      line += "; nothing was written to " + output.second;
+    } else {
+      line += "; cannot remove " + output.first + ": " + std::strerror(errno);
+    }
+  }
+  WriteError(line + "\n");
+  // Ends as the signal would have, so that the shell and make see it.
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);
+}
+
+mode_t Umask() {
+  static const mode_t mask = [] {
+    const mode_t value = umask(0);
+    umask(value);
+    return value;
+  }();
+  return mask;
 }
 
 } // namespace
@@ -77,6 +145,30 @@ std::filesystem::path FileSystemPath(const std::u16string& path) {
   return std::filesystem::path(Native(path));
 }
 
+void HandleInterrupts() {
+  Umask(); // read now, while no other thread could create a file meanwhile
+  OutputsLock();
+  Outputs();
+  // Blocked here, and so in every thread started later; one thread takes
+  // them with sigwait, where it may lock and remove files as any code may.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int signal = 0;
+    while (sigwait(&signals, &signal) != 0) {
+    }
+    Interrupted(signal);
+  }).detach();
+}
+
+void SetLineOpen(bool open) {
+  lineOpen = open;
+}
+
 void RandomBytes(unsigned char* bytes, std::size_t size) {
   std::size_t got = 0;
   while (got < size) {
@@ -102,10 +194,16 @@ void RandomBytes(unsigned char* bytes, std::size_t size) {
   }
 }
 
-std::vector<FolderItem> ListFolder(const std::u16string& folder) {
+std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLinks) {
   struct stat info;
-  if (stat(Native(folder).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    Fail(u"the folder " + folder + u" does not exist");
+  if (stat(Native(folder).c_str(), &info) != 0) {
+    if (errno == ENOENT) {
+      Fail(u"the folder " + folder + u" does not exist");
+    }
+    Fail(SystemReason(u"cannot open the folder " + folder));
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    Fail(folder + u" is not a folder; pack takes the folder that holds the product's files");
   }
   DIR* directory = opendir(Native(folder).c_str());
   if (!directory) {
@@ -126,22 +224,36 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder) {
     if (name == "." || name == "..") {
       continue;
     }
-    FolderItem item{FromNative(name, folder), false, 0};
+    FolderItem item{FromNative(name, folder), FolderItem::Other, 0};
     const std::u16string path = JoinPath(folder, item.name);
-    // Links are followed: what counts is the file that would be read.
-    if (stat(Native(path).c_str(), &info) != 0) {
+    if (lstat(Native(path).c_str(), &info) != 0) {
       Fail(SystemReason(u"cannot read " + path));
     }
-    if (S_ISDIR(info.st_mode)) {
-      item.isFolder = true;
-    } else if (!S_ISREG(info.st_mode)) {
-      Fail(u"cannot pack " + path + u": it is not a regular file");
-    } else {
-      item.size = static_cast<std::uint64_t>(info.st_size);
+    if (S_ISLNK(info.st_mode)) {
+      item.kind = FolderItem::Link;
+      if (followLinks && stat(Native(path).c_str(), &info) != 0) {
+        Fail(SystemReason(u"cannot follow the link " + path));
+      }
+    }
+    if (item.kind != FolderItem::Link || followLinks) {
+      item.kind = S_ISDIR(info.st_mode)   ? FolderItem::Folder
+                  : S_ISREG(info.st_mode) ? FolderItem::File
+                                          : FolderItem::Other;
+      item.size = item.kind == FolderItem::File ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
     items.push_back(std::move(item));
   }
   return items;
+}
+
+bool LiesIn(const std::u16string& path, const std::u16string& folder) {
+  const std::size_t slash = path.find_last_of(u'/');
+  const std::u16string parent = slash == std::u16string::npos ? u"."
+                                : slash == 0                  ? u"/"
+                                                              : path.substr(0, slash);
+  struct stat a, b;
+  return stat(Native(parent).c_str(), &a) == 0 && stat(Native(folder).c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 struct InputFile::Impl {
@@ -154,11 +266,29 @@ struct InputFile::Impl {
   }
 };
 
-InputFile::InputFile(const std::u16string& path) : impl_(new Impl) {
+InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   impl_->path = path;
-  impl_->fd = open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // A file to pack is opened without waiting (a FIFO put in its place would
+  // block for ever) and without following a link put there since the
+  // listing; then it must turn out to be a regular file.
+  const int flags =
+      O_RDONLY | O_CLOEXEC | (kind == Any ? 0 : O_NONBLOCK) | (kind == PackedFile ? O_NOFOLLOW : 0);
+  impl_->fd = open(Native(path).c_str(), flags);
   if (impl_->fd < 0) {
+    if (errno == ELOOP && kind == PackedFile) {
+      Fail(u"cannot pack " + path +
+           u": it is a symbolic link (pack follows links only with --follow-links)");
+    }
     Fail(SystemReason(u"cannot open " + path));
+  }
+  if (kind != Any) {
+    struct stat info;
+    if (fstat(impl_->fd, &info) != 0) {
+      Fail(SystemReason(u"cannot read " + path));
+    }
+    if (!S_ISREG(info.st_mode)) {
+      Fail(u"cannot pack " + path + u": it is not a regular file");
+    }
   }
 }
 
@@ -193,6 +323,16 @@ struct OutputFile::Impl {
 
 OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
   impl_->path = path;
+  struct stat info;
+  if (stat(Native(path).c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      Fail(u"the output " + path + u" is a folder; name the file to write");
+    }
+    if (!S_ISREG(info.st_mode)) {
+      Fail(u"the output " + path + u" is not a regular file");
+    }
+  }
+  std::lock_guard<std::mutex> lock(OutputsLock());
   impl_->temporary = CreateTemporaryBeside(path, [this](const std::u16string& temporary) {
     impl_->fd =
         open(Native(temporary).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -201,14 +341,26 @@ OutputFile::OutputFile(const std::u16string& path) : impl_(new Impl) {
     }
     return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
   });
+  Outputs().emplace_back(Native(impl_->temporary), Native(path));
 }
 
 OutputFile::~OutputFile() {
   if (impl_->fd >= 0) {
     close(impl_->fd);
   }
-  if (!impl_->committed && !impl_->temporary.empty()) {
+  if (impl_->temporary.empty()) {
+    return;
+  }
+  std::lock_guard<std::mutex> lock(OutputsLock());
+  if (!impl_->committed) {
     unlink(Native(impl_->temporary).c_str());
+  }
+  std::vector<std::pair<std::string, std::string>>& outputs = Outputs();
+  for (auto it = outputs.begin(); it != outputs.end(); ++it) {
+    if (it->first == Native(impl_->temporary)) {
+      outputs.erase(it);
+      break;
+    }
   }
 }
 
@@ -245,6 +397,14 @@ void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t siz
   }
 }
 
+void OutputFile::TakeModeOf(const std::u16string& path) {
+  struct stat info;
+  if (impl_->fd >= 0 && stat(Native(path).c_str(), &info) == 0 &&
+      fchmod(impl_->fd, info.st_mode & 0777 & ~Umask()) != 0) {
+    Fail(SystemReason(u"cannot set the permissions of " + impl_->temporary));
+  }
+}
+
 void OutputFile::Close() {
   if (impl_->fd >= 0) {
     const int fd = impl_->fd;
@@ -257,6 +417,7 @@ void OutputFile::Close() {
 
 void OutputFile::Commit() {
   Close();
+  std::lock_guard<std::mutex> lock(OutputsLock());
   if (rename(Native(impl_->temporary).c_str(), Native(impl_->path).c_str()) != 0) {
     Fail(SystemReason(u"cannot write " + impl_->path));
   }

@@ -1,6 +1,7 @@
 // vtrpack: builds, inspects and stamps the setup launcher's payload. The
 // same program on Windows and natively on Linux: the system's part is in
-// platform.h.
+// platform.h, what it writes to the terminal in console.h.
+#include "console.h"
 #include "platform.h"
 
 #include "pe_resources.h"
@@ -16,6 +17,8 @@
 #include <vector>
 
 using QorPayload::ToDecimal;
+using VtrConsole::Count;
+using VtrConsole::Say;
 using VtrPlatform::Fail;
 
 namespace {
@@ -26,13 +29,15 @@ const char16_t kUsage[] =
     u"\n"
     u"Builds and inspects the payload that the Veltrano setup launcher carries.\n"
     u"\n"
-    u"  pack FOLDER PAYLOAD           archive the files of FOLDER (sorted by name) and\n"
+    u"  pack [OPTIONS] FOLDER PAYLOAD archive the files of FOLDER (sorted by name) and\n"
     u"                                compress them into PAYLOAD; FOLDER must hold\n"
     u"                                VTRInstaller.exe and no subfolders\n"
-    u"    --threads N                 (before FOLDER) compress on N threads, 1 to 16;\n"
-    u"                                by default one per processor, at most 16\n"
+    u"    --threads N                 compress on N threads, 1 to 16; by default\n"
+    u"                                one per processor, at most 16\n"
+    u"    --follow-links              pack the files that symbolic links lead to\n"
+    u"                                (without it a link is refused)\n"
     u"  list PAYLOAD                  show the entries' names and sizes, and the totals\n"
-    u"  check PAYLOAD                 expand and parse PAYLOAD as the setup would\n"
+    u"  check PAYLOAD                 expand and check PAYLOAD as the setup would\n"
     u"                                (nothing written) and report any fault\n"
     u"  stamp SETUP_EXE PAYLOAD OUT   write a copy of SETUP_EXE to OUT that carries\n"
     u"                                PAYLOAD as its resource ZUK 137\n"
@@ -42,19 +47,12 @@ const char16_t kUsage[] =
     u"                                FileDescription, FileVersion, LegalCopyright,\n"
     u"                                ProductName, ProductVersion; once for each\n"
     u"  --help                        show this text\n"
+    u"  --version                     show the tool's version\n"
     u"\n"
     u"Exit code 0 on success; otherwise one line on the error output says why.\n";
 
-// Payloads smaller than this pack and expand too fast to show progress.
-const std::uint64_t kProgressThreshold = 8u << 20;
 // The table of entries is read into memory; no real payload comes near this.
 const std::size_t kMaxTableSize = 64u << 20;
-
-void Write(std::FILE* stream, const std::u16string& text) {
-  const std::string bytes = QorPayload::ToUtf8(text);
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
-  std::fflush(stream);
-}
 
 bool IsInstallerName(const std::u16string& name) {
   const std::u16string expected = kInstaller;
@@ -70,52 +68,32 @@ bool IsInstallerName(const std::u16string& name) {
   return true;
 }
 
-// A live percentage on a terminal; in a log, a line at each quarter.
-class ProgressLine {
-public:
-  ProgressLine(const char16_t* label, std::uint64_t total)
-      : label_(label), total_(total), shown_(total >= kProgressThreshold),
-        terminal_(VtrPlatform::IsTerminal(stderr)) {}
-  void Update(std::uint64_t done) {
-    if (!shown_ || total_ == 0) {
-      return;
-    }
-    const unsigned percent =
-        static_cast<unsigned>(std::min<std::uint64_t>(100, done * 100 / total_));
-    const unsigned step = terminal_ ? 1 : 25;
-    if (percent / step * step <= last_ || percent < step) {
-      return;
-    }
-    last_ = percent / step * step;
-    Write(stderr, (terminal_ ? u"\r" : u"") + label_ + u": " + ToDecimal(last_) + u"%" +
-                      (terminal_ ? u"" : u"\n"));
-  }
-  void Done() {
-    Update(total_);
-    if (shown_ && terminal_ && last_ > 0) {
-      Write(stderr, u"\n");
-    }
-  }
-
-private:
-  std::u16string label_;
-  std::uint64_t total_;
-  bool shown_;
-  bool terminal_;
-  unsigned last_ = 0;
-};
+std::u16string Quoted(const std::u16string& name) {
+  return u"\"" + name + u"\"";
+}
 
 class OutputSink : public QorPayload::ByteSink {
 public:
   explicit OutputSink(VtrPlatform::OutputFile& file) : file_(file) {}
-  void Write(const char* data, std::size_t size) override { file_.Write(data, size); }
+  void Write(const char* data, std::size_t size) override {
+    file_.Write(data, size);
+    written_ += size;
+  }
+  std::uint64_t written() const { return written_; }
 
 private:
   VtrPlatform::OutputFile& file_;
+  std::uint64_t written_ = 0;
 };
 
-int Pack(const std::u16string& folder, const std::u16string& payloadPath, unsigned threads) {
-  std::vector<VtrPlatform::FolderItem> items = VtrPlatform::ListFolder(folder);
+struct PackOptions {
+  unsigned threads;
+  bool followLinks = false;
+};
+
+int Pack(const std::u16string& folder, const std::u16string& payloadPath,
+         const PackOptions& options) {
+  std::vector<VtrPlatform::FolderItem> items = VtrPlatform::ListFolder(folder, options.followLinks);
   // Names in the order of their UTF-16 code units: the same payload from the
   // same files, on every system.
   std::sort(items.begin(), items.end(),
@@ -126,13 +104,22 @@ int Pack(const std::u16string& folder, const std::u16string& payloadPath, unsign
   std::vector<std::uint64_t> sizes;
   bool installer = false;
   for (const VtrPlatform::FolderItem& item : items) {
-    if (item.isFolder) {
-      Fail(u"the folder " + folder + u" holds the subfolder \"" + item.name +
-           u"\"; the setup does not create folders, so a payload may hold only files");
+    const std::u16string path = VtrPlatform::JoinPath(folder, item.name);
+    switch (item.kind) {
+    case VtrPlatform::FolderItem::Folder:
+      Fail(u"the folder " + folder + u" holds the subfolder " + Quoted(item.name) +
+           u"; the setup does not create folders, so a payload may hold only files");
+    case VtrPlatform::FolderItem::Link:
+      Fail(u"cannot pack " + path +
+           u": it is a symbolic link (pack follows links only with --follow-links)");
+    case VtrPlatform::FolderItem::Other:
+      Fail(u"cannot pack " + path + u": it is not a regular file");
+    case VtrPlatform::FolderItem::File:
+      break;
     }
     std::u16string reason;
     if (!QorArchiveFormat::IsSafeEntryName(item.name, &reason)) {
-      Fail(u"cannot pack \"" + item.name + u"\": " + reason);
+      Fail(u"cannot pack " + Quoted(item.name) + u": " + reason);
     }
     installer = installer || IsInstallerName(item.name);
     names.push_back(item.name);
@@ -146,22 +133,29 @@ int Pack(const std::u16string& folder, const std::u16string& payloadPath, unsign
     Fail(u"the folder " + folder + u" has no " + kInstaller +
          u", which the setup starts after extracting");
   }
-  const std::string header = QorArchiveFormat::BuildHeader(names, sizes);
-  std::uint64_t total = header.size();
-  for (std::uint64_t size : sizes) {
-    total += size;
+  // Else the payload, or a temporary file of it, would be packed next time.
+  if (VtrPlatform::LiesIn(payloadPath, folder)) {
+    Fail(u"the payload " + payloadPath + u" would lie in the folder " + folder +
+         u" that is packed; write it somewhere else");
   }
+  const std::string header = QorArchiveFormat::BuildHeader(names, sizes);
+  std::uint64_t files = 0;
+  for (std::uint64_t size : sizes) {
+    files += size;
+  }
+  const std::uint64_t total = header.size() + files;
 
   VtrPlatform::OutputFile output(payloadPath);
   OutputSink sink(output);
-  QorCompressLib::ParallelBzip2Compressor compressor(sink, threads, total);
-  ProgressLine progress(u"Compressing", total);
+  QorCompressLib::ParallelBzip2Compressor compressor(sink, options.threads, total);
+  VtrConsole::ProgressLine progress(u"Compressing", total);
   compressor.Write(header.data(), header.size());
   std::uint64_t done = header.size();
   std::vector<char> buffer(1u << 20);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::u16string path = VtrPlatform::JoinPath(folder, names[i]);
-    VtrPlatform::InputFile in(path);
+    VtrPlatform::InputFile in(path, options.followLinks ? VtrPlatform::InputFile::PackedTarget
+                                                        : VtrPlatform::InputFile::PackedFile);
     std::uint64_t left = sizes[i];
     while (left > 0) {
       const std::size_t want =
@@ -183,54 +177,71 @@ int Pack(const std::u16string& folder, const std::u16string& payloadPath, unsign
   compressor.Finish();
   progress.Done();
   output.Commit();
-  Write(stdout, u"Packed " + ToDecimal(names.size()) + u" files, " + ToDecimal(total) +
-                    u" bytes, into " + payloadPath + u"\n");
+  Say(stdout, u"Packed " + Count(names.size(), u"file") + u", " + Count(files, u"byte") + u" (" +
+                  ToDecimal(sink.written()) + u" compressed), into " + payloadPath);
   return 0;
 }
 
 class FileSource : public QorPayload::ByteSource {
 public:
-  FileSource(const std::u16string& path, bool showProgress)
-      : file_(path), progress_(u"Expanding", showProgress ? file_.Size() : 0) {}
+  explicit FileSource(const std::u16string& path)
+      : file_(path), progress_(u"Expanding", file_.Size()) {}
   std::size_t Read(char* buffer, std::size_t size) override {
     const std::size_t got = file_.Read(buffer, size);
+    for (std::size_t i = 0; i < got && start_.size() < 4; ++i) {
+      start_.push_back(buffer[i]);
+    }
     read_ += got;
     progress_.Update(read_);
     return got;
   }
   void Done() { progress_.Done(); }
   std::uint64_t read() const { return read_; }
+  // Whether the file begins as a bzip2 stream does: "BZh" and a block size.
+  bool LooksLikeBzip2() const {
+    return start_.size() == 4 && start_.compare(0, 3, "BZh") == 0 && start_[3] >= '1' &&
+           start_[3] <= '9';
+  }
 
 private:
   VtrPlatform::InputFile file_;
-  ProgressLine progress_;
+  VtrConsole::ProgressLine progress_;
   std::uint64_t read_ = 0;
+  std::string start_;
 };
 
 // Keeps the archive's table as the expanded bytes pass and counts the rest:
 // the whole archive is never held in memory.
 class ArchiveScan : public QorPayload::ByteSink {
 public:
+  explicit ArchiveScan(const std::u16string& payloadPath) : payloadPath_(payloadPath) {}
+
   void Write(const char* data, std::size_t size) override {
     length_ += size;
     if (complete_) {
       return;
     }
     head_.append(data, size);
+    if (head_.size() >= QorArchiveFormat::kMagicSize &&
+        head_.compare(0, QorArchiveFormat::kMagicSize, QorArchiveFormat::kMagic,
+                      QorArchiveFormat::kMagicSize) != 0) {
+      Fail(payloadPath_ + u" is not a payload: it expands to something other than a setup's "
+                          u"archive");
+    }
     // The header-size field tells when the table should be there; it is not
     // trusted, only used to avoid parsing again and again.
     if (head_.size() < nextAttempt_ && head_.size() <= kMaxTableSize) {
       return;
     }
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(head_.data());
-    complete_ = QorArchiveFormat::ReadTable(bytes, head_.size(), false, entries_);
+    complete_ = QorArchiveFormat::ReadTable(bytes, head_.size(), false, entries_, &tableEnd_);
     if (complete_) {
       std::string().swap(head_);
       return;
     }
     if (head_.size() > kMaxTableSize) {
-      Fail(u"the archive's table of entries is larger than " + ToDecimal(kMaxTableSize >> 20) +
-           u" MB");
+      Fail(payloadPath_ + u" is damaged: its table of entries is larger than " +
+           ToDecimal(kMaxTableSize >> 20) + u" MB");
     }
     std::uint64_t hint = 0;
     if (head_.size() >= QorArchiveFormat::kFixedHeaderSize) {
@@ -246,53 +257,74 @@ public:
   // the setup's reader does.
   void Finish() {
     if (!complete_) {
+      if (head_.size() < QorArchiveFormat::kMagicSize) {
+        Fail(payloadPath_ + u" is not a payload: it expands to something other than a setup's "
+                            u"archive");
+      }
       QorArchiveFormat::ReadTable(reinterpret_cast<const unsigned char*>(head_.data()),
-                                  head_.size(), true, entries_);
+                                  head_.size(), true, entries_, &tableEnd_);
       complete_ = true;
     }
     QorArchiveFormat::CheckEntryBounds(entries_, length_);
-    std::vector<std::u16string> names;
-    for (const QorArchiveFormat::EntryRecord& entry : entries_) {
-      names.push_back(entry.name);
-    }
-    std::u16string clash;
-    if (QorArchiveFormat::FindNameClash(names, &clash)) {
-      QorPayload::RaiseError(QorArchiveFormat::kExtractError,
-                             u"Error while extracting file from archive. Details: " + clash);
-    }
   }
 
   const std::vector<QorArchiveFormat::EntryRecord>& entries() const { return entries_; }
+  std::uint64_t tableEnd() const { return tableEnd_; }
 
 private:
+  std::u16string payloadPath_;
   std::string head_;
   std::uint64_t nextAttempt_ = QorArchiveFormat::kFixedHeaderSize;
   bool complete_ = false;
   std::vector<QorArchiveFormat::EntryRecord> entries_;
+  std::uint64_t tableEnd_ = 0;
   std::uint64_t length_ = 0;
 };
 
-std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, bool showProgress) {
-  FileSource source(payloadPath, showProgress);
-  QorCompressLib::ExpandBzip2(source, scan);
+// Expands the payload at payloadPath through scan; returns its compressed
+// size. Every fault names the file.
+std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan) {
+  FileSource source(payloadPath);
+  try {
+    QorCompressLib::ExpandBzip2(source, scan);
+    scan.Finish();
+  } catch (QorPayload::Error* error) {
+    const int code = error->GetCode();
+    const std::u16string message = error->GetMessage();
+    delete error;
+    if (code == QorCompressLib::kStreamEndMissing && !source.LooksLikeBzip2()) {
+      Fail(payloadPath + u" is not a payload: it is not a bzip2 stream");
+    }
+    if (code == QorCompressLib::kStreamEndMissing) {
+      Fail(payloadPath + u" is damaged or cut short: " + message);
+    }
+    Fail(payloadPath + u" is damaged: " + message);
+  }
   source.Done();
-  scan.Finish();
   return source.read();
 }
 
-// Faults that the launcher would meet while extracting; empty when none.
-std::u16string FindFault(const std::vector<QorArchiveFormat::EntryRecord>& entries) {
+// Faults that the launcher would meet while extracting, or that no payload
+// the tools make has; empty when none.
+std::u16string FindFault(const ArchiveScan& scan) {
+  const std::vector<QorArchiveFormat::EntryRecord>& entries = scan.entries();
+  std::u16string reason;
+  if (QorArchiveFormat::FindOverlap(entries, scan.tableEnd(), &reason)) {
+    return reason;
+  }
+  std::vector<std::u16string> names;
+  names.reserve(entries.size());
   bool installer = false;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::u16string& name = entries[i].name;
-    std::u16string reason;
     if (!QorArchiveFormat::IsSafeEntryName(name, &reason)) {
-      return u"entry " + ToDecimal(i) + u" \"" + name + u"\": " + reason;
-    }
-    if (name.find_first_of(u"\\/") != std::u16string::npos) {
-      return u"entry \"" + name + u"\" names a folder, which the setup does not create";
+      return u"entry " + ToDecimal(i) + u" " + Quoted(name) + u": " + reason;
     }
     installer = installer || IsInstallerName(name);
+    names.push_back(name);
+  }
+  if (QorArchiveFormat::FindNameClash(names, &reason)) {
+    return reason;
   }
   if (!installer) {
     return std::u16string(u"the payload has no ") + kInstaller +
@@ -301,35 +333,44 @@ std::u16string FindFault(const std::vector<QorArchiveFormat::EntryRecord>& entri
   return u"";
 }
 
+std::u16string Totals(const ArchiveScan& scan) {
+  std::uint64_t bytes = 0;
+  for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
+    bytes += entry.size;
+  }
+  return Count(scan.entries().size(), u"file") + u", " + Count(bytes, u"byte");
+}
+
+// Lists every entry, also of a payload that the setup could not extract;
+// then its fault, if any, fails the command.
 int List(const std::u16string& payloadPath) {
-  ArchiveScan scan;
-  const std::uint64_t compressed = Expand(payloadPath, scan, false);
-  std::uint64_t total = 0;
+  ArchiveScan scan(payloadPath);
+  const std::uint64_t compressed = Expand(payloadPath, scan);
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
     std::u16string size = ToDecimal(entry.size);
     size.insert(0, size.size() < 12 ? 12 - size.size() : 0, u' ');
-    Write(stdout, size + u"  " + entry.name + u"\n");
-    total += entry.size;
+    Say(stdout, size + u"  " + entry.name);
   }
-  Write(stdout, ToDecimal(scan.entries().size()) + u" entries, " + ToDecimal(total) + u" bytes (" +
-                    ToDecimal(compressed) + u" compressed)\n");
-  return 0;
-}
-
-void CheckPayload(const std::u16string& payloadPath, bool showProgress, std::size_t* count) {
-  ArchiveScan scan;
-  Expand(payloadPath, scan, showProgress);
-  const std::u16string fault = FindFault(scan.entries());
+  Say(stdout, Totals(scan) + u" (" + ToDecimal(compressed) + u" compressed)");
+  const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
     Fail(payloadPath + u": " + fault);
   }
-  *count = scan.entries().size();
+  return 0;
+}
+
+void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan) {
+  Expand(payloadPath, scan);
+  const std::u16string fault = FindFault(scan);
+  if (!fault.empty()) {
+    Fail(payloadPath + u": " + fault);
+  }
 }
 
 int Check(const std::u16string& payloadPath) {
-  std::size_t count = 0;
-  CheckPayload(payloadPath, true, &count);
-  Write(stdout, payloadPath + u": OK, " + ToDecimal(count) + u" entries\n");
+  ArchiveScan scan(payloadPath);
+  CheckPayload(payloadPath, scan);
+  Say(stdout, payloadPath + u": OK, " + Totals(scan));
   return 0;
 }
 
@@ -393,21 +434,23 @@ QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
 // The one place that puts a payload into a launcher, the same on every system.
 int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
           const std::u16string& outPath, const QorPe::Branding& branding) {
-  // A payload the setup could not extract is never stamped.
-  std::size_t count = 0;
-  CheckPayload(payloadPath, true, &count);
   // The stamped program is written under our own unguessable temporary name
-  // and moved into place only when it is complete.
+  // and moved into place only when it is complete. Made first, so that an
+  // output that cannot be written fails before the payload is checked.
   VtrPlatform::OutputFile output(outPath);
+  output.TakeModeOf(setupPath);
+  // A payload the setup could not extract is never stamped.
+  ArchiveScan scan(payloadPath);
+  CheckPayload(payloadPath, scan);
   StampSink sink(output);
-  std::unique_ptr<ProgressLine> progress;
+  std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
   try {
     result = QorPe::StampPayload(VtrPlatform::FileSystemPath(setupPath),
                                  VtrPlatform::FileSystemPath(payloadPath), branding, sink,
                                  [&](std::uint64_t written, std::uint64_t total) {
                                    if (!progress) {
-                                     progress.reset(new ProgressLine(u"Stamping", total));
+                                     progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
                                    }
                                    progress->Update(written);
                                  });
@@ -419,9 +462,9 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   }
   output.Commit();
   if (result.droppedSignature) {
-    Write(stdout, u"Dropped the signature of " + setupPath + u": sign " + outPath + u" again\n");
+    Say(stdout, u"Dropped the signature of " + setupPath + u": sign " + outPath + u" again");
   }
-  Write(stdout, u"Stamped " + payloadPath + u" into " + outPath + u"\n");
+  Say(stdout, u"Stamped " + payloadPath + u" into " + outPath);
   return 0;
 }
 
@@ -443,19 +486,31 @@ unsigned ParseThreads(const std::u16string& text) {
 
 int Run(std::vector<std::u16string> args) {
   if (args.size() < 2) {
-    Write(stderr, kUsage);
+    VtrConsole::Write(stderr, kUsage);
     return 2;
   }
   const std::u16string command = args[1];
   if (command == u"--help" || command == u"-h" || command == u"/?" || command == u"help") {
-    Write(stdout, kUsage);
+    VtrConsole::Write(stdout, kUsage);
     return 0;
   }
-  unsigned threads = std::min(VtrPlatform::CountProcessors(),
-                              QorCompressLib::ParallelBzip2Compressor::kMaxThreads);
-  if (command == u"pack" && args.size() >= 4 && args[2] == u"--threads") {
-    threads = ParseThreads(args[3]);
-    args.erase(args.begin() + 2, args.begin() + 4);
+  if (command == u"--version") {
+    Say(stdout, u"vtrpack " + QorPayload::FromAscii(VELTRANO_VERSION));
+    return 0;
+  }
+  PackOptions options;
+  options.threads = std::min(VtrPlatform::CountProcessors(),
+                             QorCompressLib::ParallelBzip2Compressor::kMaxThreads);
+  while (command == u"pack" && args.size() >= 3 && args[2].compare(0, 2, u"--") == 0) {
+    if (args[2] == u"--threads" && args.size() >= 4) {
+      options.threads = ParseThreads(args[3]);
+      args.erase(args.begin() + 2, args.begin() + 4);
+    } else if (args[2] == u"--follow-links") {
+      options.followLinks = true;
+      args.erase(args.begin() + 2);
+    } else {
+      Fail(u"unknown option " + Quoted(args[2]) + u" (see vtrpack --help)");
+    }
   }
   QorPe::Branding branding;
   if (command == u"stamp") {
@@ -470,11 +525,11 @@ int Run(std::vector<std::u16string> args) {
       continue;
     }
     if (args.size() != c.arguments + 2) {
-      Fail(std::u16string(u"\"") + c.name + u"\" takes " + ToDecimal(c.arguments) +
-           u" arguments (see vtrpack --help)");
+      Fail(Quoted(c.name) + u" takes " + Count(c.arguments, u"argument") +
+           u" (see vtrpack --help)");
     }
     if (command == u"pack") {
-      return Pack(args[2], args[3], threads);
+      return Pack(args[2], args[3], options);
     }
     if (command == u"list") {
       return List(args[2]);
@@ -484,26 +539,27 @@ int Run(std::vector<std::u16string> args) {
     }
     return Stamp(args[2], args[3], args[4], branding);
   }
-  Fail(u"unknown command \"" + command + u"\" (see vtrpack --help)");
+  Fail(u"unknown command " + Quoted(command) + u" (see vtrpack --help)");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
   try {
+    VtrPlatform::HandleInterrupts();
     return Run(VtrPlatform::GetArguments(argc, argv));
   } catch (const VtrPlatform::Failure& failure) {
-    Write(stderr, u"vtrpack: " + failure.reason + u"\n");
+    Say(stderr, u"vtrpack: " + failure.reason);
   } catch (QorPayload::Error* error) {
     std::u16string text = error->GetMessage();
     delete error;
-    Write(stderr, u"vtrpack: " + text + u"\n");
+    Say(stderr, u"vtrpack: " + text);
   } catch (const std::bad_alloc&) {
-    Write(stderr, u"vtrpack: not enough memory\n");
+    Say(stderr, u"vtrpack: not enough memory");
   } catch (const std::exception& error) {
     std::u16string text;
     QorPayload::FromUtf8(error.what(), text);
-    Write(stderr, u"vtrpack: " + text + u"\n");
+    Say(stderr, u"vtrpack: " + text);
   }
   return 1;
 }

@@ -56,16 +56,29 @@ void ExpectOnly(const ScratchFolder& folder, std::vector<std::wstring> names) {
 
 } // namespace
 
-TEST(Vtrpack, HelpAndUsageErrors) {
+TEST(Vtrpack, HelpVersionAndUsageErrors) {
   Result help = RunTool(L"--help");
   EXPECT_EQ(0u, help.exitCode);
-  EXPECT_NE(std::string::npos, help.output.find("pack FOLDER PAYLOAD"));
+  EXPECT_NE(std::string::npos, help.output.find("pack [OPTIONS] FOLDER PAYLOAD"));
   EXPECT_NE(std::string::npos, help.output.find("stamp SETUP_EXE PAYLOAD OUT"));
-  for (const wchar_t* arguments : {L"", L"frobnicate", L"pack onlyone", L"list"}) {
-    Result r = RunTool(arguments);
-    EXPECT_NE(0u, r.exitCode) << arguments;
-    EXPECT_FALSE(r.output.empty()) << arguments;
+  Result version = RunTool(L"--version");
+  EXPECT_EQ(0u, version.exitCode);
+  EXPECT_EQ(0u, version.output.find("vtrpack 1.")) << version.output;
+  struct Case {
+    const wchar_t* arguments;
+    const char* message;
+  } cases[] = {
+      {L"frobnicate", "unknown command \"frobnicate\""},
+      {L"pack onlyone", "\"pack\" takes 2 arguments"},
+      {L"list", "\"list\" takes 1 argument ("},
+      {L"pack --fast a b", "unknown option \"--fast\""},
+  };
+  for (const Case& c : cases) {
+    Result r = RunTool(c.arguments);
+    EXPECT_EQ(1u, r.exitCode) << c.arguments;
+    EXPECT_NE(std::string::npos, r.output.find(c.message)) << r.output;
   }
+  EXPECT_EQ(2u, RunTool(L"").exitCode);
 }
 
 TEST(Vtrpack, PackListCheckStamp) {
@@ -106,7 +119,8 @@ TEST(Vtrpack, PackListCheckStamp) {
   ASSERT_EQ(0u, list.exitCode) << list.output;
   EXPECT_NE(std::string::npos, list.output.find("40000  VTRInstaller.exe"));
   EXPECT_NE(std::string::npos, list.output.find("A \xc3\xa9t\xc3\xa9.txt"));
-  EXPECT_NE(std::string::npos, list.output.find("4 entries, 140006 bytes"));
+  EXPECT_NE(std::string::npos, list.output.find("4 files, 140006 bytes ("));
+  EXPECT_NE(std::string::npos, pack.output.find("Packed 4 files, 140006 bytes (")) << pack.output;
 
   Result check = RunTool(L"check " + Quote(payload));
   EXPECT_EQ(0u, check.exitCode) << check.output;
@@ -196,7 +210,9 @@ TEST(Vtrpack, RefusalsLeaveNothingAtTheOutput) {
   PayloadTest::WriteFileBytes(notArchive, PayloadTest::Compress("just some text, no archive"));
   r = RunTool(L"check " + Quote(notArchive));
   EXPECT_NE(0u, r.exitCode);
-  EXPECT_NE(std::string::npos, r.output.find("Archive is corrupted.")) << r.output;
+  EXPECT_NE(std::string::npos,
+            r.output.find("notarchive.bz2 is not a payload: it expands to something other"))
+      << r.output;
 
   ArchiveWriter writer;
   writer.AddEntry(L"..\\evil.exe", "x");
@@ -277,6 +293,189 @@ TEST(Vtrpack, AFileThatCannotBeReadLeavesNothingAtTheOutput) {
   EXPECT_NE(std::string::npos, r.output.find("locked.dat")) << r.output;
   EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
   ExpectOnly(scratch, {L"files"});
+}
+
+// Mistakes in where to read and write are caught before anything is
+// compressed, in one line that names the file.
+TEST(Vtrpack, WrongPlacesAreRefusedFirst) {
+  ScratchFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
+  ASSERT_TRUE(CreateDirectoryW((scratch.path() + L"folder.zuk").c_str(), nullptr));
+  struct Case {
+    std::wstring arguments;
+    const char* message;
+  } cases[] = {
+      {L"pack " + Quote(files + L"VTRInstaller.exe") + L" " + Quote(scratch.path() + L"p.zuk"),
+       "VTRInstaller.exe is not a folder"},
+      {L"pack " + Quote(files) + L" " + Quote(scratch.path() + L"folder.zuk"),
+       "folder.zuk is a folder"},
+      {L"pack " + Quote(files) + L" " + Quote(files + L"..\\files\\out.zuk"),
+       "would lie in the folder"},
+      {L"check " + Quote(files + L"VTRInstaller.exe"),
+       "VTRInstaller.exe is not a payload: it is not a bzip2 stream"},
+  };
+  for (const Case& c : cases) {
+    Result r = RunTool(c.arguments);
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.message)) << r.output;
+    EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+  }
+  ExpectOnly(scratch, {L"files", L"folder.zuk"});
+  EXPECT_EQ(1u, scratch.List(L"files\\").size());
+}
+
+// The names table through vtrpack.exe. The names the setup can write go in
+// one payload and one folder, which check, list and pack take; each of the
+// others makes check fail, and pack too where the system here lets the test
+// create it; list shows a name with control characters escaped, on one
+// line, and fails after the listing.
+TEST(Vtrpack, NamesTableThroughPackCheckAndList) {
+  auto count = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+  auto plain = [](const std::string& text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+      return (static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n') || c == 0x7F;
+    });
+  };
+  ScratchFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
+  const std::wstring payload = scratch.path() + L"payload.zuk";
+  const std::wstring packed = scratch.path() + L"packed.zuk";
+  auto writePayload = [&](const std::vector<std::wstring>& names) {
+    ArchiveWriter writer;
+    writer.AddEntry(L"VTRInstaller.exe", "MZ");
+    for (const std::wstring& name : names) {
+      writer.AddEntry(name, "payload");
+    }
+    PayloadTest::WriteFileBytes(payload, PayloadTest::Compress(writer.ToString()));
+  };
+  // Creates files + name (a name, not a path); true when the folder then
+  // holds exactly that name.
+  auto create = [&](const std::wstring& name) {
+    HANDLE file = name.empty() || name.find_first_of(L"\\/") != std::wstring::npos
+                      ? INVALID_HANDLE_VALUE
+                      : CreateFileW((files + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    CloseHandle(file);
+    const std::vector<std::wstring> listed = scratch.List(L"files\\");
+    return std::find(listed.begin(), listed.end(), name) != listed.end();
+  };
+
+  std::vector<std::wstring> good;
+  for (const PayloadTest::NameCase& c : PayloadTest::EntryNameCases()) {
+    if (c.ok) {
+      good.push_back(c.name);
+      EXPECT_TRUE(create(c.name)) << c.name;
+    }
+  }
+  writePayload(good);
+  Result r = RunTool(L"check " + Quote(payload));
+  EXPECT_EQ(0u, r.exitCode) << r.output;
+  r = RunTool(L"list " + Quote(payload));
+  EXPECT_EQ(0u, r.exitCode) << r.output;
+  EXPECT_EQ(static_cast<long>(good.size() + 2), count(r.output)) << r.output;
+  EXPECT_TRUE(plain(r.output)) << r.output;
+  r = RunTool(L"pack " + Quote(files) + L" " + Quote(packed));
+  EXPECT_EQ(0u, r.exitCode) << r.output;
+  for (const std::wstring& name : good) {
+    DeleteFileW((files + name).c_str());
+  }
+
+  for (const PayloadTest::NameCase& c : PayloadTest::EntryNameCases()) {
+    if (c.ok) {
+      continue;
+    }
+    writePayload({c.name});
+    // list checks as check does, after the listing.
+    const bool control =
+        std::any_of(c.name.begin(), c.name.end(), [](wchar_t ch) { return ch < 0x20; });
+    r = RunTool((control ? L"list " : L"check ") + Quote(payload));
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    if (control) {
+      EXPECT_EQ(4, count(r.output)) << r.output;
+      EXPECT_TRUE(plain(r.output)) << r.output;
+    }
+    if (create(c.name)) {
+      r = RunTool(L"pack " + Quote(files) + L" " + Quote(packed));
+      EXPECT_EQ(1u, r.exitCode) << c.name;
+      DeleteFileW((files + c.name).c_str());
+    }
+  }
+  ExpectOnly(scratch, {L"files", L"payload.zuk", L"packed.zuk"});
+}
+
+// Ctrl-C while packing: the temporary output goes, one line says so, and
+// the program ends with the code the system gives a program that Ctrl-C
+// ended.
+TEST(Vtrpack, CtrlCLeavesNothing) {
+  ScratchFolder scratch;
+  const std::wstring files = scratch.path() + L"files\\";
+  ASSERT_TRUE(CreateDirectoryW(files.c_str(), nullptr));
+  PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
+  // Enough that do not compress for seconds of work on one thread.
+  PayloadTest::WriteFileBytes(files + L"data.bin", PayloadTest::Random(3).Bytes(40000000));
+  const std::wstring payload = scratch.path() + L"out.zuk";
+  PayloadTest::WriteFileBytes(payload, "before");
+  const std::wstring log = scratch.path() + L"log.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  Qor::UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(output);
+
+  // The event goes to the processes of a console in one process group: the
+  // test takes a console of its own, ignores the event itself, and starts
+  // the tool in a group of its own there.
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
+  std::wstring command =
+      QorTest::Quoted(ToolPath()) + L" pack --threads 1 " + Quote(files) + L" " + Quote(payload);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                             nullptr, nullptr, &startup, &info));
+  Qor::UniqueHandle process(info.hProcess);
+  Qor::UniqueHandle thread(info.hThread);
+  output.reset();
+  // Once its temporary output is there, the work has begun.
+  bool started = false;
+  for (int i = 0; i < 600 && !started; ++i) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((payload + L".vtrpack-*.tmp").c_str(), &found);
+    started = search != INVALID_HANDLE_VALUE;
+    if (started) {
+      FindClose(search);
+    } else if (WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0) {
+      break;
+    }
+  }
+  EXPECT_TRUE(started);
+  EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, info.dwProcessId)) << GetLastError();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  FreeConsole();
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  EXPECT_EQ(static_cast<DWORD>(STATUS_CONTROL_C_EXIT), code);
+
+  std::string said;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(log, said));
+  EXPECT_NE(std::string::npos, said.find("vtrpack: interrupted by Ctrl-C; nothing was written to "))
+      << said;
+  std::string kept;
+  ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, kept));
+  EXPECT_EQ("before", kept);
+  ExpectOnly(scratch, {L"files", L"out.zuk", L"log.txt"});
 }
 
 namespace {

@@ -57,15 +57,17 @@ public:
   // Parses the archive in data[0, length) without copying its bytes: the
   // buffer must stay alive and unchanged while the reader exists. Raises
   // 21010 "Archive is corrupted." when the archive is not one or any part of
-  // it lies outside the buffer; the reader is then left empty.
+  // it lies outside the buffer, and 21014 when a name is not one the setup
+  // can write (IsSafeEntryName) or two names land on one file; the reader is
+  // then left empty.
   void LoadFromMemory(const void* data, std::size_t length);
   unsigned int GetEntryCount() const { return static_cast<unsigned int>(entries_.size()); }
   const ArchiveEntry& GetEntry(unsigned int index) const;
   bool IsBorrowed() const { return borrowed_; }
 
   // Writes entry index to folder + name (folder ends in a separator). Raises
-  // 21014 when the index is out of range, the name could leave the folder,
-  // or the file cannot be created or written.
+  // 21014 when the index is out of range or the file cannot be created or
+  // written.
   void Extract(unsigned int index, const std::wstring& folder);
 
 private:

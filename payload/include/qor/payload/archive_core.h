@@ -26,15 +26,19 @@ enum ErrorCode : int {
   kReadFileError = 21016,
 };
 
-// True when name can be written below a target folder without leaving it:
-// not empty, no drive, device or stream part, no leading separator, no empty,
-// "." or ".." component, no reserved device name. Otherwise reason says why.
+// True when Windows can create name as a plain file in a folder, under
+// that very name, and it is no device: not empty, at most 255 UTF-16 units,
+// no control character (U+0001 to U+001F), none of < > : " / \ | ? *, not
+// made of dots and spaces, no trailing dot or space (the system would drop
+// them), no reserved device name (CON, NUL, COM1, ...). The setup writes
+// entries into one folder and creates none. Otherwise reason says why.
 bool IsSafeEntryName(const std::u16string& name, std::u16string* reason = nullptr);
 
-// True when two of names would land on one file in a Windows folder: equal
-// apart from letter case or trailing dots and spaces, or one shaped like the
-// short (8.3) alias the system may give the other ("VTRINS~1.EXE" beside
-// "VTRInstaller.exe"). Otherwise reason names the pair.
+// True when two of names (each passing IsSafeEntryName) would land on one
+// file in a Windows folder: equal apart from letter case or trailing dots
+// and spaces, or one shaped like the short (8.3) alias the system may give
+// the other ("VTRINS~1.EXE" beside "VTRInstaller.exe"). Otherwise reason
+// names the earliest such pair. Takes n log n steps for n names.
 bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* reason = nullptr);
 
 struct EntryRecord {
@@ -59,5 +63,12 @@ bool ReadTable(const unsigned char* data, std::size_t available, bool whole,
 
 // Raises 21010 when an entry's data lies beyond archiveLength bytes.
 void CheckEntryBounds(const std::vector<EntryRecord>& entries, std::uint64_t archiveLength);
+
+// True when an entry's data begins before tableEnd (the end of the table,
+// inside the header) or shares bytes with another entry's data; reason then
+// names the entry. Archives the tools build never do this; the setup's
+// reader locates entries by offset alone and does not mind.
+bool FindOverlap(const std::vector<EntryRecord>& entries, std::uint64_t tableEnd,
+                 std::u16string* reason = nullptr);
 
 } // namespace QorArchiveFormat

@@ -48,8 +48,10 @@ void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink);
 // data at once, each block is compressed on its own on one of threads
 // threads, and the blocks are joined bit for bit in order: the result is the
 // same for every thread count, and the same as libbz2's one-call result.
-// Memory stays bounded: about 8 MB per thread plus 24 MB of data in flight
-// (one piece of long runs alone may reach 46 MB).
+// Memory stays bounded whatever the data's size: each thread keeps libbz2's
+// 7.6 MB for all its blocks, and at most 24 MB of data and compressed
+// blocks are in flight (one piece of long runs alone may reach 46 MB); in
+// all about 10 MB per thread.
 class ParallelBzip2Compressor {
 public:
   static constexpr unsigned kMaxThreads = 16;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qor/payload/compressor.h"
+#include "qor/error/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,15 +15,36 @@ namespace QorPayload {
 // this process may run on, at most 8 (the memory bound).
 unsigned DefaultDecodeThreads();
 
-// Writes the entries of the payload in bytes[0, size) into folder (which
-// ends in a separator). callback (may be null) gets the count of compressed
-// bytes consumed, on the calling thread, once per new multiple of step; when
-// it raises, the extraction stops and the error goes on. threads: how many
-// threads decode, the calling thread included (0: DefaultDecodeThreads()).
-// Raises the codec's errors (21026 for a damaged stream) and the archive
-// reader's (21010, 21014), with the same checks: every name is checked
-// before any file is written. An archive whose entries are not stored in
+// Where ExtractStream puts the entries' files.
+class EntryFiles {
+public:
+  virtual ~EntryFiles() = default;
+  // A new file for the entry called name (checked already), open for
+  // writing; invalid, with the thread's last error set, when it cannot be
+  // made.
+  virtual Qor::UniqueFile Create(const std::wstring& name) = 0;
+  // Called before each file and after every few megabytes of expanded
+  // output; raising stops the extraction with that error.
+  virtual void Checkpoint() {}
+};
+
+// The expanded bytes between two checkpoints at most.
+constexpr std::size_t kCheckpointBytes = 4u << 20;
+
+// Writes the entries of the payload in bytes[0, size) into files. callback
+// (may be null) gets the count of compressed bytes consumed, on the calling
+// thread, once per new multiple of step; when it raises, the extraction
+// stops and the error goes on. threads: how many threads decode, the
+// calling thread included (0: DefaultDecodeThreads()). Raises the codec's
+// errors (21026 for a damaged stream) and the archive reader's (21010,
+// 21014), with the same checks: every name is checked before any file is
+// written. An archive whose entries are not stored in
 // order is expanded whole in memory first.
+void ExtractStream(const void* bytes, std::size_t size, EntryFiles& files,
+                   CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
+                   unsigned threads = 0);
+// The same into folder (which ends in a separator), each file made by its
+// path, replacing one of that name.
 void ExtractStream(const void* bytes, std::size_t size, const std::wstring& folder,
                    CQorCompressor::ProgressCallback callback, void* context, std::uint32_t step,
                    unsigned threads = 0);

@@ -12,14 +12,18 @@ extern const wchar_t kInstallerFileName[]; // "VTRInstaller.exe"
 constexpr UINT_PTR kPollTimerId = 33605;
 constexpr UINT kPollPeriodMs = 1000;
 
-// Raises QorWin32::Win32Error kStartInstallerError when the installer cannot be started,
-// and kFolderChangedError (starting nothing) when the target folder is no
-// longer the one made for this run.
+// Starts the installer that the worker made, from the target folder.
+// Raises QorWin32::Win32Error kStartInstallerError when it cannot be
+// started, and kFolderChangedError (nothing of any program having run) when
+// its file or the folder's path no longer lead to what was made for this
+// run.
 void StartInstaller(HWND window);
 // True once the installer has ended; its handles are then closed.
 bool InstallerEnded();
-// Deletes the files directly in the target folder, then the folder, as long
-// as it is still the folder made for this run, and lets go of it; silent.
+// Waits until a running installer has ended and closes its handles.
+void WaitForInstaller();
+// Deletes the files directly in the target folder, then the folder, all
+// through the folder's handle, and lets go of it; silent.
 void CleanUp();
 
 } // namespace QorSetup

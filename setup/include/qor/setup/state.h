@@ -70,7 +70,8 @@ private:
 struct WorkerLink {
   // Written by the progress callback, read when painting.
   std::atomic<double> progress{0.0};
-  // Set by the window thread when it closes; the worker checks it regularly.
+  // Set by the window thread when it closes; the worker checks it between
+  // files and every few megabytes.
   std::atomic<bool> stopRequested{false};
   // Set once, by the worker, as the last thing before its completion note.
   std::atomic<WorkerOutcome> outcome{WorkerOutcome::Running};
@@ -78,6 +79,9 @@ struct WorkerLink {
   // (never null while it is on its way): only that address is shown and
   // freed.
   std::atomic<wchar_t*> pendingFailureText{nullptr};
+  // The identity of the installer's file as the worker made it; written
+  // before the outcome, read once the outcome is Succeeded.
+  QorFs::FileIdentity installer;
   // The worker thread, waited for on closing (window thread only).
   Qor::UniqueHandle thread;
 };
@@ -96,7 +100,7 @@ struct SetupShell {
   RunPhase run;
   WorkerLink worker;
   // The folder made for this run, held open until its clean-up so that no
-  // other program can swap it; the clean-up deletes only inside it.
+  // other program can swap it; everything inside is reached through it.
   QorFs::PinnedFolder target;
   InstallerProcess installer;
 };

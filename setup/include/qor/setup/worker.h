@@ -10,20 +10,33 @@
 
 namespace QorSetup {
 
-extern const wchar_t kTargetFolderName[]; // "QorVTInst.tmp\"
+extern const wchar_t kTargetFolderName[];      // "QorVTInst.tmp\"
+extern const wchar_t kAdminOnlyFolderPrefix[]; // "QorVTInst-", then a secret part
 
 // Makes the target folder and starts the worker; raises library errors.
 void PrepareAndStartWorker(HWND window);
-// Makes a new working folder at folder (ending in a backslash), with its
-// parents, pins it and records it as the target folder. Whatever had that
-// name before is moved aside first; when it cannot be, a uniquely named
-// folder beside it is used. When running as an administrator only
-// administrators and the system may write into it. Raises
-// QorFs::kCreateFolderError when no folder can be made.
+// The target folder of a run that is not elevated: a new working folder at
+// folder (ending in a backslash), made with its parents, pinned and
+// recorded as the target folder. Whatever had that name before is moved
+// aside first; when it cannot be, a folder with a secret name beside it is
+// used. Raises QorFs::kCreateFolderError when no folder can be made.
 void MakeTargetFolder(const std::wstring& folder);
-// The temporary folder the setup works in: the user's, or for an elevated
-// run whose user folder lies on a volume without access lists, the system's.
-std::wstring ChooseTemporaryFolder(const std::wstring& userTemp);
+// The target folder of an elevated run: a new folder with a secret name in
+// systemTemp that only administrators and the system may open, made so in
+// one step, pinned and recorded. Raises the reason when it cannot be made
+// so; there is no weaker fallback.
+void MakeAdminOnlyTargetFolder(const std::wstring& systemTemp);
+// The user's temporary folder in its long form, ending in a backslash;
+// raises kTempFolderError or kLongPathError.
+std::wstring UserTemporaryFolder();
+// The system's own temporary folder (%SystemRoot%\Temp\); raises
+// kTempFolderError.
+std::wstring SystemTemporaryFolder();
+// Expands the payload in bytes[0, size) into the target folder, through
+// the folder's handle, as the worker does: progress notes go to window,
+// and the installer's identity is recorded as its file is made. Raises
+// library errors, kStopRequestedError once the window asked to stop.
+void ExtractPayload(const void* bytes, std::uint32_t size, HWND window);
 // Asks a running worker to stop and waits until it has ended.
 void StopWorker();
 // Raises kStopRequestedError once the window thread has asked the worker to stop.

@@ -27,27 +27,40 @@ public:
   // places the host side can reach, such as folders made in here.
   const std::wstring& folder() const { return folder_; }
 
-  // Makes link a host symbolic link to target; false when the script does
-  // not answer within ten seconds.
+  // Makes link a host symbolic link to target, or re-points the link that
+  // is there; false when the script does not answer within ten seconds.
   bool MakeLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring name = folder_ + L"link" + std::to_wstring(++count_);
+    return Wait(Request(link, target));
+  }
+
+  // Asks for the same and returns at once, with the request's name for
+  // Wait (empty when it cannot be asked): the link changes a few
+  // milliseconds later, while the caller goes on.
+  std::wstring Request(const std::wstring& link, const std::wstring& target) {
+    // Unique in the process: the folder outlives each test's helper object.
+    static LONG count = 0;
+    const std::wstring name = folder_ + L"link" + std::to_wstring(InterlockedIncrement(&count));
     const std::string request = std::string(link.begin(), link.end()) + "\n" +
                                 std::string(target.begin(), target.end()) + "\n";
     if (!WriteFileBytes(name, request) || !MoveFileW(name.c_str(), (name + L".request").c_str())) {
-      return false;
+      return std::wstring();
     }
-    for (int waited = 0; waited < 10000; waited += 20) {
-      if (GetFileAttributesW((name + L".done").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return name;
+  }
+
+  // Waits (at most ten seconds) until the request is done.
+  bool Wait(const std::wstring& request) {
+    for (int waited = 0; !request.empty() && waited < 10000; waited += 5) {
+      if (GetFileAttributesW((request + L".done").c_str()) != INVALID_FILE_ATTRIBUTES) {
         return true;
       }
-      Sleep(20);
+      Sleep(5);
     }
     return false;
   }
 
 private:
   std::wstring folder_;
-  int count_ = 0;
 };
 
 } // namespace QorTest

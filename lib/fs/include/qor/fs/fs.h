@@ -40,6 +40,12 @@ std::wstring FileNamePart(const std::wstring& path);
 // QorError::RangeError 425 is raised otherwise.
 std::wstring MakeUniqueName(const std::wstring& base, int randomChars);
 
+// randomChars characters from [a-zA-Z0-9] drawn from the system's
+// cryptographic generator: a name that other programs can neither guess nor
+// take first. Raises QorWin32::Win32Error 426 when the system has no such
+// generator or it fails.
+std::wstring MakeSecretName(int randomChars);
+
 // True when both files can be read and have the same bytes; false when they
 // differ or either cannot be opened.
 bool FilesEqual(const std::wstring& first, const std::wstring& second);
