@@ -15,6 +15,23 @@ ExternalProject_Add(veltrano_host_tools
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
 
+# The stamper's fuzz target (tools/vtrpack/fuzz), built with clang's
+# libFuzzer when the build machine has clang (scripts/setup.sh installs it).
+find_program(VELTRANO_CLANGXX clang++)
+if(VELTRANO_CLANGXX)
+  set(VELTRANO_STAMP_FUZZ ${CMAKE_BINARY_DIR}/host-fuzz/stamp_fuzz CACHE INTERNAL "")
+  ExternalProject_Add(veltrano_stamp_fuzz
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/vtrpack/fuzz
+    BINARY_DIR ${CMAKE_BINARY_DIR}/host-fuzz
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${VELTRANO_STAMP_FUZZ})
+else()
+  unset(VELTRANO_STAMP_FUZZ CACHE)
+  message(WARNING "clang++ not found (scripts/setup.sh installs it): no fuzzing of the stamp")
+endif()
+
 # The fuzz target of the archive table reader, built with clang (libFuzzer),
 # which scripts/setup.sh installs. Target: veltrano_fuzz.
 find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)

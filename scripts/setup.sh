@@ -25,8 +25,8 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick
   libboost1.81-dev googletest
   # the native vtrpack (system compiler), its tests and benchmarks
-  g++ bzip2 time
-  # the fuzz target of the archive table reader (libFuzzer)
+  g++ bzip2 time strace
+  # the fuzz targets of the stamp and of the archive table reader (libFuzzer)
   clang libclang-rt-14-dev
   openssl osslsigncode
 )

@@ -1,6 +1,7 @@
 # Building setup programs.
 #
 #   veltrano_setup(TARGET FOLDER OUTPUT_EXE [DEPENDS targets-or-files...]
+#                  [TITLE text] [ICON file.ico] [VERSION_INFO KEY=VALUE...]
 #                  [CERTIFICATE cert.pem KEY key.pem | PKCS12 bundle.p12]
 #                  [PASSWORD_FILE file] [DESCRIPTION text] [SIGN_OPTIONS ...])
 #
@@ -9,6 +10,15 @@
 # payload resource, giving OUTPUT_EXE. FOLDER must hold VTRInstaller.exe, the
 # program the launcher starts after extracting. DEPENDS names what produces
 # the folder's files, so that the payload is rebuilt after them.
+#
+# TITLE, ICON and VERSION_INFO brand the setup as `vtrpack stamp` does with
+# --title, --icon and --version-info (VERSION_INFO takes any number of
+# KEY=VALUE, KEY one of CompanyName, FileDescription, FileVersion,
+# LegalCopyright, ProductName, ProductVersion). A branded setup is the
+# payload-less launcher stamped with the payload and the branding by the
+# native vtrpack after each link: the same program, byte for byte, as
+# `vtrpack stamp --title ... VeltranoSetupBase.exe payload OUT` gives.
+# Without them the setup is linked as it always was.
 #
 # With a certificate and its key (PEM files), or a PKCS#12 bundle, the setup
 # is signed with osslsigncode (see veltrano_sign). PASSWORD_FILE holds the
@@ -131,12 +141,54 @@ function(veltrano_setup_executable target payload)
   veltrano_check_dll_allowlist(${target})
 endfunction()
 
+# veltrano_brand_setup(TARGET PAYLOAD_FILE [TITLE text] [ICON file] [VERSION_INFO ...]):
+# after each link of the payload-less launcher TARGET, the native vtrpack
+# stamps PAYLOAD_FILE and the branding into it, in place.
+function(veltrano_brand_setup target payload)
+  cmake_parse_arguments(ARG "" "TITLE;ICON" "VERSION_INFO" ${ARGN})
+  set(options "")
+  if(DEFINED ARG_TITLE)
+    list(APPEND options --title "${ARG_TITLE}")
+  endif()
+  if(ARG_ICON)
+    get_filename_component(ARG_ICON "${ARG_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND options --icon "${ARG_ICON}")
+  endif()
+  foreach(pair IN LISTS ARG_VERSION_INFO)
+    list(APPEND options --version-info "${pair}")
+  endforeach()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${VELTRANO_VTRPACK_HOST} stamp ${options} $<TARGET_FILE:${target}> ${payload}
+            $<TARGET_FILE:${target}>
+    COMMENT "Stamping ${payload} and the branding into ${target}"
+    VERBATIM)
+  # A new payload or icon stamps again; new options change the command.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${payload} ${ARG_ICON})
+  add_dependencies(${target} veltrano_host_tools)
+endfunction()
+
 function(veltrano_setup target folder output)
   set(sign_values CERTIFICATE KEY PKCS12 PASSWORD_FILE DESCRIPTION)
-  cmake_parse_arguments(ARG "" "${sign_values}" "DEPENDS;SIGN_OPTIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "${sign_values};TITLE;ICON" "DEPENDS;SIGN_OPTIONS;VERSION_INFO"
+                        ${ARGN})
   set(payload ${CMAKE_CURRENT_BINARY_DIR}/${target}.zuk)
   veltrano_payload(${target}_payload ${folder} ${payload} DEPENDS ${ARG_DEPENDS})
-  veltrano_setup_executable(${target} ${payload})
+  if(DEFINED ARG_TITLE OR ARG_ICON OR ARG_VERSION_INFO)
+    veltrano_setup_executable(${target} "")
+    set(brand_args "")
+    foreach(name TITLE ICON)
+      if(DEFINED ARG_${name})
+        list(APPEND brand_args ${name} "${ARG_${name}}")
+      endif()
+    endforeach()
+    if(ARG_VERSION_INFO)
+      list(APPEND brand_args VERSION_INFO ${ARG_VERSION_INFO})
+    endif()
+    # Stamped before any signing: veltrano_sign's step comes after this one.
+    veltrano_brand_setup(${target} ${payload} ${brand_args})
+  else()
+    veltrano_setup_executable(${target} ${payload})
+  endif()
   add_dependencies(${target} ${target}_payload)
   get_filename_component(out_dir ${output} DIRECTORY)
   get_filename_component(out_name ${output} NAME_WE)

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,11 +29,34 @@ SIZE_T PeakPagefile() {
   return QorBench::PeakMemory(GetCurrentProcess(), pagefile, workingSet) ? pagefile : 0;
 }
 
+// The stamped program, written to a file of the bench's own.
+class FileOutput : public QorPe::StampOutput {
+public:
+  explicit FileOutput(const std::wstring& path)
+      : stream_(path.c_str(), std::ios::binary | std::ios::trunc) {}
+  void Write(const unsigned char* data, std::size_t size) override {
+    stream_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  void WriteAt(std::uint64_t offset, const unsigned char* data, std::size_t size) override {
+    stream_.seekp(static_cast<std::streamoff>(offset));
+    Write(data, size);
+    stream_.seekp(0, std::ios::end);
+  }
+  bool ok() const { return static_cast<bool>(stream_); }
+
+private:
+  std::ofstream stream_;
+};
+
 // Child: stamp once and print "peak-bytes seconds".
 int StampOnce(const std::wstring& base, const std::wstring& payload, const std::wstring& out) {
   const double start = QorBench::Now();
   try {
-    QorPe::StampPayload(base, payload, out);
+    FileOutput output(out);
+    QorPe::StampPayload(base, payload, QorPe::Branding(), output);
+    if (!output.ok()) {
+      throw std::runtime_error("cannot write the stamped program");
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "stamp_bench: %s\n", error.what());
     return 1;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# native_test.sh NATIVE_VTRPACK WINDOWS_VTRPACK_EXE WINEPREFIX LAUNCHER_EXE
+# native_test.sh NATIVE_VTRPACK WINDOWS_VTRPACK_EXE WINEPREFIX LAUNCHER_EXE ICON
 #
 # The native vtrpack and vtrpack.exe (under Wine) make the same payload byte
 # for byte from a table of folders, whatever the thread count; the host's
@@ -7,12 +7,14 @@
 # FIFOs, names the setup cannot write, outputs in the wrong place, files
 # that are no payload) fails in one line that names the file and leaves
 # nothing at the output; both stamp the launcher (of either layout, signed
-# or not) into the same program.
+# or not, branded with ICON and more or not) into the same program; the
+# stamp shows its progress and writes through the one handle it created.
 set -euo pipefail
 native=$1
 windows=$2
 prefix=$3
 launcher=$4
+icon=$5
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # Unicode names reach Wine and the tools as UTF-8.
 export LC_ALL=C.UTF-8
@@ -278,8 +280,9 @@ put32 "$signed" $((directories + 4 * 8 + 4)) 520
 # lose their signature.
 stamp_both() {
   local name=$1 base=$2 payload=$3 said
-  said=$("$native" stamp "$base" "$payload" "$work/$name-native.exe") || fail "$name: native stamp"
-  win stamp "$base" "$payload" "$work/$name-windows.exe" >/dev/null || fail "$name: windows stamp"
+  shift 3 # branding options
+  said=$("$native" stamp "$@" "$base" "$payload" "$work/$name-native.exe") || fail "$name: native stamp"
+  win stamp "$@" "$base" "$payload" "$work/$name-windows.exe" >/dev/null || fail "$name: windows stamp"
   cmp -s "$work/$name-native.exe" "$work/$name-windows.exe" || fail "$name: the stamped programs differ"
   if [ "$base" = "$signed" ]; then
     grep -q "Dropped the signature of" <<<"$said" || fail "$name: the dropped signature is not said"
@@ -292,6 +295,44 @@ stamp_both small "$launcher" "$small"
 stamp_both restamped "$work/large-native.exe" "$small"
 stamp_both signed-large "$signed" "$large"
 stamp_both signed-small "$signed" "$small"
+branding=(--title "Contoso Widget Setup ✓" --icon "$icon" --version-info "ProductName=Contoso Widget"
+  --version-info FileVersion=3.1.4.1 --version-info "LegalCopyright=© Contoso")
+stamp_both branded "$launcher" "$small" "${branding[@]}"
+stamp_both branded-large "$launcher" "$large" "${branding[@]}"
+stamp_both rebranded "$work/branded-native.exe" "$small" --title Again --version-info ProductName=Again
+cmp -s "$work/small-native.exe" "$work/branded-native.exe" && fail "branding changed nothing"
+# The launcher's own title and icon change no byte.
+"$native" stamp --title "Qor Veltrano Setup" --icon "$root/res/setup.ico" "$launcher" "$small" \
+  "$work/own.exe" >/dev/null || fail "stamp with the launcher's own branding"
+cmp -s "$work/small-native.exe" "$work/own.exe" || fail "the launcher's own branding changed bytes"
+
+# Stamp's progress, as pack's: the payload's check, then the writing.
+mkdir -p "$work/progress"
+installer "$work/progress"
+head -c 9000000 /dev/urandom >"$work/progress/noise.bin"
+"$native" pack "$work/progress" "$work/progress.zuk" >/dev/null 2>&1 || fail "pack for stamp's progress"
+stages=$'Expanding: 25%\nExpanding: 50%\nExpanding: 75%\nExpanding: 100%\nStamping: 25%\nStamping: 50%\nStamping: 75%\nStamping: 100%'
+log=$("$native" stamp "$launcher" "$work/progress.zuk" "$work/progress.exe" 2>&1 >/dev/null)
+[ "$log" = "$stages" ] || fail "native stamp's progress in a log: $log"
+log=$(win stamp "$launcher" "$work/progress.zuk" "$work/progress.exe" 2>&1 >/dev/null | tr -d '\r')
+[ "$log" = "$stages" ] || fail "windows stamp's progress in a log: $log"
+live=$(script -qec "\"$native\" stamp \"$launcher\" \"$work/progress.zuk\" \"$work/progress.exe\" >/dev/null" /dev/null)
+grep -q $'\rStamping: 100%' <<<"$live" || fail "no live percentage of stamping on a terminal"
+[ "$(grep -c Stamping <<<"$live")" -eq 1 ] || fail "the live percentage of stamping takes more than one line"
+
+# The temporary output is created once, new (never a file or link already
+# there), written through that handle and moved into place: never opened
+# again by its name.
+if command -v strace >/dev/null; then
+  strace -f -qq -e trace=open,openat,creat,truncate -o "$work/trace" \
+    "$native" stamp "$launcher" "$small" "$work/traced.exe" >/dev/null || fail "traced stamp"
+  opened=$(grep -c 'traced.exe.vtrpack-' "$work/trace" || true)
+  [ "$opened" -eq 1 ] || fail "the temporary output was opened $opened times: $(cat "$work/trace")"
+  grep 'traced.exe.vtrpack-' "$work/trace" | grep -q 'O_CREAT|O_EXCL|O_NOFOLLOW' ||
+    fail "the temporary output was not created new"
+else
+  fail "strace is missing (scripts/setup.sh installs it)"
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2

@@ -55,7 +55,7 @@ const std::uint32_t kCertificateDirectory = 4;
 
 class DataDirectory {
 public:
-  static const std::uint32_t kSize = 8;
+  static constexpr std::uint32_t kSize = 8;
   DataDirectory(unsigned char* base, std::uint32_t offset) : base_(base), offset_(offset) {}
   Field VirtualAddress() const { return {base_, offset_, 4}; }
   Field Size() const { return {base_, offset_ + 4, 4}; }
@@ -67,9 +67,9 @@ private:
 
 class SectionHeader {
 public:
-  static const std::uint32_t kSize = 40;
-  static const std::uint32_t kInitializedData = 0x00000040;
-  static const std::uint32_t kMemoryRead = 0x40000000;
+  static constexpr std::uint32_t kSize = 40;
+  static constexpr std::uint32_t kInitializedData = 0x00000040;
+  static constexpr std::uint32_t kMemoryRead = 0x40000000;
   SectionHeader(unsigned char* base, std::uint32_t offset) : base_(base), offset_(offset) {}
   // Up to 8 bytes, padded with zeros; a name of 8 has no terminator.
   std::string Name() const {
@@ -99,16 +99,16 @@ private:
 // signature on. Offsets of fields are from the signature.
 class PeHeaders {
 public:
-  static const std::uint32_t kDosHeaderSize = 64;
+  static constexpr std::uint32_t kDosHeaderSize = 64;
   // The signature and the file header, which give the optional header's size.
-  static const std::uint32_t kFileHeadersSize = 24;
-  static const std::uint16_t kPe32 = 0x10b;
-  static const std::uint16_t kPe32Plus = 0x20b;
+  static constexpr std::uint32_t kFileHeadersSize = 24;
+  static constexpr std::uint16_t kPe32 = 0x10b;
+  static constexpr std::uint16_t kPe32Plus = 0x20b;
   // A 32-bit program's optional header without data directories: the
   // shortest there is, and it holds every field the layouts share.
-  static const std::uint32_t kShortestOptionalHeader = 96;
+  static constexpr std::uint32_t kShortestOptionalHeader = 96;
   // The loader knows no more.
-  static const std::uint32_t kDirectoryLimit = 16;
+  static constexpr std::uint32_t kDirectoryLimit = 16;
 
   // Whether the DOS header starts with "MZ", and where it says the PE
   // headers start (its e_lfanew).
@@ -164,7 +164,7 @@ const std::uint32_t kResourceOffset = 0x7FFFFFFFu;
 // A resource directory's header; its entries follow it, the named ones first.
 class ResourceDirectory {
 public:
-  static const std::uint32_t kSize = 16;
+  static constexpr std::uint32_t kSize = 16;
   explicit ResourceDirectory(unsigned char* at) : at_(at) {}
   Field NumberOfNamedEntries() const { return {at_, 12, 2}; }
   Field NumberOfIdEntries() const { return {at_, 14, 2}; }
@@ -175,7 +175,7 @@ private:
 
 class ResourceEntry {
 public:
-  static const std::uint32_t kSize = 8;
+  static constexpr std::uint32_t kSize = 8;
   explicit ResourceEntry(unsigned char* at) : at_(at) {}
   Field Name() const { return {at_, 0, 4}; }
   Field OffsetToData() const { return {at_, 4, 4}; }
@@ -186,7 +186,7 @@ private:
 
 class ResourceDataEntry {
 public:
-  static const std::uint32_t kSize = 16;
+  static constexpr std::uint32_t kSize = 16;
   explicit ResourceDataEntry(unsigned char* at) : at_(at) {}
   Field OffsetToData() const { return {at_, 0, 4}; } // an address in the image
   Field Size() const { return {at_, 4, 4}; }
@@ -198,5 +198,12 @@ private:
 
 // A resource's name: its length in UTF-16 units, then the units.
 const std::uint32_t kResourceNameLengthSize = 2;
+
+// The numbered resource types the stamper knows.
+const std::uint32_t kBitmapType = 2;
+const std::uint32_t kIconType = 3;
+const std::uint32_t kStringType = 6;
+const std::uint32_t kIconGroupType = 14;
+const std::uint32_t kVersionType = 16;
 
 } // namespace QorPe

@@ -3,8 +3,11 @@
 // C++ only, so that setups can be stamped on any build machine.
 #pragma once
 
+#include "branding.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -24,15 +27,28 @@ struct StampResult {
   bool movedResources = false;
 };
 
-// Writes a copy of the program `base` to `output` that carries the file
+// Where the stamped program goes: written front to back, then its checksum
+// is put into bytes already written. The caller owns the file (a temporary
+// one that it created and moves into place once the stamp succeeded).
+class StampOutput {
+public:
+  virtual ~StampOutput() = default;
+  virtual void Write(const unsigned char* data, std::size_t size) = 0;
+  virtual void WriteAt(std::uint64_t offset, const unsigned char* data, std::size_t size) = 0;
+};
+
+// Told the bytes written so far and the output's whole size, as it grows.
+using StampProgress = std::function<void(std::uint64_t written, std::uint64_t total)>;
+
+// Writes to `output` a copy of the launcher `base` that carries the file
 // `payload` as its resource type "ZUK", id 137, language neutral, replacing
-// any earlier one and keeping every other resource. The payload and the
-// program's sections are copied in pieces. The bytes go straight to
-// `output`, which must not be `base` or `payload`: the caller owns replacing
-// the real target safely (a fresh temporary file moved into place once this
-// returns). Throws StampError; `output` may then hold a partial program.
+// any earlier one and keeping every other resource but those `branding`
+// replaces. The payload and the program's sections are copied in pieces. A
+// base that is not a setup launcher, or that would cost without bound, is
+// refused. Throws StampError; `output` may then hold a partial program.
 StampResult StampPayload(const std::filesystem::path& base, const std::filesystem::path& payload,
-                         const std::filesystem::path& output);
+                         const Branding& branding, StampOutput& output,
+                         const StampProgress& progress = StampProgress());
 
 // Where the rebuilt resource section goes; pure layout, exposed for tests.
 struct SectionSpan {

@@ -90,6 +90,9 @@ public:
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   void Write(const char* data, std::size_t size);
+  // Rewrites bytes already written; later writes go on at the end.
+  void WriteAt(std::uint64_t offset, const char* data, std::size_t size);
+
   // The permission bits of the file at path, less the umask (POSIX; Windows
   // has none): a stamped launcher stays as executable as its base.
   void TakeModeOf(const std::u16string& path);

@@ -382,6 +382,21 @@ void OutputFile::Write(const char* data, std::size_t size) {
   }
 }
 
+void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = pwrite(impl_->fd, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      Fail(SystemReason(u"cannot write " + impl_->temporary));
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
 void OutputFile::TakeModeOf(const std::u16string& path) {
   struct stat info;
   if (impl_->fd >= 0 && stat(Native(path).c_str(), &info) == 0 &&

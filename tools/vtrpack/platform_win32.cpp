@@ -346,6 +346,18 @@ void OutputFile::Write(const char* data, std::size_t size) {
   }
 }
 
+void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  LARGE_INTEGER none = {};
+  if (!SetFilePointerEx(impl_->file.get(), at, nullptr, FILE_BEGIN)) {
+    Fail(SystemReason(u"cannot write " + impl_->temporary));
+  }
+  Write(data, size);
+  if (!SetFilePointerEx(impl_->file.get(), none, nullptr, FILE_END)) {
+    Fail(SystemReason(u"cannot write " + impl_->temporary));
+  }
+}
 void OutputFile::TakeModeOf(const std::u16string&) {}
 
 void OutputFile::Close() {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ const char16_t kUsage[] =
     u"                                (nothing written) and report any fault\n"
     u"  stamp SETUP_EXE PAYLOAD OUT   write a copy of SETUP_EXE to OUT that carries\n"
     u"                                PAYLOAD as its resource ZUK 137\n"
+    u"    --title TEXT                the window's title, at most 99 characters\n"
+    u"    --icon FILE.ico             the setup's icon (all of the file's images)\n"
+    u"    --version-info KEY=VALUE    a version string, KEY one of CompanyName,\n"
+    u"                                FileDescription, FileVersion, LegalCopyright,\n"
+    u"                                ProductName, ProductVersion; once for each\n"
     u"  --help                        show this text\n"
     u"  --version                     show the tool's version\n"
     u"\n"
@@ -368,29 +374,91 @@ int Check(const std::u16string& payloadPath) {
   return 0;
 }
 
+// The stamper's reason (UTF-8), or `fallback` should it not decode.
+[[noreturn]] void FailStamp(const QorPe::StampError& error, const std::u16string& fallback) {
+  std::u16string reason;
+  if (!QorPayload::FromUtf8(error.what(), reason)) {
+    reason = fallback;
+  }
+  Fail(reason);
+}
+
+// The stamp writes through the handle of the temporary file that we created.
+class StampSink : public QorPe::StampOutput {
+public:
+  explicit StampSink(VtrPlatform::OutputFile& file) : file_(file) {}
+  void Write(const unsigned char* data, std::size_t size) override {
+    file_.Write(reinterpret_cast<const char*>(data), size);
+  }
+  void WriteAt(std::uint64_t offset, const unsigned char* data, std::size_t size) override {
+    file_.WriteAt(offset, reinterpret_cast<const char*>(data), size);
+  }
+
+private:
+  VtrPlatform::OutputFile& file_;
+};
+
+// --title, --icon and --version-info, wherever they stand after "stamp".
+QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
+  QorPe::Branding branding;
+  for (std::size_t i = 2; i < args.size();) {
+    const std::u16string option = args[i];
+    if (option != u"--title" && option != u"--icon" && option != u"--version-info") {
+      if (option.compare(0, 2, u"--") == 0) {
+        Fail(u"unknown option \"" + option + u"\" (see vtrpack --help)");
+      }
+      ++i;
+      continue;
+    }
+    if (i + 1 == args.size()) {
+      Fail(option + u" takes a value (see vtrpack --help)");
+    }
+    const std::u16string value = args[i + 1];
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i + 2));
+    try {
+      if (option == u"--title") {
+        QorPe::SetTitle(branding, value);
+      } else if (option == u"--icon") {
+        QorPe::LoadIcon(branding, VtrPlatform::FileSystemPath(value), QorPayload::ToUtf8(value));
+      } else {
+        QorPe::AddVersionString(branding, value);
+      }
+    } catch (const QorPe::StampError& error) {
+      FailStamp(error, u"cannot use " + option + u" " + value);
+    }
+  }
+  return branding;
+}
+
 // The one place that puts a payload into a launcher, the same on every system.
 int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
-          const std::u16string& outPath) {
+          const std::u16string& outPath, const QorPe::Branding& branding) {
   // The stamped program is written under our own unguessable temporary name
   // and moved into place only when it is complete. Made first, so that an
   // output that cannot be written fails before the payload is checked.
   VtrPlatform::OutputFile output(outPath);
   output.TakeModeOf(setupPath);
-  output.Close();
   // A payload the setup could not extract is never stamped.
   ArchiveScan scan(payloadPath);
   CheckPayload(payloadPath, scan);
+  StampSink sink(output);
+  std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
   try {
     result = QorPe::StampPayload(VtrPlatform::FileSystemPath(setupPath),
-                                 VtrPlatform::FileSystemPath(payloadPath),
-                                 VtrPlatform::FileSystemPath(output.temporary()));
+                                 VtrPlatform::FileSystemPath(payloadPath), branding, sink,
+                                 [&](std::uint64_t written, std::uint64_t total) {
+                                   if (!progress) {
+                                     progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
+                                   }
+                                   progress->Update(written);
+                                 });
   } catch (const QorPe::StampError& error) {
-    std::u16string reason;
-    if (!QorPayload::FromUtf8(error.what(), reason)) {
-      reason = u"cannot stamp " + outPath;
-    }
-    Fail(reason);
+    FailStamp(error, u"cannot stamp " + outPath);
+  }
+  if (progress) {
+    progress->Done();
   }
   output.Commit();
   if (result.droppedSignature) {
@@ -444,6 +512,10 @@ int Run(std::vector<std::u16string> args) {
       Fail(u"unknown option " + Quoted(args[2]) + u" (see vtrpack --help)");
     }
   }
+  QorPe::Branding branding;
+  if (command == u"stamp") {
+    branding = TakeBrandingOptions(args);
+  }
   struct Command {
     const char16_t* name;
     std::size_t arguments;
@@ -465,7 +537,7 @@ int Run(std::vector<std::u16string> args) {
     if (command == u"check") {
       return Check(args[2]);
     }
-    return Stamp(args[2], args[3], args[4]);
+    return Stamp(args[2], args[3], args[4], branding);
   }
   Fail(u"unknown command " + Quoted(command) + u" (see vtrpack --help)");
 }

@@ -4,6 +4,7 @@
 #include "../../payload/test_support.h"
 #include "pe_resources.h"
 #include "pe_headers.h"
+#include "qor/os/file_version.h"
 #include "qor/test/process.h"
 #include "qor/test/text.h"
 
@@ -124,10 +125,10 @@ TEST(Vtrpack, PackListCheckStamp) {
   Result check = RunTool(L"check " + Quote(payload));
   EXPECT_EQ(0u, check.exitCode) << check.output;
 
-  // Stamp a copy of a program (vtrpack itself stands in for the launcher).
+  // Stamp a copy of the launcher.
   const std::wstring setup = scratch.path() + L"setup.exe";
-  Result stamp =
-      RunTool(L"stamp " + Quote(ToolPath()) + L" " + Quote(payload) + L" " + Quote(setup));
+  Result stamp = RunTool(L"stamp " + Quote(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE)) + L" " +
+                         Quote(payload) + L" " + Quote(setup));
   ASSERT_EQ(0u, stamp.exitCode) << stamp.output;
   HMODULE module = LoadLibraryExW(setup.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_TRUE(module);
@@ -854,8 +855,6 @@ TEST(VtrpackStamp, StampsAndRestampsAnyLauncher) {
   } bases[] = {
       // Resources in the middle of the image, .reloc behind them.
       {L"launcher", QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE)},
-      // No resources at all, and a symbol table behind the last section.
-      {L"tool", ToolPath()},
       // Already carries a payload, as the build makes it.
       {L"setup", QorTest::WindowsPath(VELTRANO_SETUP_EXE)},
   };
@@ -952,8 +951,133 @@ TEST(VtrpackStamp, MovesOrRewritesTheResourcesOfSignedAndUnsignedBases) {
   }
 }
 
-// Bases that are not programs, are cut short or damaged: one line says why,
-// and whatever was at the output before is still there.
+namespace {
+
+std::uint32_t AlignTo(std::size_t value, std::uint32_t alignment) {
+  return static_cast<std::uint32_t>((value + alignment - 1) / alignment * alignment);
+}
+
+unsigned char* BytesAt(std::string& bytes, std::size_t at) {
+  return reinterpret_cast<unsigned char*>(&bytes[at]);
+}
+
+// A program of headers and one section that holds `tables` as its resource
+// directory, in the layout of this build's programs: as small as a program
+// gets, for bases crafted to cost.
+std::string ProgramWithResources(const std::string& tables) {
+  const std::uint32_t headersSize = 0x200, address = 0x1000;
+  const std::uint32_t rawSize = AlignTo(tables.size(), 0x200);
+  std::string program(headersSize + rawSize, '\0');
+  program.replace(0, 2, "MZ");
+  QorPe::Put32(BytesAt(program, 60), 64);
+  program.replace(64, 4, std::string("PE\0\0", 4));
+  const PeHeaders h(BytesAt(program, 64));
+  const bool plus = sizeof(void*) == 8;
+  h.NumberOfSections().Set(1);
+  h.SizeOfOptionalHeader().Set((plus ? 112 : 96) + 16 * DataDirectory::kSize);
+  h.Magic().Set(plus ? PeHeaders::kPe32Plus : PeHeaders::kPe32);
+  h.SectionAlignment().Set(0x1000);
+  h.FileAlignment().Set(0x200);
+  h.SizeOfImage().Set(address + AlignTo(tables.size(), 0x1000));
+  h.SizeOfHeaders().Set(headersSize);
+  h.NumberOfRvaAndSizes().Set(16);
+  h.Directory(kResourceDirectory).VirtualAddress().Set(address);
+  h.Directory(kResourceDirectory).Size().Set(static_cast<std::uint32_t>(tables.size()));
+  const SectionHeader section = h.Section(0);
+  section.SetName(".rsrc");
+  section.VirtualSize().Set(static_cast<std::uint32_t>(tables.size()));
+  section.VirtualAddress().Set(address);
+  section.SizeOfRawData().Set(rawSize);
+  section.PointerToRawData().Set(headersSize);
+  section.Characteristics().Set(SectionHeader::kInitializedData | SectionHeader::kMemoryRead);
+  program.replace(headersSize, tables.size(), tables);
+  return program;
+}
+
+// Resource tables written by hand, a directory at a time: its header at
+// `at`, its entries (name field, target) after it.
+void PutDirectory(std::string& tables, std::uint32_t at, std::uint32_t named,
+                  const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
+  const std::size_t end =
+      at + QorPe::ResourceDirectory::kSize + QorPe::ResourceEntry::kSize * entries.size();
+  tables.resize(std::max(tables.size(), end), '\0');
+  const QorPe::ResourceDirectory directory(BytesAt(tables, at));
+  directory.NumberOfNamedEntries().Set(named);
+  directory.NumberOfIdEntries().Set(static_cast<std::uint32_t>(entries.size()) - named);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const QorPe::ResourceEntry entry(
+        BytesAt(tables, at + QorPe::ResourceDirectory::kSize + QorPe::ResourceEntry::kSize * i));
+    entry.Name().Set(entries[i].first);
+    entry.OffsetToData().Set(entries[i].second);
+  }
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> Ids(std::uint32_t first, std::uint32_t count,
+                                                         std::uint32_t target) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+  for (std::uint32_t id = first; id < first + count; ++id) {
+    entries.push_back({id, target});
+  }
+  return entries;
+}
+
+// Thousands of distinct names, each thousands of characters long, that share
+// their bytes: name k starts k units into one run of units.
+std::string LongNamesSharingTheirBytes() {
+  const std::uint32_t count = 8000;
+  const std::uint32_t empty = QorPe::ResourceDirectory::kSize + QorPe::ResourceEntry::kSize * count;
+  const std::uint32_t names = empty + QorPe::ResourceDirectory::kSize;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    entries.push_back({QorPe::kResourceFlag | (names + 2 * k), QorPe::kResourceFlag | empty});
+  }
+  std::string tables;
+  PutDirectory(tables, 0, count, entries);
+  PutDirectory(tables, empty, 0, {});
+  tables.resize(names + 2 * 20000, '\0');
+  for (std::uint32_t u = 0; u < 20000; ++u) {
+    QorPe::Put16(BytesAt(tables, names + 2 * u), 2000 + u); // a length, and a character
+  }
+  return tables;
+}
+
+// `types` entries of one type, each a directory of `names` numbered names,
+// each name one language of one small resource.
+std::string NamesUnderEachType(std::uint32_t types, std::uint32_t names) {
+  const std::uint32_t entry = QorPe::ResourceEntry::kSize, header = QorPe::ResourceDirectory::kSize;
+  const std::uint32_t nameDirectories = header + entry * types;
+  const std::uint32_t languages = nameDirectories + types * (header + entry * names);
+  const std::uint32_t data = languages + header + entry;
+  std::string tables;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> typeEntries;
+  for (std::uint32_t t = 0; t < types; ++t) {
+    const std::uint32_t at = nameDirectories + t * (header + entry * names);
+    typeEntries.push_back({3, QorPe::kResourceFlag | at});
+    // Numbered on from the previous type's: merged, the names do not repeat.
+    PutDirectory(tables, at, 0, Ids(t * names, names, QorPe::kResourceFlag | languages));
+  }
+  PutDirectory(tables, 0, 0, typeEntries);
+  PutDirectory(tables, languages, 0, {{0x409, data}});
+  tables.resize(data + QorPe::ResourceDataEntry::kSize + 4, '\0');
+  const QorPe::ResourceDataEntry leaf(BytesAt(tables, data));
+  leaf.OffsetToData().Set(0x1000 + data + QorPe::ResourceDataEntry::kSize);
+  leaf.Size().Set(4);
+  return tables;
+}
+
+// The file offset of the launcher's resource directory.
+std::uint32_t ResourceRoot(std::string& program) {
+  const PeHeaders h = HeadersOf(program);
+  const std::uint32_t rva = h.Directory(kResourceDirectory).VirtualAddress().Get();
+  const SectionHeader s = h.Section(static_cast<std::uint32_t>(SectionAt(h, rva)));
+  return s.PointerToRawData().Get() + (rva - s.VirtualAddress().Get());
+}
+
+} // namespace
+
+// Bases that are not programs, are cut short, damaged, crafted to cost
+// without bound, or not setup launchers: one line says why, and whatever was
+// at the output before is still there.
 TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
   ScratchFolder scratch;
   const std::string launcher = ReadProgram(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE));
@@ -967,6 +1091,30 @@ TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
   std::string noPe = launcher;
   noPe[PeHeaders::PeOffset(reinterpret_cast<const unsigned char*>(launcher.data()))] = 'X';
   const auto size = static_cast<std::uint32_t>(launcher.size());
+  // The launcher with another window class, and without its bar's bitmaps.
+  std::string otherClass = launcher;
+  const std::string className(reinterpret_cast<const char*>(u"QORINC.QORWARDEN"), 32);
+  ASSERT_NE(std::string::npos, otherClass.find(className));
+  for (std::size_t at = 0; (at = otherClass.find(className, at)) != std::string::npos;) {
+    otherClass[at] = 'X';
+  }
+  std::string noBitmaps = launcher;
+  const std::uint32_t root = ResourceRoot(noBitmaps);
+  const QorPe::ResourceDirectory rootDirectory(BytesAt(noBitmaps, root));
+  const std::uint32_t types =
+      rootDirectory.NumberOfNamedEntries().Get() + rootDirectory.NumberOfIdEntries().Get();
+  for (std::uint32_t i = 0; i < types; ++i) {
+    const QorPe::ResourceEntry entry(BytesAt(noBitmaps, root + 16 + 8 * i));
+    if (entry.Name().Get() == QorPe::kBitmapType) {
+      entry.Name().Set(0x7F02);
+    }
+  }
+  // A kilobyte that would make a program of 2 GB.
+  std::string hugeAlignment = ProgramWithResources(std::string(16, '\0'));
+  HeadersOf(hugeAlignment).FileAlignment().Set(0x80000000u);
+  HeadersOf(hugeAlignment).SectionAlignment().Set(0x80000000u);
+  ASSERT_EQ(1024u, hugeAlignment.size());
+
   struct Case {
     const wchar_t* name;
     std::string bytes;
@@ -994,15 +1142,34 @@ TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
          h.Directory(kCertificateDirectory).Size().Set(0x100);
        }),
        "certificate table runs past its end"},
+      {L"huge-alignment.exe", hugeAlignment, "file alignment (2147483648 bytes)"},
+      {L"small-alignment.exe", edited([](const PeHeaders& h) { h.FileAlignment().Set(256); }),
+       "file alignment (256 bytes) is not a power of two from 512 bytes to 64 KB"},
+      {L"section-alignment.exe",
+       edited([](const PeHeaders& h) { h.SectionAlignment().Set(0x40000000u); }),
+       "section alignment (1073741824 bytes)"},
+      {L"long-names.exe", ProgramWithResources(LongNamesSharingTheirBytes()),
+       "names longer than 65536 characters in all"},
+      {L"many-entries.exe", ProgramWithResources(NamesUnderEachType(1, 40000)),
+       "more than 16384 entries"},
+      // Merged, their names would be 65536 in one directory, one too many for its count.
+      {L"type-twice.exe", ProgramWithResources(NamesUnderEachType(2, 32768)),
+       "more than 16384 entries"},
+      {L"tool.exe", ReadProgram(ToolPath()), "is not a setup launcher"},
+      {L"other-class.exe", otherClass,
+       "is not a setup launcher: it lacks the window class name QORINC.QORWARDEN.SETUP.20"},
+      {L"no-bitmaps.exe", noBitmaps, "it lacks the progress bar's bitmaps (129 to 134)"},
   };
   const std::wstring out = scratch.path() + L"out.exe";
   std::vector<std::wstring> names = {L"p.zuk", L"out.exe"};
   for (const Case& c : cases) {
+    SCOPED_TRACE(QorTest::Narrow(c.name));
     PayloadTest::WriteFileBytes(scratch.path() + c.name, c.bytes);
     PayloadTest::WriteFileBytes(out, "what was here before");
     Result r = Stamp(scratch.path() + c.name, scratch.path() + L"p.zuk", out);
     EXPECT_NE(0u, r.exitCode) << r.output;
     EXPECT_NE(std::string::npos, r.output.find(c.reason)) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(QorTest::Narrow(c.name))) << r.output;
     EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
     std::string kept;
     ASSERT_TRUE(PayloadTest::ReadFileBytes(out, kept));
@@ -1010,4 +1177,268 @@ TEST(VtrpackStamp, RefusesBrokenBasesAndKeepsTheOutput) {
     names.push_back(c.name);
   }
   ExpectOnly(scratch, names);
+}
+
+namespace {
+
+// The stamp command with options before its three paths.
+Result StampWith(const std::wstring& options, const std::wstring& base, const std::wstring& payload,
+                 const std::wstring& out) {
+  return RunTool(L"stamp " + options + L" " + Quote(base) + L" " + Quote(payload) + L" " +
+                 Quote(out));
+}
+
+// The colour of an icon's top left pixel as the system draws it, 0xRRGGBB.
+std::uint32_t IconColour(HMODULE module, int side) {
+  HICON icon = static_cast<HICON>(
+      LoadImageW(module, MAKEINTRESOURCEW(108), IMAGE_ICON, side, side, LR_DEFAULTCOLOR));
+  EXPECT_TRUE(icon) << side;
+  if (!icon) {
+    return 0xFFFFFFFF;
+  }
+  ICONINFO info = {};
+  EXPECT_TRUE(GetIconInfo(icon, &info));
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = side;
+  format.bmiHeader.biHeight = -side; // top row first
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(side) * side);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(side, GetDIBits(screen, info.hbmColor, 0, static_cast<UINT>(side), pixels.data(),
+                            &format, DIB_RGB_COLORS));
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(icon);
+  return pixels[0] & 0xFFFFFF;
+}
+
+// The resources of a program, by "type/name/language", of the types branding leaves alone.
+ResourceTree Unbranded(const ResourceTree& tree) {
+  ResourceTree kept;
+  for (const auto& resource : tree) {
+    const std::wstring type = resource.first.substr(0, resource.first.find(L'/'));
+    if (type != L"#3" && type != L"#6" && type != L"#14" && type != L"#16") {
+      kept.insert(resource);
+    }
+  }
+  return kept;
+}
+
+std::size_t CountOfType(const ResourceTree& tree, const std::wstring& type) {
+  return static_cast<std::size_t>(std::count_if(tree.begin(), tree.end(), [&](const auto& r) {
+    return r.first.compare(0, type.size() + 1, type + L"/") == 0;
+  }));
+}
+
+} // namespace
+
+// The title, icon and version information go where the launcher and the
+// system's readers find them: the window title and the class name in the
+// string table, the icon's images drawn by the system in their own colours
+// (none of the launcher's left), the version through GetFileVersionInfo.
+// Everything else is as an unbranded stamp leaves it.
+TEST(VtrpackStamp, BrandsTheTitleIconAndVersion) {
+  ScratchFolder scratch;
+  const std::wstring base = QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE);
+  const std::string payload = MakePayload("branded");
+  const std::wstring payloadPath = scratch.path() + L"p.zuk";
+  PayloadTest::WriteFileBytes(payloadPath, payload);
+  const std::wstring title = L"Contoso Widget \u2713 Setup \U0001F600";
+  const std::wstring branded = scratch.path() + L"branded.exe";
+  Result r = StampWith(L"--title " + Quote(title) + L" --icon " +
+                           Quote(QorTest::WindowsPath(VELTRANO_TEST_ICON)) +
+                           L" --version-info \"ProductName=Contoso Widget\""
+                           L" --version-info companyname=Contoso"
+                           L" --version-info FileVersion=2.5.17.3"
+                           L" --version-info \"ProductVersion=2.5 beta\""
+                           L" --version-info \"LegalCopyright=\u00a9 2024 Contoso\""
+                           L" --version-info \"FileDescription=Contoso Widget Setup\"",
+                       base, payloadPath, branded);
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  ExpectChecksumRight(branded);
+
+  const ResourceTree before = LoadResourceTree(base, LOAD_LIBRARY_AS_DATAFILE);
+  const ResourceTree after = LoadResourceTree(branded, LOAD_LIBRARY_AS_DATAFILE);
+  ResourceTree expected = Unbranded(before);
+  expected[L"ZUK/#137/0"] = payload;
+  EXPECT_TRUE(expected == Unbranded(after));
+  EXPECT_EQ(2u, CountOfType(after, L"#3")) << "the icon's two images, and none of the launcher's";
+  EXPECT_EQ(1u, CountOfType(after, L"#14"));
+  EXPECT_EQ(1u, CountOfType(after, L"#16"));
+
+  HMODULE module = LoadLibraryExW(branded.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  wchar_t text[100] = {};
+  EXPECT_EQ(static_cast<int>(title.size()), LoadStringW(module, 103, text, 100));
+  EXPECT_EQ(title, text);
+  EXPECT_GT(LoadStringW(module, 109, text, 100), 0);
+  EXPECT_STREQ(L"QORINC.QORWARDEN.SETUP.20", text);
+  EXPECT_EQ(0xFF0000u, IconColour(module, 16)); // red
+  EXPECT_EQ(0x00FF00u, IconColour(module, 32)); // green
+  FreeLibrary(module);
+
+  QorFs::FileVersionInfo version(branded);
+  EXPECT_EQ(L"040904b0", version.GetLanguageText());
+  EXPECT_EQ(2u, version.GetMajor());
+  EXPECT_EQ(5u, version.GetMinor());
+  EXPECT_EQ(17u, version.GetBuild());
+  EXPECT_EQ(3u, version.GetRevision());
+  const std::pair<int, const wchar_t*> strings[] = {
+      {QorFs::FileVersionInfo::ProductName, L"Contoso Widget"},
+      {QorFs::FileVersionInfo::CompanyName, L"Contoso"},
+      {QorFs::FileVersionInfo::FileVersion, L"2.5.17.3"},
+      {QorFs::FileVersionInfo::ProductVersion, L"2.5 beta"},
+      {QorFs::FileVersionInfo::LegalCopyright, L"\u00a9 2024 Contoso"},
+      {QorFs::FileVersionInfo::FileDescription, L"Contoso Widget Setup"},
+  };
+  for (const auto& s : strings) {
+    std::wstring value;
+    EXPECT_TRUE(version.GetString(s.first, value)) << s.first;
+    EXPECT_EQ(s.second, value);
+  }
+  std::wstring absent;
+  EXPECT_FALSE(version.GetString(QorFs::FileVersionInfo::Comments, absent));
+  // "2.5 beta" is no version number: the fixed part's product version stays 0.
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(branded.c_str(), nullptr));
+  ASSERT_FALSE(block.empty());
+  ASSERT_TRUE(
+      GetFileVersionInfoW(branded.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
+  EXPECT_EQ(0u, fixed->dwProductVersionMS);
+  EXPECT_EQ(0u, fixed->dwProductVersionLS);
+}
+
+// Branding that the launcher has already changes no byte; a stamp without
+// branding keeps what an earlier one gave; branding again replaces it whole.
+TEST(VtrpackStamp, BrandingIsKeptReplacedOrWithoutEffect) {
+  ScratchFolder scratch;
+  const std::wstring base = QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE);
+  const std::wstring payload = scratch.path() + L"p.zuk";
+  PayloadTest::WriteFileBytes(payload, MakePayload("kept"));
+  const std::wstring icon = QorTest::WindowsPath(VELTRANO_TEST_ICON);
+  auto stamp = [&](const std::wstring& options, const std::wstring& from, const wchar_t* name) {
+    const std::wstring out = scratch.path() + name;
+    Result r = StampWith(options, from, payload, out);
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    return out;
+  };
+  const std::wstring plain = stamp(L"", base, L"plain.exe");
+  const std::wstring own = stamp(L"--title \"Qor Veltrano Setup\" --icon " +
+                                     Quote(QorTest::WindowsPath(VELTRANO_SETUP_ICON)),
+                                 base, L"own.exe");
+  EXPECT_TRUE(ReadProgram(plain) == ReadProgram(own));
+
+  const std::wstring first = stamp(L"--title First --icon " + Quote(icon) +
+                                       L" --version-info ProductName=First"
+                                       L" --version-info FileVersion=1.2",
+                                   base, L"first.exe");
+  const std::wstring again = stamp(L"", first, L"again.exe");
+  const ResourceTree firstTree = LoadResourceTree(first, LOAD_LIBRARY_AS_DATAFILE);
+  ResourceTree againTree = LoadResourceTree(again, LOAD_LIBRARY_AS_DATAFILE);
+  EXPECT_TRUE(firstTree == againTree);
+
+  const std::wstring second =
+      stamp(L"--icon " + Quote(icon) + L" --version-info ProductName=Second", again, L"second.exe");
+  const ResourceTree secondTree = LoadResourceTree(second, LOAD_LIBRARY_AS_DATAFILE);
+  EXPECT_EQ(2u, CountOfType(secondTree, L"#3"));
+  EXPECT_EQ(1u, CountOfType(secondTree, L"#16"));
+  QorFs::FileVersionInfo version(second);
+  std::wstring value;
+  EXPECT_TRUE(version.GetString(QorFs::FileVersionInfo::ProductName, value));
+  EXPECT_EQ(L"Second", value);
+  EXPECT_FALSE(version.GetString(QorFs::FileVersionInfo::FileVersion, value));
+  EXPECT_EQ(0u, version.GetFileVersionMS());
+  HMODULE module = LoadLibraryExW(second.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  wchar_t title[100] = {};
+  LoadStringW(module, 103, title, 100);
+  EXPECT_STREQ(L"First", title);
+  FreeLibrary(module);
+}
+
+// Branding that cannot be carried out is refused before anything is done,
+// in one line that says why; the output stays as it was.
+TEST(VtrpackStamp, RefusesBrandingItCannotCarryOut) {
+  ScratchFolder scratch;
+  const std::wstring base = QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE);
+  const std::wstring payload = scratch.path() + L"p.zuk";
+  PayloadTest::WriteFileBytes(payload, MakePayload("x"));
+  // The tests' icon: two images listed at 6 and 22, the first's bitmap at 38.
+  const std::string icon = ReadProgram(QorTest::WindowsPath(VELTRANO_TEST_ICON));
+  auto editedIcon = [&](std::size_t at, std::uint32_t value, int width) {
+    std::string copy = icon;
+    (width == 2 ? QorPe::Put16 : QorPe::Put32)(BytesAt(copy, at), value);
+    return copy;
+  };
+  auto listedAs48 = [&] {
+    std::string copy = icon;
+    copy[6] = copy[7] = 48;
+    return copy;
+  };
+  struct IconCase {
+    const wchar_t* name;
+    std::string bytes;
+  } icons[] = {
+      {L"text.ico", "not an icon"},
+      {L"cursor.ico", editedIcon(2, 2, 2)},
+      {L"none.ico", editedIcon(4, 0, 2)},
+      {L"short-list.ico", icon.substr(0, 30)},
+      {L"outside.ico", editedIcon(18, static_cast<std::uint32_t>(icon.size()), 4)},
+      {L"depth.ico", editedIcon(38 + 14, 3, 2)},
+      {L"cut.ico", editedIcon(14, 100, 4)},
+      {L"listed.ico", listedAs48()},
+  };
+  for (const IconCase& c : icons) {
+    PayloadTest::WriteFileBytes(scratch.path() + c.name, c.bytes);
+  }
+  const std::wstring longTitle(QorPe::kTitleLimit + 1, L'T');
+  struct Case {
+    std::wstring options;
+    const char* reason;
+  } cases[] = {
+      {L"--title " + longTitle,
+       "the title is 100 characters long; the setup's window shows at most 99"},
+      {L"--title \"\"", "the title is empty"},
+      {L"--version-info Colour=blue", "unknown version key \"Colour\"; the keys are CompanyName"},
+      {L"--version-info ProductName", "version information is KEY=VALUE"},
+      {L"--version-info ProductName=", "the version string ProductName is empty"},
+      {L"--version-info ProductName=a --version-info PRODUCTNAME=b",
+       "the version string ProductName is given twice"},
+      {L"--version-info FileVersion=" + std::wstring(1025, L'1'),
+       "the version string FileVersion is 1025 characters long; at most 1024"},
+      {L"--colour blue", "unknown option \"--colour\""},
+      {L"--icon " + Quote(scratch.path() + L"missing.ico"), "cannot open"},
+      {L"--icon " + Quote(scratch.path() + L"text.ico"),
+       "is not a usable icon: it is not an icon file"},
+      {L"--icon " + Quote(scratch.path() + L"cursor.ico"), "it is a cursor, not an icon"},
+      {L"--icon " + Quote(scratch.path() + L"none.ico"), "it holds no images"},
+      {L"--icon " + Quote(scratch.path() + L"short-list.ico"), "its list of images is cut short"},
+      {L"--icon " + Quote(scratch.path() + L"outside.ico"), "image 1 lies outside the file"},
+      {L"--icon " + Quote(scratch.path() + L"depth.ico"),
+       "image 1 is a bitmap of a kind icons do not use"},
+      {L"--icon " + Quote(scratch.path() + L"cut.ico"), "image 1 is cut short"},
+      {L"--icon " + Quote(scratch.path() + L"listed.ico"),
+       "image 1 is 16x16 pixels, but the file lists it as 48x48"},
+  };
+  const std::wstring out = scratch.path() + L"out.exe";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QorTest::Narrow(c.options.substr(0, 80)));
+    PayloadTest::WriteFileBytes(out, "what was here before");
+    Result r = StampWith(c.options, base, payload, out);
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.reason)) << r.output;
+    EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+    EXPECT_EQ("what was here before", ReadProgram(out));
+  }
+  // An option without its value, after the paths.
+  Result r =
+      RunTool(L"stamp " + Quote(base) + L" " + Quote(payload) + L" " + Quote(out) + L" --title");
+  EXPECT_EQ(1u, r.exitCode) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("--title takes a value")) << r.output;
 }

@@ -1,0 +1,46 @@
+// What a packager may give a setup of its own when stamping it: the window
+// title, the icon and the version information. What is left empty keeps the
+// launcher's own, so that a setup stamped without branding is the same as
+// ever, byte for byte. The setters check what they are given and throw
+// QorPe::StampError with a one-line reason.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace QorPe {
+
+// The launcher loads its title into a buffer of 100 units, the last one the terminator.
+const std::size_t kTitleLimit = 99;
+
+// One image of an icon file, as its directory describes it.
+struct IconImage {
+  std::uint8_t width = 0, height = 0, colorCount = 0; // 0 is 256 for width and height
+  std::uint16_t planes = 0, bitCount = 0;
+  std::vector<unsigned char> data; // a PNG image, or a bitmap with its mask
+};
+
+struct VersionString {
+  std::u16string key, value;
+};
+
+struct Branding {
+  std::u16string title;               // string 103
+  std::vector<IconImage> icon;        // icon group 108 and its images
+  std::vector<VersionString> version; // in a fixed order of their keys
+};
+
+void SetTitle(Branding& branding, const std::u16string& title);
+// Reads and checks the .ico file at `path`; `shown` names it in messages (UTF-8).
+void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown);
+// "KEY=VALUE", KEY one of CompanyName, FileDescription, FileVersion,
+// LegalCopyright, ProductName and ProductVersion (in any case), each at most once.
+void AddVersionString(Branding& branding, const std::u16string& keyValue);
+
+// The checks of LoadIcon on bytes held in memory.
+std::vector<IconImage> ReadIconFile(const std::vector<unsigned char>& file,
+                                    const std::string& shown);
+
+} // namespace QorPe
