@@ -15,36 +15,28 @@ ExternalProject_Add(veltrano_host_tools
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
 
-# The stamper's fuzz target (tools/vtrpack/fuzz), built with clang's
-# libFuzzer when the build machine has clang (scripts/setup.sh installs it).
-find_program(VELTRANO_CLANGXX clang++)
+# The fuzz targets, built with clang's libFuzzer (scripts/setup.sh installs
+# clang): the stamp (tools/vtrpack/fuzz, target veltrano_stamp_fuzz) and the
+# archive table reader (payload/fuzz, target veltrano_fuzz).
+find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)
+function(_veltrano_fuzz_target name source binary program)
+  ExternalProject_Add(${name}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/${source}
+    BINARY_DIR ${binary}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${program})
+endfunction()
 if(VELTRANO_CLANGXX)
   set(VELTRANO_STAMP_FUZZ ${CMAKE_BINARY_DIR}/host-fuzz/stamp_fuzz CACHE INTERNAL "")
-  ExternalProject_Add(veltrano_stamp_fuzz
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/vtrpack/fuzz
-    BINARY_DIR ${CMAKE_BINARY_DIR}/host-fuzz
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${VELTRANO_STAMP_FUZZ})
+  set(VELTRANO_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE INTERNAL "")
+  set(VELTRANO_ARCHIVE_TABLE_FUZZ ${VELTRANO_FUZZ_DIR}/archive_table_fuzz CACHE INTERNAL "")
+  _veltrano_fuzz_target(veltrano_stamp_fuzz tools/vtrpack/fuzz ${CMAKE_BINARY_DIR}/host-fuzz
+                        ${VELTRANO_STAMP_FUZZ})
+  _veltrano_fuzz_target(veltrano_fuzz payload/fuzz ${VELTRANO_FUZZ_DIR}
+                        ${VELTRANO_ARCHIVE_TABLE_FUZZ})
 else()
   unset(VELTRANO_STAMP_FUZZ CACHE)
-  message(WARNING "clang++ not found (scripts/setup.sh installs it): no fuzzing of the stamp")
-endif()
-
-# The fuzz target of the archive table reader, built with clang (libFuzzer),
-# which scripts/setup.sh installs. Target: veltrano_fuzz.
-find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)
-set(VELTRANO_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE INTERNAL "")
-set(VELTRANO_ARCHIVE_TABLE_FUZZ ${VELTRANO_FUZZ_DIR}/archive_table_fuzz CACHE INTERNAL "")
-if(VELTRANO_CLANGXX)
-  ExternalProject_Add(veltrano_fuzz
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}/payload/fuzz
-    BINARY_DIR ${VELTRANO_FUZZ_DIR}
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${VELTRANO_CLANGXX}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${VELTRANO_ARCHIVE_TABLE_FUZZ})
-else()
-  message(WARNING "clang++ is missing (scripts/setup.sh installs it): no fuzz target")
+  message(WARNING "clang++ not found (scripts/setup.sh installs it): no fuzz targets")
 endif()

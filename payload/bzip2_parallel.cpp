@@ -15,7 +15,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <list>
@@ -61,53 +60,12 @@ std::uint64_t MaxBlockBits(int level) {
 // (3.6 MB at level 9), the block copy and the output piece. Allocating them
 // afresh for every block costs page faults that, with several threads,
 // wait on each other in the system.
-class Scratch {
-public:
+struct Scratch {
   Scratch() : piece(new char[kPieceSize]) {}
-  ~Scratch() {
-    for (const Spare& spare : spares_) {
-      std::free(spare.block);
-    }
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
 
-  static void* Allocate(void* self, int count, int size) {
-    return static_cast<Scratch*>(self)->Take(static_cast<std::size_t>(count) * size);
-  }
-  static void Release(void* self, void* block) { static_cast<Scratch*>(self)->Keep(block); }
-
+  Bzip2Memory memory;
   std::vector<unsigned char> wrapped;
   std::unique_ptr<char[]> piece;
-
-private:
-  struct Spare {
-    void* block;
-    std::size_t size;
-    bool inUse;
-  };
-  void* Take(std::size_t size) {
-    for (Spare& spare : spares_) {
-      if (!spare.inUse && spare.size == size) {
-        spare.inUse = true;
-        return spare.block;
-      }
-    }
-    void* block = std::malloc(size);
-    if (block) {
-      spares_.push_back({block, size, true});
-    }
-    return block;
-  }
-  void Keep(void* block) {
-    for (Spare& spare : spares_) {
-      if (spare.block == block) {
-        spare.inUse = false;
-        return;
-      }
-    }
-  }
-  std::vector<Spare> spares_;
 };
 
 // Decodes the block in bits [startBit, endBit) as a stream of its own,
@@ -122,9 +80,7 @@ bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::ui
   char* const piece = scratch.piece.get();
   Bzip2Stream holder(Bzip2Stream::kDecompress);
   bz_stream& stream = holder.get();
-  stream.bzalloc = &Scratch::Allocate;
-  stream.bzfree = &Scratch::Release;
-  stream.opaque = &scratch;
+  scratch.memory.Serve(stream);
   if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
     throw std::bad_alloc();
   }

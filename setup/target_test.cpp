@@ -13,6 +13,7 @@
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
 
+#include "qor/test/bytes.h"
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
 #include "qor/test/host_links.h"
@@ -35,6 +36,7 @@ namespace {
 
 using QorTest::Catch;
 using QorTest::ErrorPtr;
+using QorTest::RandomBytes;
 using QorTest::WindowsPath;
 
 using Entries = std::vector<std::pair<std::wstring, std::string>>;
@@ -58,16 +60,6 @@ std::string Compress(const Entries& entries) {
 std::string FileBytes(const char* unixPath) {
   std::string bytes;
   EXPECT_TRUE(QorTest::ReadFileBytes(WindowsPath(unixPath), bytes)) << unixPath;
-  return bytes;
-}
-
-// Bytes that bzip2 cannot shrink, so that expanding them takes a while.
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 24);
-  }
   return bytes;
 }
 

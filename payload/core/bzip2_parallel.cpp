@@ -14,7 +14,6 @@
 #include <bzlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -161,68 +160,11 @@ struct Piece {
   }
 };
 
-// The memory of one thread's compressing streams. libbz2 takes about 7.6 MB
-// for each stream (its state, two block arrays and the frequency table) and
-// frees it at the end; a stream per block made the allocator hand that
-// memory back to the system after each block and fault it in again for the
-// next (about 1900 page faults per block). Each thread keeps its blocks
-// for all its streams instead.
-class StreamMemory {
-public:
-  StreamMemory() = default;
-  StreamMemory(const StreamMemory&) = delete;
-  StreamMemory& operator=(const StreamMemory&) = delete;
-  ~StreamMemory() {
-    for (const Block& block : blocks_) {
-      std::free(block.data);
-    }
-  }
-
-  static void* Allocate(void* self, int items, int size) {
-    StreamMemory& memory = *static_cast<StreamMemory*>(self);
-    const std::size_t bytes = static_cast<std::size_t>(items) * static_cast<std::size_t>(size);
-    for (Block& block : memory.blocks_) {
-      if (!block.used && block.size == bytes) {
-        block.used = true;
-        return block.data;
-      }
-    }
-    void* data = std::malloc(bytes);
-    if (data) {
-      try {
-        memory.blocks_.push_back(Block{data, bytes, true});
-      } catch (const std::bad_alloc&) {
-        std::free(data);
-        return nullptr;
-      }
-    }
-    return data;
-  }
-
-  static void Release(void* self, void* data) {
-    for (Block& block : static_cast<StreamMemory*>(self)->blocks_) {
-      if (block.data == data) {
-        block.used = false;
-      }
-    }
-  }
-
-private:
-  struct Block {
-    void* data;
-    std::size_t size;
-    bool used;
-  };
-  std::vector<Block> blocks_;
-};
-
 class CompressingStream {
 public:
-  explicit CompressingStream(StreamMemory& memory)
+  explicit CompressingStream(Bzip2Memory& memory)
       : holder_(Bzip2Stream::kCompress), stream_(holder_.get()) {
-    stream_.bzalloc = StreamMemory::Allocate;
-    stream_.bzfree = StreamMemory::Release;
-    stream_.opaque = &memory;
+    memory.Serve(stream_);
     started_ = BZ2_bzCompressInit(&stream_, kBlockSize100k, 0, kWorkFactor) == BZ_OK;
   }
   CompressingStream(const CompressingStream&) = delete;
@@ -264,7 +206,7 @@ private:
 // reached, if at all, only with the last byte. The piece's data goes as
 // soon as it is compressed; the compressed block (at most about the block
 // size, however long the piece) is made room for once.
-void CompressPiece(Piece& piece, StreamMemory& memory) {
+void CompressPiece(Piece& piece, Bzip2Memory& memory) {
   try {
     piece.compressed.reserve(kBlockLimit + kBlockLimit / 100 + 1024);
     CompressingStream stream(memory);
@@ -300,7 +242,7 @@ struct ParallelBzip2Compressor::State {
   unsigned threads;
   BlockCutter cutter;
   std::uint32_t combinedCrc = 0;
-  StreamMemory memory; // of the calling thread, when it compresses alone
+  Bzip2Memory memory; // of the calling thread, when it compresses alone
 
   // Pieces in a ring, filled, compressed and joined in order.
   std::vector<std::unique_ptr<Piece>> ring;
@@ -317,7 +259,7 @@ struct ParallelBzip2Compressor::State {
   Piece& Current() { return *ring[submitted % ring.size()]; }
 
   void Work() {
-    StreamMemory memory;
+    Bzip2Memory memory;
     for (;;) {
       queued.Wait();
       std::uint64_t index;

@@ -6,6 +6,7 @@
 #include "qor/fs/fs.h"
 #include "qor/payload/memory_stream.h"
 
+#include "qor/test/bytes.h"
 #include "qor/test/environment.h"
 #include "qor/test/folders.h"
 #include "qor/test/process.h"
@@ -28,6 +29,7 @@ const wchar_t kCaption[] = L"Qor Veltrano Setup";
 // Generous limits that only stop a hung run; nothing here measures speed.
 const DWORD kRunLimitMs = 120000;
 
+using QorTest::RandomBytes;
 using QorTest::WindowsPath;
 
 std::wstring Lower(std::wstring text) {
@@ -81,16 +83,6 @@ std::vector<std::wstring> ElevatedFolders() {
   }
   std::sort(folders.begin(), folders.end());
   return folders;
-}
-
-// Bytes that bzip2 cannot shrink, so that expanding them takes a while.
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return bytes;
 }
 
 // The built sample setup, or another build of it (a signed copy, say) named

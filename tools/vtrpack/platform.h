@@ -96,12 +96,12 @@ public:
   // The permission bits of the file at path, less the umask (POSIX; Windows
   // has none): a stamped launcher stays as executable as its base.
   void TakeModeOf(const std::u16string& path);
-  // Ends writing; the file stays a temporary one until Commit.
-  void Close();
+  // Moves the complete file into place.
   void Commit();
-  const std::u16string& temporary() const;
 
 private:
+  // Ends writing; the file stays a temporary one until Commit.
+  void Close();
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

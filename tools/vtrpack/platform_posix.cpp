@@ -364,37 +364,40 @@ OutputFile::~OutputFile() {
   }
 }
 
-const std::u16string& OutputFile::temporary() const {
-  return impl_->temporary;
-}
+namespace {
 
-void OutputFile::Write(const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(impl_->fd, data, size);
+// Writes all of size bytes with put (write or pwrite, given the bytes done so
+// far), again after a signal; fails naming file.
+template <class Put>
+void WriteWhole(Put put, const char* data, std::size_t size, const std::u16string& file) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = put(data + done, size - done, done);
     if (n < 0 && errno == EINTR) {
       continue;
     }
     if (n <= 0) {
-      Fail(SystemReason(u"cannot write " + impl_->temporary));
+      Fail(SystemReason(u"cannot write " + file));
     }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    done += static_cast<std::size_t>(n);
   }
+}
+
+} // namespace
+
+void OutputFile::Write(const char* data, std::size_t size) {
+  const int fd = impl_->fd;
+  WriteWhole([fd](const char* p, std::size_t n, std::size_t) { return write(fd, p, n); }, data,
+             size, impl_->temporary);
 }
 
 void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = pwrite(impl_->fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      Fail(SystemReason(u"cannot write " + impl_->temporary));
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
+  const int fd = impl_->fd;
+  WriteWhole(
+      [fd, offset](const char* p, std::size_t n, std::size_t done) {
+        return pwrite(fd, p, n, static_cast<off_t>(offset + done));
+      },
+      data, size, impl_->temporary);
 }
 
 void OutputFile::TakeModeOf(const std::u16string& path) {

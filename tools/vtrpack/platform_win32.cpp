@@ -330,10 +330,6 @@ OutputFile::~OutputFile() {
   }
 }
 
-const std::u16string& OutputFile::temporary() const {
-  return impl_->temporary;
-}
-
 void OutputFile::Write(const char* data, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
@@ -358,6 +354,7 @@ void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t siz
     Fail(SystemReason(u"cannot write " + impl_->temporary));
   }
 }
+
 void OutputFile::TakeModeOf(const std::u16string&) {}
 
 void OutputFile::Close() {
