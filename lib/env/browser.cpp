@@ -2,7 +2,7 @@
 #include "qor/env/browser.h"
 #include "qor/env/error_codes.h"
 
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/env/profiles.h"

@@ -1,4 +1,4 @@
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/error_codes.h"
 
 #include "qor/env/env.h"
@@ -32,11 +32,7 @@ constexpr WORD kSuiteSingleUserTs = 0x0100;
 
 // A function of a module the process has loaded already (kernel32, ntdll).
 template <class Fn> Fn LoadedModuleFunction(const wchar_t* module, const char* name) {
-  HMODULE handle = GetModuleHandleW(module);
-  if (!handle) {
-    return nullptr;
-  }
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
+  return QorWin32::GetFunction<Fn>(GetModuleHandleW(module), name);
 }
 
 void SeedRandom() {
@@ -64,11 +60,7 @@ SHGetKnownFolderPathFn FindKnownFolderLookup() {
   if (!shell) {
     shell = QorWin32::LoadSystemLibrary(L"shell32.dll");
   }
-  if (!shell) {
-    return nullptr;
-  }
-  return reinterpret_cast<SHGetKnownFolderPathFn>(
-      reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
+  return QorWin32::GetFunction<SHGetKnownFolderPathFn>(shell, "SHGetKnownFolderPath");
 }
 
 std::wstring QueryFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
@@ -165,9 +157,7 @@ void Initialize(bool skipProfileLookup) {
   g_record.productType = ProductUnknown;
   g_record.osId = Unknown;
   g_record.is64Bit = false;
-  if (version.dwMajorVersion >= 6) {
-    g_record.isVistaOrLater = true;
-  }
+  g_record.isVistaOrLater = version.dwMajorVersion >= 6;
 
   // 5: a 32-bit process on 64-bit Windows sees the native architecture only
   // through GetNativeSystemInfo.
@@ -228,7 +218,6 @@ void Initialize(bool skipProfileLookup) {
 
   // 15
   g_record.initialised = true;
-  g_record.isVistaOrLaterKnown = true;
 }
 
 void RefreshDllVersions() {
@@ -238,20 +227,19 @@ void RefreshDllVersions() {
   g_record.gdiplusVersion = QorOs::GetDllVersion(L"gdiplus.dll");
 }
 
+// Asked before start-up, the answer is found once (the compiler guards the
+// static) and kept.
 bool AreTerminalServicesEnabled() {
-  if (!g_record.terminalServicesKnown) {
-    g_record.terminalServicesEnabled = TestTerminalServices();
-    g_record.terminalServicesKnown = true;
+  if (g_record.terminalServicesKnown) {
+    return g_record.terminalServicesEnabled;
   }
-  return g_record.terminalServicesEnabled;
+  static const bool enabled = TestTerminalServices();
+  return enabled;
 }
 
 bool IsUserAdmin() {
-  if (!g_record.isAdminKnown) {
-    g_record.isAdmin = QorOs::IsAdministrator();
-    g_record.isAdminKnown = true;
-  }
-  return g_record.isAdmin;
+  static const bool admin = QorOs::IsAdministrator();
+  return admin;
 }
 
 } // namespace QorEnv

@@ -2,7 +2,7 @@
 #include "qor/error/error.h"
 #include "qor/env/locations.h"
 #include "qor/os/security.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "qor/test/folders.h"
 #include "qor/test/platform.h"

@@ -3,7 +3,7 @@
 #include "qor/env/profiles.h"
 #include "qor/env/error_codes.h"
 
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/reg/reg_key.h"
