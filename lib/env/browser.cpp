@@ -151,13 +151,15 @@ void DetectBrowserVersion() {
   if (!key.ValueExists(L"Version")) {
     return;
   }
-  Detail::EnvironmentRecord& record = Detail::g_record;
-  record.ieVersionText = key.GetString(L"Version");
-  BrowserVersion version = ParseBrowserVersion(record.ieVersionText);
-  record.ieMajor = version.major;
-  record.ieMinor = version.minor;
-  record.ieBuild = version.build;
-  record.ieName = version.name;
+  const std::wstring text = key.GetString(L"Version");
+  const BrowserVersion version = ParseBrowserVersion(text);
+  Detail::UpdateRecord([&](Detail::EnvironmentRecord& record) {
+    record.ieVersionText = text;
+    record.ieMajor = version.major;
+    record.ieMinor = version.minor;
+    record.ieBuild = version.build;
+    record.ieName = version.name;
+  });
 }
 
 void OpenBrowserSettings(const std::wstring& user, QorReg::RegKey& key, bool writable) {

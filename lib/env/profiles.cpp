@@ -14,6 +14,8 @@
 #include "qor/error/win32_error.h"
 #include "users_internal.h"
 
+#include "qor/handle/critical_section.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -311,13 +313,19 @@ void ComputeProfilesRoot(bool skipProfileLookup) {
   if (root.empty()) {
     root = Detail::DefaultProfilesRoot(GetWindowsFolder(), vista);
   }
-  Detail::g_record.profilesRoot = root;
+  Detail::UpdateRecord([&](Detail::EnvironmentRecord& record) { record.profilesRoot = root; });
 }
 
 bool GetCurrentUserSid(std::wstring& sidText) {
-  static std::wstring s_sid;
-  if (!s_sid.empty()) {
-    sidText = s_sid;
+  // Kept once found; a lookup that fails is tried again on the next call.
+  struct KnownSid {
+    Qor::CriticalSection lock;
+    std::wstring sid;
+  };
+  static KnownSid known;
+  Qor::Locked locked(known.lock);
+  if (!known.sid.empty()) {
+    sidText = known.sid;
     return true;
   }
   wchar_t name[1024];
@@ -334,7 +342,7 @@ bool GetCurrentUserSid(std::wstring& sidText) {
       return false;
     }
   }
-  s_sid = sid;
+  known.sid = sid;
   sidText = sid;
   return true;
 }

@@ -2,11 +2,59 @@
 // that the libraries below start-up (os, reg, fs) can read it.
 #include "qor/env_record/state.h"
 
+#include "qor/handle/critical_section.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
 namespace QorEnv {
 
 namespace Detail {
 
-EnvironmentRecord g_record;
+namespace {
+
+std::atomic<const EnvironmentRecord*> g_current{nullptr};
+
+// Every record published, kept to the end of the process: a reader may still
+// hold a reference into an earlier one. Start-up publishes a few, so this
+// stays small.
+struct Published {
+  Qor::CriticalSection lock;
+  std::vector<std::unique_ptr<const EnvironmentRecord>> records;
+};
+
+Published& PublishedRecords() {
+  static Published published;
+  return published;
+}
+
+void PublishLocked(Published& published, const EnvironmentRecord& record) {
+  published.records.push_back(std::make_unique<const EnvironmentRecord>(record));
+  g_current.store(published.records.back().get(), std::memory_order_release);
+}
+
+} // namespace
+
+const EnvironmentRecord& CurrentRecord() {
+  static const EnvironmentRecord beforeStartUp;
+  const EnvironmentRecord* current = g_current.load(std::memory_order_acquire);
+  return current ? *current : beforeStartUp;
+}
+
+void PublishRecord(const EnvironmentRecord& record) {
+  Published& published = PublishedRecords();
+  Qor::Locked locked(published.lock);
+  PublishLocked(published, record);
+}
+
+void UpdateRecord(const std::function<void(EnvironmentRecord&)>& change) {
+  Published& published = PublishedRecords();
+  Qor::Locked locked(published.lock);
+  EnvironmentRecord next = CurrentRecord();
+  change(next);
+  PublishLocked(published, next);
+}
 
 bool QueryVersion(OSVERSIONINFOEXW& version) {
   ZeroMemory(&version, sizeof(version));
@@ -16,44 +64,48 @@ bool QueryVersion(OSVERSIONINFOEXW& version) {
 
 } // namespace Detail
 
-using Detail::g_record;
+namespace {
+const Detail::EnvironmentRecord& Record() {
+  return Detail::CurrentRecord();
+}
+} // namespace
 
 bool IsInitialised() {
-  return g_record.initialised;
+  return Record().initialised;
 }
 int GetPlatformId() {
-  return g_record.platformId;
+  return Record().platformId;
 }
 int GetOsId() {
-  return g_record.osId;
+  return Record().osId;
 }
 int GetProductType() {
-  return g_record.productType;
+  return Record().productType;
 }
 bool Is64Bit() {
-  return g_record.is64Bit;
+  return Record().is64Bit;
 }
 const std::wstring& GetOsDisplayName() {
-  return g_record.osDisplayName;
+  return Record().osDisplayName;
 }
 DWORD GetServicePackMajor() {
-  return g_record.servicePackMajor;
+  return Record().servicePackMajor;
 }
 DWORD GetServicePackMinor() {
-  return g_record.servicePackMinor;
+  return Record().servicePackMinor;
 }
 DWORD GetBuildNumber() {
-  return g_record.buildNumber;
+  return Record().buildNumber;
 }
 const std::wstring& GetServicePackText() {
-  return g_record.servicePackText;
+  return Record().servicePackText;
 }
 SHGetKnownFolderPathFn GetShGetKnownFolderPath() {
-  return g_record.shGetKnownFolderPath;
+  return Record().shGetKnownFolderPath;
 }
 bool IsVistaOrLater() {
-  if (g_record.initialised) {
-    return g_record.isVistaOrLater;
+  if (Record().initialised) {
+    return Record().isVistaOrLater;
   }
   // Before start-up: asked once (the compiler guards the static), then kept.
   static const bool early = [] {
@@ -63,49 +115,49 @@ bool IsVistaOrLater() {
   return early;
 }
 const std::wstring& GetWindowsFolder() {
-  return g_record.windowsFolder;
+  return Record().windowsFolder;
 }
 const std::wstring& GetSystemFolder() {
-  return g_record.systemFolder;
+  return Record().systemFolder;
 }
 const std::wstring& GetProfilesRoot() {
-  return g_record.profilesRoot;
+  return Record().profilesRoot;
 }
 DWORD GetSystemVolumeSerial() {
-  return g_record.systemVolumeSerial;
+  return Record().systemVolumeSerial;
 }
 DWORD GetComctl32Version() {
-  return g_record.comctl32Version;
+  return Record().comctl32Version;
 }
 DWORD GetShell32Version() {
-  return g_record.shell32Version;
+  return Record().shell32Version;
 }
 DWORD GetShlwapiVersion() {
-  return g_record.shlwapiVersion;
+  return Record().shlwapiVersion;
 }
 DWORD GetGdiplusVersion() {
-  return g_record.gdiplusVersion;
+  return Record().gdiplusVersion;
 }
 int GetIeMajor() {
-  return g_record.ieMajor;
+  return Record().ieMajor;
 }
 int GetIeMinor() {
-  return g_record.ieMinor;
+  return Record().ieMinor;
 }
 int GetIeBuild() {
-  return g_record.ieBuild;
+  return Record().ieBuild;
 }
 const std::wstring& GetIeVersionText() {
-  return g_record.ieVersionText;
+  return Record().ieVersionText;
 }
 const std::wstring& GetIeName() {
-  return g_record.ieName;
+  return Record().ieName;
 }
 bool IsSingleSessionTerminalServices() {
-  return g_record.singleSessionTerminalServices;
+  return Record().singleSessionTerminalServices;
 }
 DWORD GetSessionId() {
-  return g_record.sessionId;
+  return Record().sessionId;
 }
 
 } // namespace QorEnv

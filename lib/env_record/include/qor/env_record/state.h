@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace QorEnv {
@@ -46,8 +47,18 @@ struct EnvironmentRecord {
   DWORD sessionId = 0;
 };
 
-// Written on the main thread during start-up, read-only afterwards.
-extern EnvironmentRecord g_record;
+// The record in force. A record, once published, never changes again and
+// lives as long as the process, so readers on any thread may keep references
+// into it; start-up and the later refreshes publish changed copies.
+const EnvironmentRecord& CurrentRecord();
+
+// Makes record the one in force.
+void PublishRecord(const EnvironmentRecord& record);
+
+// Publishes a copy of the record in force with change applied to it; one
+// update at a time, so that none is lost. When change throws, nothing is
+// published.
+void UpdateRecord(const std::function<void(EnvironmentRecord&)>& change);
 
 // GetVersionExW with the extended record.
 bool QueryVersion(OSVERSIONINFOEXW& version);
