@@ -6,7 +6,7 @@
 #include "qor/payload/archive.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_block.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -8,8 +8,8 @@
 #include "qor/payload/extract_stream.h"
 
 #include "qor/error/error.h"
-#include "qor/error/critical_section.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/critical_section.h"
+#include "qor/handle/unique_handle.h"
 
 #include <bzlib.h>
 #include <windows.h>

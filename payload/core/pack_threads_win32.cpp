@@ -1,7 +1,7 @@
 #include "pack_threads.h"
 
-#include "qor/error/critical_section.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/critical_section.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 #include <process.h>

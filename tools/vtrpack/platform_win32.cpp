@@ -1,8 +1,8 @@
 // vtrpack's system interface on Windows.
 #include "platform.h"
 
-#include "qor/error/critical_section.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/critical_section.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qor/payload/compressor.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
