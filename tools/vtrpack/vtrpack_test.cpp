@@ -4,6 +4,8 @@
 #include "../../payload/test_support.h"
 #include "pe_resources.h"
 #include "pe_headers.h"
+#include "platform.h"
+#include "qor/error/win32_error.h"
 #include "qor/os/file_version.h"
 #include "qor/test/process.h"
 #include "qor/test/text.h"
@@ -497,6 +499,31 @@ TEST(Vtrpack, CtrlCLeavesNothing) {
     ASSERT_TRUE(PayloadTest::ReadFileBytes(c.output, kept));
     EXPECT_EQ("before", kept);
     ExpectOnly(scratch, {L"files", L"payload.zuk", L"out.zuk", L"out.exe", L"log.txt"});
+  }
+}
+
+// A system error's line: the system's text on one line, or the code when
+// the system has none, as for codes that no message table holds.
+TEST(VtrpackReason, OneLineAndNeverBare) {
+  const DWORD unknown = 0x2000ABCD; // a code of an application's own
+  const std::wstring noText = QorWin32::DescribeSystemError(unknown);
+  EXPECT_EQ(L"", noText);
+  const struct {
+    std::u16string description;
+    unsigned long code;
+    std::u16string expected;
+  } cases[] = {
+      {u"Disk full.", ERROR_DISK_FULL, u"cannot write a.tmp: Disk full."},
+      {u"There is not enough space\r\non the disk.\r\n", ERROR_DISK_FULL,
+       u"cannot write a.tmp: There is not enough space  on the disk."},
+      {u"", ERROR_DISK_FULL, u"cannot write a.tmp: system error 112"},
+      {u" \r\n", ERROR_DISK_FULL, u"cannot write a.tmp: system error 112"},
+      {std::u16string(noText.begin(), noText.end()), unknown,
+       u"cannot write a.tmp: system error 536914893"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(c.expected == VtrPlatform::ReasonLine(u"cannot write a.tmp", c.description, c.code))
+        << c.code;
   }
 }
 
