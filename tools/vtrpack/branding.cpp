@@ -491,6 +491,11 @@ void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::
   if (!stream) {
     FailReading("cannot open ", shown);
   }
+  // A folder opens on some systems, and only reading it says what it is.
+  if (stream.peek() == std::ifstream::traits_type::eof() && stream.bad()) {
+    FailReading("cannot read ", shown);
+  }
+  stream.clear();
   stream.seekg(0, std::ios::end);
   const std::streamoff size = stream.tellg();
   if (size < 0) {

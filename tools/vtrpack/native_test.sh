@@ -337,15 +337,17 @@ else
 fi
 
 # Every failure of the system while stamping names its file and says why,
-# in both tools: a base or icon that is missing, and an output on a disk
-# that fills up (a tmpfs of 1 MB, smaller than the large payload; the tests
-# run as root).
+# in both tools: a base or icon that is missing, an icon that is a folder,
+# and an output on a disk that fills up (a tmpfs of 1 MB, smaller than the
+# large payload; the tests run as root).
 for tool in "$native" win; do
   refuse "missing base ($tool)" "cannot open $work/missing.exe: No such file or directory" \
     "$tool" stamp "$work/missing.exe" "$small" "$work/refused/setup.exe"
   refuse "missing icon ($tool)" "cannot open $work/missing.ico: No such file or directory" \
     "$tool" stamp --icon "$work/missing.ico" "$launcher" "$small" "$work/refused/setup.exe"
 done
+refuse "icon that is a folder" "cannot read $work/broken: Is a directory" \
+  "$native" stamp --icon "$work/broken" "$launcher" "$small" "$work/refused/setup.exe"
 full="$work/full"
 mkdir "$full"
 if mount -t tmpfs -o size=1m tmpfs "$full" 2>/dev/null; then
