@@ -108,9 +108,9 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// For the platform files: the line SystemReason makes from the system's
-// description of error code, which then is one line; the code when the
-// system has no text for it, so that no message ends in a bare colon.
+// For the platform files: the line that SystemReason makes, what, ": " and
+// the system's description of code folded onto one line; the code itself
+// when the system has no text for it, so that no message ends in a colon.
 inline std::u16string ReasonLine(const std::u16string& what, const std::u16string& description,
                                  unsigned long code) {
   std::u16string reason;
@@ -132,8 +132,8 @@ inline std::u16string ReasonLine(const std::u16string& what, const std::u16strin
   return what + u": " + reason;
 }
 
-// Each system supplies random bytes and a way to
-// create a file that must not exist yet; the naming and retrying are shared.
+// Each system supplies random bytes and a way to create a file that must not
+// exist yet; the naming and retrying are shared.
 enum class CreateResult { Created, Exists, Failed };
 // Fills bytes from the system's cryptographic generator.
 void RandomBytes(unsigned char* bytes, std::size_t size);
