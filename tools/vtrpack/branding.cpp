@@ -7,6 +7,7 @@
 #include "pe_headers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <set>
 
@@ -485,23 +486,30 @@ std::vector<IconImage> ReadIconFile(const Bytes& file, const std::string& shown)
 }
 
 void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown) {
+  errno = 0;
   std::ifstream stream(path, std::ios::binary);
   if (!stream) {
-    Fail("cannot open " + shown);
+    FailReading("cannot open ", shown);
   }
+  // A folder opens on some systems, and only reading it says what it is.
+  if (stream.peek() == std::ifstream::traits_type::eof() && stream.bad()) {
+    FailReading("cannot read ", shown);
+  }
+  stream.clear();
   stream.seekg(0, std::ios::end);
   const std::streamoff size = stream.tellg();
   if (size < 0) {
-    Fail("cannot read " + shown);
+    FailReading("cannot read ", shown);
   }
   if (static_cast<std::uint64_t>(size) > kIconFileLimit) {
     BadIcon(shown, "it is larger than " + std::to_string(kIconFileLimit >> 20) + " MB");
   }
   Bytes file(static_cast<std::size_t>(size));
+  errno = 0;
   stream.seekg(0);
   stream.read(reinterpret_cast<char*>(file.data()), size);
   if (!stream) {
-    Fail("cannot read " + shown);
+    FailReading("cannot read ", shown);
   }
   branding.icon = ReadIconFile(file, shown);
 }

@@ -73,9 +73,13 @@ for signal in INT TERM HUP; do
     "^vtrpack: interrupted by SIG$signal; nothing was written to $work/out/result\$"
 done
 # Stamp makes its output before it checks the payload, which takes seconds.
-start "$native" stamp "$work/big/VTRInstaller.exe" "$work/big.zuk" "$work/out/result"
-kill -s INT "$pid"
-ended "stamp, SIGINT" 130 "^vtrpack: interrupted by SIGINT; nothing was written"
+for signal in INT TERM HUP; do
+  number=$(kill -l "$signal")
+  start "$native" stamp "$work/big/VTRInstaller.exe" "$work/big.zuk" "$work/out/result"
+  kill -s "$signal" "$pid"
+  ended "stamp, SIG$signal" $((128 + number)) \
+    "^vtrpack: interrupted by SIG$signal; nothing was written to $work/out/result\$"
+done
 
 # Swapped after the listing, while a-data.bin is being compressed.
 start "$native" pack --threads 1 "$work/big" "$work/out/result"

@@ -8,7 +8,9 @@
 # that are no payload) fails in one line that names the file and leaves
 # nothing at the output; both stamp the launcher (of either layout, signed
 # or not, branded with ICON and more or not) into the same program; the
-# stamp shows its progress and writes through the one handle it created.
+# stamp shows its progress and writes through the one handle it created;
+# every failure of the system while stamping (a missing base or icon, a
+# full disk) names its file and says why.
 set -euo pipefail
 native=$1
 windows=$2
@@ -332,6 +334,41 @@ if command -v strace >/dev/null; then
     fail "the temporary output was not created new"
 else
   fail "strace is missing (scripts/setup.sh installs it)"
+fi
+
+# Every failure of the system while stamping names its file and says why,
+# in both tools: a base or icon that is missing, an icon that is a folder,
+# and an output on a disk that fills up (a tmpfs of 1 MB, smaller than the
+# large payload; the tests run as root).
+for tool in "$native" win; do
+  refuse "missing base ($tool)" "cannot open $work/missing.exe: No such file or directory" \
+    "$tool" stamp "$work/missing.exe" "$small" "$work/refused/setup.exe"
+  refuse "missing icon ($tool)" "cannot open $work/missing.ico: No such file or directory" \
+    "$tool" stamp --icon "$work/missing.ico" "$launcher" "$small" "$work/refused/setup.exe"
+done
+refuse "icon that is a folder" "cannot read $work/broken: Is a directory" \
+  "$native" stamp --icon "$work/broken" "$launcher" "$small" "$work/refused/setup.exe"
+full="$work/full"
+mkdir "$full"
+if mount -t tmpfs -o size=1m tmpfs "$full" 2>/dev/null; then
+  trap 'umount "$full"; rm -rf "$work"' EXIT
+  for tool in "$native" win; do
+    code=0
+    message=$("$tool" stamp "$launcher" "$large" "$full/setup.exe" 2>&1 >/dev/null) || code=$?
+    message=${message//$'\r'/}
+    [ "$code" -eq 1 ] || fail "full disk ($tool): exit code $code, not 1"
+    [ "$(wc -l <<<"$message")" -eq 1 ] || fail "full disk ($tool): more than one line: $message"
+    # Wine words the reason its own way; the native tool's is strerror's.
+    reason='No space left on device'
+    [ "$tool" = win ] && reason='[^ ].*'
+    grep -Eq "^vtrpack: cannot write $full/setup\.exe\.vtrpack-[0-9a-f]{16}\.tmp: $reason\$" \
+      <<<"$message" || fail "full disk ($tool): \"$message\" does not name the file and the reason"
+    [ -z "$(ls "$full")" ] || fail "full disk ($tool): left $(ls "$full")"
+  done
+  umount "$full"
+  trap 'rm -rf "$work"' EXIT
+else
+  echo "skipped the full disk: this user cannot mount a small filesystem"
 fi
 
 if [ "$failures" -gt 0 ]; then

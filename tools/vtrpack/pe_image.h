@@ -16,6 +16,10 @@ namespace QorPe {
 using Bytes = std::vector<unsigned char>;
 
 [[noreturn]] void Fail(const std::string& reason);
+// Fail with what, file, ": " and the C library's description of errno,
+// which the caller cleared before the failed open, seek or read; a read that
+// failed without an error met a file shorter than it was.
+[[noreturn]] void FailReading(const char* what, const std::string& file);
 
 // A file, or bytes in memory, read at given offsets; every read is checked
 // against the size.

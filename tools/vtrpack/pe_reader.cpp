@@ -7,6 +7,7 @@
 #include "pe_headers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace QorPe {
@@ -225,6 +226,12 @@ private:
 
 void Fail(const std::string& reason) {
   throw StampError(reason);
+}
+
+void FailReading(const char* what, const std::string& file) {
+  const int error = errno;
+  Fail(what + file + ": " +
+       (error != 0 ? std::string(std::strerror(error)) : "it changed while it was read"));
 }
 
 void StampInput::ReadInto(std::uint64_t offset, unsigned char* out, std::size_t count,

@@ -7,6 +7,7 @@
 #include "pe_headers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -33,15 +34,16 @@ std::string Show(const fs::path& path) {
 
 class FileInput : public StampInput {
 public:
-  explicit FileInput(const fs::path& path)
-      : StampInput(Show(path), 0), stream_(path, std::ios::binary) {
+  explicit FileInput(const fs::path& path) : StampInput(Show(path), 0) {
+    errno = 0;
+    stream_.open(path, std::ios::binary);
     if (!stream_) {
-      Fail("cannot open " + name());
+      FailReading("cannot open ", name());
     }
     stream_.seekg(0, std::ios::end);
     const std::streamoff end = stream_.tellg();
     if (end < 0) {
-      Fail("cannot read " + name());
+      FailReading("cannot read ", name());
     }
     SetSize(static_cast<std::uint64_t>(end));
   }
@@ -49,10 +51,11 @@ public:
 private:
   void ReadRaw(std::uint64_t offset, unsigned char* out, std::size_t count) override {
     stream_.clear();
+    errno = 0;
     stream_.seekg(static_cast<std::streamoff>(offset));
     stream_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
     if (!stream_) {
-      Fail("cannot read " + name());
+      FailReading("cannot read ", name());
     }
   }
 

@@ -20,8 +20,10 @@ struct Failure {
 };
 
 [[noreturn]] void Fail(const std::u16string& reason);
-// what, ": " and the system's description of the last failed call.
-std::u16string SystemReason(const std::u16string& what);
+// what, the file it concerns, ": " and the system's description of the last
+// failed call. Reads the system's error first: nothing may run before it
+// that could change it, so what is a literal and file an existing string.
+std::u16string SystemReason(const char16_t* what, const std::u16string& file = std::u16string());
 
 std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
@@ -106,8 +108,32 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// For the platform files: each system supplies random bytes and a way to
-// create a file that must not exist yet; the naming and retrying are shared.
+// For the platform files: the line that SystemReason makes, what, ": " and
+// the system's description of code folded onto one line; the code itself
+// when the system has no text for it, so that no message ends in a colon.
+inline std::u16string ReasonLine(const std::u16string& what, const std::u16string& description,
+                                 unsigned long code) {
+  std::u16string reason;
+  for (char16_t c : description) {
+    reason += c == u'\r' || c == u'\n' || c == u'\t' ? u' ' : c;
+  }
+  while (!reason.empty() && reason.back() == u' ') {
+    reason.pop_back();
+  }
+  while (!reason.empty() && reason.front() == u' ') {
+    reason.erase(0, 1);
+  }
+  if (reason.empty()) {
+    reason = u"system error ";
+    for (char c : std::to_string(code)) {
+      reason += static_cast<char16_t>(c);
+    }
+  }
+  return what + u": " + reason;
+}
+
+// Each system supplies random bytes and a way to create a file that must not
+// exist yet; the naming and retrying are shared.
 enum class CreateResult { Created, Exists, Failed };
 // Fills bytes from the system's cryptographic generator.
 void RandomBytes(unsigned char* bytes, std::size_t size);

@@ -21,7 +21,7 @@ CreateTemporaryBeside(const std::u16string& path,
       return temporary;
     }
     if (result != CreateResult::Exists || attempt == 8) {
-      Fail(SystemReason(u"cannot create a file beside " + path));
+      Fail(SystemReason(u"cannot create a file beside ", path));
     }
   }
 }

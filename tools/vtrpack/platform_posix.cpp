@@ -75,10 +75,11 @@ void WriteError(const std::string& text) {
   std::string line = lineOpen ? "\n" : "";
   line += std::string("vtrpack: interrupted by ") + name;
   for (const auto& output : Outputs()) {
-    if (unlink(output.first.c_str()) == 0 || errno == ENOENT) {
+    const int error = unlink(output.first.c_str()) == 0 ? 0 : errno;
+    if (error == 0 || error == ENOENT) {
       line += "; nothing was written to " + output.second;
     } else {
-      line += "; cannot remove " + output.first + ": " + std::strerror(errno);
+      line += "; cannot remove " + output.first + ": " + std::strerror(error);
     }
   }
   WriteError(line + "\n");
@@ -107,10 +108,11 @@ void Fail(const std::u16string& reason) {
   throw Failure{reason};
 }
 
-std::u16string SystemReason(const std::u16string& what) {
+std::u16string SystemReason(const char16_t* what, const std::u16string& file) {
+  const int error = errno;
   std::u16string description;
-  QorPayload::FromUtf8(std::strerror(errno), description);
-  return what + u": " + description;
+  QorPayload::FromUtf8(std::strerror(error), description);
+  return ReasonLine(what + file, description, static_cast<unsigned long>(error));
 }
 
 std::vector<std::u16string> GetArguments(int argc, char** argv) {
@@ -200,14 +202,14 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
     if (errno == ENOENT) {
       Fail(u"the folder " + folder + u" does not exist");
     }
-    Fail(SystemReason(u"cannot open the folder " + folder));
+    Fail(SystemReason(u"cannot open the folder ", folder));
   }
   if (!S_ISDIR(info.st_mode)) {
     Fail(folder + u" is not a folder; pack takes the folder that holds the product's files");
   }
   DIR* directory = opendir(Native(folder).c_str());
   if (!directory) {
-    Fail(SystemReason(u"cannot list the folder " + folder));
+    Fail(SystemReason(u"cannot list the folder ", folder));
   }
   std::unique_ptr<DIR, int (*)(DIR*)> owner(directory, closedir);
   std::vector<FolderItem> items;
@@ -216,7 +218,7 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
     const dirent* entry = readdir(directory);
     if (!entry) {
       if (errno != 0) {
-        Fail(SystemReason(u"cannot list the folder " + folder));
+        Fail(SystemReason(u"cannot list the folder ", folder));
       }
       break;
     }
@@ -227,12 +229,12 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
     FolderItem item{FromNative(name, folder), FolderItem::Other, 0};
     const std::u16string path = JoinPath(folder, item.name);
     if (lstat(Native(path).c_str(), &info) != 0) {
-      Fail(SystemReason(u"cannot read " + path));
+      Fail(SystemReason(u"cannot read ", path));
     }
     if (S_ISLNK(info.st_mode)) {
       item.kind = FolderItem::Link;
       if (followLinks && stat(Native(path).c_str(), &info) != 0) {
-        Fail(SystemReason(u"cannot follow the link " + path));
+        Fail(SystemReason(u"cannot follow the link ", path));
       }
     }
     if (item.kind != FolderItem::Link || followLinks) {
@@ -279,12 +281,12 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
       Fail(u"cannot pack " + path +
            u": it is a symbolic link (pack follows links only with --follow-links)");
     }
-    Fail(SystemReason(u"cannot open " + path));
+    Fail(SystemReason(u"cannot open ", path));
   }
   if (kind != Any) {
     struct stat info;
     if (fstat(impl_->fd, &info) != 0) {
-      Fail(SystemReason(u"cannot read " + path));
+      Fail(SystemReason(u"cannot read ", path));
     }
     if (!S_ISREG(info.st_mode)) {
       Fail(u"cannot pack " + path + u": it is not a regular file");
@@ -297,7 +299,7 @@ InputFile::~InputFile() = default;
 std::uint64_t InputFile::Size() {
   struct stat info;
   if (fstat(impl_->fd, &info) != 0) {
-    Fail(SystemReason(u"cannot read " + impl_->path));
+    Fail(SystemReason(u"cannot read ", impl_->path));
   }
   return static_cast<std::uint64_t>(info.st_size);
 }
@@ -309,7 +311,7 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
       return static_cast<std::size_t>(n);
     }
     if (errno != EINTR) {
-      Fail(SystemReason(u"cannot read " + impl_->path));
+      Fail(SystemReason(u"cannot read ", impl_->path));
     }
   }
 }
@@ -377,7 +379,10 @@ void WriteWhole(Put put, const char* data, std::size_t size, const std::u16strin
       continue;
     }
     if (n <= 0) {
-      Fail(SystemReason(u"cannot write " + file));
+      if (n == 0) {
+        errno = EIO; // took nothing, yet reported no error
+      }
+      Fail(SystemReason(u"cannot write ", file));
     }
     done += static_cast<std::size_t>(n);
   }
@@ -404,7 +409,7 @@ void OutputFile::TakeModeOf(const std::u16string& path) {
   struct stat info;
   if (impl_->fd >= 0 && stat(Native(path).c_str(), &info) == 0 &&
       fchmod(impl_->fd, info.st_mode & 0777 & ~Umask()) != 0) {
-    Fail(SystemReason(u"cannot set the permissions of " + impl_->temporary));
+    Fail(SystemReason(u"cannot set the permissions of ", impl_->temporary));
   }
 }
 
@@ -413,7 +418,7 @@ void OutputFile::Close() {
     const int fd = impl_->fd;
     impl_->fd = -1;
     if (close(fd) != 0) {
-      Fail(SystemReason(u"cannot write " + impl_->temporary));
+      Fail(SystemReason(u"cannot write ", impl_->temporary));
     }
   }
 }
@@ -422,7 +427,7 @@ void OutputFile::Commit() {
   Close();
   std::lock_guard<std::mutex> lock(OutputsLock());
   if (rename(Native(impl_->temporary).c_str(), Native(impl_->path).c_str()) != 0) {
-    Fail(SystemReason(u"cannot write " + impl_->path));
+    Fail(SystemReason(u"cannot write ", impl_->path));
   }
   impl_->committed = true;
 }

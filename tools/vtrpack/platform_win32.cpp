@@ -25,18 +25,6 @@ std::u16string FromWide(const std::wstring& text) {
   return std::u16string(text.begin(), text.end());
 }
 
-std::u16string OneLine(std::u16string text) {
-  for (char16_t& c : text) {
-    if (c == u'\r' || c == u'\n') {
-      c = u' ';
-    }
-  }
-  while (!text.empty() && text.back() == u' ') {
-    text.pop_back();
-  }
-  return text;
-}
-
 // The temporary outputs that an interrupt removes (temporary, final path).
 // The lock is held while one is created, moved into place or removed, so an
 // interrupt never comes between a file and its entry here; the interrupt
@@ -78,11 +66,12 @@ BOOL WINAPI Interrupted(DWORD event) {
                                       : L"vtrpack: interrupted: the console was closed";
   for (const auto& output : Outputs()) {
     // The file is open with delete sharing: it goes when the handle closes.
-    if (DeleteFileW(output.first.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+    const DWORD error = DeleteFileW(output.first.c_str()) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) {
       line += L"; nothing was written to " + output.second;
     } else {
-      line += L"; cannot remove " + output.first + L": " +
-              Wide(OneLine(FromWide(QorWin32::DescribeLastError())));
+      line += L"; " + Wide(ReasonLine(u"cannot remove " + FromWide(output.first),
+                                      FromWide(QorWin32::DescribeSystemError(error)), error));
     }
   }
   WriteError(line + L"\n");
@@ -104,8 +93,9 @@ void Fail(const std::u16string& reason) {
   throw Failure{reason};
 }
 
-std::u16string SystemReason(const std::u16string& what) {
-  return what + u": " + OneLine(FromWide(QorWin32::DescribeLastError()));
+std::u16string SystemReason(const char16_t* what, const std::u16string& file) {
+  const DWORD error = GetLastError();
+  return ReasonLine(what + file, FromWide(QorWin32::DescribeSystemError(error)), error);
 }
 
 std::vector<std::u16string> GetArguments(int, char**) {
@@ -175,7 +165,7 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
       Fail(u"the folder " + folder + u" does not exist");
     }
-    Fail(SystemReason(u"cannot open the folder " + folder));
+    Fail(SystemReason(u"cannot open the folder ", folder));
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Fail(folder + u" is not a folder; pack takes the folder that holds the product's files");
@@ -192,7 +182,7 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
         Qor::UniqueFile target = OpenToIdentify(path, 0);
         BY_HANDLE_FILE_INFORMATION info;
         if (!target || !GetFileInformationByHandle(target.get(), &info)) {
-          Fail(SystemReason(u"cannot follow the link " + path));
+          Fail(SystemReason(u"cannot follow the link ", path));
         }
         kind = info.dwFileAttributes;
         item.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -213,7 +203,7 @@ std::vector<FolderItem> ListFolder(const std::u16string& folder, bool followLink
   // Also a listing that broke off part way fails, not only one that never began.
   if (entries.error() != ERROR_NO_MORE_FILES) {
     SetLastError(entries.error());
-    Fail(SystemReason(u"cannot list the folder " + folder));
+    Fail(SystemReason(u"cannot list the folder ", folder));
   }
   return items;
 }
@@ -248,7 +238,7 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
       FILE_FLAG_SEQUENTIAL_SCAN | (kind == PackedFile ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
       nullptr));
   if (!impl_->file) {
-    Fail(SystemReason(u"cannot open " + path));
+    Fail(SystemReason(u"cannot open ", path));
   }
   if (kind != Any) {
     BY_HANDLE_FILE_INFORMATION info;
@@ -269,7 +259,7 @@ InputFile::~InputFile() = default;
 std::uint64_t InputFile::Size() {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(impl_->file.get(), &size)) {
-    Fail(SystemReason(u"cannot read " + impl_->path));
+    Fail(SystemReason(u"cannot read ", impl_->path));
   }
   return static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -278,7 +268,7 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
   if (!ReadFile(impl_->file.get(), buffer, want, &got, nullptr)) {
-    Fail(SystemReason(u"cannot read " + impl_->path));
+    Fail(SystemReason(u"cannot read ", impl_->path));
   }
   return got;
 }
@@ -334,8 +324,12 @@ void OutputFile::Write(const char* data, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (!WriteFile(impl_->file.get(), data, want, &written, nullptr) || written == 0) {
-      Fail(SystemReason(u"cannot write " + impl_->temporary));
+    const BOOL wrote = WriteFile(impl_->file.get(), data, want, &written, nullptr);
+    if (!wrote || written == 0) {
+      if (wrote) {
+        SetLastError(ERROR_WRITE_FAULT); // took nothing, yet reported no error
+      }
+      Fail(SystemReason(u"cannot write ", impl_->temporary));
     }
     data += written;
     size -= written;
@@ -347,11 +341,11 @@ void OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t siz
   at.QuadPart = static_cast<LONGLONG>(offset);
   LARGE_INTEGER none = {};
   if (!SetFilePointerEx(impl_->file.get(), at, nullptr, FILE_BEGIN)) {
-    Fail(SystemReason(u"cannot write " + impl_->temporary));
+    Fail(SystemReason(u"cannot write ", impl_->temporary));
   }
   Write(data, size);
   if (!SetFilePointerEx(impl_->file.get(), none, nullptr, FILE_END)) {
-    Fail(SystemReason(u"cannot write " + impl_->temporary));
+    Fail(SystemReason(u"cannot write ", impl_->temporary));
   }
 }
 
@@ -359,7 +353,7 @@ void OutputFile::TakeModeOf(const std::u16string&) {}
 
 void OutputFile::Close() {
   if (impl_->file && !CloseHandle(impl_->file.release())) {
-    Fail(SystemReason(u"cannot write " + impl_->temporary));
+    Fail(SystemReason(u"cannot write ", impl_->temporary));
   }
 }
 
@@ -368,7 +362,7 @@ void OutputFile::Commit() {
   Qor::Locked lock(OutputsLock());
   if (!MoveFileExW(Wide(impl_->temporary).c_str(), Wide(impl_->path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    Fail(SystemReason(u"cannot write " + impl_->path));
+    Fail(SystemReason(u"cannot write ", impl_->path));
   }
   impl_->committed = true;
 }

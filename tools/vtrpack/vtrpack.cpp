@@ -446,14 +446,14 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
   try {
-    result = QorPe::StampPayload(VtrPlatform::FileSystemPath(setupPath),
-                                 VtrPlatform::FileSystemPath(payloadPath), branding, sink,
-                                 [&](std::uint64_t written, std::uint64_t total) {
-                                   if (!progress) {
-                                     progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
-                                   }
-                                   progress->Update(written);
-                                 });
+    result = QorPe::StampPayload(
+        VtrPlatform::FileSystemPath(setupPath), VtrPlatform::FileSystemPath(payloadPath), branding,
+        sink, [&](std::uint64_t written, std::uint64_t total) {
+          if (!progress) {
+            progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
+          }
+          progress->Update(written);
+        });
   } catch (const QorPe::StampError& error) {
     FailStamp(error, u"cannot stamp " + outPath);
   }

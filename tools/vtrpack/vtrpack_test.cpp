@@ -4,6 +4,8 @@
 #include "../../payload/test_support.h"
 #include "pe_resources.h"
 #include "pe_headers.h"
+#include "platform.h"
+#include "qor/error/win32_error.h"
 #include "qor/os/file_version.h"
 #include "qor/test/process.h"
 #include "qor/test/text.h"
@@ -410,9 +412,9 @@ TEST(Vtrpack, NamesTableThroughPackCheckAndList) {
   ExpectOnly(scratch, {L"files", L"payload.zuk", L"packed.zuk"});
 }
 
-// Ctrl-C while packing: the temporary output goes, one line says so, and
-// the program ends with the code the system gives a program that Ctrl-C
-// ended.
+// Ctrl-C while packing or stamping: the temporary output goes, one line
+// says so, and the program ends with the code the system gives a program
+// that Ctrl-C ended.
 TEST(Vtrpack, CtrlCLeavesNothing) {
   ScratchFolder scratch;
   const std::wstring files = scratch.path() + L"files\\";
@@ -420,62 +422,109 @@ TEST(Vtrpack, CtrlCLeavesNothing) {
   PayloadTest::WriteFileBytes(files + L"VTRInstaller.exe", "MZ");
   // Enough that do not compress for seconds of work on one thread.
   PayloadTest::WriteFileBytes(files + L"data.bin", PayloadTest::Random(3).Bytes(40000000));
-  const std::wstring payload = scratch.path() + L"out.zuk";
-  PayloadTest::WriteFileBytes(payload, "before");
+  // As large again compressed: checking it takes the stamp seconds.
+  const std::wstring payload = scratch.path() + L"payload.zuk";
+  Result packed = RunTool(L"pack " + Quote(files) + L" " + Quote(payload));
+  ASSERT_EQ(0u, packed.exitCode) << packed.output;
+  const std::wstring packOutput = scratch.path() + L"out.zuk";
+  const std::wstring stampOutput = scratch.path() + L"out.exe";
+  PayloadTest::WriteFileBytes(packOutput, "before");
+  PayloadTest::WriteFileBytes(stampOutput, "before");
   const std::wstring log = scratch.path() + L"log.txt";
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  Qor::UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(output);
+  struct Case {
+    const char* what;
+    std::wstring output;
+    std::wstring arguments;
+  } cases[] = {
+      {"pack", packOutput, L"pack --threads 1 " + Quote(files) + L" " + Quote(packOutput)},
+      // The stamp makes its output first, then checks the payload and
+      // writes through the handle of that output.
+      {"stamp", stampOutput,
+       L"stamp " + Quote(QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE)) + L" " + Quote(payload) +
+           L" " + Quote(stampOutput)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    Qor::UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(output);
 
-  // The event goes to the processes of a console in one process group: the
-  // test takes a console of its own, ignores the event itself, and starts
-  // the tool in a group of its own there.
-  FreeConsole();
-  ASSERT_TRUE(AllocConsole());
-  SetConsoleCtrlHandler(nullptr, TRUE);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output.get();
-  startup.hStdError = output.get();
-  std::wstring command =
-      QorTest::Quoted(ToolPath()) + L" pack --threads 1 " + Quote(files) + L" " + Quote(payload);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                             nullptr, nullptr, &startup, &info));
-  Qor::UniqueHandle process(info.hProcess);
-  Qor::UniqueHandle thread(info.hThread);
-  output.reset();
-  // Once its temporary output is there, the work has begun.
-  bool started = false;
-  for (int i = 0; i < 600 && !started; ++i) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((payload + L".vtrpack-*.tmp").c_str(), &found);
-    started = search != INVALID_HANDLE_VALUE;
-    if (started) {
-      FindClose(search);
-    } else if (WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0) {
-      break;
+    // The event goes to the processes of a console in one process group: the
+    // test takes a console of its own, ignores the event itself, and starts
+    // the tool in a group of its own there.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    std::wstring command = QorTest::Quoted(ToolPath()) + L" " + c.arguments;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
+                               CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info));
+    Qor::UniqueHandle process(info.hProcess);
+    Qor::UniqueHandle thread(info.hThread);
+    output.reset();
+    // Once its temporary output is there, the work has begun.
+    bool started = false;
+    for (int i = 0; i < 600 && !started; ++i) {
+      WIN32_FIND_DATAW found;
+      HANDLE search = FindFirstFileW((c.output + L".vtrpack-*.tmp").c_str(), &found);
+      started = search != INVALID_HANDLE_VALUE;
+      if (started) {
+        FindClose(search);
+      } else if (WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0) {
+        break;
+      }
     }
-  }
-  EXPECT_TRUE(started);
-  EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, info.dwProcessId)) << GetLastError();
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
-  DWORD code = 0;
-  GetExitCodeProcess(process.get(), &code);
-  FreeConsole();
-  SetConsoleCtrlHandler(nullptr, FALSE);
-  EXPECT_EQ(static_cast<DWORD>(STATUS_CONTROL_C_EXIT), code);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, info.dwProcessId)) << GetLastError();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    FreeConsole();
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    EXPECT_EQ(static_cast<DWORD>(STATUS_CONTROL_C_EXIT), code);
 
-  std::string said;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(log, said));
-  EXPECT_NE(std::string::npos, said.find("vtrpack: interrupted by Ctrl-C; nothing was written to "))
-      << said;
-  std::string kept;
-  ASSERT_TRUE(PayloadTest::ReadFileBytes(payload, kept));
-  EXPECT_EQ("before", kept);
-  ExpectOnly(scratch, {L"files", L"out.zuk", L"log.txt"});
+    std::string said;
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(log, said));
+    EXPECT_NE(std::string::npos,
+              said.find("vtrpack: interrupted by Ctrl-C; nothing was written to " +
+                        QorTest::Narrow(c.output)))
+        << said;
+    std::string kept;
+    ASSERT_TRUE(PayloadTest::ReadFileBytes(c.output, kept));
+    EXPECT_EQ("before", kept);
+    ExpectOnly(scratch, {L"files", L"payload.zuk", L"out.zuk", L"out.exe", L"log.txt"});
+  }
+}
+
+// A system error's line: the system's text on one line, or the code when
+// the system has none, as for codes that no message table holds.
+TEST(VtrpackReason, OneLineAndNeverBare) {
+  const DWORD unknown = 0x2000ABCD; // a code of an application's own
+  const std::wstring noText = QorWin32::DescribeSystemError(unknown);
+  EXPECT_EQ(L"", noText);
+  const struct {
+    std::u16string description;
+    unsigned long code;
+    std::u16string expected;
+  } cases[] = {
+      {u"Disk full.", ERROR_DISK_FULL, u"cannot write a.tmp: Disk full."},
+      {u"There is not enough space\r\non the disk.\r\n", ERROR_DISK_FULL,
+       u"cannot write a.tmp: There is not enough space  on the disk."},
+      {u"", ERROR_DISK_FULL, u"cannot write a.tmp: system error 112"},
+      {u" \r\n", ERROR_DISK_FULL, u"cannot write a.tmp: system error 112"},
+      {std::u16string(noText.begin(), noText.end()), unknown,
+       u"cannot write a.tmp: system error 536914893"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(c.expected == VtrPlatform::ReasonLine(u"cannot write a.tmp", c.description, c.code))
+        << c.code;
+  }
 }
 
 namespace {
