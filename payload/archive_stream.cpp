@@ -42,10 +42,11 @@ ErrorPtr EntryFileError(const wchar_t* details, DWORD systemCode) {
 
 // The texts the standard file stream gives for these failures.
 ErrorPtr CreateEntryFile(EntryFiles& files, const std::wstring& name, Qor::UniqueFile& file) {
-  file = files.Create(name);
-  if (!file) {
+  Qor::UniqueFile made = files.Create(name);
+  if (!made) {
     return EntryFileError(L"ios_base::failbit set", ::GetLastError());
   }
+  file = std::move(made);
   return nullptr;
 }
 
