@@ -25,7 +25,6 @@ std::u16string SystemReason(const std::u16string& what);
 
 std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
-unsigned CountProcessors();
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
 // A path for the standard library's file functions: UTF-16 on Windows, the
 // UTF-8 bytes of the name elsewhere.
