@@ -4,12 +4,8 @@
 
 #include "progress_step.h"
 
-#include "qor/payload/extract_stream.h"
-#include "qor/payload_core/processors.h"
-
 #include "qor/error/error.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -60,8 +56,3 @@ void DecompressBlocks(const void* data, std::size_t size, QorPayload::ByteSink& 
 }
 
 } // namespace QorCompressLib
-
-unsigned QorPayload::DefaultDecodeThreads() {
-  return std::max(1u,
-                  std::min(QorPackThreads::CountProcessors(), QorCompressLib::kMaxDecodeThreads));
-}
