@@ -103,6 +103,9 @@ bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::ui
   }
 }
 
+// A block decoded ahead. Its state, and the list it lies in, are guarded by
+// the decoder's lock; the results (valid to kept) belong to the thread that
+// decodes it while it runs, and are read by others only once it is done.
 struct BlockTask {
   enum State { kQueued, kRunning, kDone };
   std::uint64_t startBit;
