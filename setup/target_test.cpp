@@ -8,7 +8,7 @@
 #include "qor/setup/worker.h"
 
 #include "qor/payload/archive.h"
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 #include "qor/payload/compressor.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"

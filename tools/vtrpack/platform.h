@@ -27,7 +27,6 @@ std::u16string SystemReason(const char16_t* what, const std::u16string& file = s
 
 std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
-unsigned CountProcessors();
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
 // A path for the standard library's file functions: UTF-16 on Windows, the
 // UTF-8 bytes of the name elsewhere.

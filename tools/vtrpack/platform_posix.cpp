@@ -1,7 +1,7 @@
 // vtrpack's system interface on POSIX systems (Linux).
 #include "platform.h"
 
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -129,11 +129,6 @@ std::vector<std::u16string> GetArguments(int argc, char** argv) {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) != 0;
-}
-
-unsigned CountProcessors() {
-  const unsigned count = std::thread::hardware_concurrency();
-  return count ? count : 1;
 }
 
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {

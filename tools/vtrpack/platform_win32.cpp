@@ -115,12 +115,6 @@ bool IsTerminal(std::FILE* stream) {
          GetConsoleMode(handle, &mode);
 }
 
-unsigned CountProcessors() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
-}
-
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
   if (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) {
     return folder + name;

@@ -1,4 +1,4 @@
-#include "qor/payload/bzip2_core.h"
+#include "qor/payload_core/bzip2_core.h"
 
 #include "bzip2_stream.h"
 
@@ -12,7 +12,7 @@ namespace QorCompressLib {
 namespace {
 
 [[noreturn]] void RaiseStreamEndMissing() {
-  QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
+  QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // names UTF-16LE with a terminating zero unit.
 #pragma once
 
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,10 @@
-// bzip2 streams for the payload: sequential expansion and block-parallel
-// compression into one standard stream.
+// bzip2 streams for the payload: the library codec between standard
+// streams, and block-parallel compression and expansion.
 #pragma once
 
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -21,6 +22,12 @@ enum ErrorCode : int {
   kProgressStepError = 21027,
   kParallelCompressError = 21028,
 };
+
+// The codec's message texts.
+inline constexpr char16_t kWriteFailedText[] = u"Unable to write to the output stream.";
+inline constexpr char16_t kStreamEndMissingText[] = u"Unable to find the end of compressed stream.";
+inline constexpr char16_t kProgressStepText[] =
+    u"The progress step must be at least 1 when a callback is given.";
 
 // Called with the count of input bytes consumed so far, once per new
 // multiple of step (at least 1); the result is ignored. It may throw: the
@@ -41,6 +48,24 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
 // Raises 21026 "Unable to find the end of compressed stream." for damaged or
 // truncated data.
 void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink);
+
+// The most threads ExpandBzip2Blocks uses. Each holds about 6 MB (libbz2's
+// tables, a block copy, its buffers) and each block waiting its turn up to
+// 2 MB: eight keep an expansion within 64 MB beyond the compressed data.
+constexpr unsigned kMaxDecodeThreads = 8;
+
+// Expands the bzip2 stream in data[0, size) into sink like ExpandBzip2,
+// decoding its blocks on threads threads (the calling thread among them; 1:
+// no other thread; at most kMaxDecodeThreads), and handing the bytes on in
+// stream order on the calling thread. Bytes after the stream's end are
+// ignored. callback (may be null; then step may be 0) gets the count of
+// compressed bytes consumed, on the calling thread. Damaged or truncated
+// data raises 21026; when memory runs out std::bad_alloc is thrown; what the
+// sink or the callback throws passes through. Whatever ends the call, no
+// thread outlives it.
+void ExpandBzip2Blocks(const void* data, std::size_t size, QorPayload::ByteSink& sink,
+                       ProgressFunction callback, void* context, std::uint32_t step,
+                       unsigned threads);
 
 // Compresses exactly totalSize bytes, given through Write, into one bzip2
 // stream (block size 900 kB, work factor 30) written to sink. The data is

@@ -1,8 +1,8 @@
-#include "bzip2_blocks.h"
+#include "bzip2_format.h"
 
 #include <cstring>
 
-namespace QorBzip2Blocks {
+namespace QorBzip2Format {
 
 namespace {
 
@@ -49,71 +49,72 @@ std::uint32_t ReadPadded32(const unsigned char* data, std::size_t size, std::uin
   return static_cast<std::uint32_t>(window >> (24 - bit % 8));
 }
 
-class BitWriter {
-public:
-  explicit BitWriter(std::vector<unsigned char>& out) : out_(out) {}
-  // Appends the count (at most 57) low bits of value, highest first.
-  void Put(std::uint64_t value, unsigned count) {
-    for (unsigned done = 0; done < count;) {
-      const unsigned room = 8 - used_;
-      const unsigned take = count - done < room ? count - done : room;
-      const unsigned bits =
-          static_cast<unsigned>((value >> (count - done - take)) & ((1u << take) - 1));
-      current_ = static_cast<unsigned char>(current_ | (bits << (room - take)));
-      used_ += take;
-      done += take;
-      if (used_ == 8) {
-        out_.push_back(current_);
-        current_ = 0;
-        used_ = 0;
-      }
-    }
-  }
-  // Copies count bits from bit position bit of data (size bytes). Whole
-  // bytes go through at once when both sides are byte aligned.
-  void CopyBits(const unsigned char* data, std::size_t size, std::uint64_t bit,
-                std::uint64_t count) {
-    if (used_ == 0) {
-      // Each output byte from two source bytes; the last source byte read
-      // lies inside the copied bits.
-      const std::size_t bytes = static_cast<std::size_t>(count / 8);
-      const unsigned shift = static_cast<unsigned>(bit % 8);
-      const unsigned char* from = data + bit / 8;
-      const std::size_t at = out_.size();
-      out_.resize(at + bytes);
-      unsigned char* to = out_.data() + at;
-      if (shift == 0) {
-        std::memcpy(to, from, bytes);
-      } else {
-        for (std::size_t i = 0; i < bytes; ++i) {
-          to[i] = static_cast<unsigned char>((from[i] << shift) | (from[i + 1] >> (8 - shift)));
-        }
-      }
-      bit += 8 * static_cast<std::uint64_t>(bytes);
-      count -= 8 * static_cast<std::uint64_t>(bytes);
-    }
-    while (count > 0) {
-      const unsigned take = count < 32 ? static_cast<unsigned>(count) : 32;
-      Put(ReadPadded32(data, size, bit) >> (32 - take), take);
-      bit += take;
-      count -= take;
-    }
-  }
-  void Finish() {
-    if (used_ != 0) {
+} // namespace
+
+void BitWriter::Put(std::uint64_t value, unsigned count) {
+  for (unsigned done = 0; done < count;) {
+    const unsigned room = 8 - used_;
+    const unsigned take = count - done < room ? count - done : room;
+    const unsigned bits =
+        static_cast<unsigned>((value >> (count - done - take)) & ((1u << take) - 1));
+    current_ = static_cast<unsigned char>(current_ | (bits << (room - take)));
+    used_ += take;
+    done += take;
+    if (used_ == 8) {
       out_.push_back(current_);
       current_ = 0;
       used_ = 0;
     }
   }
+}
 
-private:
-  std::vector<unsigned char>& out_;
-  unsigned char current_ = 0;
-  unsigned used_ = 0;
-};
+// Whole bytes go through at once when the writer is byte aligned.
+void BitWriter::CopyBits(const unsigned char* data, std::size_t size, std::uint64_t bit,
+                         std::uint64_t count) {
+  if (used_ == 0) {
+    // Each output byte from two source bytes; the last source byte read
+    // lies inside the copied bits.
+    const std::size_t bytes = static_cast<std::size_t>(count / 8);
+    const unsigned shift = static_cast<unsigned>(bit % 8);
+    const unsigned char* from = data + bit / 8;
+    const std::size_t at = out_.size();
+    out_.resize(at + bytes);
+    unsigned char* to = out_.data() + at;
+    if (shift == 0) {
+      std::memcpy(to, from, bytes);
+    } else {
+      for (std::size_t i = 0; i < bytes; ++i) {
+        to[i] = static_cast<unsigned char>((from[i] << shift) | (from[i + 1] >> (8 - shift)));
+      }
+    }
+    bit += 8 * static_cast<std::uint64_t>(bytes);
+    count -= 8 * static_cast<std::uint64_t>(bytes);
+  }
+  while (count > 0) {
+    const unsigned take = count < 32 ? static_cast<unsigned>(count) : 32;
+    Put(ReadPadded32(data, size, bit) >> (32 - take), take);
+    bit += take;
+    count -= take;
+  }
+}
 
-} // namespace
+void BitWriter::PutHeader(int level) {
+  Put(('B' << 16) | ('Z' << 8) | 'h', 24);
+  Put(static_cast<std::uint64_t>('0' + level), 8);
+}
+
+void BitWriter::PutEnd(std::uint32_t combinedCrc) {
+  Put(kEndMarker, kMarkerBits);
+  Put(combinedCrc, 32);
+}
+
+void BitWriter::Finish() {
+  if (used_ != 0) {
+    out_.push_back(current_);
+    current_ = 0;
+    used_ = 0;
+  }
+}
 
 int ReadLevel(const unsigned char* data, std::size_t size) {
   if (size < 4 || data[0] != 'B' || data[1] != 'Z' || data[2] != 'h' || data[3] < '1' ||
@@ -137,6 +138,15 @@ std::uint32_t ReadBits32(const unsigned char* data, std::uint64_t bit) {
     return static_cast<std::uint32_t>(value);
   }
   return static_cast<std::uint32_t>(value >> (8 - shift));
+}
+
+std::uint64_t ReadBits(const unsigned char* data, std::uint64_t bit, unsigned count) {
+  std::uint64_t value = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    const std::uint64_t at = bit + i;
+    value = (value << 1) | ((data[at >> 3] >> (7 - (at & 7))) & 1);
+  }
+  return value;
 }
 
 void FindMarkers(const unsigned char* data, std::size_t size, std::uint64_t fromBit,
@@ -184,12 +194,10 @@ void WrapBlock(const unsigned char* data, std::size_t size, std::uint64_t startB
   out.clear();
   out.reserve(static_cast<std::size_t>((endBit - startBit) / 8) + 16);
   BitWriter writer(out);
-  writer.Put(('B' << 16) | ('Z' << 8) | 'h', 24);
-  writer.Put(static_cast<std::uint64_t>('0' + level), 8);
+  writer.PutHeader(level);
   writer.CopyBits(data, size, startBit, endBit - startBit);
-  writer.Put(kEndMarker, kMarkerBits);
-  writer.Put(ReadPadded32(data, size, startBit + kMarkerBits), 32);
+  writer.PutEnd(ReadPadded32(data, size, startBit + kMarkerBits));
   writer.Finish();
 }
 
-} // namespace QorBzip2Blocks
+} // namespace QorBzip2Format

@@ -1,13 +1,9 @@
-// Block-parallel bzip2 compression into one standard stream.
-//
-// A bzip2 stream is "BZh9", then blocks, each starting with the 48-bit
-// marker 0x314159265359 and its CRC at any bit position, then the 48-bit end
-// marker 0x177245385090 and the combined CRC of all blocks. Blocks depend on
-// nothing before them, so each piece of data is compressed by libbz2 as a
-// stream of its own (one block), and that block's bits are copied into the
-// joined stream.
-#include "qor/payload/bzip2_core.h"
+// Block-parallel bzip2 compression: each piece of data is compressed by
+// libbz2 as a stream of its own (one block), and that block's bits are
+// copied into the joined stream (bzip2_format.h).
+#include "qor/payload_core/bzip2_core.h"
 
+#include "bzip2_format.h"
 #include "bzip2_stream.h"
 #include "pack_threads.h"
 
@@ -32,6 +28,8 @@ const std::uint32_t kBlockLimit = 100000 * kBlockSize100k - 19;
 // per thread (168 MB measured for 16 threads).
 const std::size_t kInFlightBudget = 24u << 20;
 const std::size_t kSinkPiece = 1u << 20;
+using QorBzip2Format::kHeaderBits;
+using QorBzip2Format::kMarkerBits;
 
 [[noreturn]] void RaiseFailure(const char16_t* what) {
   QorPayload::RaiseError(kParallelCompressError, what);
@@ -67,65 +65,6 @@ private:
   unsigned char byte_ = 0;
   std::uint32_t length_ = 0; // the open run
 };
-
-std::uint64_t ReadBits(const unsigned char* data, std::uint64_t position, int count) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < count; ++i) {
-    const std::uint64_t bit = position + i;
-    value = (value << 1) | ((data[bit >> 3] >> (7 - (bit & 7))) & 1);
-  }
-  return value;
-}
-
-// Collects bits most significant first and hands whole bytes to the sink.
-class BitWriter {
-public:
-  explicit BitWriter(QorPayload::ByteSink& sink) : sink_(sink) {}
-  void Put(std::uint32_t value, int count) {
-    bits_ = (bits_ << count) | (value & ((count == 32 ? 0 : (1ull << count)) - 1));
-    live_ += count;
-    while (live_ >= 8) {
-      live_ -= 8;
-      buffer_.push_back(static_cast<char>((bits_ >> live_) & 0xFF));
-    }
-    if (buffer_.size() >= kSinkPiece) {
-      Flush();
-    }
-  }
-  // count bits starting at the first bit of data.
-  void PutBits(const unsigned char* data, std::uint64_t count) {
-    const std::uint64_t bytes = count / 8;
-    for (std::uint64_t i = 0; i < bytes; ++i) {
-      Put(data[i], 8);
-    }
-    const int rest = static_cast<int>(count % 8);
-    if (rest) {
-      Put(static_cast<std::uint32_t>(data[bytes] >> (8 - rest)), rest);
-    }
-  }
-  // Pads the last byte with zero bits and writes everything out.
-  void Finish() {
-    if (live_ > 0) {
-      Put(0, 8 - live_);
-    }
-    Flush();
-  }
-
-private:
-  void Flush() {
-    if (!buffer_.empty()) {
-      sink_.Write(buffer_.data(), buffer_.size());
-      buffer_.clear();
-    }
-  }
-  QorPayload::ByteSink& sink_;
-  std::string buffer_;
-  std::uint64_t bits_ = 0;
-  int live_ = 0;
-};
-
-const std::uint64_t kBlockMarker = 0x314159265359ull;
-const std::uint64_t kEndMarker = 0x177245385090ull;
 
 // The data of one block, kept in chunks of 1 MB: long runs make pieces of up
 // to about 46 MB, which would otherwise be copied and over-allocated as they
@@ -233,10 +172,13 @@ void CompressPiece(Piece& piece, Bzip2Memory& memory) {
 } // namespace
 
 struct ParallelBzip2Compressor::State {
-  State(QorPayload::ByteSink& sink, unsigned threadCount, std::uint64_t total)
-      : writer(sink), totalSize(total), threads(threadCount) {}
+  State(QorPayload::ByteSink& target, unsigned threadCount, std::uint64_t total)
+      : sink(target), writer(output), totalSize(total), threads(threadCount) {}
 
-  BitWriter writer;
+  QorPayload::ByteSink& sink;
+  // The joined stream's whole bytes not yet given to the sink.
+  std::vector<unsigned char> output;
+  QorBzip2Format::BitWriter writer;
   std::uint64_t totalSize;
   std::uint64_t received = 0;
   unsigned threads;
@@ -254,7 +196,7 @@ struct ParallelBzip2Compressor::State {
   QorPackThreads::Semaphore queued; // one post per submitted piece or stop
   std::uint64_t taken = 0;          // guarded by mutex
   bool stopping = false;            // guarded by mutex
-  std::vector<std::unique_ptr<QorPackThreads::Thread>> workers;
+  QorPackThreads::ThreadGroup workers;
 
   Piece& Current() { return *ring[submitted % ring.size()]; }
 
@@ -284,7 +226,7 @@ struct ParallelBzip2Compressor::State {
     for (std::size_t i = 0; i < workers.size(); ++i) {
       queued.Post();
     }
-    workers.clear();
+    workers.Join();
   }
 
   void Submit() {
@@ -321,18 +263,19 @@ struct ParallelBzip2Compressor::State {
   void AppendBlock(const std::string& stream) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(stream.data());
     const std::uint64_t bits = static_cast<std::uint64_t>(stream.size()) * 8;
-    if (stream.size() < 4 + 10 + 10 || stream.compare(0, 3, "BZh") != 0 ||
-        ReadBits(bytes, 32, 48) != kBlockMarker) {
+    if (stream.size() < 4 + 10 + 10 || QorBzip2Format::ReadLevel(bytes, stream.size()) == 0 ||
+        QorBzip2Format::ReadBits(bytes, kHeaderBits, kMarkerBits) != QorBzip2Format::kBlockMarker) {
       RaiseFailure(u"The compressor made a block it cannot join.");
     }
-    const std::uint32_t blockCrc = static_cast<std::uint32_t>(ReadBits(bytes, 80, 32));
+    const std::uint32_t blockCrc = QorBzip2Format::ReadBits32(bytes, kHeaderBits + kMarkerBits);
     // The end marker and CRC end 0 to 7 zero padding bits before the end.
     std::uint64_t end = 0;
     int found = 0;
     for (int pad = 0; pad < 8; ++pad) {
-      const std::uint64_t at = bits - pad - 80;
-      if (ReadBits(bytes, bits - pad, pad) == 0 && ReadBits(bytes, at, 48) == kEndMarker &&
-          ReadBits(bytes, at + 48, 32) == blockCrc) {
+      const std::uint64_t at = bits - pad - kMarkerBits - 32;
+      if (QorBzip2Format::ReadBits(bytes, bits - pad, pad) == 0 &&
+          QorBzip2Format::ReadBits(bytes, at, kMarkerBits) == QorBzip2Format::kEndMarker &&
+          QorBzip2Format::ReadBits32(bytes, at + kMarkerBits) == blockCrc) {
         end = at;
         ++found;
       }
@@ -340,8 +283,18 @@ struct ParallelBzip2Compressor::State {
     if (found != 1) {
       RaiseFailure(u"The compressor made a block it cannot join.");
     }
-    writer.PutBits(bytes + 4, end - 32);
-    combinedCrc = ((combinedCrc << 1) | (combinedCrc >> 31)) ^ blockCrc;
+    writer.CopyBits(bytes, stream.size(), kHeaderBits, end - kHeaderBits);
+    combinedCrc = QorBzip2Format::CombineCrc(combinedCrc, blockCrc);
+    if (output.size() >= kSinkPiece) {
+      Flush();
+    }
+  }
+
+  void Flush() {
+    if (!output.empty()) {
+      sink.Write(reinterpret_cast<const char*>(output.data()), output.size());
+      output.clear();
+    }
   }
 };
 
@@ -358,19 +311,9 @@ ParallelBzip2Compressor::ParallelBzip2Compressor(QorPayload::ByteSink& sink, uns
     s.ring.emplace_back(new Piece);
   }
   if (s.threads > 1) {
-    try {
-      for (unsigned i = 0; i < s.threads; ++i) {
-        s.workers.emplace_back(new QorPackThreads::Thread([&s] { s.Work(); }));
-      }
-    } catch (...) {
-      s.Stop();
-      throw;
-    }
+    s.workers.Start(s.threads, [&s] { s.Work(); });
   }
-  s.writer.Put('B', 8);
-  s.writer.Put('Z', 8);
-  s.writer.Put('h', 8);
-  s.writer.Put('0' + kBlockSize100k, 8);
+  s.writer.PutHeader(kBlockSize100k);
 }
 
 ParallelBzip2Compressor::~ParallelBzip2Compressor() {
@@ -410,10 +353,9 @@ void ParallelBzip2Compressor::Finish() {
   while (s.joined < s.submitted) {
     s.JoinOldest();
   }
-  s.writer.Put(static_cast<std::uint32_t>(kEndMarker >> 24), 24);
-  s.writer.Put(static_cast<std::uint32_t>(kEndMarker & 0xFFFFFF), 24);
-  s.writer.Put(s.combinedCrc, 32);
+  s.writer.PutEnd(s.combinedCrc);
   s.writer.Finish();
+  s.Flush();
 }
 
 } // namespace QorCompressLib
