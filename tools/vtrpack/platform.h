@@ -72,6 +72,11 @@ public:
   std::uint64_t Size();
   // Up to size bytes; 0 at the end.
   std::size_t Read(char* buffer, std::size_t size);
+  // The whole file as read-only memory, valid while this object lives.
+  // Mapped, not read: a payload of gigabytes then costs the system's file
+  // cache rather than this program's memory. Fails, naming the file, when
+  // it cannot be mapped (a 32-bit program has no room for such a payload).
+  const char* Map(std::size_t& size);
 
 private:
   struct Impl;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using QorPayload::ToDecimal;
@@ -184,21 +185,9 @@ int Pack(const std::u16string& folder, const std::u16string& payloadPath, const 
   return 0;
 }
 
-// The whole compressed file: the block-parallel decoder looks ahead in it.
-std::string ReadWhole(const std::u16string& path) {
-  VtrPlatform::InputFile file(path);
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(file.Size()));
-  char buffer[1 << 16];
-  for (std::size_t got; (got = file.Read(buffer, sizeof buffer)) != 0;) {
-    bytes.append(buffer, got);
-  }
-  return bytes;
-}
-
 // Whether bytes begin as a bzip2 stream does: "BZh" and a block size.
-bool LooksLikeBzip2(const std::string& bytes) {
-  return bytes.size() >= 4 && bytes.compare(0, 3, "BZh") == 0 && bytes[3] >= '1' && bytes[3] <= '9';
+bool LooksLikeBzip2(std::string_view bytes) {
+  return bytes.size() >= 4 && bytes.substr(0, 3) == "BZh" && bytes[3] >= '1' && bytes[3] <= '9';
 }
 
 int ShowProgress(std::uint32_t, void* context);
@@ -301,7 +290,11 @@ private:
 // the launcher's decoder; returns its compressed size. Every fault names the
 // file.
 std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsigned threads) {
-  const std::string compressed = ReadWhole(payloadPath);
+  // Mapped whole: the block-parallel decoder looks ahead in it.
+  VtrPlatform::InputFile file(payloadPath);
+  std::size_t size = 0;
+  const char* mapped = file.Map(size);
+  const std::string_view compressed(mapped, size);
   ExpandProgress progress(compressed.size());
   try {
     // About a thousand progress notes, whatever the size.

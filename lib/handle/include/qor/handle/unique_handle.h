@@ -96,6 +96,11 @@ struct LocalPolicy {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::LocalFree(h); }
 };
+struct MappedViewPolicy {
+  using Type = const void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type view) { ::UnmapViewOfFile(view); }
+};
 struct ModulePolicy {
   using Type = HMODULE;
   static Type Invalid() { return nullptr; }
@@ -139,6 +144,7 @@ using UniqueMemoryDc = UniqueAny<Detail::MemoryDcPolicy>;
 // descriptors the SDDL conversions make.
 using UniqueLocal = UniqueAny<Detail::LocalPolicy>;
 using UniqueModule = UniqueAny<Detail::ModulePolicy>;
+using UniqueMappedView = UniqueAny<Detail::MappedViewPolicy>;
 using UniqueRegKey = UniqueAny<Detail::RegKeyPolicy>;
 // Memory from the COM allocator, such as the paths the shell hands out.
 template <class T = void> using UniqueCoTaskMem = UniqueAny<Detail::CoTaskMemPolicy<T>>;
