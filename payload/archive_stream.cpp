@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace QorArchiveFormat;
@@ -231,8 +232,9 @@ private:
   void AppendWhole(const unsigned char* bytes, std::size_t size) {
     if (!whole_->Append(bytes, size)) {
       // As the codec reports an output stream that cannot take more.
+      const std::u16string text = QorCompressLib::kWriteFailedText;
       QorError::RaiseError(QorCompressLib::kDecompressWriteError,
-                           L"Unable to write to the output stream.");
+                           std::wstring(text.begin(), text.end()).c_str());
     }
   }
 
