@@ -45,8 +45,8 @@ add_compile_options(
 include(${CMAKE_CURRENT_LIST_DIR}/VeltranoLayers.cmake)
 
 # veltrano_library(NAME SOURCES... [HEADERS ...] [LIBS ...]): a static library
-# of one subsystem. Its public headers live in <folder>/include; where two
-# targets share that folder, each names its own headers (as "qor/env/env.h").
+# of one subsystem, alone in its folder. Its public headers live in
+# <folder>/include; HEADERS names them for readers of the target.
 function(veltrano_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;HEADERS;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})

@@ -15,6 +15,24 @@ ExternalProject_Add(veltrano_host_tools
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
 
+# The payload core's own tests, built natively twice (tools/host): with the
+# thread sanitizer and with the address and undefined-behaviour sanitizers.
+# payload/CMakeLists.txt runs them.
+foreach(sanitizer thread address)
+  set(VELTRANO_CORE_TESTS_${sanitizer} ${CMAKE_BINARY_DIR}/host-sanitize-${sanitizer}/payload_core_tests
+      CACHE INTERNAL "")
+  ExternalProject_Add(veltrano_core_tests_${sanitizer}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/host
+    BINARY_DIR ${CMAKE_BINARY_DIR}/host-sanitize-${sanitizer}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+               -DVELTRANO_BZIP2_SOURCE_DIR=${VELTRANO_BZIP2_SOURCE_DIR}
+               -DVELTRANO_GTEST_SOURCE_DIR=${VELTRANO_GTEST_SOURCE_DIR}
+               -DVELTRANO_HOST_SANITIZE=${sanitizer}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${VELTRANO_CORE_TESTS_${sanitizer}})
+endforeach()
+
 # The fuzz targets, built with clang's libFuzzer (scripts/setup.sh installs
 # clang): the stamp (tools/vtrpack/fuzz, target veltrano_stamp_fuzz) and the
 # archive table reader (payload/fuzz, target veltrano_fuzz).

@@ -4,19 +4,25 @@
 
 #include "qor/payload/archive.h"
 #include "qor/error/error.h"
-#include "qor/error/win32_error.h"
+#include "qor/text/text.h"
 
 #include <string>
 
 namespace QorPayload {
 
+// A fault of the archive's bytes: no system call failed, so no system error
+// goes with it.
 [[noreturn]] inline void RaiseCorrupted() {
-  QorWin32::RaiseLastWin32ErrorF(QorArchiveFormat::kCorruptedError, L"Archive is corrupted.");
+  QorError::RaiseError(QorArchiveFormat::kCorruptedError, L"Archive is corrupted.");
+}
+
+inline std::wstring ExtractErrorText(const std::wstring& details) {
+  return QorString::FormatText(L"Error while extracting file from archive. Details: %s",
+                               details.c_str());
 }
 
 [[noreturn]] inline void RaiseExtractError(const std::wstring& details) {
-  QorError::RaiseErrorF(QorArchiveFormat::kExtractError,
-                        L"Error while extracting file from archive. Details: %s", details.c_str());
+  QorError::RaiseError(QorArchiveFormat::kExtractError, ExtractErrorText(details).c_str());
 }
 
 // Raises 21014 when name is not one the setup can write into its folder.

@@ -3,6 +3,8 @@
 
 #include "test_support.h"
 
+#include "qor/error/win32_error.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,8 +29,11 @@ void PutU32(std::string& out, std::uint32_t value) {
 }
 
 // An archive with the entries' data where the table says, in any order.
-std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& data) {
-  std::uint32_t tableSize = 0;
+// namePadding zero units follow the first entry's name, to make the table
+// that much longer.
+std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& data,
+                       std::uint32_t namePadding = 0) {
+  std::uint32_t tableSize = 2 * namePadding;
   for (const RawEntry& entry : entries) {
     tableSize += 4 + 2 * static_cast<std::uint32_t>(entry.name.size() + 1) + 8;
   }
@@ -38,12 +43,13 @@ std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& 
   PutU32(out, headerSize);
   PutU32(out, static_cast<std::uint32_t>(entries.size()));
   for (const RawEntry& entry : entries) {
-    PutU32(out, static_cast<std::uint32_t>(entry.name.size() + 1));
+    const std::uint32_t padding = &entry == &entries.front() ? namePadding : 0;
+    PutU32(out, static_cast<std::uint32_t>(entry.name.size() + 1) + padding);
     for (wchar_t c : entry.name) {
       out.push_back(static_cast<char>(c & 0xFF));
       out.push_back(static_cast<char>(c >> 8));
     }
-    out.append(2, '\0');
+    out.append(2 + 2 * static_cast<std::size_t>(padding), '\0');
     PutU32(out, entry.size);
     PutU32(out, headerSize + entry.offset);
   }
@@ -53,6 +59,47 @@ std::string RawArchive(const std::vector<RawEntry>& entries, const std::string& 
 std::string ReadOrMissing(const std::wstring& path) {
   std::string content;
   return PayloadTest::ReadFileBytes(path, content) ? content : "(missing)";
+}
+
+// A system call that fails (ERROR_PATH_NOT_FOUND), so that a stale system
+// error is at hand.
+void FailACall() {
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"C:\\no such folder\\no such file"));
+}
+
+// The entries' files in a folder, as the setup makes them, with a failing
+// system call at every checkpoint; with readOnly, the files are opened for
+// reading only, so that every write fails. stopAt: the checkpoint (counted
+// from 1) that raises error 777, once.
+class TestFiles : public QorPayload::EntryFiles {
+public:
+  explicit TestFiles(const std::wstring& folder, bool readOnly = false, unsigned stopAt = 0)
+      : folder_(folder), readOnly_(readOnly), stopAt_(stopAt) {}
+  Qor::UniqueFile Create(const std::wstring& name) override {
+    return Qor::UniqueFile(CreateFileW((folder_ + name).c_str(),
+                                       readOnly_ ? GENERIC_READ : GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  void Checkpoint() override {
+    FailACall();
+    if (++checkpoints_ == stopAt_) {
+      QorError::RaiseError(777, L"stop");
+    }
+  }
+  unsigned checkpoints() const { return checkpoints_; }
+
+private:
+  const std::wstring folder_;
+  const bool readOnly_;
+  const unsigned stopAt_;
+  unsigned checkpoints_ = 0;
+};
+
+std::unique_ptr<QorError::Exception> Extract(const std::string& payload, TestFiles& files) {
+  return Catch([&] {
+    QorPayload::ExtractStream(payload.data(), payload.size(), files, nullptr, nullptr, 0, 2);
+  });
 }
 
 } // namespace
@@ -263,5 +310,146 @@ TEST(ExtractStream, ReadsATableLongerThanTheDecodedPieces) {
     ASSERT_FALSE(error) << error->GetCode();
     EXPECT_EQ("hello", ReadOrMissing(folder.path() + L"a.txt"));
     EXPECT_EQ(1u, folder.List().size());
+  }
+}
+
+// A fault of the archive's bytes is no failure of the system: its error has
+// no system error, even right after a system call failed, on both paths.
+TEST(ExtractStream, ArchiveFaultsCarryNoSystemError) {
+  const std::string data = "first" + std::string(200000, 's') + "third";
+  struct Case {
+    const char* name;
+    std::string archive;
+  } cases[] = {
+      {"not an archive", std::string(5000, 'x')},
+      {"table cut short",
+       RawArchive({{L"a.txt", 5, 0}, {L"b.txt", 200000, 5}}, data).substr(0, 60)},
+      {"entry past the end",
+       RawArchive({{L"a.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"c.txt", 6, 200005}}, data)},
+      {"entry past the end, out of order",
+       RawArchive({{L"c.txt", 6, 200005}, {L"b.txt", 200000, 5}, {L"a.txt", 5, 0}}, data)},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ScratchFolder folder;
+    TestFiles files(folder.path());
+    std::unique_ptr<QorError::Exception> errors[] = {
+        Extract(PayloadTest::Compress(test.archive), files), Catch([&] {
+          ArchiveReader reader;
+          FailACall();
+          reader.LoadFromMemory(test.archive.data(), test.archive.size());
+        })};
+    for (const auto& error : errors) {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(nullptr, dynamic_cast<QorWin32::Win32Error*>(error.get()));
+      EXPECT_EQ(L"[21010] Archive is corrupted.\n", error->GetFullText(true));
+    }
+  }
+}
+
+// A file that cannot be made or written: the in-memory path's words, caused
+// by the system's error of that very call (not the stale one of the
+// checkpoint before it), whether the archive is written as it arrives or
+// from memory.
+TEST(ExtractStream, FileFaultsCarryTheSystemErrorOfTheirCall) {
+  const std::string data = "first" + std::string(200000, 's') + "third";
+  const std::vector<RawEntry> inOrder = {
+      {L"a.txt", 5, 0}, {L"b.txt", 200000, 5}, {L"c.txt", 5, 200005}};
+  const std::vector<RawEntry> outOfOrder = {
+      {L"c.txt", 5, 200005}, {L"b.txt", 200000, 5}, {L"a.txt", 5, 0}};
+  struct Case {
+    const char* name;
+    const std::vector<RawEntry>& entries;
+    bool readOnly; // otherwise b.txt is held open without sharing
+    const wchar_t* details;
+    DWORD systemCode;
+  } cases[] = {
+      {"made, in order", inOrder, false, L"ios_base::failbit set", ERROR_SHARING_VIOLATION},
+      {"made, out of order", outOfOrder, false, L"ios_base::failbit set", ERROR_SHARING_VIOLATION},
+      {"written, in order", inOrder, true, L"ios_base::badbit set", ERROR_ACCESS_DENIED},
+      {"written, out of order", outOfOrder, true, L"ios_base::badbit set", ERROR_ACCESS_DENIED},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ScratchFolder folder;
+    Qor::UniqueFile holder;
+    if (!test.readOnly) {
+      PayloadTest::WriteFileBytes(folder.path() + L"b.txt", "old");
+      holder = Qor::UniqueFile(CreateFileW((folder.path() + L"b.txt").c_str(), GENERIC_READ, 0,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holder);
+    }
+    TestFiles files(folder.path(), test.readOnly);
+    auto error = Extract(PayloadTest::Compress(RawArchive(test.entries, data)), files);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(QorArchiveFormat::kExtractError, error->GetCode());
+    EXPECT_EQ(std::wstring(L"Error while extracting file from archive. Details: ") + test.details +
+                  L"\n",
+              error->GetMessageText());
+    auto* cause = dynamic_cast<QorWin32::Win32Error*>(error->GetCause());
+    ASSERT_NE(nullptr, cause);
+    EXPECT_EQ(test.systemCode, cause->GetSystemCode());
+    EXPECT_EQ(nullptr, cause->GetCause());
+  }
+}
+
+// A stop raised by a checkpoint ends the extraction there, wherever it
+// falls (before a file, while one is written, while the archive is held in
+// memory or written from there): no checkpoint follows it.
+TEST(ExtractStream, AStopEndsTheExtractionAtOnce) {
+  const std::string big(9000000, 'b');
+  const std::string archives[] = {
+      RawArchive({{L"a.txt", 5, 0}, {L"b.bin", 9000000, 5}, {L"c.txt", 0, 9000005}}, "first" + big),
+      RawArchive({{L"c.txt", 0, 9000005}, {L"b.bin", 9000000, 5}, {L"a.txt", 5, 0}}, "first" + big),
+  };
+  for (const std::string& archive : archives) {
+    const std::string payload = PayloadTest::Compress(archive);
+    ScratchFolder whole;
+    TestFiles all(whole.path());
+    ASSERT_FALSE(Extract(payload, all));
+    const unsigned count = all.checkpoints();
+    for (unsigned stopAt : {1u, 2u, 3u, count / 2, count - 1, count}) {
+      SCOPED_TRACE(std::to_string(stopAt) + " of " + std::to_string(count));
+      ScratchFolder folder;
+      TestFiles files(folder.path(), false, stopAt);
+      auto error = Extract(payload, files);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(777, error->GetCode());
+      EXPECT_EQ(stopAt, files.checkpoints());
+    }
+  }
+}
+
+// However long the table, and so however many bytes arrive while it is
+// read, the streaming path writes what the in-memory path writes, in every
+// order of the entries' data.
+TEST(ExtractStream, LongTablesGiveTheInMemoryPathsFiles) {
+  std::string a(6000000, 'a');
+  for (std::size_t i = 0; i < a.size(); i += 1000) {
+    a[i] = static_cast<char>(i / 1000);
+  }
+  const std::string b(1000000, 'b');
+  const std::vector<RawEntry> orders[] = {
+      {{L"a.bin", 6000000, 0},
+       {L"empty", 0, 6000000},
+       {L"b.bin", 1000000, 6000000},
+       {L"last", 0, 7000000}},
+      {{L"a.bin", 6000000, 10}, {L"b.bin", 1000000, 6000020}, {L"last", 0, 7000020}},
+      {{L"b.bin", 1000000, 6000000}, {L"a.bin", 6000000, 0}, {L"empty", 0, 0}},
+  };
+  const std::string datas[] = {a + b, std::string(10, 'g') + a + std::string(10, 'g') + b, a + b};
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    // About 9 MB of table, most of it the first name's padding.
+    const std::string payload = PayloadTest::Compress(RawArchive(orders[i], datas[i], 4500000));
+    ScratchFolder before;
+    ASSERT_EQ(0, PayloadTest::ExtractInMemory(payload, before.path()));
+    ScratchFolder folder;
+    auto error = ExtractStreaming(payload, folder.path(), 2);
+    ASSERT_FALSE(error) << error->GetCode();
+    ASSERT_EQ(before.List(), folder.List());
+    for (const std::wstring& name : before.List()) {
+      EXPECT_TRUE(ReadOrMissing(before.path() + name) == ReadOrMissing(folder.path() + name));
+    }
   }
 }

@@ -2,7 +2,7 @@
 // every thread count and for every way the data is handed in, equal to what
 // libbz2 makes of the whole data in one call, and accepted by the launcher's
 // codec.
-#include "qor/payload/bzip2_core.h"
+#include "qor/payload_core/bzip2_core.h"
 
 #include "test_support.h"
 

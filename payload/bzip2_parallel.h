@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qor/payload/compressor.h"
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 #include <cstddef>
 #include <cstdint>

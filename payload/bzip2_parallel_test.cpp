@@ -1,6 +1,6 @@
 // The block-parallel decoder against the sequential codec: the same bytes
 // for every stream the codec accepts, the same error code for every other.
-#include "bzip2_blocks.h"
+#include "core/bzip2_format.h"
 #include "bzip2_parallel.h"
 
 #include "test_support.h"
@@ -84,9 +84,9 @@ std::string MarkerShapedBytes(std::size_t n) {
   return s;
 }
 
-std::vector<QorBzip2Blocks::Marker> Markers(const std::string& stream) {
-  std::vector<QorBzip2Blocks::Marker> markers;
-  QorBzip2Blocks::FindMarkers(reinterpret_cast<const unsigned char*>(stream.data()), stream.size(),
+std::vector<QorBzip2Format::Marker> Markers(const std::string& stream) {
+  std::vector<QorBzip2Format::Marker> markers;
+  QorBzip2Format::FindMarkers(reinterpret_cast<const unsigned char*>(stream.data()), stream.size(),
                               0, UINT64_MAX, markers);
   return markers;
 }
@@ -113,7 +113,7 @@ TEST(Bzip2Blocks, FindsMarkersAtEveryBitPosition) {
   for (unsigned shift = 0; shift < 16; ++shift) {
     // The marker, then the end marker, both starting shift bits in.
     std::vector<unsigned char> bytes(20, 0);
-    const std::uint64_t values[] = {QorBzip2Blocks::kBlockMarker, QorBzip2Blocks::kEndMarker};
+    const std::uint64_t values[] = {QorBzip2Format::kBlockMarker, QorBzip2Format::kEndMarker};
     for (int m = 0; m < 2; ++m) {
       for (unsigned i = 0; i < 48; ++i) {
         const unsigned bit = shift + 56 * m + i;
@@ -122,8 +122,8 @@ TEST(Bzip2Blocks, FindsMarkersAtEveryBitPosition) {
         }
       }
     }
-    std::vector<QorBzip2Blocks::Marker> found;
-    QorBzip2Blocks::FindMarkers(bytes.data(), bytes.size(), 0, UINT64_MAX, found);
+    std::vector<QorBzip2Format::Marker> found;
+    QorBzip2Format::FindMarkers(bytes.data(), bytes.size(), 0, UINT64_MAX, found);
     ASSERT_EQ(2u, found.size()) << shift;
     EXPECT_EQ(shift, found[0].bit);
     EXPECT_FALSE(found[0].end);
@@ -131,7 +131,7 @@ TEST(Bzip2Blocks, FindsMarkersAtEveryBitPosition) {
     EXPECT_TRUE(found[1].end);
     // A range that starts one bit late misses the first.
     found.clear();
-    QorBzip2Blocks::FindMarkers(bytes.data(), bytes.size(), shift + 1, UINT64_MAX, found);
+    QorBzip2Format::FindMarkers(bytes.data(), bytes.size(), shift + 1, UINT64_MAX, found);
     EXPECT_EQ(1u, found.size()) << shift;
   }
 }
@@ -183,7 +183,7 @@ TEST(Bzip2Parallel, GivesTheStandardToolsStreamsTheCodecsBytes) {
 TEST(Bzip2Parallel, RefusesWhatTheCodecRefusesWithItsCode) {
   Random random(11);
   const std::string good = Compress(TextLike(1500000, 6) + random.Bytes(400000), 9);
-  const std::vector<QorBzip2Blocks::Marker> markers = Markers(good);
+  const std::vector<QorBzip2Format::Marker> markers = Markers(good);
   ASSERT_GE(markers.size(), 4u);
   ASSERT_TRUE(markers.back().end);
   const std::uint64_t endBit = markers.back().bit;

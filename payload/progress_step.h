@@ -6,13 +6,14 @@
 #include "qor/error/error.h"
 
 #include <cstdint>
+#include <string>
 
 namespace QorCompressLib {
 
 inline void CheckProgressStep(CQorCompressor::ProgressCallback callback, std::uint32_t step) {
   if (callback && step == 0) {
-    QorError::RaiseRangeError(kProgressStepError,
-                              L"The progress step must be at least 1 when a callback is given.");
+    const std::u16string text = kProgressStepText;
+    QorError::RaiseRangeError(kProgressStepError, std::wstring(text.begin(), text.end()).c_str());
   }
 }
 

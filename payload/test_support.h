@@ -6,7 +6,7 @@
 #include "qor/payload/extract_stream.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_stream.h"
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 #include "qor/test/errors.h"
 #include "qor/test/folders.h"
 #include "qor/test/text.h"

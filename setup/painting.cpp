@@ -4,7 +4,7 @@
 
 #include "qor/error/error.h"
 #include "qor/text/text.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "resource.h"
 

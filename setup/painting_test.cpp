@@ -3,7 +3,7 @@
 #include "qor/setup/painting.h"
 #include "qor/setup/window.h"
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "resource.h"
 

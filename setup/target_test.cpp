@@ -8,7 +8,7 @@
 #include "qor/setup/worker.h"
 
 #include "qor/payload/archive.h"
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 #include "qor/payload/compressor.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
@@ -331,15 +331,12 @@ TEST_F(WorkerStop, BetweenFilesAndInsideALargeOne) {
       }
       Sleep(5);
     }
-    const DWORD asked = GetTickCount();
     shell().worker.stopRequested = true;
-    // Only a bound that no stopping worker comes near: a worker that writes
-    // the whole file first takes several seconds.
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 1000))
-        << "still running " << GetTickCount() - asked << " ms after the request";
     WaitForSingleObject(thread.get(), INFINITE);
     ASSERT_TRUE(run.error);
     EXPECT_EQ(QorSetup::kStopRequestedError, run.error->GetCode());
+    // Stopped inside the file, not after writing it whole: a bound on the
+    // bytes, not on the time, so that a loaded machine cannot fail it.
     EXPECT_LT(WrittenSoFar(folder + L"zeros.bin"), 600ull << 20);
     if (c.writtenFirst == 0) {
       EXPECT_TRUE(QorTest::ListEntries(folder).empty()) << "no file was begun";

@@ -8,7 +8,7 @@
 #include "qor/setup/worker.h"
 
 #include "qor/error/error.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "resource.h"
 

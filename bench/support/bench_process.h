@@ -2,7 +2,7 @@
 #pragma once
 
 #include "qor/error/system_library.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 #include <psapi.h>

@@ -2,7 +2,7 @@
 #include "qor/env/browser.h"
 #include "qor/env/error_codes.h"
 
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/env/profiles.h"
@@ -151,13 +151,15 @@ void DetectBrowserVersion() {
   if (!key.ValueExists(L"Version")) {
     return;
   }
-  Detail::EnvironmentRecord& record = Detail::g_record;
-  record.ieVersionText = key.GetString(L"Version");
-  BrowserVersion version = ParseBrowserVersion(record.ieVersionText);
-  record.ieMajor = version.major;
-  record.ieMinor = version.minor;
-  record.ieBuild = version.build;
-  record.ieName = version.name;
+  const std::wstring text = key.GetString(L"Version");
+  const BrowserVersion version = ParseBrowserVersion(text);
+  Detail::UpdateRecord([&](Detail::EnvironmentRecord& record) {
+    record.ieVersionText = text;
+    record.ieMajor = version.major;
+    record.ieMinor = version.minor;
+    record.ieBuild = version.build;
+    record.ieName = version.name;
+  });
 }
 
 void OpenBrowserSettings(const std::wstring& user, QorReg::RegKey& key, bool writable) {

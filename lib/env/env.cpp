@@ -1,4 +1,4 @@
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/error_codes.h"
 
 #include "qor/env/env.h"
@@ -17,7 +17,7 @@ namespace QorEnv {
 
 namespace {
 
-using Detail::g_record;
+using Detail::EnvironmentRecord;
 using Detail::QueryVersion;
 
 using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
@@ -32,11 +32,7 @@ constexpr WORD kSuiteSingleUserTs = 0x0100;
 
 // A function of a module the process has loaded already (kernel32, ntdll).
 template <class Fn> Fn LoadedModuleFunction(const wchar_t* module, const char* name) {
-  HMODULE handle = GetModuleHandleW(module);
-  if (!handle) {
-    return nullptr;
-  }
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
+  return QorWin32::GetFunction<Fn>(GetModuleHandleW(module), name);
 }
 
 void SeedRandom() {
@@ -64,11 +60,7 @@ SHGetKnownFolderPathFn FindKnownFolderLookup() {
   if (!shell) {
     shell = QorWin32::LoadSystemLibrary(L"shell32.dll");
   }
-  if (!shell) {
-    return nullptr;
-  }
-  return reinterpret_cast<SHGetKnownFolderPathFn>(
-      reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
+  return QorWin32::GetFunction<SHGetKnownFolderPathFn>(shell, "SHGetKnownFolderPath");
 }
 
 std::wstring QueryFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
@@ -89,14 +81,19 @@ UINT WINAPI SystemDirectory(LPWSTR buffer, UINT size) {
 }
 
 void ReadFoldersAndVolume() {
-  g_record.windowsFolder = QueryFolder(SystemWindowsDirectory);
-  g_record.systemFolder = QueryFolder(SystemDirectory);
-  const std::wstring& system = g_record.systemFolder;
-  std::wstring root = system.substr(0, system.find(L'\\') + 1);
+  const std::wstring windows = QueryFolder(SystemWindowsDirectory);
+  const std::wstring system = QueryFolder(SystemDirectory);
+  const std::wstring root = system.substr(0, system.find(L'\\') + 1);
   DWORD serial = 0;
-  if (GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-    g_record.systemVolumeSerial = serial;
-  }
+  const bool serialKnown =
+      GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) != 0;
+  Detail::UpdateRecord([&](EnvironmentRecord& record) {
+    record.windowsFolder = windows;
+    record.systemFolder = system;
+    if (serialKnown) {
+      record.systemVolumeSerial = serial;
+    }
+  });
 }
 
 // Whether the system has the given terminal-services suite bits, tested with
@@ -125,24 +122,31 @@ bool TestTerminalServices() {
 }
 
 void ReadTerminalServices() {
-  g_record.terminalServicesEnabled = TestTerminalServices();
-  g_record.terminalServicesKnown = true;
-  if (!g_record.terminalServicesEnabled) {
+  const bool enabled = TestTerminalServices();
+  Detail::UpdateRecord([&](EnvironmentRecord& record) {
+    record.terminalServicesEnabled = enabled;
+    record.terminalServicesKnown = true;
+  });
+  if (!enabled) {
     return;
   }
-  g_record.singleSessionTerminalServices = false;
   auto sessionOf =
       LoadedModuleFunction<ProcessIdToSessionIdFn>(L"kernel32.dll", "ProcessIdToSessionId");
+  bool sessionKnown = false;
+  DWORD session = 0;
   if (sessionOf) {
-    DWORD session = 0;
     if (!sessionOf(GetCurrentProcessId(), &session)) {
       QorWin32::RaiseWin32Error(kSessionIdError, L"Unable to get session ID", GetLastError());
     }
-    g_record.sessionId = session;
+    sessionKnown = true;
   }
-  if (VerifySuite(kSuiteSingleUserTs, VER_AND)) {
-    g_record.singleSessionTerminalServices = true;
-  }
+  const bool singleSession = VerifySuite(kSuiteSingleUserTs, VER_AND);
+  Detail::UpdateRecord([&](EnvironmentRecord& record) {
+    record.singleSessionTerminalServices = singleSession;
+    if (sessionKnown) {
+      record.sessionId = session;
+    }
+  });
 }
 
 } // namespace
@@ -160,29 +164,29 @@ void Initialize(bool skipProfileLookup) {
     QorError::RaiseError(kOsVersionUnsupportedError, L"Unable to determine OS version.");
   }
 
-  // 4
-  g_record.platformId = VER_PLATFORM_WIN32_NT;
-  g_record.productType = ProductUnknown;
-  g_record.osId = Unknown;
-  g_record.is64Bit = false;
-  if (version.dwMajorVersion >= 6) {
-    g_record.isVistaOrLater = true;
-  }
+  // 4: a record of its own, published once the system is known; the later
+  // steps publish what they add.
+  EnvironmentRecord record;
+  record.platformId = VER_PLATFORM_WIN32_NT;
+  record.productType = ProductUnknown;
+  record.osId = Unknown;
+  record.is64Bit = false;
+  record.isVistaOrLater = version.dwMajorVersion >= 6;
 
   // 5: a 32-bit process on 64-bit Windows sees the native architecture only
   // through GetNativeSystemInfo.
-  g_record.is64Bit = DetectNativeAmd64();
+  record.is64Bit = DetectNativeAmd64();
 
   // 6
   GetProductInfoFn getProductInfo = nullptr;
   if (version.dwMajorVersion >= 6) {
     getProductInfo = LoadedModuleFunction<GetProductInfoFn>(L"kernel32.dll", "GetProductInfo");
-    g_record.shGetKnownFolderPath = FindKnownFolderLookup();
+    record.shGetKnownFolderPath = FindKnownFolderLookup();
   }
 
   // 7
-  g_record.servicePackMajor = version.wServicePackMajor;
-  g_record.servicePackMinor = version.wServicePackMinor;
+  record.servicePackMajor = version.wServicePackMajor;
+  record.servicePackMinor = version.wServicePackMinor;
 
   // 8
   OsFacts facts;
@@ -190,7 +194,7 @@ void Initialize(bool skipProfileLookup) {
   facts.minorVersion = version.dwMinorVersion;
   facts.productType = version.wProductType;
   facts.suiteMask = version.wSuiteMask;
-  facts.is64Bit = g_record.is64Bit;
+  facts.is64Bit = record.is64Bit;
   facts.tabletPc = GetSystemMetrics(86) != 0;
   facts.mediaCenter = GetSystemMetrics(87) != 0;
   facts.starter = GetSystemMetrics(88) != 0;
@@ -203,15 +207,15 @@ void Initialize(bool skipProfileLookup) {
     }
   }
   const OsClassification classification = ClassifyOs(facts);
-  g_record.productType = classification.productType;
-  g_record.osId = classification.osId;
+  record.productType = classification.productType;
+  record.osId = classification.osId;
 
   // 9, 10
-  g_record.buildNumber = version.dwBuildNumber & 0xFFFF;
-  g_record.servicePackText = version.szCSDVersion;
-  g_record.osDisplayName =
-      ComposeOsDisplayName(g_record.osId, classification.edition, g_record.is64Bit,
-                           g_record.servicePackText, g_record.buildNumber);
+  record.buildNumber = version.dwBuildNumber & 0xFFFF;
+  record.servicePackText = version.szCSDVersion;
+  record.osDisplayName = ComposeOsDisplayName(record.osId, classification.edition, record.is64Bit,
+                                              record.servicePackText, record.buildNumber);
+  Detail::PublishRecord(record);
 
   // 11
   DetectBrowserVersion();
@@ -227,31 +231,36 @@ void Initialize(bool skipProfileLookup) {
   ComputeProfilesRoot(skipProfileLookup);
 
   // 15
-  g_record.initialised = true;
-  g_record.isVistaOrLaterKnown = true;
+  Detail::UpdateRecord([](EnvironmentRecord& record) { record.initialised = true; });
 }
 
 void RefreshDllVersions() {
-  g_record.comctl32Version = QorOs::GetDllVersion(L"comctl32.dll");
-  g_record.shell32Version = QorOs::GetDllVersion(L"shell32.dll");
-  g_record.shlwapiVersion = QorOs::GetDllVersion(L"shlwapi.dll");
-  g_record.gdiplusVersion = QorOs::GetDllVersion(L"gdiplus.dll");
+  const DWORD comctl32 = QorOs::GetDllVersion(L"comctl32.dll");
+  const DWORD shell32 = QorOs::GetDllVersion(L"shell32.dll");
+  const DWORD shlwapi = QorOs::GetDllVersion(L"shlwapi.dll");
+  const DWORD gdiplus = QorOs::GetDllVersion(L"gdiplus.dll");
+  Detail::UpdateRecord([&](EnvironmentRecord& record) {
+    record.comctl32Version = comctl32;
+    record.shell32Version = shell32;
+    record.shlwapiVersion = shlwapi;
+    record.gdiplusVersion = gdiplus;
+  });
 }
 
+// Asked before start-up, the answer is found once (the compiler guards the
+// static) and kept.
 bool AreTerminalServicesEnabled() {
-  if (!g_record.terminalServicesKnown) {
-    g_record.terminalServicesEnabled = TestTerminalServices();
-    g_record.terminalServicesKnown = true;
+  const EnvironmentRecord& record = Detail::CurrentRecord();
+  if (record.terminalServicesKnown) {
+    return record.terminalServicesEnabled;
   }
-  return g_record.terminalServicesEnabled;
+  static const bool enabled = TestTerminalServices();
+  return enabled;
 }
 
 bool IsUserAdmin() {
-  if (!g_record.isAdminKnown) {
-    g_record.isAdmin = QorOs::IsAdministrator();
-    g_record.isAdminKnown = true;
-  }
-  return g_record.isAdmin;
+  static const bool admin = QorOs::IsAdministrator();
+  return admin;
 }
 
 } // namespace QorEnv

@@ -2,7 +2,7 @@
 #include "qor/error/error.h"
 #include "qor/env/locations.h"
 #include "qor/os/security.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "qor/test/folders.h"
 #include "qor/test/platform.h"
@@ -88,8 +88,16 @@ TEST(Initialize, FillsTheRecord) {
   EXPECT_NE(0u, QorEnv::GetComctl32Version());
   EXPECT_NE(0u, QorEnv::GetGdiplusVersion());
   const DWORD shell32 = QorEnv::GetShell32Version();
+  // A refresh publishes a new record and leaves the one in force untouched:
+  // a reference taken before it, as another thread may hold, stays valid and
+  // unchanged.
+  const std::wstring& heldName = QorEnv::GetOsDisplayName();
+  const std::wstring nameBefore = heldName;
   QorEnv::RefreshDllVersions();
   EXPECT_EQ(shell32, QorEnv::GetShell32Version());
+  EXPECT_NE(&heldName, &QorEnv::GetOsDisplayName());
+  EXPECT_EQ(nameBefore, heldName);
+  EXPECT_EQ(nameBefore, QorEnv::GetOsDisplayName());
 
   if (!QorEnv::AreTerminalServicesEnabled()) {
     EXPECT_EQ(0u, QorEnv::GetSessionId());

@@ -4,7 +4,7 @@
 #include "qor/env/error_codes.h"
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include <windows.h>

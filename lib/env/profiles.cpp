@@ -3,7 +3,7 @@
 #include "qor/env/profiles.h"
 #include "qor/env/error_codes.h"
 
-#include "env_state.h"
+#include "qor/env_record/state.h"
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/reg/reg_key.h"
@@ -13,6 +13,8 @@
 #include "qor/text/path.h"
 #include "qor/error/win32_error.h"
 #include "users_internal.h"
+
+#include "qor/handle/critical_section.h"
 
 #include <windows.h>
 
@@ -311,13 +313,19 @@ void ComputeProfilesRoot(bool skipProfileLookup) {
   if (root.empty()) {
     root = Detail::DefaultProfilesRoot(GetWindowsFolder(), vista);
   }
-  Detail::g_record.profilesRoot = root;
+  Detail::UpdateRecord([&](Detail::EnvironmentRecord& record) { record.profilesRoot = root; });
 }
 
 bool GetCurrentUserSid(std::wstring& sidText) {
-  static std::wstring s_sid;
-  if (!s_sid.empty()) {
-    sidText = s_sid;
+  // Kept once found; a lookup that fails is tried again on the next call.
+  struct KnownSid {
+    Qor::CriticalSection lock;
+    std::wstring sid;
+  };
+  static KnownSid known;
+  Qor::Locked locked(known.lock);
+  if (!known.sid.empty()) {
+    sidText = known.sid;
     return true;
   }
   wchar_t name[1024];
@@ -334,7 +342,7 @@ bool GetCurrentUserSid(std::wstring& sidText) {
       return false;
     }
   }
-  s_sid = sid;
+  known.sid = sid;
   sidText = sid;
   return true;
 }

@@ -5,7 +5,7 @@
 #include "qor/env/env.h"
 #include "qor/env/locations.h"
 #include "qor/os/security.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include "qor/test/platform.h"
 #include "qor/test/process.h"

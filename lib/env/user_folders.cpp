@@ -6,7 +6,7 @@
 #include "qor/error/error.h"
 #include "qor/env/profiles.h"
 #include "qor/reg/reg_key.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/text/path.h"
 
 #include <windows.h>

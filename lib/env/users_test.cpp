@@ -12,7 +12,7 @@
 #include "qor/reg/reg_key.h"
 #include "qor/os/security.h"
 #include "qor/env/system_report.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 #include "qor/fs/error_codes.h"
 

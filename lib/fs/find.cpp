@@ -1,6 +1,6 @@
 #include "qor/fs/fs_find.h"
 
-#include "qor/error/critical_section.h"
+#include "qor/handle/critical_section.h"
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"
 #include "qor/text/text.h"

@@ -1,7 +1,7 @@
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/test/folders.h"
 
 #include <gtest/gtest.h>

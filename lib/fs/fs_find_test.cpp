@@ -1,7 +1,7 @@
 #include "qor/fs/fs_find.h"
 
 #include "qor/test/folders.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <gtest/gtest.h>
 

@@ -10,10 +10,6 @@ namespace Detail {
 
 namespace {
 
-template <class Fn> Fn Lookup(HMODULE ntdll, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
-}
-
 NativeFileApi LoadNativeFileApi() {
   NativeFileApi api;
   // ntdll is in every process; the reference taken here is kept.
@@ -21,11 +17,15 @@ NativeFileApi LoadNativeFileApi() {
   if (!ntdll) {
     return api;
   }
-  api.createFile = Lookup<NativeFileApi::CreateFileFn>(ntdll, "NtCreateFile");
-  api.setInformation = Lookup<NativeFileApi::SetInformationFn>(ntdll, "NtSetInformationFile");
-  api.queryDirectory = Lookup<NativeFileApi::QueryDirectoryFn>(ntdll, "NtQueryDirectoryFile");
-  api.toDosError = Lookup<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
-  api.queryVolume = Lookup<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
+  api.createFile = QorWin32::GetFunction<NativeFileApi::CreateFileFn>(ntdll, "NtCreateFile");
+  api.setInformation =
+      QorWin32::GetFunction<NativeFileApi::SetInformationFn>(ntdll, "NtSetInformationFile");
+  api.queryDirectory =
+      QorWin32::GetFunction<NativeFileApi::QueryDirectoryFn>(ntdll, "NtQueryDirectoryFile");
+  api.toDosError =
+      QorWin32::GetFunction<NativeFileApi::ToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+  api.queryVolume =
+      QorWin32::GetFunction<NativeFileApi::QueryVolumeFn>(ntdll, "NtQueryVolumeInformationFile");
   api.complete = api.createFile && api.setInformation && api.queryDirectory && api.toDosError;
   return api;
 }

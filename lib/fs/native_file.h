@@ -4,7 +4,7 @@
 // a handle. Looked up at run time. Internal to lib/fs.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 #include <winternl.h>

@@ -3,7 +3,7 @@
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"
 #include "qor/error/error.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/text/path.h"
 
 #include <cstdlib>

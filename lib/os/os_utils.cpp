@@ -1,11 +1,11 @@
 #include "qor/os/os_utils.h"
 #include "qor/os/error_codes.h"
 
-#include "qor/env/record.h"
+#include "qor/env_record/record.h"
 #include "qor/error/error.h"
 #include "qor/os/file_version.h"
 #include "qor/error/system_library.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include <objbase.h>
@@ -40,8 +40,7 @@ HMODULE LoadForVersion(const wchar_t* moduleName) {
 }
 
 DWORD VersionOfModule(HMODULE module, const wchar_t* moduleName) {
-  auto getVersion = reinterpret_cast<DllGetVersionFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllGetVersion")));
+  auto getVersion = QorWin32::GetFunction<DllGetVersionFn>(module, "DllGetVersion");
   if (getVersion) {
     DllVersionRecord record;
     ZeroMemory(&record, sizeof(record));
@@ -153,10 +152,7 @@ DWORD CombineRandom(int r1, int r2, int r3, int r4) {
 DWORD Random32() {
   if (QorEnv::GetOsId() >= QorEnv::WinXP) {
     // Looked up at run time: older C libraries lack it.
-    HMODULE crt = GetModuleHandleW(L"msvcrt.dll");
-    auto randS =
-        crt ? reinterpret_cast<RandSFn>(reinterpret_cast<void*>(GetProcAddress(crt, "rand_s")))
-            : nullptr;
+    auto randS = QorWin32::GetFunction<RandSFn>(GetModuleHandleW(L"msvcrt.dll"), "rand_s");
     unsigned int value = 0;
     if (randS && randS(&value) == 0) {
       return value;

@@ -1,10 +1,9 @@
 #include "qor/os/process.h"
 #include "qor/os/error_codes.h"
 
-#include "qor/error/critical_section.h"
 #include "qor/error/system_library.h"
 #include "qor/text/text.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include <tlhelp32.h>
@@ -21,23 +20,43 @@ using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
 using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD, void*, LPARAM);
 
-// The process-status functions, loaded once per process and kept.
+// The process-status functions, loaded on first use and kept for the life of
+// the process (the library references are never released).
 struct ProcessStatusApi {
-  Qor::CriticalSection lock;
-  HMODULE psapi = nullptr;
-  HMODULE vdmdbg = nullptr;
   EnumProcessesFn enumProcesses = nullptr;
   EnumProcessModulesFn enumProcessModules = nullptr;
   GetModuleFileNameExWFn getModuleFileNameEx = nullptr;
   VdmEnumTaskWowExFn vdmEnumTaskWowEx = nullptr;
-  volatile bool loaded = false;
+  bool loaded = false;
 };
 
-// Created during static initialisation, before any thread of ours exists.
-ProcessStatusApi g_statusApi;
+ProcessStatusApi LoadStatusApi() {
+  ProcessStatusApi api;
+  Qor::UniqueModule psapi(QorWin32::LoadSystemLibrary(L"PSAPI.DLL"));
+  Qor::UniqueModule vdmdbg(QorWin32::LoadSystemLibrary(L"VDMDBG.DLL"));
+  if (!psapi || !vdmdbg) {
+    return api;
+  }
+  api.enumProcesses = QorWin32::GetFunction<EnumProcessesFn>(psapi.get(), "EnumProcesses");
+  api.enumProcessModules =
+      QorWin32::GetFunction<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
+  api.getModuleFileNameEx =
+      QorWin32::GetFunction<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
+  api.vdmEnumTaskWowEx =
+      QorWin32::GetFunction<VdmEnumTaskWowExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
+  api.loaded = api.enumProcesses && api.enumProcessModules && api.getModuleFileNameEx &&
+               api.vdmEnumTaskWowEx;
+  if (api.loaded) {
+    psapi.release();
+    vdmdbg.release();
+  }
+  return api;
+}
 
-template <class Fn> Fn Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+// Thread-safe: the compiler guards the first call's initialisation.
+const ProcessStatusApi& StatusApi() {
+  static const ProcessStatusApi api = LoadStatusApi();
+  return api;
 }
 
 // WaitForMultipleObjects takes at most this many handles at once.
@@ -191,34 +210,11 @@ bool IsProcessRunning(const wchar_t* name) {
 }
 
 bool LoadProcessStatusApi() {
-  Qor::Locked lock(g_statusApi.lock);
-  if (g_statusApi.loaded) {
-    return true;
-  }
-  Qor::UniqueModule psapi(QorWin32::LoadSystemLibrary(L"PSAPI.DLL"));
-  Qor::UniqueModule vdmdbg(QorWin32::LoadSystemLibrary(L"VDMDBG.DLL"));
-  if (!psapi || !vdmdbg) {
-    return false;
-  }
-  auto enumProcesses = Lookup<EnumProcessesFn>(psapi.get(), "EnumProcesses");
-  auto enumModules = Lookup<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
-  auto moduleFileName = Lookup<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
-  auto enumTasks = Lookup<VdmEnumTaskWowExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
-  if (!enumProcesses || !enumModules || !moduleFileName || !enumTasks) {
-    return false;
-  }
-  g_statusApi.psapi = psapi.release();
-  g_statusApi.vdmdbg = vdmdbg.release();
-  g_statusApi.enumProcesses = enumProcesses;
-  g_statusApi.enumProcessModules = enumModules;
-  g_statusApi.getModuleFileNameEx = moduleFileName;
-  g_statusApi.vdmEnumTaskWowEx = enumTasks;
-  g_statusApi.loaded = true;
-  return true;
+  return StatusApi().loaded;
 }
 
 std::wstring GetProcessImagePath(DWORD processId) {
-  if (!g_statusApi.loaded && !LoadProcessStatusApi()) {
+  if (!LoadProcessStatusApi()) {
     return std::wstring();
   }
   wchar_t path[520] = {};
@@ -227,8 +223,8 @@ std::wstring GetProcessImagePath(DWORD processId) {
   if (process) {
     HMODULE module = nullptr;
     DWORD needed = 0;
-    if (g_statusApi.enumProcessModules(process.get(), &module, sizeof(module), &needed)) {
-      if (!g_statusApi.getModuleFileNameEx(process.get(), module, path, 520)) {
+    if (StatusApi().enumProcessModules(process.get(), &module, sizeof(module), &needed)) {
+      if (!StatusApi().getModuleFileNameEx(process.get(), module, path, 520)) {
         path[0] = L'\0';
       }
     }

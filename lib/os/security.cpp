@@ -1,6 +1,6 @@
 #include "qor/os/security.h"
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <aclapi.h>
 

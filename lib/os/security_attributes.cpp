@@ -1,4 +1,4 @@
-#include "qor/env/record.h"
+#include "qor/env_record/record.h"
 #include "qor/os/error_codes.h"
 #include "qor/os/security.h"
 #include "qor/error/win32_error.h"

@@ -2,7 +2,7 @@
 // need come from a library object that holds hundreds of others, which only
 // programs that make shortcuts should carry.
 #include "qor/os/os_utils.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>

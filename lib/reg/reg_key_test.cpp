@@ -2,7 +2,7 @@
 #include "qor/reg/error_codes.h"
 
 #include "qor/reg/reg_calls.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 
 #include <shlwapi.h>

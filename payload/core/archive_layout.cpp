@@ -1,5 +1,5 @@
 // Writing and reading the archive's header and table.
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 
 #include <algorithm>
 #include <cstring>

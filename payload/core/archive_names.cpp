@@ -1,6 +1,6 @@
 // Entry names: which names the setup can write as plain files into its one
 // target folder, and which names would land on one file there.
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 
 #include <algorithm>
 #include <map>

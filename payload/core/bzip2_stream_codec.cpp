@@ -1,6 +1,6 @@
 // The library's bzip2 codec between standard streams, with its progress
 // contract and error codes (Bzip2Compressor is a thin layer over it).
-#include "qor/payload/bzip2_core.h"
+#include "qor/payload_core/bzip2_core.h"
 
 #include "bzip2_stream.h"
 #include "progress_steps.h"
@@ -12,8 +12,6 @@
 namespace QorCompressLib {
 
 namespace {
-
-const char16_t kWriteFailed[] = u"Unable to write to the output stream.";
 
 void Refill(std::istream& input, bz_stream& stream, char* buffer, int size) {
   if (stream.avail_in != 0) {
@@ -58,12 +56,12 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
       }
       progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
-        QorPayload::RaiseError(kDecompressWriteError, kWriteFailed);
+        QorPayload::RaiseError(kDecompressWriteError, kWriteFailedText);
       }
       // A damaged stream can make every further step fail without consuming
       // input (a block checksum mismatch does), which would never end.
       if (result < 0) {
-        QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
+        QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
       }
     }
     while (!streamEnd) {
@@ -71,12 +69,12 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
       stream.avail_out = static_cast<unsigned int>(size);
       const int result = BZ2_bzDecompress(&stream);
       if (!WriteProduced(output, stream, out.get(), size)) {
-        QorPayload::RaiseError(kDrainWriteError, kWriteFailed);
+        QorPayload::RaiseError(kDrainWriteError, kWriteFailedText);
       }
       if (result == BZ_STREAM_END) {
         streamEnd = true;
       } else if (stream.avail_out == static_cast<unsigned int>(size) || result < 0) {
-        QorPayload::RaiseError(kStreamEndMissing, u"Unable to find the end of compressed stream.");
+        QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
       }
     }
   }
@@ -101,7 +99,7 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
       const int result = BZ2_bzCompress(&stream, BZ_RUN);
       progress.Report(stream.total_in_lo32);
       if (!WriteProduced(output, stream, out.get(), size)) {
-        QorPayload::RaiseError(kCompressWriteError, kWriteFailed);
+        QorPayload::RaiseError(kCompressWriteError, kWriteFailedText);
       }
       // Only a stream that failed to start (bad parameters, no memory) gets
       // here; the finishing phase reports it.
@@ -114,7 +112,7 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
       stream.avail_out = static_cast<unsigned int>(size);
       const int result = BZ2_bzCompress(&stream, BZ_FINISH);
       if (!WriteProduced(output, stream, out.get(), size)) {
-        QorPayload::RaiseError(kCompressFinishError, kWriteFailed);
+        QorPayload::RaiseError(kCompressFinishError, kWriteFailedText);
       }
       if (result == BZ_STREAM_END) {
         break;
@@ -122,7 +120,7 @@ void CompressStream(std::istream& input, std::ostream& output, ProgressFunction 
       // An error result never turns into the stream end: stop instead of
       // asking again forever.
       if (result < 0) {
-        QorPayload::RaiseError(kCompressFinishError, kWriteFailed);
+        QorPayload::RaiseError(kCompressFinishError, kWriteFailedText);
       }
     }
   }

@@ -1,10 +1,13 @@
-// The few thread primitives the block-parallel compressor needs, over the
-// standard library natively and over Win32 calls that Windows XP has (the
-// MinGW win32 thread model has no std::thread).
+// The few thread primitives the block-parallel encoder and decoder need,
+// over the standard library natively and over Win32 calls that Windows XP
+// has (the MinGW win32 thread model has no std::thread).
 #pragma once
+
+#include "qor/payload_core/processors.h"
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace QorPackThreads {
 
@@ -33,6 +36,18 @@ private:
   Mutex& mutex_;
 };
 
+// Lets go of a held mutex for its lifetime, to wait without it.
+class MutexUnlock {
+public:
+  explicit MutexUnlock(Mutex& mutex) : mutex_(mutex) { mutex_.Unlock(); }
+  ~MutexUnlock() { mutex_.Lock(); }
+  MutexUnlock(const MutexUnlock&) = delete;
+  MutexUnlock& operator=(const MutexUnlock&) = delete;
+
+private:
+  Mutex& mutex_;
+};
+
 // A counting semaphore, starting at zero.
 class Semaphore {
 public:
@@ -41,6 +56,23 @@ public:
   Semaphore(const Semaphore&) = delete;
   Semaphore& operator=(const Semaphore&) = delete;
   void Post();
+  void Wait();
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// An event that stays set until it is reset (no lost wake-ups when it is
+// reset under a lock and set under the same lock).
+class Event {
+public:
+  Event();
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  void Set();
+  void Reset();
   void Wait();
 
 private:
@@ -62,6 +94,36 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-unsigned CountProcessors();
+// Threads that all run the same body; the destructor waits for them. A
+// thread the system cannot start only makes the group smaller: the callers
+// do the work on the calling thread when none started.
+class ThreadGroup {
+public:
+  ThreadGroup() = default;
+  ~ThreadGroup() { Join(); }
+  ThreadGroup(const ThreadGroup&) = delete;
+  ThreadGroup& operator=(const ThreadGroup&) = delete;
+
+  // Starts up to count threads running body (which must not throw).
+  void Start(unsigned count, const std::function<void()>& body) {
+    threads_.reserve(threads_.size() + count);
+    for (unsigned i = 0; i < count; ++i) {
+      std::unique_ptr<Thread> thread;
+      try {
+        thread.reset(new Thread(body));
+      } catch (...) {
+        return;
+      }
+      threads_.push_back(std::move(thread));
+    }
+  }
+  std::size_t size() const { return threads_.size(); }
+  bool empty() const { return threads_.empty(); }
+  // Waits for every thread to end.
+  void Join() { threads_.clear(); }
+
+private:
+  std::vector<std::unique_ptr<Thread>> threads_;
+};
 
 } // namespace QorPackThreads

@@ -36,6 +36,27 @@ void Semaphore::Wait() {
   --impl_->count;
 }
 
+struct Event::Impl {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool set = false;
+};
+Event::Event() : impl_(new Impl) {}
+Event::~Event() = default;
+void Event::Set() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->set = true;
+  impl_->changed.notify_all();
+}
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->set = false;
+}
+void Event::Wait() {
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  impl_->changed.wait(lock, [this] { return impl_->set; });
+}
+
 struct Thread::Impl {
   std::thread thread;
 };

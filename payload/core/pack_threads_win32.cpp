@@ -1,7 +1,7 @@
 #include "pack_threads.h"
 
-#include "qor/error/critical_section.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/critical_section.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 #include <process.h>
@@ -41,6 +41,26 @@ void Semaphore::Wait() {
   WaitForSingleObject(impl_->handle.get(), INFINITE);
 }
 
+struct Event::Impl {
+  Qor::UniqueHandle handle;
+};
+Event::Event() : impl_(new Impl) {
+  impl_->handle.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!impl_->handle) {
+    throw std::bad_alloc();
+  }
+}
+Event::~Event() = default;
+void Event::Set() {
+  SetEvent(impl_->handle.get());
+}
+void Event::Reset() {
+  ResetEvent(impl_->handle.get());
+}
+void Event::Wait() {
+  WaitForSingleObject(impl_->handle.get(), INFINITE);
+}
+
 namespace {
 unsigned __stdcall RunBody(void* parameter) {
   std::function<void()>* body = static_cast<std::function<void()>*>(parameter);
@@ -66,10 +86,23 @@ Thread::~Thread() {
   WaitForSingleObject(impl_->handle.get(), INFINITE);
 }
 
+// The processors of the process's affinity, which a job or a start with
+// "start /affinity" may narrow; all of the system's when that is unknown.
 unsigned CountProcessors() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  unsigned count = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+    for (; process != 0; process &= process - 1) {
+      ++count;
+    }
+  }
+  if (count == 0) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    count = info.dwNumberOfProcessors;
+  }
+  return count ? count : 1;
 }
 
 } // namespace QorPackThreads

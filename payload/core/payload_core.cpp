@@ -1,4 +1,4 @@
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 namespace QorPayload {
 

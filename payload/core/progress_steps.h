@@ -2,16 +2,16 @@
 // per new multiple of the step, never more often.
 #pragma once
 
+#include "qor/payload_core/bzip2_core.h"
+
 #include <cstdint>
 
 namespace QorCompressLib {
 
 class ProgressSteps {
 public:
-  typedef int (*Callback)(std::uint32_t processed, void* context);
-
   // step must not be 0 when a callback is given (the callers check it).
-  ProgressSteps(Callback callback, void* context, std::uint32_t step)
+  ProgressSteps(ProgressFunction callback, void* context, std::uint32_t step)
       : callback_(callback), context_(context), step_(step) {}
 
   // The callback gets the low 32 bits of consumed, as its parameter holds.
@@ -28,7 +28,7 @@ public:
   }
 
 private:
-  Callback callback_;
+  ProgressFunction callback_;
   void* context_;
   std::uint32_t step_;
   std::uint32_t lastQuotient_ = 0;

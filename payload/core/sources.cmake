@@ -1,13 +1,16 @@
-# The payload's portable core: archive layout and names, bzip2 expansion and
-# block-parallel compression. No Windows headers: the same sources build the
-# launcher's library and the native payload builder. The thread primitives
-# come from core/pack_threads_std.cpp (native) or core/pack_threads_win32.cpp.
+# The payload's portable core: archive layout and names, and the bzip2
+# engine in both directions (sequential and block-parallel). No Windows
+# headers: the same sources build the launcher's library and the native
+# payload builder. The thread primitives come from
+# core/pack_threads_std.cpp (native) or core/pack_threads_win32.cpp.
 set(VELTRANO_PAYLOAD_CORE_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(VELTRANO_PAYLOAD_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
+set(VELTRANO_PAYLOAD_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/include)
 set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/payload_core.cpp
   ${CMAKE_CURRENT_LIST_DIR}/archive_names.cpp
   ${CMAKE_CURRENT_LIST_DIR}/archive_layout.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_stream_codec.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/bzip2_expand.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/bzip2_parallel.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode_parallel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_encode_parallel.cpp)

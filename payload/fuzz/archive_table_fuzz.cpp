@@ -3,7 +3,7 @@
 // payload holds. Whatever the bytes, nothing is read outside them, no entry
 // that is accepted lies outside them, a table read piece by piece is the
 // table read whole, and the name checks hold up on any names.
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 
 #include <cstdint>
 #include <cstdlib>

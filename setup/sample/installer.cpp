@@ -14,7 +14,7 @@
 //                                   VELTRANO_INSTALLER_HOLD_MS (default
 //                                   30000) ms, and end at once
 //   VELTRANO_INSTALLER_SHOW_MS=N    how long the window stays (default 4000)
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/fs/folder_entries.h"
 #include "qor/text/path.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform.h"
 
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 #include <algorithm>
 

@@ -27,7 +27,6 @@ std::u16string SystemReason(const char16_t* what, const std::u16string& file = s
 
 std::vector<std::u16string> GetArguments(int argc, char** argv);
 bool IsTerminal(std::FILE* stream);
-unsigned CountProcessors();
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
 // A path for the standard library's file functions: UTF-16 on Windows, the
 // UTF-8 bytes of the name elsewhere.
@@ -73,6 +72,11 @@ public:
   std::uint64_t Size();
   // Up to size bytes; 0 at the end.
   std::size_t Read(char* buffer, std::size_t size);
+  // The whole file as read-only memory, valid while this object lives.
+  // Mapped, not read: a payload of gigabytes then costs the system's file
+  // cache rather than this program's memory. Fails, naming the file, when
+  // it cannot be mapped (a 32-bit program has no room for such a payload).
+  const char* Map(std::size_t& size);
 
 private:
   struct Impl;

@@ -1,12 +1,13 @@
 // vtrpack's system interface on POSIX systems (Linux).
 #include "platform.h"
 
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/payload_core.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,11 +130,6 @@ std::vector<std::u16string> GetArguments(int argc, char** argv) {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) != 0;
-}
-
-unsigned CountProcessors() {
-  const unsigned count = std::thread::hardware_concurrency();
-  return count ? count : 1;
 }
 
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
@@ -261,7 +257,12 @@ bool LiesIn(const std::u16string& path, const std::u16string& folder) {
 struct InputFile::Impl {
   int fd = -1;
   std::u16string path;
+  void* view = MAP_FAILED;
+  std::size_t viewSize = 0;
   ~Impl() {
+    if (view != MAP_FAILED) {
+      munmap(view, viewSize);
+    }
     if (fd >= 0) {
       close(fd);
     }
@@ -314,6 +315,25 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
       Fail(SystemReason(u"cannot read ", impl_->path));
     }
   }
+}
+
+const char* InputFile::Map(std::size_t& size) {
+  const std::uint64_t whole = Size();
+  if (whole > SIZE_MAX) {
+    Fail(u"cannot read " + impl_->path + u": it is larger than this program can map");
+  }
+  size = static_cast<std::size_t>(whole);
+  if (size == 0) {
+    return "";
+  }
+  if (impl_->view == MAP_FAILED) {
+    impl_->view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, impl_->fd, 0);
+    if (impl_->view == MAP_FAILED) {
+      Fail(SystemReason(u"cannot read ", impl_->path));
+    }
+    impl_->viewSize = size;
+  }
+  return static_cast<const char*>(impl_->view);
 }
 
 struct OutputFile::Impl {

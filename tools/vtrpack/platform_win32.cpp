@@ -1,8 +1,8 @@
 // vtrpack's system interface on Windows.
 #include "platform.h"
 
-#include "qor/error/critical_section.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/critical_section.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 #include "qor/fs/delete.h"
 #include "qor/fs/folder_entries.h"
@@ -115,12 +115,6 @@ bool IsTerminal(std::FILE* stream) {
          GetConsoleMode(handle, &mode);
 }
 
-unsigned CountProcessors() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
-}
-
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
   if (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) {
     return folder + name;
@@ -226,6 +220,8 @@ bool LiesIn(const std::u16string& path, const std::u16string& folder) {
 struct InputFile::Impl {
   Qor::UniqueFile file;
   std::u16string path;
+  Qor::UniqueHandle mapping;
+  Qor::UniqueMappedView view;
 };
 
 InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
@@ -271,6 +267,29 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
     Fail(SystemReason(u"cannot read ", impl_->path));
   }
   return got;
+}
+
+const char* InputFile::Map(std::size_t& size) {
+  const std::uint64_t whole = Size();
+  if (whole > SIZE_MAX) {
+    Fail(u"cannot read " + impl_->path + u": it is larger than this program can map");
+  }
+  size = static_cast<std::size_t>(whole);
+  if (size == 0) {
+    return "";
+  }
+  if (!impl_->view) {
+    impl_->mapping.reset(
+        CreateFileMappingW(impl_->file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!impl_->mapping) {
+      Fail(SystemReason(u"cannot read ", impl_->path));
+    }
+    impl_->view.reset(MapViewOfFile(impl_->mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!impl_->view) {
+      Fail(SystemReason(u"cannot read ", impl_->path));
+    }
+  }
+  return static_cast<const char*>(impl_->view.get());
 }
 
 struct OutputFile::Impl {

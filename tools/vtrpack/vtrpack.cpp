@@ -6,14 +6,16 @@
 
 #include "pe_resources.h"
 
-#include "qor/payload/archive_core.h"
-#include "qor/payload/bzip2_core.h"
-#include "qor/payload/payload_core.h"
+#include "qor/payload_core/archive_core.h"
+#include "qor/payload_core/bzip2_core.h"
+#include "qor/payload_core/payload_core.h"
+#include "qor/payload_core/processors.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using QorPayload::ToDecimal;
@@ -36,9 +38,11 @@ const char16_t kUsage[] =
     u"                                one per processor, at most 16\n"
     u"    --follow-links              pack the files that symbolic links lead to\n"
     u"                                (without it a link is refused)\n"
-    u"  list PAYLOAD                  show the entries' names and sizes, and the totals\n"
-    u"  check PAYLOAD                 expand and check PAYLOAD as the setup would\n"
-    u"                                (nothing written) and report any fault\n"
+    u"  list [--threads N] PAYLOAD    show the entries' names and sizes, and the totals\n"
+    u"  check [--threads N] PAYLOAD   expand and check PAYLOAD as the setup would\n"
+    u"                                (nothing written) and report any fault; both\n"
+    u"                                expand on N threads (by default one per\n"
+    u"                                processor; more than 8 count as 8)\n"
     u"  stamp SETUP_EXE PAYLOAD OUT   write a copy of SETUP_EXE to OUT that carries\n"
     u"                                PAYLOAD as its resource ZUK 137\n"
     u"    --title TEXT                the window's title, at most 99 characters\n"
@@ -86,13 +90,12 @@ private:
   std::uint64_t written_ = 0;
 };
 
-struct PackOptions {
-  unsigned threads;
+struct Options {
+  unsigned threads; // of pack, list and check
   bool followLinks = false;
 };
 
-int Pack(const std::u16string& folder, const std::u16string& payloadPath,
-         const PackOptions& options) {
+int Pack(const std::u16string& folder, const std::u16string& payloadPath, const Options& options) {
   std::vector<VtrPlatform::FolderItem> items = VtrPlatform::ListFolder(folder, options.followLinks);
   // Names in the order of their UTF-16 code units: the same payload from the
   // same files, on every system.
@@ -182,33 +185,35 @@ int Pack(const std::u16string& folder, const std::u16string& payloadPath,
   return 0;
 }
 
-class FileSource : public QorPayload::ByteSource {
+// Whether bytes begin as a bzip2 stream does: "BZh" and a block size.
+bool LooksLikeBzip2(std::string_view bytes) {
+  return bytes.size() >= 4 && bytes.substr(0, 3) == "BZh" && bytes[3] >= '1' && bytes[3] <= '9';
+}
+
+int ShowProgress(std::uint32_t, void* context);
+
+// The compressed bytes consumed, for the progress line (the callback gets
+// their low 32 bits only).
+class ExpandProgress {
 public:
-  explicit FileSource(const std::u16string& path)
-      : file_(path), progress_(u"Expanding", file_.Size()) {}
-  std::size_t Read(char* buffer, std::size_t size) override {
-    const std::size_t got = file_.Read(buffer, size);
-    for (std::size_t i = 0; i < got && start_.size() < 4; ++i) {
-      start_.push_back(buffer[i]);
-    }
-    read_ += got;
-    progress_.Update(read_);
-    return got;
+  explicit ExpandProgress(std::uint64_t total) : line_(u"Expanding", total) {}
+  void Seen(std::uint32_t processed) {
+    consumed_ += static_cast<std::uint32_t>(processed - last_);
+    last_ = processed;
+    line_.Update(consumed_);
   }
-  void Done() { progress_.Done(); }
-  std::uint64_t read() const { return read_; }
-  // Whether the file begins as a bzip2 stream does: "BZh" and a block size.
-  bool LooksLikeBzip2() const {
-    return start_.size() == 4 && start_.compare(0, 3, "BZh") == 0 && start_[3] >= '1' &&
-           start_[3] <= '9';
-  }
+  void Done() { line_.Done(); }
 
 private:
-  VtrPlatform::InputFile file_;
-  VtrConsole::ProgressLine progress_;
-  std::uint64_t read_ = 0;
-  std::string start_;
+  VtrConsole::ProgressLine line_;
+  std::uint64_t consumed_ = 0;
+  std::uint32_t last_ = 0;
 };
+
+int ShowProgress(std::uint32_t processed, void* context) {
+  static_cast<ExpandProgress*>(context)->Seen(processed);
+  return 0;
+}
 
 // Keeps the archive's table as the expanded bytes pass and counts the rest:
 // the whole archive is never held in memory.
@@ -281,18 +286,28 @@ private:
   std::uint64_t length_ = 0;
 };
 
-// Expands the payload at payloadPath through scan; returns its compressed
-// size. Every fault names the file.
-std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan) {
-  FileSource source(payloadPath);
+// Expands the payload at payloadPath through scan on threads threads, with
+// the launcher's decoder; returns its compressed size. Every fault names the
+// file.
+std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsigned threads) {
+  // Mapped whole: the block-parallel decoder looks ahead in it.
+  VtrPlatform::InputFile file(payloadPath);
+  std::size_t size = 0;
+  const char* mapped = file.Map(size);
+  const std::string_view compressed(mapped, size);
+  ExpandProgress progress(compressed.size());
   try {
-    QorCompressLib::ExpandBzip2(source, scan);
+    // About a thousand progress notes, whatever the size.
+    const std::uint32_t step =
+        static_cast<std::uint32_t>(std::max<std::uint64_t>(1, compressed.size() / 1000));
+    QorCompressLib::ExpandBzip2Blocks(compressed.data(), compressed.size(), scan, &ShowProgress,
+                                      &progress, step, threads);
     scan.Finish();
   } catch (QorPayload::Error* error) {
     const int code = error->GetCode();
     const std::u16string message = error->GetMessage();
     delete error;
-    if (code == QorCompressLib::kStreamEndMissing && !source.LooksLikeBzip2()) {
+    if (code == QorCompressLib::kStreamEndMissing && !LooksLikeBzip2(compressed)) {
       Fail(payloadPath + u" is not a payload: it is not a bzip2 stream");
     }
     if (code == QorCompressLib::kStreamEndMissing) {
@@ -300,8 +315,8 @@ std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan) {
     }
     Fail(payloadPath + u" is damaged: " + message);
   }
-  source.Done();
-  return source.read();
+  progress.Done();
+  return compressed.size();
 }
 
 // Faults that the launcher would meet while extracting, or that no payload
@@ -343,9 +358,9 @@ std::u16string Totals(const ArchiveScan& scan) {
 
 // Lists every entry, also of a payload that the setup could not extract;
 // then its fault, if any, fails the command.
-int List(const std::u16string& payloadPath) {
+int List(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
-  const std::uint64_t compressed = Expand(payloadPath, scan);
+  const std::uint64_t compressed = Expand(payloadPath, scan, threads);
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
     std::u16string size = ToDecimal(entry.size);
     size.insert(0, size.size() < 12 ? 12 - size.size() : 0, u' ');
@@ -359,17 +374,18 @@ int List(const std::u16string& payloadPath) {
   return 0;
 }
 
-void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan) {
-  Expand(payloadPath, scan);
+void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
+                  unsigned threads = QorPackThreads::CountProcessors()) {
+  Expand(payloadPath, scan, threads);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
     Fail(payloadPath + u": " + fault);
   }
 }
 
-int Check(const std::u16string& payloadPath) {
+int Check(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
-  CheckPayload(payloadPath, scan);
+  CheckPayload(payloadPath, scan, threads);
   Say(stdout, payloadPath + u": OK, " + Totals(scan));
   return 0;
 }
@@ -498,14 +514,15 @@ int Run(std::vector<std::u16string> args) {
     Say(stdout, u"vtrpack " + QorPayload::FromAscii(VELTRANO_VERSION));
     return 0;
   }
-  PackOptions options;
-  options.threads = std::min(VtrPlatform::CountProcessors(),
+  Options options;
+  options.threads = std::min(QorPackThreads::CountProcessors(),
                              QorCompressLib::ParallelBzip2Compressor::kMaxThreads);
-  while (command == u"pack" && args.size() >= 3 && args[2].compare(0, 2, u"--") == 0) {
+  const bool threaded = command == u"pack" || command == u"list" || command == u"check";
+  while (threaded && args.size() >= 3 && args[2].compare(0, 2, u"--") == 0) {
     if (args[2] == u"--threads" && args.size() >= 4) {
       options.threads = ParseThreads(args[3]);
       args.erase(args.begin() + 2, args.begin() + 4);
-    } else if (args[2] == u"--follow-links") {
+    } else if (command == u"pack" && args[2] == u"--follow-links") {
       options.followLinks = true;
       args.erase(args.begin() + 2);
     } else {
@@ -532,10 +549,10 @@ int Run(std::vector<std::u16string> args) {
       return Pack(args[2], args[3], options);
     }
     if (command == u"list") {
-      return List(args[2]);
+      return List(args[2], options.threads);
     }
     if (command == u"check") {
-      return Check(args[2]);
+      return Check(args[2], options.threads);
     }
     return Stamp(args[2], args[3], args[4], branding);
   }

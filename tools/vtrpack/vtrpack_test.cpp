@@ -430,7 +430,8 @@ TEST(Vtrpack, CtrlCLeavesNothing) {
   const std::wstring stampOutput = scratch.path() + L"out.exe";
   PayloadTest::WriteFileBytes(packOutput, "before");
   PayloadTest::WriteFileBytes(stampOutput, "before");
-  const std::wstring log = scratch.path() + L"log.txt";
+  // The tool's output, one file a case, kept apart from the outputs.
+  ScratchFolder logs;
   struct Case {
     const char* what;
     std::wstring output;
@@ -445,17 +446,19 @@ TEST(Vtrpack, CtrlCLeavesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    Qor::UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(output);
-
     // The event goes to the processes of a console in one process group: the
     // test takes a console of its own, ignores the event itself, and starts
-    // the tool in a group of its own there.
+    // the tool in a group of its own there. The console comes first: the
+    // program that hosts it must not inherit the log's handle, which it may
+    // keep a while after the console is let go.
     FreeConsole();
     ASSERT_TRUE(AllocConsole());
     SetConsoleCtrlHandler(nullptr, TRUE);
+    const std::wstring log = logs.path() + QorTest::Widen(c.what) + L".txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    Qor::UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(output) << GetLastError();
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -498,7 +501,7 @@ TEST(Vtrpack, CtrlCLeavesNothing) {
     std::string kept;
     ASSERT_TRUE(PayloadTest::ReadFileBytes(c.output, kept));
     EXPECT_EQ("before", kept);
-    ExpectOnly(scratch, {L"files", L"payload.zuk", L"out.zuk", L"out.exe", L"log.txt"});
+    ExpectOnly(scratch, {L"files", L"payload.zuk", L"out.zuk", L"out.exe"});
   }
 }
 

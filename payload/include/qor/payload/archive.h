@@ -2,7 +2,7 @@
 // entries' bytes. All integers are unsigned 32-bit little-endian.
 #pragma once
 
-#include "qor/payload/archive_core.h"
+#include "qor/payload_core/archive_core.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include <vector>
 
 namespace QorArchiveFormat {
-// The wide-string forms of the name checks in qor/payload/archive_core.h.
+// The wide-string forms of the name checks in qor/payload_core/archive_core.h.
 bool IsSafeEntryName(const std::wstring& name, std::wstring* reason = nullptr);
 bool FindNameClash(const std::vector<std::wstring>& names, std::wstring* reason = nullptr);
 } // namespace QorArchiveFormat

@@ -1,7 +1,7 @@
 // Stream compressors: the abstract interface and its bzip2 implementation.
 #pragma once
 
-#include "qor/payload/bzip2_core.h"
+#include "qor/payload_core/bzip2_core.h"
 
 #include <cstdint>
 #include <istream>
@@ -11,7 +11,7 @@
 class CQorCompressor {
 public:
   // Called with the count of input bytes consumed so far; the result is ignored.
-  typedef int (*ProgressCallback)(std::uint32_t processed, void* context);
+  typedef QorCompressLib::ProgressFunction ProgressCallback;
 
   virtual ~CQorCompressor() {}
   // callback may be null; with a callback, step must be at least 1 (the

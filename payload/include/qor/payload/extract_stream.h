@@ -3,7 +3,7 @@
 #pragma once
 
 #include "qor/payload/compressor.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,8 @@
 namespace QorPayload {
 
 // The decoding threads ExtractStream uses when given 0: one per processor
-// this process may run on, at most 8 (the memory bound).
+// this process may run on, at most QorCompressLib::kMaxDecodeThreads (the
+// memory bound).
 unsigned DefaultDecodeThreads();
 
 // Where ExtractStream puts the entries' files.

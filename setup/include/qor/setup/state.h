@@ -4,7 +4,7 @@
 #pragma once
 
 #include "qor/fs/private_folder.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

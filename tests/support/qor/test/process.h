@@ -2,7 +2,7 @@
 // Wine reports to them.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 #include "qor/test/text.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Raw registry helpers for tests, independent of the code under test.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-// Start-up: Initialize fills the environment record (qor/env/record.h) once
+// Start-up: Initialize fills the environment record (qor/env_record/record.h) once
 // at program start, and the detectors that answer on first use.
 #pragma once
 
-#include "qor/env/record.h"
+#include "qor/env_record/record.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // test machine runs.
 #pragma once
 
-#include "qor/env/record.h"
+#include "qor/env_record/record.h"
 
 #include <windows.h>
 

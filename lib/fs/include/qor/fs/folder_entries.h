@@ -8,7 +8,7 @@
 // end of the listing, or with the object when the loop is left early.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 // way, without following links.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Process security: group membership, privileges, SID text and access rights.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // A thread whose work is a virtual operation.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // not failures for the caller are turned into results.
 #pragma once
 
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "qor/error/error.h"
-#include "qor/error/unique_handle.h"
+#include "qor/handle/unique_handle.h"
 
 #include <windows.h>
 

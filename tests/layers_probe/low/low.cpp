@@ -1,0 +1,5 @@
+#include "qor/probe_low/low.h"
+
+int Low() {
+  return 1;
+}
