@@ -79,6 +79,10 @@ public:
   const char* Map(std::size_t& size);
 
 private:
+  // The whole file of size bytes (at least 1) as memory; each system has its own.
+  const char* MapView(std::size_t size);
+  const std::u16string& Path() const;
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -26,4 +26,13 @@ CreateTemporaryBeside(const std::u16string& path,
   }
 }
 
+const char* InputFile::Map(std::size_t& size) {
+  const std::uint64_t whole = Size();
+  if (whole > SIZE_MAX) {
+    Fail(u"cannot read " + Path() + u": it is larger than this program can map");
+  }
+  size = static_cast<std::size_t>(whole);
+  return size == 0 ? "" : MapView(size);
+}
+
 } // namespace VtrPlatform

@@ -317,15 +317,11 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   }
 }
 
-const char* InputFile::Map(std::size_t& size) {
-  const std::uint64_t whole = Size();
-  if (whole > SIZE_MAX) {
-    Fail(u"cannot read " + impl_->path + u": it is larger than this program can map");
-  }
-  size = static_cast<std::size_t>(whole);
-  if (size == 0) {
-    return "";
-  }
+const std::u16string& InputFile::Path() const {
+  return impl_->path;
+}
+
+const char* InputFile::MapView(std::size_t size) {
   if (impl_->view == MAP_FAILED) {
     impl_->view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, impl_->fd, 0);
     if (impl_->view == MAP_FAILED) {

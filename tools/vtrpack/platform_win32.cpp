@@ -269,22 +269,18 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   return got;
 }
 
-const char* InputFile::Map(std::size_t& size) {
-  const std::uint64_t whole = Size();
-  if (whole > SIZE_MAX) {
-    Fail(u"cannot read " + impl_->path + u": it is larger than this program can map");
-  }
-  size = static_cast<std::size_t>(whole);
-  if (size == 0) {
-    return "";
-  }
+const std::u16string& InputFile::Path() const {
+  return impl_->path;
+}
+
+const char* InputFile::MapView(std::size_t size) {
   if (!impl_->view) {
     impl_->mapping.reset(
         CreateFileMappingW(impl_->file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!impl_->mapping) {
       Fail(SystemReason(u"cannot read ", impl_->path));
     }
-    impl_->view.reset(MapViewOfFile(impl_->mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    impl_->view.reset(MapViewOfFile(impl_->mapping.get(), FILE_MAP_READ, 0, 0, size));
     if (!impl_->view) {
       Fail(SystemReason(u"cannot read ", impl_->path));
     }
