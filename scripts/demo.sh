@@ -18,15 +18,19 @@ if ! scripts/host-runs 64; then
     "setup; use an x86-64 Linux host" >&2
   exit 1
 fi
-if scripts/host-runs 32; then
+bash scripts/setup.sh
+if scripts/host-runs 32 --native; then
   preset=mingw-release build=build arch=win32
   say "running the 32-bit setup"
+elif scripts/host-runs 32; then
+  preset=mingw-release build=build arch=win32
+  say "running the 32-bit setup under processor emulation (qemu-i386): this host's kernel" \
+    "cannot run 32-bit programs itself"
 else
   preset=mingw64-release build=build64 arch=win64
-  say "running the 64-bit setup: this host cannot run 32-bit programs (no IA32 emulation)"
+  say "running the 64-bit setup: this host cannot run 32-bit programs (no IA32 emulation, and" \
+    "no emulator could be set up)"
 fi
-
-bash scripts/setup.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target VeltranoSetup -- -j"$(nproc)"
 

@@ -7,6 +7,7 @@
 #include "qor/fs/fs_find.h"
 
 #include "bench_clock.h"
+#include "bench_emulation.h"
 
 #include <boost/regex.hpp>
 
@@ -68,6 +69,9 @@ struct Worker {
 } // namespace
 
 int main() {
+  if (QorBench::RefuseEmulatedFigures("filter_bench")) {
+    return 2;
+  }
   const auto entries = Entries();
   const QorFs::FileFilter filter(QorFs::FileFilter::MatchExpression | QorFs::FileFilter::AcceptAll,
                                  kExpression);

@@ -23,6 +23,7 @@
 #include "qor/fs/folder_entries.h"
 
 #include "bench_clock.h"
+#include "bench_emulation.h"
 #include "bench_process.h"
 
 #include <bzlib.h>
@@ -269,6 +270,9 @@ int main() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (count == 3 && std::wstring(argv[1]) == L"expand") {
     return Expand(argv[2]);
+  }
+  if (QorBench::RefuseEmulatedFigures("payload_bench")) {
+    return 2;
   }
   if (count >= 3 && std::wstring(argv[1]) == L"blocks") {
     return Blocks(argv[2], count >= 4 ? std::max(1, _wtoi(argv[3])) : 3);

@@ -8,6 +8,7 @@
 #include "../../tools/vtrpack/pe_resources.h"
 
 #include "bench_clock.h"
+#include "bench_emulation.h"
 #include "bench_process.h"
 
 #include <windows.h>
@@ -88,6 +89,9 @@ int main() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (count == 5 && std::wstring(argv[1]) == L"stamp") {
     return StampOnce(argv[2], argv[3], argv[4]);
+  }
+  if (QorBench::RefuseEmulatedFigures("stamp_bench")) {
+    return 2;
   }
   const unsigned largeMb = count > 1 ? static_cast<unsigned>(_wtoi(argv[1])) : 300;
   wchar_t self[MAX_PATH], temp[MAX_PATH];

@@ -33,6 +33,11 @@ old_tool=${3:-}
 vtrpack=${VTRPACK:-$root/build/host-vtrpack/vtrpack}
 [ -x "$vtrpack" ] || vtrpack="$root/build64/host-vtrpack/vtrpack"
 [ -x "$vtrpack" ] || { echo "build first: $vtrpack is missing" >&2; exit 1; }
+if [ -n "$old_tool" ] && ! "$root/scripts/host-runs" 32 --native; then
+  echo "pack_bench: the previous vtrpack.exe would run as a 32-bit program under processor" \
+    "emulation (qemu-i386) on this host, so its times would measure the emulator; no figures" >&2
+  exit 2
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
