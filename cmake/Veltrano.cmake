@@ -60,6 +60,30 @@ function(veltrano_library name)
   veltrano_register_library(${name})
 endfunction()
 
+# On a host whose kernel runs no 32-bit program, the 32-bit flavour's
+# programs run under processor emulation (scripts/setup.sh sets it up), where
+# they take up to four or five times as long. The time-outs of the tests that
+# run Windows programs grow by VELTRANO_EMULATED_TIMEOUT_SCALE there, so that
+# they still catch a hang without failing a slow but sound run; natively they
+# stay as set.
+set(VELTRANO_EMULATED_TIMEOUT_SCALE 3 CACHE STRING "Factor on the Windows tests' time-outs under emulation")
+set(VELTRANO_TIMEOUT_SCALE 1)
+if(VELTRANO_FLAVOUR STREQUAL "x86")
+  execute_process(COMMAND ${CMAKE_SOURCE_DIR}/scripts/host-runs 32 --native RESULT_VARIABLE _native32)
+  if(NOT _native32 EQUAL 0)
+    set(VELTRANO_TIMEOUT_SCALE ${VELTRANO_EMULATED_TIMEOUT_SCALE})
+    message(STATUS "32-bit programs run under emulation here: their tests' time-outs x${VELTRANO_TIMEOUT_SCALE}")
+  endif()
+endif()
+
+# veltrano_windows_test_timeout(TEST SECONDS): the time-out of a test that
+# runs the build's Windows programs, in seconds on a host that runs them
+# natively.
+function(veltrano_windows_test_timeout test seconds)
+  math(EXPR seconds "${seconds} * ${VELTRANO_TIMEOUT_SCALE}")
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${seconds})
+endfunction()
+
 # veltrano_test(NAME SOURCES... [LIBS ...]): one GoogleTest program, run by ctest under Wine.
 function(veltrano_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
@@ -70,7 +94,7 @@ function(veltrano_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  veltrano_windows_test_timeout(${name} ${ARG_TIMEOUT})
 endfunction()
 
 # veltrano_shipped_program(TARGET): a program we hand to customers. Its import
