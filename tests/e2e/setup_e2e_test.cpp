@@ -409,9 +409,12 @@ protected:
   std::wstring ReportVariable() const { return L"VELTRANO_INSTALLER_REPORT=" + report_; }
 
   // Waits for the installer's report (the installer is running then).
+  // Until the report can be read, not only seen: under processor emulation
+  // a run once found the report there but could not yet open it.
   bool WaitForReport() const {
+    std::string bytes;
     for (DWORD waited = 0; waited < kRunLimitMs; waited += 50) {
-      if (QorFs::Exists(report_)) {
+      if (QorFs::Exists(report_) && ReadBytes(report_, bytes)) {
         return true;
       }
       Sleep(50);
