@@ -112,7 +112,7 @@ CommandLine ParseCommandLine(const std::wstring& raw) {
   CommandLine result;
   bool quiet = false, passive = false;
   std::size_t at = SkipProgramName(raw);
-  while (at < raw.size()) {
+  while (at < raw.size() && result.fault.empty()) {
     const std::size_t start = at;
     const std::wstring argument = ReadArgument(raw, at);
     const Switch kind = Classify(argument);
@@ -141,18 +141,15 @@ CommandLine ParseCommandLine(const std::wstring& raw) {
       const wchar_t* what = kind == Switch::Log ? L"a file name" : L"a folder";
       if (!value.empty()) {
         result.fault = argument + L" is given twice.";
-        return result;
-      }
-      if (at == raw.size()) {
+      } else if (at == raw.size()) {
         result.fault = argument + L" needs " + what + L".";
-        return result;
-      }
-      value = ReadArgument(raw, at);
-      at = SkipBlanks(raw, at);
-      if (value.empty() || Classify(value) != Switch::None) {
-        result.fault = argument + L" needs " + what + L", not \"" + value + L"\".";
-        value.clear();
-        return result;
+      } else {
+        value = ReadArgument(raw, at);
+        at = SkipBlanks(raw, at);
+        if (value.empty() || Classify(value) != Switch::None) {
+          result.fault = argument + L" needs " + what + L", not \"" + value + L"\".";
+          value.clear();
+        }
       }
       break;
     }
@@ -160,11 +157,16 @@ CommandLine ParseCommandLine(const std::wstring& raw) {
       break;
     }
   }
-  if (quiet && passive) {
+  if (quiet && passive && result.fault.empty()) {
     result.fault = L"/quiet and /passive cannot be given together.";
-    return result;
   }
+  // Even a bad command line is as quiet as it asked to be (the quieter of
+  // the two when both were given): a box would wait for nobody.
   result.mode = quiet ? RunMode::Quiet : passive ? RunMode::Passive : RunMode::Normal;
+  if (!result.fault.empty()) {
+    result.help = false;
+    result.installerArguments.clear();
+  }
   return result;
 }
 

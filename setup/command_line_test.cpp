@@ -69,22 +69,31 @@ TEST(SetupCommandLine, SwitchesValuesAndTheInstallersArguments) {
 }
 
 TEST(SetupCommandLine, BadCommandLinesAreRefusedWithTheirFault) {
+  // The mode is what the switches before the fault asked for: a quiet run
+  // shows no box even for its bad command line.
   struct Case {
     const wchar_t* raw;
     const wchar_t* fault;
+    RunMode mode;
   } cases[] = {
-      {L"Setup.exe /log", L"/log needs a file name."},
-      {L"Setup.exe /quiet /l   ", L"/l needs a file name."},
-      {L"Setup.exe /extract", L"/extract needs a folder."},
-      {L"Setup.exe /log \"\"", L"/log needs a file name, not \"\"."},
-      {L"Setup.exe /log /quiet", L"/log needs a file name, not \"/quiet\"."},
-      {L"Setup.exe /quiet /passive", L"/quiet and /passive cannot be given together."},
-      {L"Setup.exe /passive /q /S", L"/quiet and /passive cannot be given together."},
-      {L"Setup.exe /log a /log b", L"/log is given twice."},
+      {L"Setup.exe /log", L"/log needs a file name.", RunMode::Normal},
+      {L"Setup.exe /quiet /l   ", L"/l needs a file name.", RunMode::Quiet},
+      {L"Setup.exe /passive /extract", L"/extract needs a folder.", RunMode::Passive},
+      {L"Setup.exe /log \"\"", L"/log needs a file name, not \"\".", RunMode::Normal},
+      {L"Setup.exe /log /quiet", L"/log needs a file name, not \"/quiet\".", RunMode::Normal},
+      {L"Setup.exe /quiet /passive", L"/quiet and /passive cannot be given together.",
+       RunMode::Quiet},
+      {L"Setup.exe /passive /q /S", L"/quiet and /passive cannot be given together.",
+       RunMode::Quiet},
+      {L"Setup.exe /q /log a /? /log b", L"/log is given twice.", RunMode::Quiet},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.raw));
-    EXPECT_EQ(c.fault, QorSetup::ParseCommandLine(c.raw).fault);
+    const CommandLine line = QorSetup::ParseCommandLine(c.raw);
+    EXPECT_EQ(c.fault, line.fault);
+    EXPECT_EQ(c.mode, line.mode);
+    EXPECT_FALSE(line.help);
+    EXPECT_EQ(L"", line.installerArguments);
   }
 }
 

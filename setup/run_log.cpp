@@ -64,7 +64,21 @@ void RunLog::Write(const std::wstring& text) {
   }
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  std::string bytes = ToUtf8(LogTimeStamp(now) + text + L"\r\n");
+  // One line per step: the line breaks of an error's text (its causes)
+  // become spaces.
+  std::wstring line = LogTimeStamp(now);
+  for (wchar_t c : text) {
+    const bool breaks = c == L'\r' || c == L'\n' || c == L'\t';
+    if (!breaks) {
+      line += c;
+    } else if (!line.empty() && line.back() != L' ') {
+      line += L' ';
+    }
+  }
+  while (!line.empty() && line.back() == L' ') {
+    line.pop_back();
+  }
+  std::string bytes = ToUtf8(line + L"\r\n");
   ::EnterCriticalSection(&lock_);
   if (file_) {
     DWORD written = 0;

@@ -93,15 +93,27 @@ public:
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const DWORD error = ::GetLastError();
     if (!file && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
-      QorWin32::RaiseWin32ErrorF(kEntryFileExistsError,
-                                 L"The file %s exists already. The setup overwrites nothing.",
-                                 error, path.c_str());
+      RaiseExists(path, error);
     }
     return file;
   }
   void Checkpoint() override { ThrowIfStopRequested(); }
   void TableRead(const std::vector<QorPayload::ListedEntry>& entries) override {
     CheckTable(Shell().extractFolder, entries);
+    // Every name first: a run that would meet a file writes none.
+    for (const QorPayload::ListedEntry& entry : entries) {
+      const std::wstring path = Shell().extractFolder + entry.name;
+      if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        RaiseExists(path, ERROR_FILE_EXISTS);
+      }
+    }
+  }
+
+private:
+  [[noreturn]] static void RaiseExists(const std::wstring& path, DWORD error) {
+    QorWin32::RaiseWin32ErrorF(kEntryFileExistsError,
+                               L"The file %s exists already. The setup overwrites nothing.", error,
+                               path.c_str());
   }
 };
 

@@ -429,6 +429,27 @@ protected:
 
   std::wstring ReportVariable() const { return L"VELTRANO_INSTALLER_REPORT=" + report_; }
 
+  // Nothing but the default logs of quiet and passive runs in the
+  // temporary folder.
+  bool ExtractedNothing() const {
+    for (const std::wstring& name : QorTest::ListEntries(temp_)) {
+      if (name.compare(0, 14, L"VeltranoSetup-") != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+  // The default logs in the temporary folder, one after the other.
+  std::wstring ReadDefaultLogs() const {
+    std::wstring text;
+    for (const std::wstring& name : QorTest::ListEntries(temp_)) {
+      if (name.compare(0, 14, L"VeltranoSetup-") == 0) {
+        text += ReadLog(temp_ + name);
+      }
+    }
+    return text;
+  }
+
   // Waits for the installer's report (the installer is running then).
   bool WaitForReport() const {
     for (DWORD waited = 0; waited < kRunLimitMs; waited += 50) {
@@ -1138,19 +1159,19 @@ TEST_F(E2eTest, QuietRunsShowNothingAndTheLogNamesTheCause) {
        {},
        false,
        1620,
-       L"Error: Unable to find the end of compressed stream."},
+       L"Unable to find the end of compressed stream."},
       {"no installer",
        Compress(MakePayload({{L"a.txt", "x"}})),
        {},
        false,
        1619,
-       L"Error: Unable to start installation program."},
+       L"Unable to start installation program. Error: File not found."},
       {"no working folder",
        Compress(MakePayload({{L"VTRInstaller.exe", installer}})),
        {},
        true,
        1632,
-       L"Error: Unable to create directory"},
+       L"Unable to create directory"},
   };
   int index = 0;
   for (const Case& c : cases) {
@@ -1192,7 +1213,7 @@ TEST_F(E2eTest, BadCommandLinesEndWith87AndStartNothing) {
   } cases[] = {
       {L"/log", L"/log needs a file name.", true},
       {L"/extract", L"/extract needs a folder.", true},
-      {L"/quiet /passive", L"/quiet and /passive cannot be given together.", true},
+      {L"/passive /q", L"/quiet and /passive cannot be given together.", false},
       {L"/quiet /log \"" + log + L"\" /EXTRACT", L"/EXTRACT needs a folder.", false},
   };
   for (const Case& c : cases) {
@@ -1206,10 +1227,11 @@ TEST_F(E2eTest, BadCommandLinesEndWith87AndStartNothing) {
     if (c.box) {
       EXPECT_NE(std::wstring::npos, run.boxes[0].text.find(c.fault)) << run.boxes[0].text.c_str();
     } else {
-      EXPECT_NE(std::wstring::npos, ReadLog(log).find(c.fault));
+      EXPECT_FALSE(run.sawAnyWindow);
+      EXPECT_NE(std::wstring::npos, (ReadLog(log) + ReadDefaultLogs()).find(c.fault));
     }
     EXPECT_FALSE(QorFs::Exists(report_));
-    EXPECT_EQ(0, CountEntries(temp_));
+    EXPECT_TRUE(ExtractedNothing());
   }
 }
 
@@ -1293,9 +1315,9 @@ TEST_F(E2eTest, ExtractOnlyWritesTheFilesAndOverwritesNothing) {
     std::string bytes;
     ASSERT_TRUE(ReadBytes(c.folder + L"a.txt", bytes));
     EXPECT_EQ(c.exitCode ? "old" : "new", bytes);
-    EXPECT_EQ(c.exitCode == 0, QorFs::IsFile(c.folder + L"VTRInstaller.exe"));
-    EXPECT_EQ(0, CountEntries(temp_) - (CountEntries(temp_) > 0 ? 1 : 0))
-        << "at most the run's log in the temporary folder";
+    EXPECT_EQ(c.exitCode == 0, QorFs::IsFile(c.folder + L"VTRInstaller.exe"))
+        << "every name is looked at before the first file is written";
+    EXPECT_TRUE(ExtractedNothing());
   }
   // The refusal names the file, in the box of a normal run.
   SetupRun shown(exe, temp_, {ReportVariable()}, Rights::Limited,
@@ -1321,8 +1343,11 @@ TEST_F(E2eTest, TheDefaultLogIsAlwaysANewFile) {
   using CreateLinkFn = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
   const CreateLinkFn createLink = reinterpret_cast<CreateLinkFn>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+  // Wine 8 answers the call without making anything: the link case runs
+  // only where a link is really there.
   const bool linked =
-      createLink && createLink((stem + L"-2.log").c_str(), (work_ + L"elsewhere.txt").c_str(), 0);
+      createLink && createLink((stem + L"-2.log").c_str(), (work_ + L"elsewhere.txt").c_str(), 0) &&
+      GetFileAttributesW((stem + L"-2.log").c_str()) != INVALID_FILE_ATTRIBUTES;
   run.Resume();
   EXPECT_EQ(0u, run.Watch());
   EXPECT_FALSE(run.sawAnyWindow);

@@ -446,9 +446,15 @@ void SetUnattendedArguments(Branding& branding, const std::u16string& arguments)
 SetupContents ReadSetupContents(const unsigned char* data, std::size_t size,
                                 const std::string& shown) {
   MemoryInput input(shown, data, size);
-  const BaseProgram program = ReadBase(input);
-  CheckLauncher(input, program.resources);
   SetupContents contents;
+  BaseProgram program;
+  try {
+    program = ReadBase(input);
+    CheckLauncher(input, program.resources);
+  } catch (const StampError&) {
+    return contents;
+  }
+  contents.launcher = true;
   ResourceKey type;
   type.named = true;
   type.name = kPayloadType;

@@ -39,9 +39,11 @@ void SetUnattendedArguments(Branding& branding, const std::u16string& arguments)
 const std::size_t kArgumentsLimit = 1024;
 
 // What list and check show of a stamped setup: where its payload lies in
-// its bytes and the unattended arguments it carries. Throws StampError for
-// a file that is not a setup launcher, or one without a payload.
+// its bytes and the unattended arguments it carries. launcher is false for
+// bytes that are no setup launcher (nothing else is then set); throws
+// StampError for a launcher without a payload.
 struct SetupContents {
+  bool launcher = false;
   std::uint64_t payloadOffset = 0;
   std::uint64_t payloadSize = 0;
   std::u16string unattendedArguments;

@@ -312,10 +312,12 @@ std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsig
     try {
       const QorPe::SetupContents setup = QorPe::ReadSetupContents(
           reinterpret_cast<const unsigned char*>(mapped), size, QorPayload::ToUtf8(payloadPath));
-      compressed = compressed.substr(static_cast<std::size_t>(setup.payloadOffset),
-                                     static_cast<std::size_t>(setup.payloadSize));
-      scan.fromSetup = true;
-      scan.unattendedArguments = setup.unattendedArguments;
+      if (setup.launcher) {
+        compressed = compressed.substr(static_cast<std::size_t>(setup.payloadOffset),
+                                       static_cast<std::size_t>(setup.payloadSize));
+        scan.fromSetup = true;
+        scan.unattendedArguments = setup.unattendedArguments;
+      }
     } catch (const QorPe::StampError& error) {
       FailStamp(error, payloadPath + u" is not a payload");
     }

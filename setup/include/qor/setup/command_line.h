@@ -27,7 +27,9 @@ struct CommandLine {
 // '/' or '-': /quiet (/q), /passive, /log FILE (/l), /extract FOLDER, /?
 // (/help). The first argument that is none of them, or the one after "--",
 // starts the installer's arguments, which are the rest of the text as it
-// stands. Never throws for any text; a bad command line sets fault.
+// stands. Never throws for any text; a bad command line sets fault (and
+// mode as far as the switches before the fault tell, Quiet when both
+// /quiet and /passive are given).
 CommandLine ParseCommandLine(const std::wstring& raw);
 
 // The installer's command line: its bare file name, then, after one space,
