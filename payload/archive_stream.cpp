@@ -101,6 +101,15 @@ ErrorPtr CheckNames(const std::vector<EntryRecord>& table) {
   return nullptr;
 }
 
+void TellTable(EntryFiles& files, const std::vector<EntryRecord>& table) {
+  std::vector<ListedEntry> entries;
+  entries.reserve(table.size());
+  for (const EntryRecord& entry : table) {
+    entries.push_back(ListedEntry{ToWide(entry.name), entry.size});
+  }
+  files.TableRead(entries);
+}
+
 // Reads the archive from its decoded bytes as they arrive: the header and
 // table first, then each entry's file is written while its bytes pass. An
 // archive whose entries are not in stream order goes to memory whole and is
@@ -207,6 +216,7 @@ private:
       Stop(std::move(fault));
       return;
     } else {
+      TellTable(files_, table_);
       stage_ = Stage::kEntries;
       received_ = tableEnd;
       bytes += static_cast<std::size_t>(tableEnd);
@@ -302,6 +312,11 @@ private:
   void ExtractWhole() {
     ArchiveReader reader;
     reader.LoadFromMemory(whole_->data(), whole_->size());
+    std::vector<ListedEntry> entries;
+    for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
+      entries.push_back(ListedEntry{reader.GetEntry(i).GetName(), reader.GetEntry(i).GetSize()});
+    }
+    files_.TableRead(entries);
     for (unsigned int i = 0; i < reader.GetEntryCount(); ++i) {
       const ArchiveEntry& entry = reader.GetEntry(i);
       files_.Checkpoint();

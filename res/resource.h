@@ -4,6 +4,9 @@
 #define IDS_SETUP_TITLE 103
 #define IDI_SETUP 108
 #define IDS_SETUP_CLASS 109
+// The installer's arguments for quiet and passive runs; only `vtrpack stamp
+// --unattended-arguments` puts it in.
+#define IDS_UNATTENDED_ARGUMENTS 110
 #define IDB_BAR_EMPTY_BODY 129
 #define IDB_BAR_EMPTY_RIGHT 130
 #define IDB_BAR_EMPTY_LEFT 131

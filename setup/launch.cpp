@@ -1,19 +1,32 @@
 #include "qor/setup/launch.h"
 #include "qor/setup/error_codes.h"
 
+#include "qor/setup/command_line.h"
+#include "qor/setup/run_log.h"
 #include "qor/setup/state.h"
 
+#include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/fs/private_folder.h"
 #include "qor/error/win32_error.h"
 
-#include <cwchar>
+#include <algorithm>
+#include <vector>
 
 namespace QorSetup {
 
 const wchar_t kInstallerFileName[] = L"VTRInstaller.exe";
 
 namespace {
+
+// Records how the installer ended, once it has.
+void NoteInstallerEnd(HANDLE process) {
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process, &code)) {
+    Shell().SetExitCode(static_cast<int>(code));
+    LogLine(L"The installer ended with exit code %d", static_cast<int>(code));
+  }
+}
 
 [[noreturn]] void RaiseFolderChanged() {
   QorError::RaiseError(kFolderChangedError,
@@ -45,10 +58,13 @@ void StartInstaller(HWND window) {
   startup.cb = sizeof startup;
   const std::wstring application = shell.target.path() + kInstallerFileName;
   // Process creation may write into the command line.
-  wchar_t commandLine[2048];
-  std::wcscpy(commandLine, kInstallerFileName);
+  const std::wstring text = InstallerCommandLine(
+      kInstallerFileName, shell.mode, shell.unattendedArguments, shell.options.installerArguments);
+  std::vector<wchar_t> commandLine(text.begin(), text.end());
+  commandLine.push_back(L'\0');
+  LogLine(L"Starting the installer: %s", text.c_str());
   PROCESS_INFORMATION created = {};
-  if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
+  if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
                         shell.target.path().c_str(), &startup, &created)) {
     QorWin32::RaiseLastWin32ErrorF(kStartInstallerError, L"Unable to start installation program.");
@@ -56,7 +72,9 @@ void StartInstaller(HWND window) {
   Qor::UniqueHandle process(created.hProcess);
   Qor::UniqueHandle thread(created.hThread);
   if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
+    // Ended, and waited for: the clean-up that follows finds its file free.
     ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), INFINITE);
     RaiseFolderChanged();
   }
   ::ResumeThread(thread.get());
@@ -72,6 +90,7 @@ bool InstallerEnded() {
   if (!installer.process || ::WaitForSingleObject(installer.process.get(), 0) != WAIT_OBJECT_0) {
     return false;
   }
+  NoteInstallerEnd(installer.process.get());
   installer.process.reset();
   installer.thread.reset();
   return true;
@@ -79,18 +98,41 @@ bool InstallerEnded() {
 
 void WaitForInstaller() {
   InstallerProcess& installer = Shell().installer;
-  if (installer.process) {
-    ::WaitForSingleObject(installer.process.get(), INFINITE);
+  if (installer.process &&
+      ::WaitForSingleObject(installer.process.get(), INFINITE) == WAIT_OBJECT_0) {
+    NoteInstallerEnd(installer.process.get());
   }
   installer.process.reset();
   installer.thread.reset();
 }
 
 void CleanUp() {
-  // Plain files directly inside, then the folder; files in use, subfolders
-  // and links stay, and so does the folder then. Before the folder is made
-  // there is nothing of ours to delete. Nothing is reported.
-  Shell().target.CleanUp();
+  // Plain files directly inside, then the folder; subfolders and links
+  // stay, and so does the folder then. A file that a virus scanner holds for
+  // a moment is tried again for a few seconds; what still cannot go is, in
+  // an elevated run, removed at the next restart. Before the folder is made
+  // there is nothing of ours to delete. Only the log hears of it.
+  QorFs::PinnedFolder& target = Shell().target;
+  if (!target.valid()) {
+    return;
+  }
+  const std::wstring path = target.path();
+  const QorFs::CleanUpReport report =
+      target.CleanUpRetrying(kCleanUpRetryMs, QorEnv::IsUserAdmin());
+  if (report.folderRemoved) {
+    LogLine(L"Clean-up: removed %s", path.c_str());
+    return;
+  }
+  for (const std::wstring& name : report.left) {
+    const bool scheduled =
+        std::find(report.scheduled.begin(), report.scheduled.end(), name) != report.scheduled.end();
+    LogLine(scheduled ? L"Clean-up: %s%s is in use; it is removed at the next restart"
+                      : L"Clean-up: %s%s could not be removed",
+            path.c_str(), name.c_str());
+  }
+  LogLine(report.folderScheduled ? L"Clean-up: %s is removed at the next restart"
+                                 : L"Clean-up: %s stays",
+          path.c_str());
 }
 
 } // namespace QorSetup

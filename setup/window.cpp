@@ -1,13 +1,18 @@
 #include "qor/setup/window.h"
 
+#include "qor/setup/command_line.h"
 #include "qor/setup/environment.h"
+#include "qor/setup/exit_codes.h"
 #include "qor/setup/launch.h"
 #include "qor/setup/messages.h"
 #include "qor/setup/painting.h"
+#include "qor/setup/run_log.h"
 #include "qor/setup/state.h"
 #include "qor/setup/worker.h"
 
+#include "qor/env/env.h"
 #include "qor/error/error.h"
+#include "qor/error/win32_error.h"
 #include "qor/handle/unique_handle.h"
 
 #include "resource.h"
@@ -20,9 +25,17 @@ namespace QorSetup {
 
 const wchar_t kErrorCaption[] = L"Qor Veltrano Setup";
 
-void EndWithError(HWND window, const wchar_t* text) {
+void ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  LogLine(L"%s: %s", (type & MB_ICONERROR) ? L"Error" : L"Message", text);
+  if (Shell().mode == RunMode::Normal) {
+    ::MessageBoxW(owner, text, caption, type);
+  }
+}
+
+void EndWithError(HWND window, const wchar_t* text, int exitCode) {
   Shell().run.End();
-  ::MessageBoxW(window, text, kErrorCaption, MB_OK | MB_ICONERROR);
+  Shell().SetExitCode(exitCode);
+  ShowMessage(window, text, kErrorCaption, MB_OK | MB_ICONERROR);
   CleanUp();
   ::PostQuitMessage(0);
 }
@@ -34,8 +47,9 @@ template <class F> void RunOrEnd(HWND window, F step) {
   try {
     step();
   } catch (...) {
-    std::wstring text = DescribeCurrentException();
-    EndWithError(window, text.c_str());
+    int exitCode = kExitSetupFailed;
+    std::wstring text = DescribeCurrentException(&exitCode);
+    EndWithError(window, text.c_str(), exitCode);
   }
 }
 
@@ -56,7 +70,8 @@ void OnFailed(HWND window, LPARAM lParam) {
   }
   std::unique_ptr<wchar_t[]> text(expected);
   shell.run.FailureBoxOpened();
-  ::MessageBoxW(window, text.get(), kErrorCaption, MB_OK | MB_ICONERROR);
+  shell.SetExitCode(shell.worker.failureExitCode.load());
+  ShowMessage(window, text.get(), kErrorCaption, MB_OK | MB_ICONERROR);
   text.reset();
   if (shell.run.FailureBoxClosed()) {
     ::PostMessageW(window, WM_SETUP_EXTRACTED, 0, 0);
@@ -72,13 +87,20 @@ void OnExtracted(HWND window) {
   case Completion::HoldBack:
     return;
   case Completion::ReportAndQuit:
-    EndWithError(window, L"Unable to extract the files.");
+    EndWithError(window, L"Unable to extract the files.", kExitSetupFailed);
     return;
   case Completion::CleanUpAndQuit:
     CleanUp();
     ::PostQuitMessage(0);
     return;
   case Completion::StartInstaller:
+    if (!shell.extractFolder.empty()) {
+      // /extract: the files stay where they are, and nothing is started.
+      LogLine(L"The files are in %s", shell.extractFolder.c_str());
+      shell.SetExitCode(kExitSuccess);
+      ::PostQuitMessage(0);
+      return;
+    }
     RunOrEnd(window, [&] { StartInstaller(window); });
     return;
   }
@@ -121,7 +143,11 @@ HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
   SetupShell& shell = Shell();
   shell.instance = instance;
   if (HWND other = ::FindWindowW(shell.className, nullptr)) {
-    ::SetForegroundWindow(other);
+    if (shell.mode != RunMode::Quiet) {
+      ::SetForegroundWindow(other);
+    }
+    shell.SetExitCode(kExitAlreadyRunning);
+    LogLine(L"Another setup of this product is running: this one ends");
     return nullptr;
   }
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
@@ -133,25 +159,123 @@ HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
     return nullptr;
   }
   shell.font = CreateTextFont();
-  ::ShowWindow(window, showCommand);
-  ::UpdateWindow(window);
+  // A quiet run keeps its window hidden for good: it only carries the
+  // run's messages (and tells a second copy that this one runs).
+  if (shell.mode != RunMode::Quiet) {
+    ::ShowWindow(window, showCommand);
+    ::UpdateWindow(window);
+  }
   ::PostMessageW(window, WM_SETUP_START, 0, 0);
   return window;
 }
 
+namespace {
+
+// The log of this run: the file /log names, or in a quiet or passive run a
+// new file in the user's temporary folder. False when /log cannot be
+// written.
+bool OpenRunLog() {
+  const SetupShell& shell = Shell();
+  if (!shell.options.logFile.empty()) {
+    return Log().OpenFile(shell.options.logFile);
+  }
+  if (shell.mode != RunMode::Normal) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (length > 0 && length <= MAX_PATH) {
+      Log().OpenDefault(std::wstring(temp, length));
+    }
+  }
+  return true;
+}
+
+void LogStart() {
+  const SetupShell& shell = Shell();
+  OSVERSIONINFOEXW version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  LogLine(L"Veltrano setup %s (%d-bit), Windows %lu.%lu.%lu %s", L"" VELTRANO_VERSION,
+          static_cast<int>(sizeof(void*) * 8), version.dwMajorVersion, version.dwMinorVersion,
+          version.dwBuildNumber, version.szCSDVersion);
+  LogLine(L"Command line: %s", ::GetCommandLineW());
+  LogLine(L"Mode: %s%s",
+          shell.mode == RunMode::Quiet     ? L"quiet"
+          : shell.mode == RunMode::Passive ? L"passive"
+                                           : L"normal",
+          shell.mode != shell.options.mode ? L" (the desktop cannot be seen)" : L"");
+}
+
+// Ends the run with code: logged, and the log closed.
+int Finish(int code) {
+  LogLine(L"Exit code: %d", code);
+  Log().Close();
+  return code;
+}
+
+// Waits for the installer while handling what comes to this thread's
+// queue: an installer that sends to every window, or uses DDE, is answered
+// and never waits for us.
+void WaitForInstallerPumping() {
+  SetupShell& shell = Shell();
+  while (shell.installer.process) {
+    HANDLE process = shell.installer.process.get();
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (woke != WAIT_OBJECT_0 + 1) {
+      break; // ended, or the wait failed: it cannot be waited for any longer
+    }
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message != WM_QUIT) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+    }
+  }
+  WaitForInstaller();
+}
+
+} // namespace
+
 int RunSetup(HINSTANCE instance, int showCommand) {
+  SetupShell& shell = Shell();
+  shell.options = ParseCommandLine(::GetCommandLineW());
+  shell.mode = EffectiveMode(shell.options.mode, ReadDesktop());
+  if (!OpenRunLog()) {
+    const std::wstring text = L"Unable to write the log file " + shell.options.logFile + L": " +
+                              QorWin32::DescribeLastError();
+    ShowMessage(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
+    return kExitLogFailed;
+  }
+  LogStart();
+  if (!shell.options.fault.empty()) {
+    const std::wstring text =
+        L"The command line is not valid: " + shell.options.fault + L"\n\n" + kUsageText;
+    ShowMessage(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
+    return Finish(kExitBadCommandLine);
+  }
+  if (shell.options.help) {
+    ShowMessage(nullptr, kUsageText, kErrorCaption, MB_OK | MB_ICONINFORMATION);
+    return Finish(kExitSuccess);
+  }
   try {
     InitializeEnvironment();
+    LogLine(L"Elevated: %s", QorEnv::IsUserAdmin() ? L"yes" : L"no");
   } catch (...) {
     // No window yet: the box stands alone, and nothing was extracted.
-    std::wstring text = DescribeCurrentException();
-    ::MessageBoxW(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
-    return 0;
+    int exitCode = kExitSetupFailed;
+    std::wstring text = DescribeCurrentException(&exitCode);
+    ShowMessage(nullptr, text.c_str(), kErrorCaption, MB_OK | MB_ICONERROR);
+    return Finish(exitCode);
   }
 
-  SetupShell& shell = Shell();
   ::LoadStringW(instance, IDS_SETUP_TITLE, shell.title, 100);
   ::LoadStringW(instance, IDS_SETUP_CLASS, shell.className, 100);
+  const wchar_t* unattended = nullptr;
+  const int unattendedLength =
+      ::LoadStringW(instance, IDS_UNATTENDED_ARGUMENTS, reinterpret_cast<LPWSTR>(&unattended), 0);
+  if (unattended && unattendedLength > 0) {
+    shell.unattendedArguments.assign(unattended, static_cast<std::size_t>(unattendedLength));
+  }
 
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
@@ -164,8 +288,10 @@ int RunSetup(HINSTANCE instance, int showCommand) {
   windowClass.lpszClassName = shell.className;
   ::RegisterClassExW(&windowClass);
 
-  if (!CreateSetupWindow(instance, showCommand)) {
-    return 0;
+  HWND window = CreateSetupWindow(instance, showCommand);
+  if (!window) {
+    shell.SetExitCode(kExitSetupFailed); // unless another copy runs
+    return Finish(shell.exitCode);
   }
   MSG message;
   BOOL got;
@@ -177,13 +303,19 @@ int RunSetup(HINSTANCE instance, int showCommand) {
     ::DispatchMessageW(&message);
   }
   // Whatever ended the loop (the run's own end, a closed window, or a
-  // WM_DESTROY or WM_QUIT from another program): no thread may outlive the
-  // state it uses, a running installer keeps its files until it ends, and
-  // then nothing extracted stays behind.
+  // WM_DESTROY or WM_QUIT from another program): the window goes first, so
+  // nobody waits for it; no thread may outlive the state it uses; a running
+  // installer keeps its files until it ends; then nothing extracted stays
+  // behind.
+  if (::IsWindow(window)) {
+    ::DestroyWindow(window);
+  }
   StopWorker();
-  WaitForInstaller();
+  WaitForInstallerPumping();
   CleanUp();
-  return 0;
+  // Neither a failure nor the installer's end: stopped before it started.
+  shell.SetExitCode(kExitStopped);
+  return Finish(shell.exitCode);
 }
 
 } // namespace QorSetup

@@ -1,9 +1,12 @@
 #include "qor/setup/worker.h"
 #include "qor/setup/error_codes.h"
 
+#include "qor/setup/exit_codes.h"
 #include "qor/setup/launch.h"
 #include "qor/setup/messages.h"
+#include "qor/setup/run_log.h"
 #include "qor/setup/state.h"
+#include "qor/setup/window.h"
 
 #include "qor/error/error.h"
 #include "qor/payload/extract_stream.h"
@@ -29,12 +32,43 @@ const wchar_t kAdminOnlyFolderPrefix[] = L"QorVTInst-";
 
 namespace {
 
+// The volume that holds path, for messages; path itself when unknown.
+std::wstring VolumeOf(const std::wstring& path) {
+  wchar_t volume[MAX_PATH] = {};
+  return ::GetVolumePathNameW(path.c_str(), volume, MAX_PATH) ? std::wstring(volume) : path;
+}
+
+// Logs the archive's table and refuses, before the first byte is written,
+// files that cannot fit on folder's volume for this user.
+void CheckTable(const std::wstring& folder, const std::vector<QorPayload::ListedEntry>& entries) {
+  ULONGLONG needed = 0;
+  for (const QorPayload::ListedEntry& entry : entries) {
+    LogLine(L"Entry: %s, %I64u bytes", entry.name.c_str(), entry.size);
+    needed += entry.size;
+  }
+  LogLine(L"Files: %u, %I64u bytes in all", static_cast<unsigned>(entries.size()), needed);
+  ULARGE_INTEGER available = {}, total = {}, free = {};
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, &total, &free)) {
+    LogLine(L"The free space of %s is unknown; extracting all the same", folder.c_str());
+    return;
+  }
+  LogLine(L"Free space for this user on %s: %I64u bytes", VolumeOf(folder).c_str(),
+          available.QuadPart);
+  if (available.QuadPart < needed) {
+    QorError::RaiseErrorF(kNotEnoughSpaceError,
+                          L"There is not enough space on %s to extract the files: they need %I64u "
+                          L"bytes, and %I64u bytes are free. Nothing was written.",
+                          VolumeOf(folder).c_str(), needed, available.QuadPart);
+  }
+}
+
 // The entries' files, made through the target folder's handle. The
 // installer's identity is taken from the file as it is made, so that its
 // start can tell it from any file put in its place later.
 class TargetFiles : public QorPayload::EntryFiles {
 public:
   Qor::UniqueFile Create(const std::wstring& name) override {
+    LogLine(L"Writing %s", name.c_str());
     Qor::UniqueFile file = Shell().target.CreateNewFile(name);
     if (file && _wcsicmp(name.c_str(), kInstallerFileName) == 0) {
       Shell().worker.installer = QorFs::IdentityOf(file.get());
@@ -42,6 +76,45 @@ public:
     return file;
   }
   void Checkpoint() override { ThrowIfStopRequested(); }
+  void TableRead(const std::vector<QorPayload::ListedEntry>& entries) override {
+    CheckTable(Shell().target.path(), entries);
+  }
+};
+
+// /extract: each file made new by its path in the folder the caller named;
+// a file already there is never replaced, and the run names it.
+class ExtractFolderFiles : public QorPayload::EntryFiles {
+public:
+  Qor::UniqueFile Create(const std::wstring& name) override {
+    const std::wstring path = Shell().extractFolder + name;
+    LogLine(L"Writing %s", path.c_str());
+    Qor::UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const DWORD error = ::GetLastError();
+    if (!file && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+      RaiseExists(path, error);
+    }
+    return file;
+  }
+  void Checkpoint() override { ThrowIfStopRequested(); }
+  void TableRead(const std::vector<QorPayload::ListedEntry>& entries) override {
+    CheckTable(Shell().extractFolder, entries);
+    // Every name first: a run that would meet a file writes none.
+    for (const QorPayload::ListedEntry& entry : entries) {
+      const std::wstring path = Shell().extractFolder + entry.name;
+      if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        RaiseExists(path, ERROR_FILE_EXISTS);
+      }
+    }
+  }
+
+private:
+  [[noreturn]] static void RaiseExists(const std::wstring& path, DWORD error) {
+    QorWin32::RaiseWin32ErrorF(kEntryFileExistsError,
+                               L"The file %s exists already. The setup overwrites nothing.", error,
+                               path.c_str());
+  }
 };
 
 // Expands the payload resource and writes its entries into the target
@@ -78,12 +151,16 @@ wchar_t* CopyForMessage(const std::wstring& text) {
 
 } // namespace
 
-std::wstring DescribeCurrentException() {
+std::wstring DescribeCurrentException(int* exitCode) {
+  int unused = 0;
+  int& code = exitCode ? *exitCode : unused;
+  code = kExitSetupFailed;
   try {
     try {
       throw;
     } catch (QorError::Exception* e) {
       std::unique_ptr<QorError::Exception> owned(e);
+      code = ExitCodeFor(*e);
       return e->GetMessageText();
     } catch (const std::bad_alloc&) {
       return L"Not enough memory to extract the files.";
@@ -108,8 +185,36 @@ void ExtractPayload(const void* bytes, std::uint32_t size, HWND window) {
   ProgressContext context = {size, window};
   // At least 1: a payload under 100 bytes would otherwise give a step of 0.
   const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
-  TargetFiles files;
-  QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+  const DWORD start = ::GetTickCount();
+  if (Shell().extractFolder.empty()) {
+    TargetFiles files;
+    QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+  } else {
+    ExtractFolderFiles files;
+    QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+  }
+  LogLine(L"Extracted in %lu ms", static_cast<unsigned long>(::GetTickCount() - start));
+}
+
+void MakeExtractFolder(const std::wstring& folder) {
+  wchar_t full[MAX_PATH * 2];
+  const DWORD length = ::GetFullPathNameW(folder.c_str(), MAX_PATH * 2, full, nullptr);
+  if (length == 0 || length >= MAX_PATH * 2) {
+    QorWin32::RaiseLastWin32ErrorF(kExtractFolderError, L"Unable to use the folder %s",
+                                   folder.c_str());
+  }
+  const std::wstring path = QorString::WithTrailingBackslash(std::wstring(full, length));
+  try {
+    QorFs::CreateDirectories(path);
+  } catch (QorError::Exception* e) {
+    std::unique_ptr<QorError::Exception> owned(e);
+    QorError::RaiseError(kExtractFolderError, e->GetMessageText().c_str());
+  }
+  if (!QorFs::IsDirectory(path)) {
+    QorWin32::RaiseWin32ErrorF(kExtractFolderError, L"Unable to use the folder %s", ERROR_DIRECTORY,
+                               path.c_str());
+  }
+  Shell().extractFolder = path;
 }
 
 void MakeTargetFolder(const std::wstring& folder) {
@@ -179,16 +284,24 @@ void PrepareAndStartWorker(HWND window) {
   // An elevated run works where programs with the user's rights can change
   // nothing: not the folder, not any folder above it (the user's own
   // temporary folder and its parents are the user's to re-point).
-  if (QorEnv::IsUserAdmin()) {
+  const std::wstring& extract = Shell().options.extractFolder;
+  if (!extract.empty()) {
+    MakeExtractFolder(extract);
+    LogLine(L"Extracting into %s", Shell().extractFolder.c_str());
+  } else if (QorEnv::IsUserAdmin()) {
     MakeAdminOnlyTargetFolder(SystemTemporaryFolder());
   } else {
     MakeTargetFolder(UserTemporaryFolder() + kTargetFolderName);
+  }
+  if (extract.empty()) {
+    LogLine(L"Working folder: %s", Shell().target.path().c_str());
   }
 
   WorkerLink& worker = Shell().worker;
   worker.thread.reset(::CreateThread(nullptr, 0, ExtractionWorker, window, 0, nullptr));
   if (!worker.thread) {
-    ::MessageBoxW(window, L"Unable to extract the files.", L"Error", MB_OK | MB_ICONERROR);
+    Shell().SetExitCode(kExitSetupFailed);
+    ShowMessage(window, L"Unable to extract the files.", L"Error", MB_OK | MB_ICONERROR);
     CleanUp(); // the folder made above is still empty
     ::PostQuitMessage(0);
   }
@@ -213,6 +326,7 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
   QorSetup::WorkerLink& link = QorSetup::Shell().worker;
   WorkerOutcome outcome = WorkerOutcome::Succeeded;
   std::wstring text;
+  int exitCode = QorSetup::kExitSetupFailed;
   try {
     link.progress.store(0.0);
     QorSetup::ExtractPayloadResource(window);
@@ -221,12 +335,13 @@ DWORD WINAPI ExtractionWorker(LPVOID parameter) {
     // the output grows, say) end the same way: one failure note, unless the
     // window asked us to stop.
     try {
-      text = QorSetup::DescribeCurrentException();
+      text = QorSetup::DescribeCurrentException(&exitCode);
     } catch (...) {
     }
     outcome = link.stopRequested.load() ? WorkerOutcome::Stopped : WorkerOutcome::Failed;
   }
   if (outcome == WorkerOutcome::Failed) {
+    link.failureExitCode.store(exitCode);
     // Without memory for the text there is no note: the window thread then
     // reports the failure from the outcome alone.
     if (wchar_t* copy = QorSetup::CopyForMessage(text)) {

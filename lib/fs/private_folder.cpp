@@ -266,22 +266,53 @@ bool PinnedFolder::PathLeadsTo(const std::wstring& name, HANDLE file) const {
 }
 
 void PinnedFolder::CleanUp() {
+  CleanUpRetrying(0, false);
+}
+
+namespace {
+
+// A scanner or an indexer that holds a file for a moment.
+bool HeldForAMoment(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+constexpr DWORD kRetryStepMs = 200;
+
+} // namespace
+
+CleanUpReport PinnedFolder::CleanUpRetrying(DWORD retryMs, bool scheduleAtRestart) {
+  CleanUpReport report;
   if (!valid()) {
-    return;
+    return report;
   }
-  std::vector<ListedEntry> entries;
-  if (ListInside(handle_.get(), entries)) {
-    for (const ListedEntry& entry : entries) {
-      BY_HANDLE_FILE_INFORMATION info;
-      if (ClassifyAttributes(entry.attributes) != PathKind::File) {
-        continue;
-      }
-      // Read-only files stay, as a deletion by name would leave them.
-      Qor::UniqueFile file = OpenListed(handle_.get(), entry, 0, info);
-      if (file && !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        DeleteOnClose(file.get());
+  const DWORD start = GetTickCount();
+  for (;;) {
+    bool held = false;
+    report.left.clear();
+    std::vector<ListedEntry> entries;
+    if (ListInside(handle_.get(), entries)) {
+      for (const ListedEntry& entry : entries) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (ClassifyAttributes(entry.attributes) != PathKind::File) {
+          report.left.push_back(entry.name);
+          continue;
+        }
+        // Read-only files stay, as a deletion by name would leave them.
+        Qor::UniqueFile file = OpenListed(handle_.get(), entry, 0, info);
+        if (!file) {
+          held = held || HeldForAMoment(GetLastError());
+          report.left.push_back(entry.name);
+        } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ||
+                   !DeleteOnClose(file.get())) {
+          report.left.push_back(entry.name);
+        }
       }
     }
+    if (!held || GetTickCount() - start >= retryMs) {
+      break;
+    }
+    Sleep(kRetryStepMs);
   }
   // The pin shares no deletion, so it goes first; the folder is then
   // deleted through the folder it was made in, once the name there is
@@ -289,14 +320,24 @@ void PinnedFolder::CleanUp() {
   handle_.reset();
   Qor::UniqueFile folder =
       OpenInside(parent_.get(), name_, kDeleteAccess, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
-  if (folder && IdentityOf(folder.get()) == identity_) {
-    DeleteOnClose(folder.get());
-  }
+  report.folderRemoved =
+      folder && IdentityOf(folder.get()) == identity_ && DeleteOnClose(folder.get());
   folder.reset();
+  if (!report.folderRemoved && scheduleAtRestart) {
+    // What is left goes at the next restart: the files, then the folder.
+    for (const std::wstring& name : report.left) {
+      if (MoveFileExW((path_ + name).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        report.scheduled.push_back(name);
+      }
+    }
+    report.folderScheduled = MoveFileExW(WithoutTrailingBackslash(path_).c_str(), nullptr,
+                                         MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  }
   parent_.reset();
   identity_ = FileIdentity();
   path_.clear();
   name_.clear();
+  return report;
 }
 
 PinnedFolder MakeWorkingFolder(const std::wstring& folder, const AfterListing& afterListing) {

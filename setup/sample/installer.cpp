@@ -14,6 +14,10 @@
 //                                   VELTRANO_INSTALLER_HOLD_MS (default
 //                                   30000) ms, and end at once
 //   VELTRANO_INSTALLER_SHOW_MS=N    how long the window stays (default 4000)
+//   VELTRANO_INSTALLER_EXIT=N       end with exit code N (default 0)
+//   VELTRANO_INSTALLER_BROADCAST=1  before ending, send WM_SETTINGCHANGE to
+//                                   every top-level window and wait for
+//                                   each to answer, as installers do
 #include "qor/handle/unique_handle.h"
 #include "qor/fs/folder_entries.h"
 #include "qor/text/path.h"
@@ -213,5 +217,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
       WaitForSingleObject(event.get(), 120000);
     }
   }
-  return 0;
+  if (!Variable(L"VELTRANO_INSTALLER_BROADCAST").empty()) {
+    SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"));
+  }
+  std::wstring exitCode = Variable(L"VELTRANO_INSTALLER_EXIT");
+  return exitCode.empty() ? 0 : _wtoi(exitCode.c_str());
 }

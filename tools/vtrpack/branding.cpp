@@ -22,6 +22,9 @@ const char16_t* const kVersionKeys[] = {u"CompanyName",    u"FileDescription", u
 
 const std::uint32_t kTitleId = 103;
 const std::uint32_t kClassId = 109;
+const std::uint32_t kUnattendedId = 110; // in the block of the title and the class name
+const std::uint32_t kPayloadId = 137;
+const char16_t kPayloadType[] = u"ZUK";
 const std::uint32_t kIconGroupId = 108;
 const std::uint32_t kFirstBarBitmap = 129;
 const std::uint32_t kLastBarBitmap = 134;
@@ -171,12 +174,14 @@ std::vector<std::uint32_t> GroupImages(const Bytes& group) {
   return ids;
 }
 
-void ReplaceTitle(StampInput& base, TypeMap& resources, const std::u16string& title) {
-  // The title shares its block with the class name, which every launcher has.
-  LanguageMap& block = resources[IdKey(kStringType)][IdKey(StringBlock(kTitleId))];
+// The title and the unattended arguments share their block with the class
+// name, which every launcher has.
+void ReplaceString(StampInput& base, TypeMap& resources, std::uint32_t id,
+                   const std::u16string& text) {
+  LanguageMap& block = resources[IdKey(kStringType)][IdKey(StringBlock(id))];
   for (auto& language : block) {
     std::vector<std::u16string> strings = ReadStringBlock(base, language.second);
-    strings[kTitleId % kBlockStrings] = title;
+    strings[id % kBlockStrings] = text;
     language.second = BytesLeaf(EncodeStringBlock(strings), language.second.codePage);
   }
 }
@@ -424,6 +429,55 @@ void SetTitle(Branding& branding, const std::u16string& title) {
   branding.title = title;
 }
 
+void SetUnattendedArguments(Branding& branding, const std::u16string& arguments) {
+  if (arguments.empty()) {
+    Fail("the unattended arguments are empty");
+  }
+  if (arguments.size() > kArgumentsLimit) {
+    Fail("the unattended arguments are " + std::to_string(arguments.size()) +
+         " characters long; at most " + std::to_string(kArgumentsLimit));
+  }
+  if (arguments.find(u'\0') != std::u16string::npos) {
+    Fail("the unattended arguments hold a NUL character");
+  }
+  branding.unattendedArguments = arguments;
+}
+
+SetupContents ReadSetupContents(const unsigned char* data, std::size_t size,
+                                const std::string& shown) {
+  MemoryInput input(shown, data, size);
+  SetupContents contents;
+  BaseProgram program;
+  try {
+    program = ReadBase(input);
+    CheckLauncher(input, program.resources);
+  } catch (const StampError&) {
+    return contents;
+  }
+  contents.launcher = true;
+  ResourceKey type;
+  type.named = true;
+  type.name = kPayloadType;
+  const auto types = program.resources.find(type);
+  const LanguageMap* payload = nullptr;
+  if (types != program.resources.end()) {
+    const auto names = types->second.find(IdKey(kPayloadId));
+    if (names != types->second.end() && !names->second.empty()) {
+      payload = &names->second;
+    }
+  }
+  if (!payload || payload->begin()->second.source != ResourceLeaf::Source::Base) {
+    Fail(shown + " is a setup launcher without a payload");
+  }
+  contents.payloadOffset = payload->begin()->second.sourceOffset;
+  contents.payloadSize = payload->begin()->second.size;
+  if (const LanguageMap* block = Find(program.resources, kStringType, StringBlock(kUnattendedId))) {
+    contents.unattendedArguments =
+        ReadStringBlock(input, block->begin()->second)[kUnattendedId % kBlockStrings];
+  }
+  return contents;
+}
+
 std::vector<IconImage> ReadIconFile(const Bytes& file, const std::string& shown) {
   if (file.size() < kIconHeaderSize || Get16(&file[0]) != 0 ||
       (Get16(&file[2]) != 1 && Get16(&file[2]) != 2)) {
@@ -584,7 +638,10 @@ void CheckLauncher(StampInput& base, const TypeMap& resources) {
 
 void ApplyBranding(StampInput& base, TypeMap& resources, const Branding& branding) {
   if (!branding.title.empty()) {
-    ReplaceTitle(base, resources, branding.title);
+    ReplaceString(base, resources, kTitleId, branding.title);
+  }
+  if (!branding.unattendedArguments.empty()) {
+    ReplaceString(base, resources, kUnattendedId, branding.unattendedArguments);
   }
   if (!branding.icon.empty()) {
     ReplaceIcon(base, resources, branding.icon);

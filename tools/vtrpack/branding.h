@@ -28,11 +28,28 @@ struct VersionString {
 
 struct Branding {
   std::u16string title;               // string 103
+  std::u16string unattendedArguments; // string 110: the installer's arguments in quiet runs
   std::vector<IconImage> icon;        // icon group 108 and its images
   std::vector<VersionString> version; // in a fixed order of their keys
 };
 
 void SetTitle(Branding& branding, const std::u16string& title);
+// The installer's arguments for quiet and passive runs, 1 to kArgumentsLimit characters.
+void SetUnattendedArguments(Branding& branding, const std::u16string& arguments);
+const std::size_t kArgumentsLimit = 1024;
+
+// What list and check show of a stamped setup: where its payload lies in
+// its bytes and the unattended arguments it carries. launcher is false for
+// bytes that are no setup launcher (nothing else is then set); throws
+// StampError for a launcher without a payload.
+struct SetupContents {
+  bool launcher = false;
+  std::uint64_t payloadOffset = 0;
+  std::uint64_t payloadSize = 0;
+  std::u16string unattendedArguments;
+};
+SetupContents ReadSetupContents(const unsigned char* data, std::size_t size,
+                                const std::string& shown);
 // Reads and checks the .ico file at `path`; `shown` names it in messages (UTF-8).
 void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown);
 // "KEY=VALUE", KEY one of CompanyName, FileDescription, FileVersion,

@@ -303,6 +303,20 @@ stamp_both branded "$launcher" "$small" "${branding[@]}"
 stamp_both branded-large "$launcher" "$large" "${branding[@]}"
 stamp_both rebranded "$work/branded-native.exe" "$small" --title Again --version-info ProductName=Again
 cmp -s "$work/small-native.exe" "$work/branded-native.exe" && fail "branding changed nothing"
+# The installer's silent switches: stamped alike, and listed and checked alike
+# by both tools from the stamped setup.
+stamp_both unattended "$launcher" "$small" --unattended-arguments '/S /D="C:\a b"'
+for command in list check; do
+  for tool in native windows; do
+    if [ $tool = native ]; then
+      said=$("$native" $command "$work/unattended-native.exe") || fail "native $command of a setup"
+    else
+      said=$(win $command "$work/unattended-native.exe" | tr -d '\r') || fail "windows $command of a setup"
+    fi
+    grep -qxF 'Unattended arguments: /S /D="C:\a b"' <<<"$said" ||
+      fail "$tool $command shows no unattended arguments: $said"
+  done
+done
 # The launcher's own title and icon change no byte.
 "$native" stamp --title "Qor Veltrano Setup" --icon "$root/res/setup.ico" "$launcher" "$small" \
   "$work/own.exe" >/dev/null || fail "stamp with the launcher's own branding"

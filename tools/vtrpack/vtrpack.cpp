@@ -39,6 +39,8 @@ const char16_t kUsage[] =
     u"    --follow-links              pack the files that symbolic links lead to\n"
     u"                                (without it a link is refused)\n"
     u"  list [--threads N] PAYLOAD    show the entries' names and sizes, and the totals\n"
+    u"                                (PAYLOAD may be a stamped setup: its unattended\n"
+    u"                                arguments are shown too, by check as well)\n"
     u"  check [--threads N] PAYLOAD   expand and check PAYLOAD as the setup would\n"
     u"                                (nothing written) and report any fault; both\n"
     u"                                expand on N threads (by default one per\n"
@@ -50,6 +52,8 @@ const char16_t kUsage[] =
     u"    --version-info KEY=VALUE    a version string, KEY one of CompanyName,\n"
     u"                                FileDescription, FileVersion, LegalCopyright,\n"
     u"                                ProductName, ProductVersion; once for each\n"
+    u"    --unattended-arguments TEXT the installer's arguments in /quiet and\n"
+    u"                                /passive runs, such as \"/S /norestart\"\n"
     u"  --help                        show this text\n"
     u"  --version                     show the tool's version\n"
     u"\n"
@@ -275,6 +279,12 @@ public:
 
   const std::vector<QorArchiveFormat::EntryRecord>& entries() const { return entries_; }
   std::uint64_t tableEnd() const { return tableEnd_; }
+  // list and check take a stamped setup too (stamp takes only a payload):
+  // its payload is read, and its unattended arguments (empty when it has
+  // none) are shown.
+  bool acceptsSetup = false;
+  bool fromSetup = false;
+  std::u16string unattendedArguments;
 
 private:
   std::u16string payloadPath_;
@@ -286,6 +296,8 @@ private:
   std::uint64_t length_ = 0;
 };
 
+[[noreturn]] void FailStamp(const QorPe::StampError& error, const std::u16string& fallback);
+
 // Expands the payload at payloadPath through scan on threads threads, with
 // the launcher's decoder; returns its compressed size. Every fault names the
 // file.
@@ -294,7 +306,22 @@ std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsig
   VtrPlatform::InputFile file(payloadPath);
   std::size_t size = 0;
   const char* mapped = file.Map(size);
-  const std::string_view compressed(mapped, size);
+  std::string_view compressed(mapped, size);
+  if (scan.acceptsSetup && compressed.substr(0, 2) == "MZ") {
+    // A stamped setup: its payload resource.
+    try {
+      const QorPe::SetupContents setup = QorPe::ReadSetupContents(
+          reinterpret_cast<const unsigned char*>(mapped), size, QorPayload::ToUtf8(payloadPath));
+      if (setup.launcher) {
+        compressed = compressed.substr(static_cast<std::size_t>(setup.payloadOffset),
+                                       static_cast<std::size_t>(setup.payloadSize));
+        scan.fromSetup = true;
+        scan.unattendedArguments = setup.unattendedArguments;
+      }
+    } catch (const QorPe::StampError& error) {
+      FailStamp(error, payloadPath + u" is not a payload");
+    }
+  }
   ExpandProgress progress(compressed.size());
   try {
     // About a thousand progress notes, whatever the size.
@@ -348,6 +375,15 @@ std::u16string FindFault(const ArchiveScan& scan) {
   return u"";
 }
 
+// For a stamped setup: what its quiet and passive runs pass the installer.
+void SayUnattendedArguments(const ArchiveScan& scan) {
+  if (scan.fromSetup) {
+    Say(stdout, scan.unattendedArguments.empty()
+                    ? std::u16string(u"Unattended arguments: none")
+                    : u"Unattended arguments: " + scan.unattendedArguments);
+  }
+}
+
 std::u16string Totals(const ArchiveScan& scan) {
   std::uint64_t bytes = 0;
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
@@ -360,6 +396,7 @@ std::u16string Totals(const ArchiveScan& scan) {
 // then its fault, if any, fails the command.
 int List(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
+  scan.acceptsSetup = true;
   const std::uint64_t compressed = Expand(payloadPath, scan, threads);
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
     std::u16string size = ToDecimal(entry.size);
@@ -367,6 +404,7 @@ int List(const std::u16string& payloadPath, unsigned threads) {
     Say(stdout, size + u"  " + entry.name);
   }
   Say(stdout, Totals(scan) + u" (" + ToDecimal(compressed) + u" compressed)");
+  SayUnattendedArguments(scan);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
     Fail(payloadPath + u": " + fault);
@@ -385,8 +423,10 @@ void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
 
 int Check(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
+  scan.acceptsSetup = true;
   CheckPayload(payloadPath, scan, threads);
   Say(stdout, payloadPath + u": OK, " + Totals(scan));
+  SayUnattendedArguments(scan);
   return 0;
 }
 
@@ -414,12 +454,14 @@ private:
   VtrPlatform::OutputFile& file_;
 };
 
-// --title, --icon and --version-info, wherever they stand after "stamp".
+// --title, --icon, --version-info and --unattended-arguments, wherever they
+// stand after "stamp".
 QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
   QorPe::Branding branding;
   for (std::size_t i = 2; i < args.size();) {
     const std::u16string option = args[i];
-    if (option != u"--title" && option != u"--icon" && option != u"--version-info") {
+    if (option != u"--title" && option != u"--icon" && option != u"--version-info" &&
+        option != u"--unattended-arguments") {
       if (option.compare(0, 2, u"--") == 0) {
         Fail(u"unknown option \"" + option + u"\" (see vtrpack --help)");
       }
@@ -435,6 +477,8 @@ QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
     try {
       if (option == u"--title") {
         QorPe::SetTitle(branding, value);
+      } else if (option == u"--unattended-arguments") {
+        QorPe::SetUnattendedArguments(branding, value);
       } else if (option == u"--icon") {
         QorPe::LoadIcon(branding, VtrPlatform::FileSystemPath(value), QorPayload::ToUtf8(value));
       } else {

@@ -1366,6 +1366,48 @@ TEST(VtrpackStamp, BrandsTheTitleIconAndVersion) {
   EXPECT_EQ(0u, fixed->dwProductVersionLS);
 }
 
+// The installer's silent switches go into string 110, beside the title and
+// the class name; list and check of the stamped setup show them.
+TEST(VtrpackStamp, StoresTheUnattendedArgumentsAndListShowsThem) {
+  ScratchFolder scratch;
+  const std::wstring base = QorTest::WindowsPath(VELTRANO_SETUP_BASE_EXE);
+  const std::wstring payloadPath = scratch.path() + L"p.zuk";
+  PayloadTest::WriteFileBytes(payloadPath, MakePayload("unattended"));
+  const std::wstring plain = scratch.path() + L"plain.exe";
+  const std::wstring stamped = scratch.path() + L"stamped.exe";
+  ASSERT_EQ(0u, StampWith(L"", base, payloadPath, plain).exitCode);
+  Result r =
+      StampWith(L"--unattended-arguments \"/S /D=\\\"C:\\a b\\\"\"", base, payloadPath, stamped);
+  ASSERT_EQ(0u, r.exitCode) << r.output;
+  ExpectChecksumRight(stamped);
+  const std::wstring expected = L"/S /D=\"C:\\a b\"";
+
+  HMODULE module = LoadLibraryExW(stamped.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  wchar_t text[100] = {};
+  EXPECT_EQ(static_cast<int>(expected.size()), LoadStringW(module, 110, text, 100));
+  EXPECT_EQ(expected, text);
+  EXPECT_GT(LoadStringW(module, 109, text, 100), 0);
+  EXPECT_STREQ(L"QORINC.QORWARDEN.SETUP.20", text);
+  FreeLibrary(module);
+
+  const std::string shown = QorTest::Narrow(L"Unattended arguments: " + expected);
+  for (const wchar_t* command : {L"list ", L"check "}) {
+    Result listed = RunTool(command + Quote(stamped));
+    EXPECT_EQ(0u, listed.exitCode) << listed.output;
+    EXPECT_NE(std::string::npos, listed.output.find(shown)) << listed.output;
+    EXPECT_NE(std::string::npos, listed.output.find(command[0] == L'l' ? "VTRInstaller.exe" : "OK"))
+        << listed.output;
+    Result none = RunTool(command + Quote(plain));
+    EXPECT_EQ(0u, none.exitCode) << none.output;
+    EXPECT_NE(std::string::npos, none.output.find("Unattended arguments: none")) << none.output;
+  }
+  // stamp itself takes only a payload, never a setup in its place.
+  Result swapped = StampWith(L"", base, stamped, scratch.path() + L"again.exe");
+  EXPECT_EQ(1u, swapped.exitCode) << swapped.output;
+  EXPECT_NE(std::string::npos, swapped.output.find("is not a payload")) << swapped.output;
+}
+
 // Branding that the launcher has already changes no byte; a stamp without
 // branding keeps what an earlier one gave; branding again replaces it whole.
 TEST(VtrpackStamp, BrandingIsKeptReplacedOrWithoutEffect) {
@@ -1464,6 +1506,9 @@ TEST(VtrpackStamp, RefusesBrandingItCannotCarryOut) {
        "the version string ProductName is given twice"},
       {L"--version-info FileVersion=" + std::wstring(1025, L'1'),
        "the version string FileVersion is 1025 characters long; at most 1024"},
+      {L"--unattended-arguments \"\"", "the unattended arguments are empty"},
+      {L"--unattended-arguments " + std::wstring(1025, L'S'),
+       "the unattended arguments are 1025 characters long; at most 1024"},
       {L"--colour blue", "unknown option \"--colour\""},
       {L"--icon " + Quote(scratch.path() + L"missing.ico"), "cannot open"},
       {L"--icon " + Quote(scratch.path() + L"text.ico"),

@@ -8,8 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace QorPayload {
+
+// An entry as the archive's table lists it.
+struct ListedEntry {
+  std::wstring name;
+  std::uint64_t size = 0;
+};
 
 // The decoding threads ExtractStream uses when given 0: one per processor
 // this process may run on, at most QorCompressLib::kMaxDecodeThreads (the
@@ -27,6 +34,10 @@ public:
   // Called before each file and after every few megabytes of expanded
   // output; raising stops the extraction with that error.
   virtual void Checkpoint() {}
+  // Called once, when the archive's table has been read and its names
+  // checked, before the first file is made; raising stops the extraction
+  // with that error, and nothing is written.
+  virtual void TableRead(const std::vector<ListedEntry>& /*entries*/) {}
 };
 
 // The expanded bytes between two checkpoints at most.

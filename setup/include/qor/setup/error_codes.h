@@ -13,8 +13,12 @@ enum ErrorCode : int {
   kLongPathError = 21105,
   kTempFolderError = 21106,
   kStartInstallerError = 21107,
-  kStopRequestedError = 21108, // extraction stopped: the window is closing
-  kFolderChangedError = 21109, // the working folder is no longer the one made
+  kStopRequestedError = 21108,   // extraction stopped: the window is closing
+  kFolderChangedError = 21109,   // the working folder is no longer the one made
+  kNotEnoughSpaceError = 21110,  // the files do not fit on the working folder's volume
+  kEntryFileExistsError = 21111, // /extract: a file of an entry's name is there already
+  kExtractFolderError = 21112,   // /extract: the folder cannot be made or opened
+  kLogFileError = 21113,         // /log: the file cannot be made
 };
 
 } // namespace QorSetup

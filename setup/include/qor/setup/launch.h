@@ -11,6 +11,8 @@ extern const wchar_t kInstallerFileName[]; // "VTRInstaller.exe"
 
 constexpr UINT_PTR kPollTimerId = 33605;
 constexpr UINT kPollPeriodMs = 1000;
+// How long the clean-up keeps trying a file that another program holds.
+constexpr DWORD kCleanUpRetryMs = 5000;
 
 // Starts the installer that the worker made, from the target folder.
 // Raises QorWin32::Win32Error kStartInstallerError when it cannot be
@@ -23,7 +25,9 @@ bool InstallerEnded();
 // Waits until a running installer has ended and closes its handles.
 void WaitForInstaller();
 // Deletes the files directly in the target folder, then the folder, all
-// through the folder's handle, and lets go of it; silent.
+// through the folder's handle, and lets go of it; a file held by another
+// program is tried again for kCleanUpRetryMs. Shows nothing; what stays is
+// named in the log.
 void CleanUp();
 
 } // namespace QorSetup

@@ -3,6 +3,8 @@
 // target folder and the installer.
 #pragma once
 
+#include "qor/setup/command_line.h"
+
 #include "qor/fs/private_folder.h"
 #include "qor/handle/unique_handle.h"
 
@@ -84,6 +86,8 @@ struct WorkerLink {
   QorFs::FileIdentity installer;
   // The worker thread, waited for on closing (window thread only).
   Qor::UniqueHandle thread;
+  // The exit code of the worker's failure; written before its failure note.
+  std::atomic<int> failureExitCode{0};
 };
 
 // The installer's process and first thread, once started.
@@ -103,6 +107,25 @@ struct SetupShell {
   // other program can swap it; everything inside is reached through it.
   QorFs::PinnedFolder target;
   InstallerProcess installer;
+  // The command line as read, and how much this run shows (quiet where
+  // nobody can see the desktop, whatever was asked).
+  CommandLine options;
+  RunMode mode = RunMode::Normal;
+  // The packager's arguments for quiet and passive runs (string 110).
+  std::wstring unattendedArguments;
+  // /extract: the folder the files go to (ending in a backslash); the
+  // installer is not started and nothing is removed.
+  std::wstring extractFolder;
+  // How the run ends: set by the first failure or by the installer's end;
+  // a run that ends with neither was stopped before the installer started.
+  int exitCode = 0;
+  bool exitCodeSet = false;
+  void SetExitCode(int code) {
+    if (!exitCodeSet) {
+      exitCode = code;
+      exitCodeSet = true;
+    }
+  }
 };
 
 // The one shell of the process.

@@ -13,6 +13,9 @@ namespace QorSetup {
 extern const wchar_t kTargetFolderName[];      // "QorVTInst.tmp\"
 extern const wchar_t kAdminOnlyFolderPrefix[]; // "QorVTInst-", then a secret part
 
+// /extract: makes the folder (with its parents) and records it as where the
+// files go; raises kExtractFolderError.
+void MakeExtractFolder(const std::wstring& folder);
 // Makes the target folder and starts the worker; raises library errors.
 void PrepareAndStartWorker(HWND window);
 // The target folder of a run that is not elevated: a new working folder at
@@ -41,8 +44,9 @@ void ExtractPayload(const void* bytes, std::uint32_t size, HWND window);
 void StopWorker();
 // Raises kStopRequestedError once the window thread has asked the worker to stop.
 void ThrowIfStopRequested();
-// The text of whatever was caught, for the error box; never throws.
-std::wstring DescribeCurrentException();
+// The text of whatever was caught, for the error box, and the exit code it
+// calls for; never throws.
+std::wstring DescribeCurrentException(int* exitCode = nullptr);
 
 } // namespace QorSetup
 

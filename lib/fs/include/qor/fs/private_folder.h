@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace QorFs {
 
@@ -37,6 +38,14 @@ PathKind ClassifyAttributes(DWORD attributes);
 // Called with a folder's path after its entries have been listed and before
 // any of them is opened; for tests.
 using AfterListing = std::function<void(const std::wstring& folder)>;
+
+// What a clean-up left behind.
+struct CleanUpReport {
+  std::vector<std::wstring> left;      // names still inside (files in use, subfolders, links)
+  std::vector<std::wstring> scheduled; // of those, removed at the next restart
+  bool folderRemoved = false;
+  bool folderScheduled = false; // removed at the next restart, once empty
+};
 
 // A folder this process created and holds open without delete sharing from
 // its creation until CleanUp: nobody else can rename, move or delete it.
@@ -73,6 +82,12 @@ public:
   // read-only, subfolders and links stay, and with them the folder. Silent;
   // afterwards the object is empty.
   void CleanUp();
+  // The same, but a file that another program holds (a sharing violation,
+  // access denied) is tried again every 200 ms for up to retryMs; what is
+  // still left is then, with scheduleAtRestart (it needs an administrator),
+  // marked for removal at the next restart, files first, then the folder.
+  // Reports what stays.
+  CleanUpReport CleanUpRetrying(DWORD retryMs, bool scheduleAtRestart);
 
 private:
   friend PinnedFolder MakeWorkingFolder(const std::wstring& folder,
