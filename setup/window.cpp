@@ -1,7 +1,9 @@
 #include "qor/setup/window.h"
 
+#include "qor/setup/dpi.h"
 #include "qor/setup/environment.h"
 #include "qor/setup/launch.h"
+#include "qor/setup/layout.h"
 #include "qor/setup/messages.h"
 #include "qor/setup/painting.h"
 #include "qor/setup/state.h"
@@ -111,10 +113,10 @@ void OnPaint(HWND window) {
 
 } // namespace
 
-HFONT CreateTextFont() {
-  return ::CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
-                       L"Verdana");
+HFONT CreateTextFont(int dpi) {
+  return ::CreateFontW(LayoutForDpi(dpi).fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FF_SWISS, L"Verdana");
 }
 
 HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
@@ -132,7 +134,9 @@ HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
   if (!window) {
     return nullptr;
   }
-  shell.font = CreateTextFont();
+  // Made at the design's size; sized for the DPI of the screen it is on,
+  // known once it exists, before it is shown.
+  FitToDpi(window);
   ::ShowWindow(window, showCommand);
   ::UpdateWindow(window);
   ::PostMessageW(window, WM_SETUP_START, 0, 0);
@@ -227,6 +231,9 @@ LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
     case WM_SETUP_FAILED:
       OnFailed(window, lParam);
+      return 0;
+    case kDpiChangedMessage:
+      FollowDpiChange(window, wParam, lParam);
       return 0;
     default:
       break;
