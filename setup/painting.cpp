@@ -148,13 +148,13 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, const Layou
     // hundreds of them and took the processor from the decoding threads.
     HGDIOBJ selected = pieces.get(IDB_BAR_EMPTY_BODY);
     Qor::SelectObjectScope restoreSource(source.get(), selected);
-    auto copy = [&](int id, int destX, int width, int sourceX) {
+    auto copy = [&](int id, int destX, int columns, int sourceX) {
       HGDIOBJ piece = pieces.get(id);
       if (piece != selected) {
         ::SelectObject(source.get(), piece);
         selected = piece;
       }
-      ::BitBlt(canvas.get(), destX, 0, width, pieces.height, source.get(), sourceX, 0, SRCCOPY);
+      ::BitBlt(canvas.get(), destX, 0, columns, pieces.height, source.get(), sourceX, 0, SRCCOPY);
     };
     const int tile = pieces.tileWidth;
     const int capWidth = layout.capWidth;
