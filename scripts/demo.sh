@@ -5,6 +5,9 @@
 # the extracted files once the installer has ended. A screenshot of the
 # progress window is saved to BUILD/demo/setup-window.png.
 #
+# VELTRANO_DEMO_DPI=144 (or any DPI) runs it on a screen of that DPI: Wine's
+# LogPixels setting is set for the run and put back afterwards.
+#
 # It runs the 32-bit setup (build/), or the 64-bit one (build64/) on a host
 # that cannot run 32-bit programs, and says which.
 set -euo pipefail
@@ -39,11 +42,34 @@ out="$root/$build/demo"
 setup_exe="$root/$build/setup/VeltranoSetup.exe"
 rm -rf "$out"
 mkdir -p "$out"
-trap 'scripts/wine-run --prefix "$prefix" --arch "$arch" --stop' EXIT
+in_wine() { scripts/wine-run --prefix "$prefix" --arch "$arch" "$@"; }
+dpi=${VELTRANO_DEMO_DPI:-}
+case "$dpi" in
+  "") ;;
+  *[!0-9]*) echo "demo: VELTRANO_DEMO_DPI must be a number of dots per inch, such as 144" >&2; exit 2 ;;
+esac
+desktop='HKCU\Control Panel\Desktop'
+old_dpi=""
+finish() {
+  if [ -n "$dpi" ]; then
+    if [ -n "$old_dpi" ]; then
+      in_wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$old_dpi" /f >/dev/null 2>&1 || true
+    else
+      in_wine reg delete "$desktop" /v LogPixels /f >/dev/null 2>&1 || true
+    fi
+  fi
+  in_wine --stop
+}
+trap finish EXIT
 
 # Start Wine (and Xvfb when there is no display) once, so the setup itself
 # starts at once and the window can be caught.
 scripts/wine-run --prefix "$prefix" --arch "$arch" cmd /c exit 0 >/dev/null 2>&1 || true
+if [ -n "$dpi" ]; then
+  old_dpi=$(in_wine reg query "$desktop" /v LogPixels 2>/dev/null | awk '/LogPixels/ {print $3}' | tr -d '\r')
+  in_wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  say "the screen's DPI for this run: $dpi"
+fi
 display=${DISPLAY:-}
 if [ -z "$display" ] && [ -f "$prefix/.display" ]; then
   display=$(cat "$prefix/.display")

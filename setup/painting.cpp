@@ -1,5 +1,6 @@
 #include "qor/setup/painting.h"
 
+#include "qor/setup/layout.h"
 #include "qor/setup/state.h"
 
 #include "qor/error/error.h"
@@ -18,7 +19,11 @@ namespace {
 const wchar_t kFirstLine[] = L"Please wait while the setup extracts the";
 const wchar_t kSecondLine[] = L"files needed for the installation.";
 
-// The six bar pieces, loaded for one painting.
+// The six bar pieces as the resources hold them, drawn for 96 DPI, and the
+// set in use: at another DPI, copies stretched to the bar's height and to
+// the layout's cap and end widths (the bodies keep their width and are
+// tiled), made once for each DPI. The copies take the pixels nearest, never
+// blends, so the bar stays as sharp as the text beside it.
 struct BarPieces {
   explicit BarPieces(HINSTANCE module) {
     for (int i = 0; i < 6; ++i) {
@@ -34,16 +39,65 @@ struct BarPieces {
     return tileWidth > 0 && std::all_of(std::begin(bitmaps), std::end(bitmaps),
                                         [](const Qor::UniqueGdiObject& b) { return b.valid(); });
   }
-  HGDIOBJ get(int id) const { return bitmaps[id - IDB_BAR_EMPTY_BODY].get(); }
+  // Makes the set for the layout current, with bitmaps compatible with dc;
+  // false when the copies cannot be made.
+  bool Use(HDC dc, const Layout& layout) {
+    if (layout.dpi == kDesignDpi) {
+      dpi = kDesignDpi;
+      height = tileHeight;
+      return true;
+    }
+    if (dpi == layout.dpi) {
+      return true;
+    }
+    dpi = 0;
+    Qor::UniqueMemoryDc from(::CreateCompatibleDC(dc));
+    Qor::UniqueMemoryDc to(::CreateCompatibleDC(dc));
+    if (!from || !to) {
+      return false;
+    }
+    ::SetStretchBltMode(to.get(), COLORONCOLOR);
+    for (int i = 0; i < 6; ++i) {
+      BITMAP info;
+      if (::GetObjectW(bitmaps[i].get(), sizeof info, &info) != sizeof info) {
+        return false;
+      }
+      const int id = IDB_BAR_EMPTY_BODY + i;
+      int width = info.bmWidth; // the bodies: tiled
+      if (id == IDB_BAR_EMPTY_LEFT || id == IDB_BAR_EMPTY_RIGHT) {
+        width = layout.capWidth;
+      } else if (id == IDB_BAR_FILLED_LEFT || id == IDB_BAR_FILLED_RIGHT) {
+        width = layout.endWidth;
+      }
+      scaled[i].reset(::CreateCompatibleBitmap(dc, width, layout.barHeight));
+      if (!scaled[i]) {
+        return false;
+      }
+      Qor::SelectObjectScope source(from.get(), bitmaps[i].get());
+      Qor::SelectObjectScope target(to.get(), scaled[i].get());
+      ::StretchBlt(to.get(), 0, 0, width, layout.barHeight, from.get(), 0, 0, info.bmWidth,
+                   info.bmHeight, SRCCOPY);
+    }
+    dpi = layout.dpi;
+    height = layout.barHeight;
+    return true;
+  }
+  HGDIOBJ get(int id) const {
+    const int i = id - IDB_BAR_EMPTY_BODY;
+    return dpi == kDesignDpi ? bitmaps[i].get() : scaled[i].get();
+  }
 
   Qor::UniqueGdiObject bitmaps[6];
+  Qor::UniqueGdiObject scaled[6];
   int tileWidth = 0;
   int tileHeight = 0;
+  int dpi = 0;    // of the set in use
+  int height = 0; // of the pieces of that set
 };
 
 } // namespace
 
-void PaintBackground(HDC dc, const RECT& client, HFONT font) {
+void PaintBackground(HDC dc, const RECT& client, HFONT font, const Layout& layout) {
   const int height = client.bottom - client.top;
   const COLORREF previousBack = ::GetBkColor(dc);
   for (int y = client.top; y < client.bottom; ++y) {
@@ -58,13 +112,17 @@ void PaintBackground(HDC dc, const RECT& client, HFONT font) {
   ::SetTextColor(dc, RGB(0, 0, 0));
   ::SetBkMode(dc, TRANSPARENT);
   Qor::SelectObjectScope useFont(dc, font);
-  ::TextOutW(dc, 8, 5, kFirstLine, static_cast<int>(wcslen(kFirstLine)));
-  ::TextOutW(dc, 8, 21, kSecondLine, static_cast<int>(wcslen(kSecondLine)));
+  ::TextOutW(dc, layout.textLeft, layout.firstLineTop, kFirstLine,
+             static_cast<int>(wcslen(kFirstLine)));
+  ::TextOutW(dc, layout.textLeft, layout.secondLineTop, kSecondLine,
+             static_cast<int>(wcslen(kSecondLine)));
 }
 
-void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, int top) {
+void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, const Layout& layout) {
+  const int width = layout.barWidth;
+  const int height = layout.barHeight;
   Qor::UniqueMemoryDc canvas(::CreateCompatibleDC(dc));
-  Qor::UniqueGdiObject canvasBitmap(::CreateCompatibleBitmap(dc, kBarWidth, kBarHeight));
+  Qor::UniqueGdiObject canvasBitmap(::CreateCompatibleBitmap(dc, width, height));
   Qor::UniqueMemoryDc source(::CreateCompatibleDC(dc));
   if (!canvas || !canvasBitmap || !source) {
     return;
@@ -72,7 +130,7 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
   Qor::SelectObjectScope useCanvas(canvas.get(), canvasBitmap.get());
 
   fraction = std::min(std::max(fraction, 0.0), 1.0);
-  const int x = static_cast<int>(fraction * static_cast<double>(kBarWidth));
+  const int x = static_cast<int>(fraction * static_cast<double>(width));
   // Loaded once and kept, like the font: the bar is repainted about a
   // hundred times while the worker expands the payload.
   static BarPieces* cached = nullptr;
@@ -82,7 +140,7 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
     cached = new (std::nothrow) BarPieces(module);
     cachedModule = module;
   }
-  if (cached && cached->complete()) {
+  if (cached && cached->complete() && cached->Use(dc, layout)) {
     const BarPieces& pieces = *cached;
     // Each piece is selected once for all its tiles, not once a tile: a
     // selection asks the window system (under Wine, a round trip to its
@@ -90,30 +148,32 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
     // hundreds of them and took the processor from the decoding threads.
     HGDIOBJ selected = pieces.get(IDB_BAR_EMPTY_BODY);
     Qor::SelectObjectScope restoreSource(source.get(), selected);
-    auto copy = [&](int id, int destX, int width, int sourceX) {
+    auto copy = [&](int id, int destX, int columns, int sourceX) {
       HGDIOBJ piece = pieces.get(id);
       if (piece != selected) {
         ::SelectObject(source.get(), piece);
         selected = piece;
       }
-      ::BitBlt(canvas.get(), destX, 0, width, pieces.tileHeight, source.get(), sourceX, 0, SRCCOPY);
+      ::BitBlt(canvas.get(), destX, 0, columns, pieces.height, source.get(), sourceX, 0, SRCCOPY);
     };
     const int tile = pieces.tileWidth;
-    const int capWidth = 6;
-    for (int pos = std::max(x, capWidth); pos < kBarWidth - capWidth; pos += tile) {
+    const int capWidth = layout.capWidth;
+    const int endWidth = layout.endWidth;
+    for (int pos = std::max(x, capWidth); pos < width - capWidth; pos += tile) {
       copy(IDB_BAR_EMPTY_BODY, pos, tile, 0);
     }
-    copy(IDB_BAR_EMPTY_RIGHT, kBarWidth - capWidth, capWidth, 0);
+    copy(IDB_BAR_EMPTY_RIGHT, width - capWidth, capWidth, 0);
     if (x < capWidth) {
       copy(IDB_BAR_EMPTY_LEFT, 0, capWidth, 0);
     }
     if (x > 0) {
-      int c = x < 10 ? x / 2 : 5;
+      // Shorter than both ends: each gets half, the right end the odd column.
+      int c = x < 2 * endWidth ? x / 2 : endWidth;
       copy(IDB_BAR_FILLED_LEFT, 0, c, 0);
-      if (c < 5 && x % 2 == 1) {
+      if (c < endWidth && x % 2 == 1) {
         ++c;
       }
-      copy(IDB_BAR_FILLED_RIGHT, x - c, c, 5 - c);
+      copy(IDB_BAR_FILLED_RIGHT, x - c, c, endWidth - c);
       for (int pos = c; pos < x - c; pos += tile) {
         copy(IDB_BAR_FILLED_BODY, pos, tile, 0);
       }
@@ -134,22 +194,23 @@ void PaintBar(HDC dc, HINSTANCE module, double fraction, HFONT font, int left, i
     ::GetTextExtentPoint32W(canvas.get(), text.c_str(), length, &extent);
     ::SetTextColor(canvas.get(), RGB(0, 0, 0));
     ::SetBkMode(canvas.get(), TRANSPARENT);
-    ::TextOutW(canvas.get(), (kBarWidth - extent.cx) / 2, (kBarHeight - extent.cy) / 2,
-               text.c_str(), length);
+    ::TextOutW(canvas.get(), (width - extent.cx) / 2, (height - extent.cy) / 2, text.c_str(),
+               length);
   }
-  ::BitBlt(dc, left, top, kBarWidth, kBarHeight, canvas.get(), 0, 0, SRCCOPY);
+  ::BitBlt(dc, layout.barLeft, layout.barTop, width, height, canvas.get(), 0, 0, SRCCOPY);
 }
 
 void PaintBackground(HWND window, HDC dc) {
   RECT client;
   if (::GetClientRect(window, &client)) {
-    PaintBackground(dc, client, Shell().font);
+    const SetupShell& shell = Shell();
+    PaintBackground(dc, client, shell.font, LayoutForDpi(shell.dpi));
   }
 }
 
 void PaintBar(HWND /*window*/, HDC dc) {
   const SetupShell& shell = Shell();
-  PaintBar(dc, shell.instance, shell.worker.progress.load(), shell.font, kBarLeft, kBarTop);
+  PaintBar(dc, shell.instance, shell.worker.progress.load(), shell.font, LayoutForDpi(shell.dpi));
 }
 
 } // namespace QorSetup

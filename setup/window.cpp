@@ -1,9 +1,11 @@
 #include "qor/setup/window.h"
 
 #include "qor/setup/command_line.h"
+#include "qor/setup/dpi.h"
 #include "qor/setup/environment.h"
 #include "qor/setup/exit_codes.h"
 #include "qor/setup/launch.h"
+#include "qor/setup/layout.h"
 #include "qor/setup/messages.h"
 #include "qor/setup/painting.h"
 #include "qor/setup/run_log.h"
@@ -133,10 +135,10 @@ void OnPaint(HWND window) {
 
 } // namespace
 
-HFONT CreateTextFont() {
-  return ::CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
-                       L"Verdana");
+HFONT CreateTextFont(int dpi) {
+  return ::CreateFontW(LayoutForDpi(dpi).fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FF_SWISS, L"Verdana");
 }
 
 HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
@@ -158,7 +160,9 @@ HWND CreateSetupWindow(HINSTANCE instance, int showCommand) {
   if (!window) {
     return nullptr;
   }
-  shell.font = CreateTextFont();
+  // Made at the design's size; sized for the DPI of the screen it is on,
+  // known once it exists, before it is shown (which also makes its font).
+  FitToDpi(window);
   // A quiet run keeps its window hidden for good: it only carries the
   // run's messages (and tells a second copy that this one runs).
   if (shell.mode != RunMode::Quiet) {
@@ -359,6 +363,9 @@ LRESULT CALLBACK SetupWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
     case WM_SETUP_FAILED:
       OnFailed(window, lParam);
+      return 0;
+    case kDpiChangedMessage:
+      FollowDpiChange(window, wParam, lParam);
       return 0;
     default:
       break;

@@ -494,6 +494,51 @@ private:
   HANDLE event_;
 };
 
+// The screen's DPI that Wine gives every program started while this is in
+// place (the LogPixels setting of the user's desktop); what was there before
+// comes back afterwards. The tests run one at a time, so no other program
+// of the suite starts meanwhile.
+class ScreenDpi {
+public:
+  explicit ScreenDpi(DWORD dpi) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    DWORD size = sizeof previous_;
+    DWORD type = 0;
+    hadValue_ = RegQueryValueExW(key_, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous_),
+                                 &size) == ERROR_SUCCESS &&
+                type == REG_DWORD;
+    set_ = RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                          sizeof dpi) == ERROR_SUCCESS;
+  }
+  ~ScreenDpi() {
+    if (!key_) {
+      return;
+    }
+    if (hadValue_) {
+      RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
+                     sizeof previous_);
+    } else {
+      RegDeleteValueW(key_, kValue);
+    }
+    RegCloseKey(key_);
+  }
+  ScreenDpi(const ScreenDpi&) = delete;
+  ScreenDpi& operator=(const ScreenDpi&) = delete;
+  bool set() const { return set_; }
+
+private:
+  static constexpr const wchar_t* kValue = L"LogPixels";
+  HKEY key_ = nullptr;
+  DWORD previous_ = 0;
+  bool hadValue_ = false;
+  bool set_ = false;
+};
+
 } // namespace
 
 TEST(BuiltSetup, CarriesItsResources) {
@@ -538,6 +583,10 @@ TEST(BuiltSetup, CarriesItsResources) {
 #endif
   EXPECT_NE(std::string::npos, xml.find("version=\"1.0.0.0\""));
   EXPECT_NE(std::string::npos, xml.find("level=\"requireAdministrator\""));
+  // It draws for the screen's DPI itself, so Windows does not stretch it:
+  // for each monitor's DPI on Windows 10, for the system's before.
+  EXPECT_NE(std::string::npos, xml.find(">PerMonitorV2</dpiAwareness>"));
+  EXPECT_NE(std::string::npos, xml.find(">true</dpiAware>"));
   FreeLibrary(exe);
 }
 
@@ -1398,4 +1447,38 @@ TEST_F(E2eTest, TheCleanUpWaitsForAFileHeldForAMoment) {
   EXPECT_EQ(0u, run.Watch());
   EXPECT_FALSE(QorFs::Exists(target_));
   EXPECT_NE(std::wstring::npos, ReadLog(log).find(L"Clean-up: removed"));
+}
+
+// The window is laid out for the screen's DPI: the design's 300 x 100 at
+// 96 DPI, 150 % and 200 % of it at 144 and 192 DPI, centred on the screen.
+TEST_F(E2eTest, WindowIsLaidOutForTheScreensDpi) {
+  const std::wstring exe = Stamp(
+      Compress(MakePayload({{L"VTRInstaller.exe", InstallerBytes()}, {L"a.txt", "a"}})), L"dpi");
+  struct Case {
+    DWORD dpi;
+    LONG width, height;
+  } cases[] = {{96, 300, 100}, {144, 450, 150}, {192, 600, 200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    ScreenDpi screen(c.dpi);
+    ASSERT_TRUE(screen.set());
+    DeleteFileW(report_.c_str());
+    Gate gate;
+    SetupRun run(exe, temp_, {ReportVariable(), gate.Variable()});
+    ASSERT_TRUE(run.started());
+    // Once the installer runs, the window has been shown, and hidden.
+    ASSERT_TRUE(WaitForReport());
+    HWND window = FindWindowW(kClassName, nullptr);
+    ASSERT_TRUE(window);
+    RECT place = {};
+    ASSERT_TRUE(GetWindowRect(window, &place));
+    EXPECT_EQ(c.width, place.right - place.left);
+    EXPECT_EQ(c.height, place.bottom - place.top);
+    EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - c.width) / 2, place.left);
+    EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - c.height) / 2, place.top);
+    gate.Open();
+    EXPECT_EQ(0u, run.Watch());
+    EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text.c_str();
+    EXPECT_FALSE(QorFs::Exists(target_));
+  }
 }

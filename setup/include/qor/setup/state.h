@@ -100,7 +100,8 @@ struct SetupShell {
   HINSTANCE instance = nullptr;
   wchar_t title[100] = {};
   wchar_t className[100] = {};
-  HFONT font = nullptr; // lives as long as the process
+  HFONT font = nullptr; // made for dpi; replaced when the window's DPI changes
+  int dpi = 96;         // the DPI that the window, its font and its bar are laid out for
   RunPhase run;
   WorkerLink worker;
   // The folder made for this run, held open until its clean-up so that no

@@ -6,6 +6,7 @@
 
 namespace QorSetup {
 
+// The window's outer size at 96 DPI; the layout scales it.
 constexpr int kWindowWidth = 300;
 constexpr int kWindowHeight = 100;
 constexpr WORD kCloseCommandId = 105;
@@ -17,7 +18,8 @@ int RunSetup(HINSTANCE instance, int showCommand);
 // Creates the progress window, or returns null when another copy runs (its
 // window is brought to the front) or creation fails.
 HWND CreateSetupWindow(HINSTANCE instance, int showCommand);
-HFONT CreateTextFont();
+// The text font for a screen of dpi.
+HFONT CreateTextFont(int dpi = 96);
 // A message box, in a run that shows boxes; always a line of the log.
 void ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 // Shows text in the error box, removes what was extracted and ends the loop
