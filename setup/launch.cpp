@@ -25,9 +25,12 @@ namespace {
 
 void StartInstaller(HWND window) {
   SetupShell& shell = Shell();
+  // Started under the name it was made with, whatever its letter case.
+  const std::wstring name =
+      shell.worker.installerName.empty() ? kInstallerFileName : shell.worker.installerName;
   // The file the worker made, reached through the folder's handle and held
   // so that nobody can change, rename or delete it until it has started.
-  Qor::UniqueFile installer = shell.target.OpenToRun(kInstallerFileName);
+  Qor::UniqueFile installer = shell.target.OpenToRun(name);
   if (!installer) {
     QorWin32::RaiseLastWin32ErrorF(kStartInstallerError, L"Unable to start installation program.");
   }
@@ -38,15 +41,16 @@ void StartInstaller(HWND window) {
   // folder held and to the file held, right before the start and again once
   // the system has read it. The installer is created suspended, so nothing
   // of a program found elsewhere ever runs.
-  if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
+  if (!shell.target.PathLeadsTo(name, installer.get())) {
     RaiseFolderChanged();
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  const std::wstring application = shell.target.path() + kInstallerFileName;
-  // Process creation may write into the command line.
+  const std::wstring application = shell.target.path() + name;
+  // Process creation may write into the command line. A name holds at most
+  // 255 units.
   wchar_t commandLine[2048];
-  std::wcscpy(commandLine, kInstallerFileName);
+  std::wcscpy(commandLine, name.c_str());
   PROCESS_INFORMATION created = {};
   if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
@@ -55,7 +59,7 @@ void StartInstaller(HWND window) {
   }
   Qor::UniqueHandle process(created.hProcess);
   Qor::UniqueHandle thread(created.hThread);
-  if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
+  if (!shell.target.PathLeadsTo(name, installer.get())) {
     ::TerminateProcess(process.get(), 1);
     RaiseFolderChanged();
   }
@@ -91,6 +95,7 @@ void CleanUp() {
   // and links stay, and so does the folder then. Before the folder is made
   // there is nothing of ours to delete. Nothing is reported.
   Shell().target.CleanUp();
+  RemoveElevatedLeftovers();
 }
 
 } // namespace QorSetup

@@ -23,7 +23,13 @@ bool InstallerEnded();
 // Waits until a running installer has ended and closes its handles.
 void WaitForInstaller();
 // Deletes the files directly in the target folder, then the folder, all
-// through the folder's handle, and lets go of it; silent.
+// through the folder's handle, and lets go of it; then, in an elevated run,
+// removes what earlier runs left (RemoveElevatedLeftovers). Silent.
 void CleanUp();
+// Removes the leftovers of earlier elevated runs from the system's
+// temporary folder: QorVTInst- folders owned by Administrators and more
+// than a day old (QorFs::RemoveStaleLeftovers). Does nothing in a run that
+// is not elevated. Silent: nothing that fails here stops or changes the run.
+void RemoveElevatedLeftovers();
 
 } // namespace QorSetup
