@@ -6,6 +6,7 @@ set(VELTRANO_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-vtrpack CACHE INTERNAL "")
 set(VELTRANO_VTRPACK_HOST ${VELTRANO_HOST_TOOLS_DIR}/vtrpack CACHE INTERNAL "The native vtrpack")
 set(VELTRANO_MAKE_SAMPLE_DATA ${VELTRANO_HOST_TOOLS_DIR}/make_sample_data CACHE INTERNAL "")
 set(VELTRANO_MAKE_ART ${VELTRANO_HOST_TOOLS_DIR}/make_art CACHE INTERNAL "")
+set(VELTRANO_MAKE_NAME_CASE ${VELTRANO_HOST_TOOLS_DIR}/make_name_case CACHE INTERNAL "")
 ExternalProject_Add(veltrano_host_tools
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools/host
   BINARY_DIR ${VELTRANO_HOST_TOOLS_DIR}
@@ -13,7 +14,8 @@ ExternalProject_Add(veltrano_host_tools
              -DVELTRANO_BZIP2_SOURCE_DIR=${VELTRANO_BZIP2_SOURCE_DIR}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART})
+  BUILD_BYPRODUCTS ${VELTRANO_VTRPACK_HOST} ${VELTRANO_MAKE_SAMPLE_DATA} ${VELTRANO_MAKE_ART}
+                   ${VELTRANO_MAKE_NAME_CASE})
 
 # The payload core's own tests, built natively twice (tools/host): with the
 # thread sanitizer and with the address and undefined-behaviour sanitizers.

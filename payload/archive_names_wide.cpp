@@ -34,4 +34,8 @@ bool FindNameClash(const std::vector<std::wstring>& names, std::wstring* reason)
   return clash;
 }
 
+bool NamesOneFile(const std::wstring& first, const std::wstring& second) {
+  return NamesOneFile(ToUtf16(first), ToUtf16(second));
+}
+
 } // namespace QorArchiveFormat

@@ -325,6 +325,14 @@ TEST(ArchiveEntryNames, NameClashTable) {
       {{L"setup", L"SETUP "}, true},
       {{L"\u00e9t\u00e9.txt", L"\u00c9T\u00c9.TXT"}, true},
       {{L"\u0434\u0430\u043d\u043d\u044b\u0435", L"\u0414\u0410\u041d\u041d\u042b\u0415"}, true},
+      // Letter case by Unicode's full simple upper-case mapping, as NTFS's.
+      {{L"\u0561.txt", L"\u0531.txt"}, true}, // Armenian
+      {{L"\u03ac", L"\u0386"}, true},         // Greek with tonos
+      {{L"\u0461", L"\u0460"}, true},         // Cyrillic omega
+      {{L"\u01c6", L"\u01c5"}, true},         // a title-case letter
+      {{L"\u00df", L"\u1e9e"}, false},        // no simple upper case
+      {{L"[a]", L"{a}"}, false},
+      {{L"\U00010428", L"\U00010400"}, false}, // beyond the basic plane
       {{L"VTRInstaller.exe", L"VTRINS~1.EXE"}, true},
       {{L"VTRInstaller.exe", L"vt1A2B~1.exe"}, true},
       {{L"VTRINS~1.EXE", L"VTRInstaller.exe"}, true},

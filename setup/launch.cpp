@@ -38,9 +38,12 @@ void NoteInstallerEnd(HANDLE process) {
 
 void StartInstaller(HWND window) {
   SetupShell& shell = Shell();
+  // Started under the name it was made with, whatever its letter case.
+  const std::wstring name =
+      shell.worker.installerName.empty() ? kInstallerFileName : shell.worker.installerName;
   // The file the worker made, reached through the folder's handle and held
   // so that nobody can change, rename or delete it until it has started.
-  Qor::UniqueFile installer = shell.target.OpenToRun(kInstallerFileName);
+  Qor::UniqueFile installer = shell.target.OpenToRun(name);
   if (!installer) {
     QorWin32::RaiseLastWin32ErrorF(kStartInstallerError, L"Unable to start installation program.");
   }
@@ -51,15 +54,15 @@ void StartInstaller(HWND window) {
   // folder held and to the file held, right before the start and again once
   // the system has read it. The installer is created suspended, so nothing
   // of a program found elsewhere ever runs.
-  if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
+  if (!shell.target.PathLeadsTo(name, installer.get())) {
     RaiseFolderChanged();
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  const std::wstring application = shell.target.path() + kInstallerFileName;
+  const std::wstring application = shell.target.path() + name;
   // Process creation may write into the command line.
   const std::wstring text = InstallerCommandLine(
-      kInstallerFileName, shell.mode, shell.unattendedArguments, shell.options.installerArguments);
+      name, shell.mode, shell.unattendedArguments, shell.options.installerArguments);
   std::vector<wchar_t> commandLine(text.begin(), text.end());
   commandLine.push_back(L'\0');
   LogLine(L"Starting the installer: %s", text.c_str());
@@ -71,7 +74,7 @@ void StartInstaller(HWND window) {
   }
   Qor::UniqueHandle process(created.hProcess);
   Qor::UniqueHandle thread(created.hThread);
-  if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
+  if (!shell.target.PathLeadsTo(name, installer.get())) {
     // Ended, and waited for: the clean-up that follows finds its file free.
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), INFINITE);
@@ -106,16 +109,13 @@ void WaitForInstaller() {
   installer.thread.reset();
 }
 
-void CleanUp() {
-  // Plain files directly inside, then the folder; subfolders and links
-  // stay, and so does the folder then. A file that a virus scanner holds for
-  // a moment is tried again for a few seconds; what still cannot go is, in
-  // an elevated run, removed at the next restart. Before the folder is made
-  // there is nothing of ours to delete. Only the log hears of it.
-  QorFs::PinnedFolder& target = Shell().target;
-  if (!target.valid()) {
-    return;
-  }
+namespace {
+
+// Plain files directly inside, then the folder; subfolders and links stay,
+// and so does the folder then. A file that a virus scanner holds for a
+// moment is tried again for a few seconds; what still cannot go is, in an
+// elevated run, removed at the next restart. Only the log hears of it.
+void CleanUpTarget(QorFs::PinnedFolder& target) {
   const std::wstring path = target.path();
   const QorFs::CleanUpReport report =
       target.CleanUpRetrying(kCleanUpRetryMs, QorEnv::IsUserAdmin());
@@ -133,6 +133,17 @@ void CleanUp() {
   LogLine(report.folderScheduled ? L"Clean-up: %s is removed at the next restart"
                                  : L"Clean-up: %s stays",
           path.c_str());
+}
+
+} // namespace
+
+void CleanUp() {
+  // Before the folder is made there is nothing of ours to delete.
+  QorFs::PinnedFolder& target = Shell().target;
+  if (target.valid()) {
+    CleanUpTarget(target);
+  }
+  RemoveElevatedLeftovers();
 }
 
 } // namespace QorSetup

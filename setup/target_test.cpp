@@ -185,18 +185,26 @@ TEST_F(TargetFiles, MadeNewOnlyAndTheInstallerIsKnownByItsFile) {
   EXPECT_EQ("planted", bytes);
 }
 
+// Started under the very name the payload gave it, in whatever letter case.
 TEST_F(InstallerStart, FromTheFolderWithItsBareNameAsItsCommandLine) {
-  const std::wstring folder = scratch_.path() + L"QorVTInst.tmp\\";
-  QorSetup::MakeTargetFolder(folder);
-  Extract(Compress({{L"VTRInstaller.exe", FileBytes(VELTRANO_INSTALLER_EXE)}}));
-  QorSetup::StartInstaller(window_.get());
-  ASSERT_TRUE(shell().installer.process);
-  QorSetup::WaitForInstaller();
-  std::string text;
-  ASSERT_TRUE(QorTest::ReadFileBytes(report(), text));
-  EXPECT_NE(std::string::npos, text.find("cwd=" + Narrow(folder.substr(0, folder.size() - 1))))
-      << text;
-  EXPECT_NE(std::string::npos, text.find("cmdline=VTRInstaller.exe\n")) << text;
+  int round = 0;
+  for (const wchar_t* name : {L"VTRInstaller.exe", L"vtrinstaller.EXE"}) {
+    SCOPED_TRACE(Narrow(name));
+    QorSetup::ResetShell();
+    DeleteFileW(report().c_str());
+    const std::wstring folder = scratch_.path() + std::to_wstring(++round) + L"\\";
+    QorSetup::MakeTargetFolder(folder);
+    Extract(Compress({{name, FileBytes(VELTRANO_INSTALLER_EXE)}}));
+    QorSetup::StartInstaller(window_.get());
+    ASSERT_TRUE(shell().installer.process);
+    QorSetup::WaitForInstaller();
+    std::string text;
+    ASSERT_TRUE(QorTest::ReadFileBytes(report(), text));
+    EXPECT_NE(std::string::npos, text.find("cwd=" + Narrow(folder.substr(0, folder.size() - 1))))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("cmdline=" + Narrow(name) + "\n")) << text;
+    QorSetup::CleanUp();
+  }
 }
 
 // Only the file the worker made is started: not one put in its place, not

@@ -9,6 +9,7 @@
 #include "qor/setup/window.h"
 
 #include "qor/error/error.h"
+#include "qor/payload/archive.h"
 #include "qor/payload/extract_stream.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
@@ -70,8 +71,11 @@ public:
   Qor::UniqueFile Create(const std::wstring& name) override {
     LogLine(L"Writing %s", name.c_str());
     Qor::UniqueFile file = Shell().target.CreateNewFile(name);
-    if (file && _wcsicmp(name.c_str(), kInstallerFileName) == 0) {
+    // The installer by the name rule's own letter case, started later
+    // under the name it was made with.
+    if (file && QorArchiveFormat::NamesOneFile(name, kInstallerFileName)) {
       Shell().worker.installer = QorFs::IdentityOf(file.get());
+      Shell().worker.installerName = name;
     }
     return file;
   }

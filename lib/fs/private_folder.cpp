@@ -1,6 +1,7 @@
 #include "qor/fs/private_folder.h"
 #include "qor/fs/error_codes.h"
 
+#include "chosen_removal.h"
 #include "native_file.h"
 
 #include "qor/fs/delete.h"
@@ -33,7 +34,7 @@ constexpr ULONG kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // can rename or delete the folder.
 constexpr ACCESS_MASK kPinAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-constexpr int kSecretLength = 16;
+constexpr int kSecretLength = kSecretPartLength;
 constexpr int kAttempts = 8;
 
 bool ReadInformation(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
@@ -94,35 +95,87 @@ Qor::UniqueFile OpenListed(HANDLE folder, const ListedEntry& entry, ACCESS_MASK 
   return handle;
 }
 
-bool RemoveListed(HANDLE folder, const ListedEntry& entry, const std::wstring& path,
-                  const AfterListing& afterListing);
-
-// Removes everything inside the folder behind handle, through it.
-bool RemoveInside(HANDLE handle, const std::wstring& path, const AfterListing& afterListing) {
+// A folder being emptied: its handle, held until the folder itself is
+// deleted, what its listing showed and how far the walk has come.
+struct FolderInRemoval {
+  Qor::UniqueFile owned; // empty for the first folder, whose handle the caller holds
+  HANDLE handle = nullptr;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  std::wstring path;
   std::vector<ListedEntry> entries;
-  if (!ListInside(handle, entries)) {
+  std::size_t next = 0;
+  bool removedAll = true;
+};
+
+// Lists the folder and tells afterListing; false when it cannot be listed.
+bool ListForRemoval(FolderInRemoval& folder, const AfterListing& afterListing) {
+  if (!ListInside(folder.handle, folder.entries)) {
     return false;
   }
   if (afterListing) {
-    afterListing(path);
+    afterListing(folder.path);
   }
-  bool removedAll = true;
-  for (const ListedEntry& entry : entries) {
-    removedAll = RemoveListed(handle, entry, path + L"\\" + entry.name, afterListing) && removedAll;
-  }
-  return removedAll;
+  return true;
 }
 
 // Removes what handle holds (opened by OpenListed): a folder's contents
-// first, through its handle, then the object itself.
+// first, through its handle, then the object itself. The walk keeps its own
+// stack, so no tree is too deep for the thread's; folders more than
+// kMaxRemovalDepth levels below are not entered (they stay, and with them
+// the folders above them), and the last error then says so.
 bool RemoveOpened(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, const std::wstring& path,
                   const AfterListing& afterListing) {
-  if (ClassifyAttributes(info.dwFileAttributes) == PathKind::Folder &&
-      !RemoveInside(handle, path, afterListing)) {
+  // A read-only mark is cleared through the handle, unless other names share it.
+  if (ClassifyAttributes(info.dwFileAttributes) != PathKind::Folder) {
+    return DeleteOpenedAlways(handle, info);
+  }
+  std::vector<FolderInRemoval> open(1);
+  open.back().handle = handle;
+  open.back().info = info;
+  open.back().path = path;
+  if (!ListForRemoval(open.back(), afterListing)) {
     return false;
   }
-  // A read-only mark is cleared through the handle, unless other names share it.
-  return DeleteOpenedAlways(handle, info);
+  bool tooDeep = false;
+  bool removed = false;
+  while (!open.empty()) {
+    FolderInRemoval& folder = open.back();
+    if (folder.next < folder.entries.size()) {
+      const ListedEntry& entry = folder.entries[folder.next++];
+      BY_HANDLE_FILE_INFORMATION entryInfo;
+      Qor::UniqueFile entryHandle = OpenListed(folder.handle, entry, 0, entryInfo);
+      if (!entryHandle) {
+        folder.removedAll = Missing(GetLastError()) && folder.removedAll;
+      } else if (ClassifyAttributes(entryInfo.dwFileAttributes) != PathKind::Folder) {
+        folder.removedAll = DeleteOpenedAlways(entryHandle.get(), entryInfo) && folder.removedAll;
+      } else if (open.size() > kMaxRemovalDepth) {
+        tooDeep = true;
+        folder.removedAll = false;
+      } else {
+        FolderInRemoval inner;
+        inner.handle = entryHandle.get();
+        inner.owned = std::move(entryHandle);
+        inner.info = entryInfo;
+        inner.path = folder.path + L"\\" + entry.name;
+        if (ListForRemoval(inner, afterListing)) {
+          open.push_back(std::move(inner)); // folder is not used after this
+        } else {
+          folder.removedAll = false;
+        }
+      }
+      continue;
+    }
+    // Emptied as far as it goes: the folder itself, once its handle closes.
+    removed = folder.removedAll && DeleteOpenedAlways(folder.handle, folder.info);
+    open.pop_back();
+    if (!open.empty()) {
+      open.back().removedAll = removed && open.back().removedAll;
+    }
+  }
+  if (tooDeep) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  }
+  return removed;
 }
 
 bool RemoveListed(HANDLE folder, const ListedEntry& entry, const std::wstring& path,
@@ -423,6 +476,34 @@ bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterL
   }
   return entries.empty() || RemoveListed(parent.get(), entries.front(), target, afterListing);
 }
+
+namespace Detail {
+
+int RemoveChosenFolders(const std::wstring& folder, const std::wstring& prefix,
+                        const FolderChoice& choose) {
+  Qor::UniqueFile parent = OpenFolderAt(folder);
+  std::vector<ListedEntry> entries;
+  if (!parent || !ListInside(parent.get(), entries)) {
+    return 0;
+  }
+  int removed = 0;
+  for (const ListedEntry& entry : entries) {
+    if (entry.name.compare(0, prefix.size(), prefix) != 0 ||
+        ClassifyAttributes(entry.attributes) != PathKind::Folder) {
+      continue;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    Qor::UniqueFile handle = OpenListed(parent.get(), entry, READ_CONTROL, info);
+    if (handle && choose(handle.get(), info, entry.name) &&
+        RemoveOpened(handle.get(), info, QorString::WithTrailingBackslash(folder) + entry.name,
+                     nullptr)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+} // namespace Detail
 
 AdminOnlySecurity::AdminOnlySecurity() {
   // Owned by Administrators (not by whichever account created it), protected

@@ -210,6 +210,88 @@ TEST_F(FreshFolderTest, RemovalNeverChangesAFileWithAnotherName) {
   EXPECT_EQ("planted", content);
 }
 
+namespace {
+
+// Runs work with 24 KB of stack left, a small fraction of a program's usual
+// stack: a walk that recurses once a level overflows it long before the
+// removal's depth limit. (The system may give a thread more stack than it
+// asks for: what is left is measured.)
+template <class Work> void OnSmallStack(Work work) {
+  struct Start {
+    static DWORD WINAPI Run(void* parameter) {
+      MEMORY_BASIC_INFORMATION stack = {};
+      if (!VirtualQuery(&stack, &stack, sizeof stack)) {
+        return 1;
+      }
+      const std::size_t left =
+          reinterpret_cast<const char*>(&stack) - static_cast<const char*>(stack.AllocationBase);
+      const std::size_t keep = 24 * 1024 + 16 * 1024; // and the guard pages at the end
+      if (left > keep) {
+        volatile char* used = static_cast<volatile char*>(__builtin_alloca(left - keep));
+        used[0] = 0;
+      }
+      (*static_cast<Work*>(parameter))();
+      return 0;
+    }
+  };
+  Qor::UniqueHandle thread(CreateThread(nullptr, 64 * 1024, Start::Run, &work,
+                                        STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  ASSERT_TRUE(thread.valid());
+  WaitForSingleObject(thread.get(), INFINITE);
+}
+
+// A chain of folders "d", levels deep, inside folder (a path in the long
+// form, "\\?\" first), with a file at its bottom; the bottom's path.
+std::wstring MakeChain(const std::wstring& folder, std::size_t levels) {
+  std::wstring path = folder;
+  for (std::size_t i = 0; i < levels; ++i) {
+    path += L"\\d";
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+      ADD_FAILURE() << "level " << i + 1;
+      return path;
+    }
+  }
+  QorTest::WriteFileBytes(path + L"\\bottom.txt", "kept");
+  return path;
+}
+
+} // namespace
+
+// Folders nested as deep as the removal goes are removed on a small stack;
+// one level more and the deepest stays, with the folders above it, while
+// everything beside them goes.
+TEST_F(FreshFolderTest, DeepTreesAreRemovedOnASmallStackUpToTheDepthLimit) {
+  const std::wstring root = parent_ + L"\\deep";
+  const std::wstring longRoot = L"\\\\?\\" + root;
+  for (const bool pastTheLimit : {false, true}) {
+    SCOPED_TRACE(pastTheLimit ? "one level past the limit" : "at the limit");
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    const std::wstring bottom =
+        MakeChain(longRoot, QorFs::kMaxRemovalDepth + (pastTheLimit ? 1 : 0));
+    Write(root + L"\\top.txt", true);
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\side").c_str(), nullptr));
+    Write(root + L"\\side\\x.txt");
+    bool removed = false;
+    DWORD error = ERROR_SUCCESS;
+    OnSmallStack([&] {
+      removed = QorFs::RemoveTreeWithoutLinks(root);
+      error = GetLastError();
+    });
+    EXPECT_EQ(!pastTheLimit, removed);
+    if (!pastTheLimit) {
+      EXPECT_FALSE(Exists(root));
+      continue;
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), error);
+    EXPECT_TRUE(Exists(bottom + L"\\bottom.txt"));
+    EXPECT_EQ((std::vector<std::wstring>{L"d"}), QorTest::ListEntries(root + L"\\"));
+    // What stays is within reach from one level down.
+    EXPECT_TRUE(QorFs::RemoveTreeWithoutLinks(root + L"\\d"));
+    EXPECT_TRUE(QorFs::RemoveTreeWithoutLinks(root));
+    EXPECT_FALSE(Exists(root));
+  }
+}
+
 TEST_F(FreshFolderTest, AdminOnlyFoldersAreNewEachTimeAndShowTheirAccessList) {
   QorFs::AdminOnlySecurity security;
   Qor::UniqueLocal sddl;

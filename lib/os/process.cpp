@@ -15,48 +15,21 @@ namespace QorOs {
 
 namespace {
 
-using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
-using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
-using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
-using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD, void*, LPARAM);
-
-// The process-status functions, loaded on first use and kept for the life of
-// the process (the library references are never released).
-struct ProcessStatusApi {
-  EnumProcessesFn enumProcesses = nullptr;
-  EnumProcessModulesFn enumProcessModules = nullptr;
-  GetModuleFileNameExWFn getModuleFileNameEx = nullptr;
-  VdmEnumTaskWowExFn vdmEnumTaskWowEx = nullptr;
-  bool loaded = false;
-};
-
-ProcessStatusApi LoadStatusApi() {
-  ProcessStatusApi api;
-  Qor::UniqueModule psapi(QorWin32::LoadSystemLibrary(L"PSAPI.DLL"));
-  Qor::UniqueModule vdmdbg(QorWin32::LoadSystemLibrary(L"VDMDBG.DLL"));
-  if (!psapi || !vdmdbg) {
-    return api;
-  }
-  api.enumProcesses = QorWin32::GetFunction<EnumProcessesFn>(psapi.get(), "EnumProcesses");
-  api.enumProcessModules =
-      QorWin32::GetFunction<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
-  api.getModuleFileNameEx =
-      QorWin32::GetFunction<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
-  api.vdmEnumTaskWowEx =
-      QorWin32::GetFunction<VdmEnumTaskWowExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
-  api.loaded = api.enumProcesses && api.enumProcessModules && api.getModuleFileNameEx &&
-               api.vdmEnumTaskWowEx;
-  if (api.loaded) {
-    psapi.release();
-    vdmdbg.release();
-  }
-  return api;
+// The system's own calls, for the process-wide loader.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+  return QorWin32::LoadSystemLibrary(name);
+}
+FARPROC FindFunction(HMODULE module, const char* name) {
+  return QorWin32::GetFunction<FARPROC>(module, name);
+}
+void ReleaseLibrary(HMODULE module) {
+  FreeLibrary(module);
 }
 
-// Thread-safe: the compiler guards the first call's initialisation.
-const ProcessStatusApi& StatusApi() {
-  static const ProcessStatusApi api = LoadStatusApi();
-  return api;
+Detail::ProcessStatusLoader& StatusApi() {
+  // The compiler guards the first call's initialisation.
+  static Detail::ProcessStatusLoader loader({LoadFromSystemFolder, FindFunction, ReleaseLibrary});
+  return loader;
 }
 
 // WaitForMultipleObjects takes at most this many handles at once.
@@ -209,22 +182,63 @@ bool IsProcessRunning(const wchar_t* name) {
   return filter.found;
 }
 
+namespace Detail {
+
+bool ProcessStatusLoader::Load() {
+  Qor::Locked lock(lock_);
+  if (loaded()) {
+    return true;
+  }
+  // Both are loaded; when either is missing, the one that loaded stays
+  // loaded and the next call tries again.
+  HMODULE psapi = calls_.load(L"PSAPI.DLL");
+  HMODULE vdmdbg = calls_.load(L"VDMDBG.DLL");
+  if (!psapi || !vdmdbg) {
+    return false;
+  }
+  ProcessStatusFunctions found;
+  found.enumProcesses = reinterpret_cast<EnumProcessesFn>(
+      reinterpret_cast<void*>(calls_.find(psapi, "EnumProcesses")));
+  found.enumProcessModules = reinterpret_cast<EnumProcessModulesFn>(
+      reinterpret_cast<void*>(calls_.find(psapi, "EnumProcessModules")));
+  found.getModuleFileNameEx = reinterpret_cast<GetModuleFileNameExWFn>(
+      reinterpret_cast<void*>(calls_.find(psapi, "GetModuleFileNameExW")));
+  found.vdmEnumTaskWowEx = reinterpret_cast<VdmEnumTaskWowExFn>(
+      reinterpret_cast<void*>(calls_.find(vdmdbg, "VDMEnumTaskWOWEx")));
+  if (!found.enumProcesses || !found.enumProcessModules || !found.getModuleFileNameEx ||
+      !found.vdmEnumTaskWowEx) {
+    calls_.release(psapi);
+    calls_.release(vdmdbg);
+    return false;
+  }
+  // Both libraries stay loaded for the life of the process. The flag is set
+  // last: whoever sees it set sees all four functions.
+  functions_ = found;
+  loaded_.store(true, std::memory_order_release);
+  return true;
+}
+
+} // namespace Detail
+
 bool LoadProcessStatusApi() {
-  return StatusApi().loaded;
+  return StatusApi().Load();
 }
 
 std::wstring GetProcessImagePath(DWORD processId) {
-  if (!LoadProcessStatusApi()) {
+  // The flag is read without the lock; the loading is tried only while it
+  // is clear.
+  if (!StatusApi().loaded() && !LoadProcessStatusApi()) {
     return std::wstring();
   }
+  const Detail::ProcessStatusFunctions& api = StatusApi().functions();
   wchar_t path[520] = {};
   Qor::UniqueHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (process) {
     HMODULE module = nullptr;
     DWORD needed = 0;
-    if (StatusApi().enumProcessModules(process.get(), &module, sizeof(module), &needed)) {
-      if (!StatusApi().getModuleFileNameEx(process.get(), module, path, 520)) {
+    if (api.enumProcessModules(process.get(), &module, sizeof(module), &needed)) {
+      if (!api.getModuleFileNameEx(process.get(), module, path, 520)) {
         path[0] = L'\0';
       }
     }

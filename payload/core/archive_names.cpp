@@ -2,6 +2,8 @@
 // target folder, and which names would land on one file there.
 #include "qor/payload_core/archive_core.h"
 
+#include "name_case.h"
+
 #include <algorithm>
 #include <map>
 #include <tuple>
@@ -52,36 +54,19 @@ bool IsDeviceName(const std::u16string& name) {
   return digit && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0);
 }
 
-// Upper case as the file system compares names. Beyond ASCII this covers the
-// Latin, Greek and Cyrillic letters and the full-width forms; a fold that
-// misses a pair only lets a clash through to the writing step, where the
-// later file overwrites the earlier.
+// Upper case as the file system compares names: the full simple uppercase
+// mapping, one code unit at a time (surrogate halves stay). A pair that the
+// rule let through would only be refused when the setup writes the second
+// file (every file is created new), after the first was written.
 char16_t FoldCase(char16_t c) {
-  const unsigned u = static_cast<unsigned>(c);
-  if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) ||
-      (u >= 0x3B1 && u <= 0x3CB && u != 0x3C2) || (u >= 0x430 && u <= 0x44F)) {
-    return static_cast<char16_t>(u - 0x20);
+  if (c < 0x80) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
   }
-  if (u >= 0xFF41 && u <= 0xFF5A) {
-    return static_cast<char16_t>(u - 0x20);
-  }
-  if (u >= 0x450 && u <= 0x45F) {
-    return static_cast<char16_t>(u - 0x50);
-  }
-  if (u == 0xFF) {
-    return static_cast<char16_t>(0x178);
-  }
-  if (u == 0x3C2) {
-    return static_cast<char16_t>(0x3A3);
-  }
-  // Latin Extended-A pairs: upper case even, lower case odd, in two runs.
-  if (((u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177)) && (u & 1)) {
-    return static_cast<char16_t>(u - 1);
-  }
-  if (((u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E)) && !(u & 1)) {
-    return static_cast<char16_t>(u - 1);
-  }
-  return c;
+  const Detail::CasePair* end = Detail::kUpperCasePairs + Detail::kUpperCasePairCount;
+  const Detail::CasePair* found = std::lower_bound(
+      Detail::kUpperCasePairs, end, c,
+      [](const Detail::CasePair& pair, char16_t unit) { return pair.unit < unit; });
+  return found != end && found->unit == c ? found->upper : c;
 }
 
 // A name as the file system stores it: trailing dots and spaces go, letter
@@ -229,6 +214,10 @@ bool IsSafeEntryName(const std::u16string& name, std::u16string* reason) {
     reason->clear();
   }
   return true;
+}
+
+bool NamesOneFile(const std::u16string& first, const std::u16string& second) {
+  return NameKey(first) == NameKey(second);
 }
 
 // Sorting and looking up in sorted lists: n log n for any number of names,

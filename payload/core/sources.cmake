@@ -14,3 +14,18 @@ set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode_parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_encode_parallel.cpp)
+
+# The name rule's case table (name_case.h) is made at build time by
+# make_name_case, a program of the build machine, into the build's own
+# folder: the projects built with the build machine's compiler build the
+# program themselves (VELTRANO_NAME_CASE_GENERATOR_SOURCE); the Windows
+# build runs the one tools/host builds. veltrano_name_case_table(OUTPUT
+# GENERATOR) adds the step; OUTPUT then joins the core's sources.
+set(VELTRANO_NAME_CASE_GENERATOR_SOURCE ${CMAKE_CURRENT_LIST_DIR}/make_name_case.cpp)
+function(veltrano_name_case_table output generator)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${generator} ${output}
+    DEPENDS ${generator}
+    COMMENT "Making the entry-name rule's case table"
+    VERBATIM)
+endfunction()

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -216,4 +217,87 @@ TEST(ProcessImagePath, OfAChildAndOfNothing) {
 TEST(LowerProcessName, AsciiAndBeyond) {
   EXPECT_EQ(L"abc-xyz_09.exe", QorOs::LowerProcessName(L"AbC-XyZ_09.EXE"));
   EXPECT_EQ(L"", QorOs::LowerProcessName(nullptr));
+}
+
+namespace {
+
+// Stand-ins for the library calls: which libraries and functions this
+// "system" has, and what the loader took and gave back.
+struct FakeSystem {
+  bool hasPsapi = true;
+  bool hasVdmdbg = true;
+  bool hasFunctions = true;
+  int loads = 0;
+  std::vector<std::wstring> held; // one name per reference taken and not released
+};
+FakeSystem g_fake;
+
+HMODULE FakeLoad(const wchar_t* name) {
+  ++g_fake.loads;
+  const std::wstring text = name;
+  const bool present = text == L"PSAPI.DLL" ? g_fake.hasPsapi : g_fake.hasVdmdbg;
+  if (!present) {
+    return nullptr;
+  }
+  g_fake.held.push_back(text);
+  return reinterpret_cast<HMODULE>(text == L"PSAPI.DLL" ? 0x1000 : 0x2000);
+}
+
+INT_PTR WINAPI FakeFunction() {
+  return 0;
+}
+
+FARPROC FakeFind(HMODULE, const char* function) {
+  const bool missing = !g_fake.hasFunctions && std::string(function) == "VDMEnumTaskWOWEx";
+  return missing ? nullptr : FakeFunction;
+}
+
+void FakeRelease(HMODULE module) {
+  const std::wstring name =
+      module == reinterpret_cast<HMODULE>(0x1000) ? L"PSAPI.DLL" : L"VDMDBG.DLL";
+  auto it = std::find(g_fake.held.begin(), g_fake.held.end(), name);
+  ASSERT_NE(g_fake.held.end(), it) << "released more often than loaded";
+  g_fake.held.erase(it);
+}
+
+} // namespace
+
+// A failure is not remembered: the next call tries again and succeeds once
+// the system has what is needed. A library that loaded stays loaded while the
+// other is missing; both go when a function is missing; once everything is
+// found it stays, and nothing is loaded again.
+TEST(ProcessStatusApi, RetriedUntilLoadedAndKeepsWhatLoaded) {
+  struct Case {
+    const char* name;
+    bool psapi, vdmdbg, functions;
+    std::vector<std::wstring> held; // after the failed call
+  } cases[] = {
+      {"VDMDBG.DLL missing", true, false, true, {L"PSAPI.DLL"}},
+      {"PSAPI.DLL missing", false, true, true, {L"VDMDBG.DLL"}},
+      {"both missing", false, false, true, {}},
+      {"a function missing", true, true, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_fake = FakeSystem();
+    g_fake.hasPsapi = c.psapi;
+    g_fake.hasVdmdbg = c.vdmdbg;
+    g_fake.hasFunctions = c.functions;
+    QorOs::Detail::ProcessStatusLoader loader({FakeLoad, FakeFind, FakeRelease});
+    EXPECT_FALSE(loader.Load());
+    EXPECT_FALSE(loader.loaded());
+    EXPECT_EQ(2, g_fake.loads);
+    EXPECT_EQ(c.held, g_fake.held);
+
+    // The system gains what it lacked: the next call loads.
+    g_fake = FakeSystem();
+    EXPECT_TRUE(loader.Load());
+    EXPECT_TRUE(loader.loaded());
+    EXPECT_TRUE(loader.functions().vdmEnumTaskWowEx);
+    EXPECT_EQ(2, g_fake.loads);
+    EXPECT_EQ((std::vector<std::wstring>{L"PSAPI.DLL", L"VDMDBG.DLL"}), g_fake.held);
+    g_fake.hasPsapi = false;
+    EXPECT_TRUE(loader.Load());
+    EXPECT_EQ(2, g_fake.loads) << "loaded once, kept";
+  }
 }

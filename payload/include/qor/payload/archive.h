@@ -15,6 +15,7 @@ namespace QorArchiveFormat {
 // The wide-string forms of the name checks in qor/payload_core/archive_core.h.
 bool IsSafeEntryName(const std::wstring& name, std::wstring* reason = nullptr);
 bool FindNameClash(const std::vector<std::wstring>& names, std::wstring* reason = nullptr);
+bool NamesOneFile(const std::wstring& first, const std::wstring& second);
 } // namespace QorArchiveFormat
 
 class ArchiveChunk {

@@ -27,7 +27,13 @@ void WaitForInstaller();
 // Deletes the files directly in the target folder, then the folder, all
 // through the folder's handle, and lets go of it; a file held by another
 // program is tried again for kCleanUpRetryMs. Shows nothing; what stays is
-// named in the log.
+// named in the log. Then, in an elevated run, removes what earlier runs left
+// (RemoveElevatedLeftovers).
 void CleanUp();
+// Removes the leftovers of earlier elevated runs from the system's
+// temporary folder: QorVTInst- folders owned by Administrators and more
+// than a day old (QorFs::RemoveStaleLeftovers). Does nothing in a run that
+// is not elevated. Silent: nothing that fails here stops or changes the run.
+void RemoveElevatedLeftovers();
 
 } // namespace QorSetup

@@ -84,6 +84,8 @@ struct WorkerLink {
   // The identity of the installer's file as the worker made it; written
   // before the outcome, read once the outcome is Succeeded.
   QorFs::FileIdentity installer;
+  // The name it was made with (empty when the payload carries none).
+  std::wstring installerName;
   // The worker thread, waited for on closing (window thread only).
   Qor::UniqueHandle thread;
   // The exit code of the worker's failure; written before its failure note.

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -113,6 +114,9 @@ private:
 PinnedFolder MakeWorkingFolder(const std::wstring& folder,
                                const AfterListing& afterListing = nullptr);
 
+// The letters and digits of the secret part of the folders made below.
+constexpr int kSecretPartLength = 16;
+
 // Makes a new folder named prefix + a secret part inside parent (an
 // existing folder), owned by Administrators and open to Administrators and
 // SYSTEM only, in the one step that creates it; pinned from then on. Never
@@ -125,7 +129,11 @@ PinnedFolder MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring&
 // of its folder, checked against the folder's listing and deleted through
 // its own handle; a link is removed as a link, a folder is entered through
 // its handle, held open. What cannot be removed that way stays. True when
-// nothing is left.
+// nothing is left. The walk needs no more of the thread's stack for a deep
+// tree than for a flat one; folders nested more than kMaxRemovalDepth levels
+// below path are not entered: they stay, with the folders above them, and
+// the thread's last error is then ERROR_FILENAME_EXCED_RANGE.
+constexpr std::size_t kMaxRemovalDepth = 256;
 bool RemoveTreeWithoutLinks(const std::wstring& path, const AfterListing& afterListing = nullptr);
 
 // A security descriptor owned by Administrators that grants full access to

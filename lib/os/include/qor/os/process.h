@@ -1,8 +1,11 @@
 // Waiting for, ending, listing and finding processes.
 #pragma once
 
+#include "qor/handle/critical_section.h"
+
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -66,10 +69,60 @@ struct ProcessCollector {
 // Whether a process whose program file name contains name (any case) runs.
 bool IsProcessRunning(const wchar_t* name);
 
-// Loads PSAPI.DLL and VDMDBG.DLL from the system folder once per process.
+// Loads PSAPI.DLL and VDMDBG.DLL from the system folder and the
+// process-status functions from them; once that has worked they stay loaded
+// for the life of the process. Until then every call tries again.
 bool LoadProcessStatusApi();
 
 // The full path of the process's main module, or empty.
 std::wstring GetProcessImagePath(DWORD processId);
+
+namespace Detail {
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD, void*, LPARAM);
+
+struct ProcessStatusFunctions {
+  EnumProcessesFn enumProcesses = nullptr;
+  EnumProcessModulesFn enumProcessModules = nullptr;
+  GetModuleFileNameExWFn getModuleFileNameEx = nullptr;
+  VdmEnumTaskWowExFn vdmEnumTaskWowEx = nullptr;
+};
+
+// How libraries are loaded, searched and released: the system's calls for
+// LoadProcessStatusApi, stand-ins in tests (no test system lacks either
+// library).
+struct LibraryCalls {
+  HMODULE (*load)(const wchar_t* name);
+  FARPROC (*find)(HMODULE module, const char* function);
+  void (*release)(HMODULE module);
+};
+
+// LoadProcessStatusApi's loading over the calls given. Load is serialised;
+// it loads both libraries, and a library that loaded stays loaded when the
+// other did not. When a function is missing both are released. Nothing is
+// remembered of a failure; once all four functions are found they stay,
+// and loaded() (readable without the lock) is true from then on.
+class ProcessStatusLoader {
+public:
+  explicit ProcessStatusLoader(const LibraryCalls& calls) : calls_(calls) {}
+  ProcessStatusLoader(const ProcessStatusLoader&) = delete;
+  ProcessStatusLoader& operator=(const ProcessStatusLoader&) = delete;
+
+  bool Load();
+  bool loaded() const { return loaded_.load(std::memory_order_acquire); }
+  // Valid once loaded() is true.
+  const ProcessStatusFunctions& functions() const { return functions_; }
+
+private:
+  LibraryCalls calls_;
+  Qor::CriticalSection lock_;
+  ProcessStatusFunctions functions_;
+  std::atomic<bool> loaded_{false};
+};
+
+} // namespace Detail
 
 } // namespace QorOs

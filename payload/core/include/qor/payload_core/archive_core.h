@@ -34,10 +34,15 @@ enum ErrorCode : int {
 // entries into one folder and creates none. Otherwise reason says why.
 bool IsSafeEntryName(const std::u16string& name, std::u16string* reason = nullptr);
 
+// True when first and second name one file in a Windows folder: equal
+// apart from letter case (by Unicode's full simple uppercase mapping, as
+// NTFS compares names) or trailing dots and spaces.
+bool NamesOneFile(const std::u16string& first, const std::u16string& second);
+
 // True when two of names (each passing IsSafeEntryName) would land on one
-// file in a Windows folder: equal apart from letter case or trailing dots
-// and spaces, or one shaped like the short (8.3) alias the system may give
-// the other ("VTRINS~1.EXE" beside "VTRInstaller.exe"). Otherwise reason
+// file in a Windows folder: two that name one file (NamesOneFile), or one
+// shaped like the short (8.3) alias the system may give the other
+// ("VTRINS~1.EXE" beside "VTRInstaller.exe"). Otherwise reason
 // names the earliest such pair. Takes n log n steps for n names.
 bool FindNameClash(const std::vector<std::u16string>& names, std::u16string* reason = nullptr);
 
