@@ -3,6 +3,8 @@
 
 #include "qor/setup/state.h"
 
+#include "installer_check.h"
+
 #include "qor/error/error.h"
 #include "qor/fs/private_folder.h"
 #include "qor/error/win32_error.h"
@@ -34,6 +36,7 @@ void StartInstaller(HWND window) {
   if (QorFs::IdentityOf(installer.get()) != shell.worker.installer) {
     RaiseFolderChanged();
   }
+  CheckInstallerBytes(installer.get());
   // A process can only be started by a path: the path must lead to the
   // folder held and to the file held, right before the start and again once
   // the system has read it. The installer is created suspended, so nothing
@@ -48,6 +51,9 @@ void StartInstaller(HWND window) {
   wchar_t commandLine[2048];
   std::wcscpy(commandLine, kInstallerFileName);
   PROCESS_INFORMATION created = {};
+  if (shell.startHook) {
+    shell.startHook(StartStep::BeforeCreate);
+  }
   if (!::CreateProcessW(application.c_str(), commandLine, nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
                         shell.target.path().c_str(), &startup, &created)) {
@@ -55,6 +61,10 @@ void StartInstaller(HWND window) {
   }
   Qor::UniqueHandle process(created.hProcess);
   Qor::UniqueHandle thread(created.hThread);
+  if (shell.startHook) {
+    shell.startHook(StartStep::Created);
+  }
+  CheckStartedImage(process.get(), installer.get());
   if (!shell.target.PathLeadsTo(kInstallerFileName, installer.get())) {
     ::TerminateProcess(process.get(), 1);
     RaiseFolderChanged();

@@ -9,6 +9,7 @@
 #include "qor/payload/extract_stream.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
+#include "qor/os/content_hash.h"
 #include "qor/env/env.h"
 #include "qor/error/win32_error.h"
 #include "qor/text/path.h"
@@ -30,18 +31,37 @@ const wchar_t kAdminOnlyFolderPrefix[] = L"QorVTInst-";
 namespace {
 
 // The entries' files, made through the target folder's handle. The
-// installer's identity is taken from the file as it is made, so that its
-// start can tell it from any file put in its place later.
+// installer's identity is taken from the file as it is made, and a digest
+// of its bytes as they are written, so that its start can tell it from any
+// file put in its place, or written over it, later.
 class TargetFiles : public QorPayload::EntryFiles {
 public:
   Qor::UniqueFile Create(const std::wstring& name) override {
     Qor::UniqueFile file = Shell().target.CreateNewFile(name);
+    writingInstaller_ = false;
     if (file && _wcsicmp(name.c_str(), kInstallerFileName) == 0) {
       Shell().worker.installer = QorFs::IdentityOf(file.get());
+      installerHash_.reset(new QorOs::ContentHasher());
+      writingInstaller_ = true;
     }
     return file;
   }
+  void Written(const unsigned char* bytes, std::size_t size) override {
+    if (writingInstaller_) {
+      installerHash_->Add(bytes, size);
+    }
+  }
   void Checkpoint() override { ThrowIfStopRequested(); }
+  // Once every file is written.
+  void Finish() {
+    if (installerHash_) {
+      Shell().worker.installerDigest = installerHash_->Finish();
+    }
+  }
+
+private:
+  std::unique_ptr<QorOs::ContentHasher> installerHash_;
+  bool writingInstaller_ = false;
 };
 
 // Expands the payload resource and writes its entries into the target
@@ -110,6 +130,7 @@ void ExtractPayload(const void* bytes, std::uint32_t size, HWND window) {
   const std::uint32_t step = std::max<std::uint32_t>(1, size / 100);
   TargetFiles files;
   QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+  files.Finish();
 }
 
 void MakeTargetFolder(const std::wstring& folder) {

@@ -5,10 +5,12 @@
 
 #include "qor/fs/private_folder.h"
 #include "qor/handle/unique_handle.h"
+#include "qor/os/content_hash.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace QorSetup {
@@ -82,6 +84,9 @@ struct WorkerLink {
   // The identity of the installer's file as the worker made it; written
   // before the outcome, read once the outcome is Succeeded.
   QorFs::FileIdentity installer;
+  // The digest of the installer's bytes as the worker wrote them; written
+  // and read as the identity is.
+  QorOs::ContentDigest installerDigest;
   // The worker thread, waited for on closing (window thread only).
   Qor::UniqueHandle thread;
 };
@@ -90,6 +95,12 @@ struct WorkerLink {
 struct InstallerProcess {
   Qor::UniqueHandle process;
   Qor::UniqueHandle thread;
+};
+
+// The points of the installer's start where a test may step in.
+enum class StartStep {
+  BeforeCreate, // every check has passed; the process is about to be made
+  Created,      // the process exists, suspended, and nothing is checked yet
 };
 
 struct SetupShell {
@@ -103,6 +114,8 @@ struct SetupShell {
   // other program can swap it; everything inside is reached through it.
   QorFs::PinnedFolder target;
   InstallerProcess installer;
+  // Called at each step of the installer's start; for tests.
+  std::function<void(StartStep)> startHook;
 };
 
 // The one shell of the process.
