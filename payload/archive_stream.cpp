@@ -51,7 +51,8 @@ ErrorPtr CreateEntryFile(EntryFiles& files, const std::wstring& name, Qor::Uniqu
   return nullptr;
 }
 
-ErrorPtr WriteEntryFile(HANDLE file, const unsigned char* bytes, std::size_t size) {
+ErrorPtr WriteEntryFile(EntryFiles& files, HANDLE file, const unsigned char* bytes,
+                        std::size_t size) {
   while (size > 0) {
     const DWORD piece = static_cast<DWORD>(std::min(size, kCheckpointBytes));
     DWORD written = 0;
@@ -61,6 +62,7 @@ ErrorPtr WriteEntryFile(HANDLE file, const unsigned char* bytes, std::size_t siz
     if (written != piece) {
       return EntryFileError(L"ios_base::badbit set", 0); // no system error to give
     }
+    files.Written(bytes, piece);
     bytes += piece;
     size -= piece;
   }
@@ -263,7 +265,7 @@ private:
       } else {
         const std::uint64_t end = static_cast<std::uint64_t>(entry.offset) + entry.size;
         step = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - received_));
-        if (ErrorPtr fault = WriteEntryFile(file_.get(), bytes, step)) {
+        if (ErrorPtr fault = WriteEntryFile(files_, file_.get(), bytes, step)) {
           Stop(std::move(fault));
         }
       }
@@ -330,7 +332,7 @@ private:
         while (size > 0) {
           const std::size_t piece = std::min(size, kCheckpointBytes);
           files_.Checkpoint();
-          if (ErrorPtr fault = WriteEntryFile(file.get(), bytes, piece)) {
+          if (ErrorPtr fault = WriteEntryFile(files_, file.get(), bytes, piece)) {
             throw fault.release();
           }
           bytes += piece;

@@ -5,6 +5,8 @@
 #include "qor/setup/run_log.h"
 #include "qor/setup/state.h"
 
+#include "installer_check.h"
+
 #include "qor/env/env.h"
 #include "qor/error/error.h"
 #include "qor/fs/private_folder.h"
@@ -50,6 +52,7 @@ void StartInstaller(HWND window) {
   if (QorFs::IdentityOf(installer.get()) != shell.worker.installer) {
     RaiseFolderChanged();
   }
+  CheckInstallerBytes(installer.get());
   // A process can only be started by a path: the path must lead to the
   // folder held and to the file held, right before the start and again once
   // the system has read it. The installer is created suspended, so nothing
@@ -67,6 +70,9 @@ void StartInstaller(HWND window) {
   commandLine.push_back(L'\0');
   LogLine(L"Starting the installer: %s", text.c_str());
   PROCESS_INFORMATION created = {};
+  if (shell.startHook) {
+    shell.startHook(StartStep::BeforeCreate);
+  }
   if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
                         shell.target.path().c_str(), &startup, &created)) {
@@ -74,6 +80,10 @@ void StartInstaller(HWND window) {
   }
   Qor::UniqueHandle process(created.hProcess);
   Qor::UniqueHandle thread(created.hThread);
+  if (shell.startHook) {
+    shell.startHook(StartStep::Created);
+  }
+  CheckStartedImage(process.get(), installer.get());
   if (!shell.target.PathLeadsTo(name, installer.get())) {
     // Ended, and waited for: the clean-up that follows finds its file free.
     ::TerminateProcess(process.get(), 1);

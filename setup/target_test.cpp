@@ -7,6 +7,8 @@
 #include "qor/setup/state.h"
 #include "qor/setup/worker.h"
 
+#include "installer_check.h"
+
 #include "qor/payload/archive.h"
 #include "qor/payload_core/archive_core.h"
 #include "qor/payload/compressor.h"
@@ -246,6 +248,148 @@ TEST_F(InstallerStart, OnlyTheFileTheWorkerMade) {
     Sleep(200);
     EXPECT_FALSE(Exists(marker()));
     QorSetup::CleanUp();
+  }
+}
+
+// Another program writes over the installer in place, between the worker's
+// close and the start: the file keeps its identity, not its bytes.
+TEST_F(InstallerStart, NotWhenItsBytesWereRewrittenInPlace) {
+  const std::string installer = FileBytes(VELTRANO_INSTALLER_EXE);
+  const std::string decoy = FileBytes(VELTRANO_DECOY_EXE);
+  std::string flipped = installer;
+  flipped.back() = static_cast<char>(flipped.back() ^ 1);
+  const std::string cut = installer.substr(0, installer.size() / 2);
+  struct Case {
+    const char* name;
+    const std::string* bytes;
+  } cases[] = {{"the other program written over it", &decoy},
+               {"one byte changed", &flipped},
+               {"cut short", &cut}};
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QorSetup::ResetShell();
+    const std::wstring folder = scratch_.path() + std::to_wstring(++round) + L"\\";
+    QorSetup::MakeTargetFolder(folder);
+    Extract(Compress({{L"VTRInstaller.exe", installer}}));
+    const QorFs::FileIdentity before = shell().worker.installer;
+    {
+      Qor::UniqueFile file(CreateFileW((folder + L"VTRInstaller.exe").c_str(), GENERIC_WRITE, 0,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(file.valid());
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file.get(), c.bytes->data(), static_cast<DWORD>(c.bytes->size()),
+                            &written, nullptr));
+      ASSERT_TRUE(SetEndOfFile(file.get()));
+      EXPECT_EQ(before, QorFs::IdentityOf(file.get())) << "the same file";
+    }
+    ErrorPtr error = Catch([&] { QorSetup::StartInstaller(window_.get()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+    EXPECT_NE(std::wstring::npos,
+              error->GetMessageText().find(L"changed by another program after it was extracted"));
+    EXPECT_FALSE(shell().installer.process);
+    Sleep(200);
+    EXPECT_FALSE(Exists(marker()));
+    QorSetup::CleanUp();
+  }
+
+  // Once checked, the file is held: nobody writes to it until it has started.
+  QorSetup::ResetShell();
+  QorSetup::MakeTargetFolder(scratch_.path() + L"held\\");
+  Extract(Compress({{L"VTRInstaller.exe", installer}}));
+  DWORD writeError = ERROR_SUCCESS;
+  shell().startHook = [&](QorSetup::StartStep step) {
+    if (step == QorSetup::StartStep::BeforeCreate) {
+      Qor::UniqueFile file(CreateFileW((shell().target.path() + L"VTRInstaller.exe").c_str(),
+                                       GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+      writeError = file ? ERROR_SUCCESS : GetLastError();
+    }
+  };
+  QorSetup::StartInstaller(window_.get());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), writeError);
+  ASSERT_TRUE(shell().installer.process);
+  QorSetup::WaitForInstaller();
+  EXPECT_TRUE(Exists(report()));
+}
+
+// The process the system made from the path runs the file held, or it is
+// ended before any of it runs.
+TEST_F(InstallerStart, AProcessOfAnotherFileIsEndedBeforeItRuns) {
+  const std::wstring folder = scratch_.path() + L"QorVTInst.tmp\\";
+  QorSetup::MakeTargetFolder(folder);
+  Extract(Compress({{L"VTRInstaller.exe", FileBytes(VELTRANO_INSTALLER_EXE)}}));
+  const std::wstring decoy = scratch_.path() + L"decoy.exe";
+  ASSERT_TRUE(QorTest::WriteFileBytes(decoy, FileBytes(VELTRANO_DECOY_EXE)));
+  Qor::UniqueFile held = shell().target.OpenToRun(L"VTRInstaller.exe");
+  ASSERT_TRUE(held.valid());
+  auto startSuspended = [&](const std::wstring& program) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created = {};
+    std::wstring commandLine = L"program.exe";
+    EXPECT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                               CREATE_SUSPENDED, nullptr, nullptr, &startup, &created));
+    CloseHandle(created.hThread);
+    return Qor::UniqueHandle(created.hProcess);
+  };
+
+  Qor::UniqueHandle other = startSuspended(decoy);
+  ASSERT_TRUE(other.valid());
+  ErrorPtr error = Catch([&] { QorSetup::CheckStartedImage(other.get(), held.get()); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(QorSetup::kFolderChangedError, error->GetCode());
+  EXPECT_NE(std::wstring::npos,
+            error->GetMessageText().find(L"is not the installation program that the setup"));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.get(), 0))
+      << "ended, and waited for";
+  Sleep(200);
+  EXPECT_FALSE(Exists(marker()));
+
+  Qor::UniqueHandle own = startSuspended(folder + L"VTRInstaller.exe");
+  ASSERT_TRUE(own.valid());
+  EXPECT_FALSE(Catch([&] { QorSetup::CheckStartedImage(own.get(), held.get()); }));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(own.get(), 0));
+  TerminateProcess(own.get(), 1);
+  WaitForSingleObject(own.get(), INFINITE);
+}
+
+// What the system tells of the new process decides; where it tells nothing
+// (Windows 2000, which Wine is not) the checks of the path stand alone.
+TEST(StartedImage, StartedOnlyWhenTheSystemShowsTheFileHeld) {
+  using QorFs::FileIdentity;
+  using QorFs::ImageIdentity;
+  using QorSetup::ImageVerdict;
+  auto identity = [](ULONGLONG index, FileIdentity::Form form = FileIdentity::Form::FileId128) {
+    FileIdentity made;
+    made.form = form;
+    made.volumeSerial = 7;
+    made.index = index;
+    made.valid = true;
+    return made;
+  };
+  const FileIdentity none;
+  struct Case {
+    const char* name;
+    ImageIdentity told;
+    FileIdentity image, held;
+    ImageVerdict verdict;
+  } cases[] = {
+      {"the file held", ImageIdentity::Read, identity(1), identity(1), ImageVerdict::Resume},
+      {"another file", ImageIdentity::Read, identity(2), identity(1), ImageVerdict::End},
+      {"the same index in another form", ImageIdentity::Read,
+       identity(1, FileIdentity::Form::FileIndex), identity(1), ImageVerdict::End},
+      {"the held file's identity unknown", ImageIdentity::Read, identity(1), none,
+       ImageVerdict::End},
+      {"the image's file cannot be opened", ImageIdentity::Unknown, none, identity(1),
+       ImageVerdict::End},
+      {"no call for it (Windows 2000)", ImageIdentity::NotOffered, none, identity(1),
+       ImageVerdict::PathChecksOnly},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.verdict, QorSetup::JudgeStartedImage(c.told, c.image, c.held));
   }
 }
 

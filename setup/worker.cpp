@@ -13,6 +13,7 @@
 #include "qor/payload/extract_stream.h"
 #include "qor/fs/fs.h"
 #include "qor/fs/private_folder.h"
+#include "qor/os/content_hash.h"
 #include "qor/env/env.h"
 #include "qor/error/win32_error.h"
 #include "qor/text/path.h"
@@ -64,25 +65,44 @@ void CheckTable(const std::wstring& folder, const std::vector<QorPayload::Listed
 }
 
 // The entries' files, made through the target folder's handle. The
-// installer's identity is taken from the file as it is made, so that its
-// start can tell it from any file put in its place later.
+// installer's identity is taken from the file as it is made, and a digest
+// of its bytes as they are written, so that its start can tell it from any
+// file put in its place, or written over it, later.
 class TargetFiles : public QorPayload::EntryFiles {
 public:
   Qor::UniqueFile Create(const std::wstring& name) override {
     LogLine(L"Writing %s", name.c_str());
     Qor::UniqueFile file = Shell().target.CreateNewFile(name);
+    writingInstaller_ = false;
     // The installer by the name rule's own letter case, started later
     // under the name it was made with.
     if (file && QorArchiveFormat::NamesOneFile(name, kInstallerFileName)) {
       Shell().worker.installer = QorFs::IdentityOf(file.get());
       Shell().worker.installerName = name;
+      installerHash_.reset(new QorOs::ContentHasher());
+      writingInstaller_ = true;
     }
     return file;
+  }
+  void Written(const unsigned char* bytes, std::size_t size) override {
+    if (writingInstaller_) {
+      installerHash_->Add(bytes, size);
+    }
   }
   void Checkpoint() override { ThrowIfStopRequested(); }
   void TableRead(const std::vector<QorPayload::ListedEntry>& entries) override {
     CheckTable(Shell().target.path(), entries);
   }
+  // Once every file is written.
+  void Finish() {
+    if (installerHash_) {
+      Shell().worker.installerDigest = installerHash_->Finish();
+    }
+  }
+
+private:
+  std::unique_ptr<QorOs::ContentHasher> installerHash_;
+  bool writingInstaller_ = false;
 };
 
 // /extract: each file made new by its path in the folder the caller named;
@@ -193,6 +213,7 @@ void ExtractPayload(const void* bytes, std::uint32_t size, HWND window) {
   if (Shell().extractFolder.empty()) {
     TargetFiles files;
     QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);
+    files.Finish();
   } else {
     ExtractFolderFiles files;
     QorPayload::ExtractStream(bytes, size, files, ProgressCallback, &context, step);

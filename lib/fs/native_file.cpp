@@ -155,6 +155,30 @@ Qor::UniqueFile OpenInside(HANDLE folder, const std::wstring& name, ACCESS_MASK 
   return Qor::UniqueFile(handle);
 }
 
+Qor::UniqueFile OpenByNativeName(const std::wstring& ntPath, ACCESS_MASK access, ULONG share,
+                                 ULONG options) {
+  const NativeFileApi& api = Native();
+  if (Incomplete(api)) {
+    return Qor::UniqueFile();
+  }
+  if (ntPath.empty() || ntPath[0] != L'\\' || ntPath.size() >= 32767) {
+    SetLastError(ERROR_INVALID_NAME);
+    return Qor::UniqueFile();
+  }
+  UNICODE_STRING counted = Counted(ntPath);
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &counted, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE handle = nullptr;
+  const NTSTATUS result = api.createFile(
+      &handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+      FILE_OPEN, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (Failed(result)) {
+    return Qor::UniqueFile();
+  }
+  return Qor::UniqueFile(handle);
+}
+
 bool RenameInside(HANDLE handle, HANDLE folder, const std::wstring& name) {
   const NativeFileApi& api = Native();
   if (Incomplete(api)) {

@@ -55,6 +55,12 @@ Qor::UniqueFile OpenInside(HANDLE folder, const std::wstring& name, ACCESS_MASK 
                            ULONG disposition, ULONG options,
                            PSECURITY_DESCRIPTOR security = nullptr);
 
+// Opens the existing object at ntPath, a full name in the system's own
+// form (\Device\HarddiskVolume1\... or \??\C:\...), as itself: a link as a
+// link. Invalid, with the thread's last error set, on failure.
+Qor::UniqueFile OpenByNativeName(const std::wstring& ntPath, ACCESS_MASK access, ULONG share,
+                                 ULONG options);
+
 // Renames the object behind handle (opened with DELETE) to name inside the
 // folder behind folder; fails when the name is taken.
 bool RenameInside(HANDLE handle, HANDLE folder, const std::wstring& name);

@@ -2,6 +2,7 @@
 #include "qor/fs/error_codes.h"
 
 #include "chosen_removal.h"
+#include "identity_choice.h"
 #include "native_file.h"
 
 #include "qor/fs/delete.h"
@@ -39,14 +40,6 @@ constexpr int kAttempts = 8;
 
 bool ReadInformation(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
   return GetFileInformationByHandle(handle, &info) != FALSE;
-}
-
-FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
-  FileIdentity identity;
-  identity.volumeSerial = info.dwVolumeSerialNumber;
-  identity.index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  identity.valid = true;
-  return identity;
 }
 
 bool Missing(DWORD error) {
@@ -88,7 +81,7 @@ Qor::UniqueFile OpenListed(HANDLE folder, const ListedEntry& entry, ACCESS_MASK 
     return Qor::UniqueFile();
   }
   if (ClassifyAttributes(info.dwFileAttributes) != kind ||
-      (entry.id != 0 && IdentityFrom(info).index != entry.id)) {
+      (entry.id != 0 && Detail::FileIndex(info) != entry.id)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return Qor::UniqueFile();
   }
@@ -260,17 +253,43 @@ bool PathIs(const std::wstring& path, PathKind kind, const FileIdentity& expecte
   return handle && IdentityOf(handle.get()) == expected;
 }
 
+// Whether the volume that holds the object behind handle keeps access lists.
+bool KeepsAccessLists(HANDLE handle) {
+  return (Detail::VolumeFlags(handle) & FILE_PERSISTENT_ACLS) != 0;
+}
+
+// The SID of the calling thread's user (the process's, when the thread
+// impersonates nobody) in its text form; empty when it cannot be read.
+std::wstring TokenUserText() {
+  Qor::UniqueHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return std::wstring();
+  }
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) {
+    return std::wstring();
+  }
+  std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG) + 1);
+  if (!GetTokenInformation(token.get(), TokenUser, buffer.data(),
+                           static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)), &size)) {
+    return std::wstring();
+  }
+  Qor::UniqueLocal text;
+  if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid,
+                              reinterpret_cast<wchar_t**>(text.put()))) {
+    return std::wstring();
+  }
+  return static_cast<const wchar_t*>(text.get());
+}
+
 [[noreturn]] void RaiseCreateFailed(const std::wstring& folder) {
   QorWin32::RaiseLastWin32ErrorF(kCreateFolderError, L"Unable to create directory %s",
                                  folder.c_str());
 }
 
 } // namespace
-
-FileIdentity IdentityOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return ReadInformation(handle, info) ? IdentityFrom(info) : FileIdentity();
-}
 
 PathKind ClassifyAttributes(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -403,12 +422,15 @@ PinnedFolder MakeWorkingFolder(const std::wstring& folder, const AfterListing& a
     RaiseCreateFailed(folder);
   }
   HANDLE parent = pinned.parent_.get();
+  // Not what the parent would pass on: a temporary folder may be one that
+  // other accounts can write to (an old C:\TEMP, a shared or redirected one).
+  UserOnlySecurity security;
   std::wstring candidate = name;
   DWORD error = ERROR_SUCCESS;
-  if (!CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+  if (!CreatePinned(parent, candidate, security.Get(), pinned.handle_, pinned.identity_)) {
     error = GetLastError();
     if (Taken(error) && MoveAside(parent, parentPath, name, afterListing) &&
-        !CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+        !CreatePinned(parent, candidate, security.Get(), pinned.handle_, pinned.identity_)) {
       error = GetLastError();
     }
   }
@@ -419,7 +441,7 @@ PinnedFolder MakeWorkingFolder(const std::wstring& folder, const AfterListing& a
       break;
     }
     candidate = name + L"-" + MakeSecretName(kSecretLength);
-    if (!CreatePinned(parent, candidate, nullptr, pinned.handle_, pinned.identity_)) {
+    if (!CreatePinned(parent, candidate, security.Get(), pinned.handle_, pinned.identity_)) {
       error = GetLastError();
     }
   }
@@ -429,6 +451,9 @@ PinnedFolder MakeWorkingFolder(const std::wstring& folder, const AfterListing& a
   }
   pinned.name_ = candidate;
   pinned.path_ = QorString::WithTrailingBackslash(parentPath) + candidate + L"\\";
+  // A volume without access lists (FAT) drops the folder's: nothing to
+  // protect it with there. The caller may tell so.
+  pinned.ownAccessList_ = KeepsAccessLists(pinned.handle_.get());
   return pinned;
 }
 
@@ -454,8 +479,9 @@ PinnedFolder MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring&
   }
   pinned.name_ = name;
   pinned.path_ = path;
+  pinned.ownAccessList_ = true; // checked below
   // Where access lists are not kept, anyone could write into it.
-  if (!(Detail::VolumeFlags(pinned.handle_.get()) & FILE_PERSISTENT_ACLS)) {
+  if (!KeepsAccessLists(pinned.handle_.get())) {
     pinned.CleanUp();
     QorWin32::RaiseWin32ErrorF(kNoAccessListsError,
                                L"The folder %s is on a volume that keeps no access lists.",
@@ -514,6 +540,21 @@ AdminOnlySecurity::AdminOnlySecurity() {
           L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
     QorWin32::RaiseLastWin32ErrorF(kAdminOnlySecurityError,
                                    L"Unable to make an access list for administrators only.");
+  }
+  descriptor_.reset(descriptor);
+}
+
+UserOnlySecurity::UserOnlySecurity() {
+  // Protected (no inherited entries); full access for the user, SYSTEM and
+  // Administrators, inherited by everything created inside. The owner is
+  // the user's default, as for any folder the user makes.
+  const std::wstring user = TokenUserText();
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    QorWin32::RaiseLastWin32ErrorF(kUserOnlySecurityError,
+                                   L"Unable to make an access list for this user only.");
   }
   descriptor_.reset(descriptor);
 }

@@ -113,6 +113,50 @@ TEST_F(FreshFolderTest, LeftoversAreMovedAsideAndRemoved) {
   }
 }
 
+// The parent may be a temporary folder that other accounts can write to:
+// the folder does not take its access list from there. Every way of making
+// it gets the list: at the free name, after a leftover, beside a leftover
+// in use.
+TEST_F(FreshFolderTest, WorkingFoldersHaveAProtectedAccessListOfTheirOwn) {
+  const std::wstring user = QorTest::CurrentUserSid();
+  ASSERT_FALSE(user.empty());
+  // What the parent passes on shows more than that.
+  ASSERT_TRUE(CreateDirectoryW((parent_ + L"\\plain").c_str(), nullptr));
+  const std::wstring plain = QorTest::DescriptorText(parent_ + L"\\plain");
+  EXPECT_FALSE(QorTest::ShowsUserOnly(plain, user)) << Narrow(plain);
+  ASSERT_TRUE(RemoveDirectoryW((parent_ + L"\\plain").c_str()));
+
+  struct Case {
+    const char* name;
+    bool leftover, held;
+  } cases[] = {{"at the free name", false, false},
+               {"after a leftover", true, false},
+               {"beside a leftover in use", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.leftover) {
+      PlantFolder();
+    }
+    Qor::UniqueFile held;
+    if (c.held) {
+      held.reset(CreateFileW(folder_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      ASSERT_TRUE(held.valid());
+    }
+    QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
+    ASSERT_TRUE(pinned.valid());
+    EXPECT_EQ(c.held, pinned.path() != folder_);
+    const std::wstring shown = QorTest::DescriptorText(pinned.path());
+    EXPECT_TRUE(QorTest::ShowsUserOnly(shown, user)) << Narrow(shown);
+    // Wine's volumes keep access lists, as NTFS does (FAT keeps none).
+    EXPECT_TRUE(pinned.HasOwnAccessList());
+    pinned.CleanUp();
+    held.reset();
+    QorTest::RemoveTree(parent_ + L"\\");
+    ASSERT_TRUE(CreateDirectoryW(parent_.c_str(), nullptr));
+  }
+}
+
 TEST_F(FreshFolderTest, PinnedUntilCleanedUp) {
   QorFs::PinnedFolder pinned = QorFs::MakeWorkingFolder(folder_);
   ASSERT_TRUE(pinned.valid());

@@ -31,6 +31,12 @@ public:
   // writing; invalid, with the thread's last error set, when it cannot be
   // made.
   virtual Qor::UniqueFile Create(const std::wstring& name) = 0;
+  // Called with each piece of bytes once it is written to the file that
+  // Create made last, in order: every byte of that file passes here once.
+  virtual void Written(const unsigned char* bytes, std::size_t size) {
+    (void)bytes;
+    (void)size;
+  }
   // Called before each file and after every few megabytes of expanded
   // output; raising stops the extraction with that error.
   virtual void Checkpoint() {}

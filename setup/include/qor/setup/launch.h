@@ -18,7 +18,8 @@ constexpr DWORD kCleanUpRetryMs = 5000;
 // Raises QorWin32::Win32Error kStartInstallerError when it cannot be
 // started, and kFolderChangedError (nothing of any program having run) when
 // its file or the folder's path no longer lead to what was made for this
-// run.
+// run, its bytes are no longer those the worker wrote, or the process the
+// system made runs another file (which is then ended).
 void StartInstaller(HWND window);
 // True once the installer has ended; its handles are then closed.
 bool InstallerEnded();

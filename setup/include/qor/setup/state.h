@@ -7,10 +7,12 @@
 
 #include "qor/fs/private_folder.h"
 #include "qor/handle/unique_handle.h"
+#include "qor/os/content_hash.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace QorSetup {
@@ -86,6 +88,9 @@ struct WorkerLink {
   QorFs::FileIdentity installer;
   // The name it was made with (empty when the payload carries none).
   std::wstring installerName;
+  // The digest of the installer's bytes as the worker wrote them; written
+  // and read as the identity is.
+  QorOs::ContentDigest installerDigest;
   // The worker thread, waited for on closing (window thread only).
   Qor::UniqueHandle thread;
   // The exit code of the worker's failure; written before its failure note.
@@ -96,6 +101,12 @@ struct WorkerLink {
 struct InstallerProcess {
   Qor::UniqueHandle process;
   Qor::UniqueHandle thread;
+};
+
+// The points of the installer's start where a test may step in.
+enum class StartStep {
+  BeforeCreate, // every check has passed; the process is about to be made
+  Created,      // the process exists, suspended, and nothing is checked yet
 };
 
 struct SetupShell {
@@ -129,6 +140,8 @@ struct SetupShell {
       exitCodeSet = true;
     }
   }
+  // Called at each step of the installer's start; for tests.
+  std::function<void(StartStep)> startHook;
 };
 
 // The one shell of the process.

@@ -22,7 +22,10 @@ void PrepareAndStartWorker(HWND window);
 // folder (ending in a backslash), made with its parents, pinned and
 // recorded as the target folder. Whatever had that name before is moved
 // aside first; when it cannot be, a folder with a secret name beside it is
-// used. Raises QorFs::kCreateFolderError when no folder can be made.
+// used. The folder is open to this user, SYSTEM and Administrators only,
+// except on a volume that keeps no access lists (FAT):
+// Shell().target.HasOwnAccessList() tells which. Raises
+// QorFs::kCreateFolderError when no folder can be made.
 void MakeTargetFolder(const std::wstring& folder);
 // The target folder of an elevated run: a new folder with a secret name in
 // systemTemp that only administrators and the system may open, made so in
@@ -37,7 +40,8 @@ std::wstring UserTemporaryFolder();
 std::wstring SystemTemporaryFolder();
 // Expands the payload in bytes[0, size) into the target folder, through
 // the folder's handle, as the worker does: progress notes go to window,
-// and the installer's identity is recorded as its file is made. Raises
+// and the installer's identity is recorded as its file is made, and the
+// digest of its bytes as they are written. Raises
 // library errors, kStopRequestedError once the window asked to stop.
 void ExtractPayload(const void* bytes, std::uint32_t size, HWND window);
 // Asks a running worker to stop and waits until it has ended.

@@ -12,6 +12,7 @@ enum ErrorCode : int {
   kSecretNameError = 426,        // the system's cryptographic generator is missing or failed
   kAdminOnlySecurityError = 427, // the administrators-only access list cannot be built
   kNoAccessListsError = 428, // a folder that must be protected is on a volume without access lists
+  kUserOnlySecurityError = 429, // the access list for the user alone cannot be built
 };
 
 } // namespace QorFs

@@ -7,6 +7,7 @@
 // way, without following links.
 #pragma once
 
+#include "qor/fs/file_identity.h"
 #include "qor/handle/unique_handle.h"
 
 #include <windows.h>
@@ -17,20 +18,6 @@
 #include <vector>
 
 namespace QorFs {
-
-// Identifies a file or folder object itself, not its path.
-struct FileIdentity {
-  DWORD volumeSerial = 0;
-  ULONGLONG index = 0;
-  bool valid = false;
-  bool operator==(const FileIdentity& other) const {
-    return valid && other.valid && volumeSerial == other.volumeSerial && index == other.index;
-  }
-  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
-};
-
-// The identity of the object behind handle; invalid when it cannot be read.
-FileIdentity IdentityOf(HANDLE handle);
 
 enum class PathKind { Missing, Folder, Link, File };
 // What a path's attributes say it is; a reparse point is a link whatever else it is.
@@ -61,6 +48,10 @@ public:
   // starting a program there, never for reaching what is inside.
   const std::wstring& path() const { return path_; }
   const FileIdentity& identity() const { return identity_; }
+  // Whether the folder holds an access list of its own that its volume
+  // keeps: false on a volume that keeps none (FAT), where whoever may write
+  // to the parent may write inside.
+  bool HasOwnAccessList() const { return ownAccessList_; }
 
   // Makes the new file name (one component) inside, through the folder's
   // handle, and opens it for writing. Invalid, with the thread's last error
@@ -101,16 +92,18 @@ private:
   Qor::UniqueFile parent_;
   Qor::UniqueFile handle_;
   FileIdentity identity_;
+  bool ownAccessList_ = false;
 };
 
 // Makes a new folder for this run at folder (ending in a backslash; its
-// parent must exist), with default security, pinned from the moment it
-// exists. Whatever had that name (a folder, a file or a link) is first
-// moved aside whole to a secret name in the same parent and removed there
-// without following links. When the name stays taken (a leftover in use), a
-// new folder with a secret name beside it is made instead. Raises
-// QorWin32::Win32Error 422 "Unable to create directory %s", with the
-// system's reason, only when no folder at all can be made.
+// parent must exist), open to the user who makes it, SYSTEM and
+// Administrators only (its own access list, nothing inherited from the
+// parent; see HasOwnAccessList), pinned from the moment it exists. Whatever had that name (a
+// folder, a file or a link) is first moved aside whole to a secret name in the same parent and
+// removed there without following links. When the name stays taken (a leftover in use), a new
+// folder with a secret name beside it is made instead. Raises QorWin32::Win32Error 422 "Unable to
+// create directory %s", with the system's reason, only when no folder at all can be made, and 429
+// when the user's access list cannot be built.
 PinnedFolder MakeWorkingFolder(const std::wstring& folder,
                                const AfterListing& afterListing = nullptr);
 
@@ -144,6 +137,22 @@ public:
   AdminOnlySecurity();
   AdminOnlySecurity(const AdminOnlySecurity&) = delete;
   AdminOnlySecurity& operator=(const AdminOnlySecurity&) = delete;
+  PSECURITY_DESCRIPTOR Get() const { return descriptor_.get(); }
+
+private:
+  Qor::UniqueLocal descriptor_;
+};
+
+// A security descriptor that grants full access to the user of the calling
+// thread's token (its own when it impersonates nobody), SYSTEM and
+// Administrators only, not inherited from the parent, and inherited by
+// everything created inside. Raises QorWin32::Win32Error 429 when it cannot
+// be built.
+class UserOnlySecurity {
+public:
+  UserOnlySecurity();
+  UserOnlySecurity(const UserOnlySecurity&) = delete;
+  UserOnlySecurity& operator=(const UserOnlySecurity&) = delete;
   PSECURITY_DESCRIPTOR Get() const { return descriptor_.get(); }
 
 private:

@@ -16,6 +16,8 @@ enum ErrorCode : int {
   kSuspendThreadError = 547,
   kResumeThreadError = 548,
   kOpenThreadError = 549,
+  kContentHashError = 560, // the system's cryptographic hash is missing or failed
+  kReadForHashError = 561, // the file to hash cannot be read
   kInitializeSecurityDescriptorError = 2003,
   kSetSecurityDescriptorDaclError = 2004,
 };
