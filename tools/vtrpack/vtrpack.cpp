@@ -286,15 +286,23 @@ private:
   std::uint64_t length_ = 0;
 };
 
-// Expands the payload at payloadPath through scan on threads threads, with
-// the launcher's decoder; returns its compressed size. Every fault names the
-// file.
-std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsigned threads) {
-  // Mapped whole: the block-parallel decoder looks ahead in it.
-  VtrPlatform::InputFile file(payloadPath);
-  std::size_t size = 0;
-  const char* mapped = file.Map(size);
-  const std::string_view compressed(mapped, size);
+// The payload at payloadPath, opened once and held whole (the
+// block-parallel decoder looks ahead in it): what is checked is what is
+// stamped.
+struct Payload {
+  explicit Payload(const std::u16string& path) : file(path) {
+    std::size_t size = 0;
+    const char* data = file.Map(size);
+    bytes = std::string_view(data, size);
+  }
+  VtrPlatform::InputFile file;
+  std::string_view bytes;
+};
+
+// Expands the payload at payloadPath, held in compressed, through scan on
+// threads threads, with the launcher's decoder. Every fault names the file.
+void Expand(const std::u16string& payloadPath, std::string_view compressed, ArchiveScan& scan,
+            unsigned threads) {
   ExpandProgress progress(compressed.size());
   try {
     // About a thousand progress notes, whatever the size.
@@ -316,7 +324,6 @@ std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsig
     Fail(payloadPath + u" is damaged: " + message);
   }
   progress.Done();
-  return compressed.size();
 }
 
 // Faults that the launcher would meet while extracting, or that no payload
@@ -360,7 +367,9 @@ std::u16string Totals(const ArchiveScan& scan) {
 // then its fault, if any, fails the command.
 int List(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
-  const std::uint64_t compressed = Expand(payloadPath, scan, threads);
+  const Payload payload(payloadPath);
+  Expand(payloadPath, payload.bytes, scan, threads);
+  const std::uint64_t compressed = payload.bytes.size();
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
     std::u16string size = ToDecimal(entry.size);
     size.insert(0, size.size() < 12 ? 12 - size.size() : 0, u' ');
@@ -374,9 +383,9 @@ int List(const std::u16string& payloadPath, unsigned threads) {
   return 0;
 }
 
-void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
+void CheckPayload(const std::u16string& payloadPath, std::string_view compressed, ArchiveScan& scan,
                   unsigned threads = QorPackThreads::CountProcessors()) {
-  Expand(payloadPath, scan, threads);
+  Expand(payloadPath, compressed, scan, threads);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
     Fail(payloadPath + u": " + fault);
@@ -385,7 +394,8 @@ void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
 
 int Check(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
-  CheckPayload(payloadPath, scan, threads);
+  const Payload payload(payloadPath);
+  CheckPayload(payloadPath, payload.bytes, scan, threads);
   Say(stdout, payloadPath + u": OK, " + Totals(scan));
   return 0;
 }
@@ -414,6 +424,25 @@ private:
   VtrPlatform::OutputFile& file_;
 };
 
+// The icon file at path, opened as every input is (never blocking, a
+// regular file) and read up to just beyond the most an icon may have.
+void LoadIcon(QorPe::Branding& branding, const std::u16string& path) {
+  VtrPlatform::InputFile file(path);
+  std::vector<unsigned char> bytes(
+      static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), QorPe::kIconFileLimit + 1)));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t got =
+        file.Read(reinterpret_cast<char*>(bytes.data()) + done, bytes.size() - done);
+    if (got == 0) {
+      break;
+    }
+    done += got;
+  }
+  bytes.resize(done);
+  branding.icon = QorPe::ReadIconFile(bytes, QorPayload::ToUtf8(path));
+}
+
 // --title, --icon and --version-info, wherever they stand after "stamp".
 QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
   QorPe::Branding branding;
@@ -436,7 +465,7 @@ QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
       if (option == u"--title") {
         QorPe::SetTitle(branding, value);
       } else if (option == u"--icon") {
-        QorPe::LoadIcon(branding, VtrPlatform::FileSystemPath(value), QorPayload::ToUtf8(value));
+        LoadIcon(branding, value);
       } else {
         QorPe::AddVersionString(branding, value);
       }
@@ -455,16 +484,23 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   // output that cannot be written fails before the payload is checked.
   VtrPlatform::OutputFile output(outPath);
   output.TakeModeOf(setupPath);
-  // A payload the setup could not extract is never stamped.
+  // A payload the setup could not extract is never stamped; the bytes
+  // checked are the bytes stamped.
   ArchiveScan scan(payloadPath);
-  CheckPayload(payloadPath, scan);
+  const Payload payload(payloadPath);
+  CheckPayload(payloadPath, payload.bytes, scan);
+  VtrPlatform::InputFile baseFile(setupPath);
+  std::size_t baseSize = 0;
+  const char* base = baseFile.Map(baseSize);
   StampSink sink(output);
   std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
   try {
     result = QorPe::StampPayload(
-        VtrPlatform::FileSystemPath(setupPath), VtrPlatform::FileSystemPath(payloadPath), branding,
-        sink, [&](std::uint64_t written, std::uint64_t total) {
+        QorPayload::ToUtf8(setupPath), reinterpret_cast<const unsigned char*>(base), baseSize,
+        QorPayload::ToUtf8(payloadPath),
+        reinterpret_cast<const unsigned char*>(payload.bytes.data()), payload.bytes.size(),
+        branding, sink, [&](std::uint64_t written, std::uint64_t total) {
           if (!progress) {
             progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
           }
