@@ -487,11 +487,11 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   // A payload the setup could not extract is never stamped; the bytes
   // checked are the bytes stamped.
   ArchiveScan scan(payloadPath);
-  const Payload payload(payloadPath);
-  CheckPayload(payloadPath, payload.bytes, scan);
-  VtrPlatform::InputFile baseFile(setupPath);
+  std::unique_ptr<Payload> payload(new Payload(payloadPath));
+  CheckPayload(payloadPath, payload->bytes, scan);
+  std::unique_ptr<VtrPlatform::InputFile> baseFile(new VtrPlatform::InputFile(setupPath));
   std::size_t baseSize = 0;
-  const char* base = baseFile.Map(baseSize);
+  const char* base = baseFile->Map(baseSize);
   StampSink sink(output);
   std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
@@ -499,7 +499,7 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
     result = QorPe::StampPayload(
         QorPayload::ToUtf8(setupPath), reinterpret_cast<const unsigned char*>(base), baseSize,
         QorPayload::ToUtf8(payloadPath),
-        reinterpret_cast<const unsigned char*>(payload.bytes.data()), payload.bytes.size(),
+        reinterpret_cast<const unsigned char*>(payload->bytes.data()), payload->bytes.size(),
         branding, sink, [&](std::uint64_t written, std::uint64_t total) {
           if (!progress) {
             progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
@@ -512,6 +512,10 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   if (progress) {
     progress->Done();
   }
+  // Closed first: the output may take the place of either (a launcher
+  // stamped in place).
+  baseFile.reset();
+  payload.reset();
   output.Commit();
   if (result.droppedSignature) {
     Say(stdout, u"Dropped the signature of " + setupPath + u": sign " + outPath + u" again");

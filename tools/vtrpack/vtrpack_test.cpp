@@ -1517,6 +1517,9 @@ std::vector<unsigned char> OnePixelIcon(const std::vector<std::uint32_t>& offset
     QorPe::Put16(entry + 6, 32);
     QorPe::Put32(entry + 8, static_cast<std::uint32_t>(bitmap));
     QorPe::Put32(entry + 12, at);
+    if (at < 6 + 16 * offsets.size()) {
+      continue; // over the list: its bytes stay the list's
+    }
     unsigned char* header = &file[at];
     QorPe::Put32(header, 40);
     QorPe::Put32(header + 4, 1);
