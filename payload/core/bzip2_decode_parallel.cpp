@@ -2,9 +2,12 @@
 // (bzip2_format.h) and decoded each as a stream of its own on a pool of
 // threads, a few blocks ahead of the one the stream has reached; the calling
 // thread checks each block's place in the chain and hands the output on in
-// order. A marker pattern inside a block's data only costs a second try.
+// order. A marker pattern inside a block's data only costs a second try;
+// a block with more of them than it is worth trying goes to the sequential
+// decoder, which then expands the rest of the stream.
 #include "qor/payload_core/bzip2_core.h"
 
+#include "bzip2_decode.h"
 #include "bzip2_format.h"
 #include "bzip2_stream.h"
 #include "pack_threads.h"
@@ -38,15 +41,19 @@ const std::size_t kPieceSize = 256 * 1024;
 // How far ahead the marker search goes in one step.
 const std::uint64_t kScanStepBits = 8ull * 1024 * 1024;
 // How many later markers are tried as the end of a block that did not end
-// at the first one (a marker pattern inside a block's data).
+// at the first one (a marker pattern inside a block's data); with more, the
+// rest of the stream is expanded sequentially.
 const unsigned kMaxEndTries = 32;
+// The markers behind the stream's position are let go in batches of this many.
+const std::size_t kMarkersKeptBehind = 4096;
 
 [[noreturn]] void RaiseStreamEndMissing() {
   QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
 }
 
 // The most bits one block can take at a level: every symbol at the longest
-// code length, plus its tables.
+// code length, plus its tables. No block is looked for beyond it, so a
+// block's copy (WrapBlock) stays within a few megabytes whatever the input.
 std::uint64_t MaxBlockBits(int level) {
   return (static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000;
 }
@@ -121,27 +128,35 @@ struct BlockTask {
   std::vector<char> kept;
 };
 
+// What the decoding threads wait on; made only when there are threads.
+struct Signals {
+  QorPackThreads::Event wake;
+  QorPackThreads::Event finished;
+};
+
 class BlockDecoder {
 public:
   BlockDecoder(const unsigned char* data, std::size_t size, int level, unsigned threads)
       : data_(data), size_(size), totalBits_(static_cast<std::uint64_t>(size) * 8), level_(level),
-        window_(threads + std::min(threads, 4u) + 1) {
-    // The calling thread decodes too: threads - 1 more. Nothing may throw
-    // once a thread runs, as the destructor that ends it would not run.
-    workers_.Start(threads - 1, [this] { WorkerMain(); });
+        maxBlockBits_(MaxBlockBits(level)) {
+    // Without the threads' events (the system has none left) the calling
+    // thread decodes alone, as it does when no thread can be started.
+    if (threads > 1) {
+      try {
+        signals_.reset(new Signals);
+      } catch (...) {
+        threads = 1;
+      }
+    }
+    window_ = threads + std::min(threads, 4u) + 1;
+    if (signals_) {
+      // The calling thread decodes too: threads - 1 more. Nothing may throw
+      // once a thread runs, as the destructor that ends it would not run.
+      workers_.Start(threads - 1, [this] { WorkerMain(); });
+    }
   }
 
-  ~BlockDecoder() {
-    {
-      MutexLock locked(lock_);
-      stopping_ = true;
-      for (auto& task : tasks_) {
-        task->cancelled = true;
-      }
-      wake_.Set();
-    }
-    workers_.Join();
-  }
+  ~BlockDecoder() { StopWorkers(); }
 
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
@@ -168,19 +183,36 @@ public:
       const std::uint32_t blockCrc =
           QorBzip2Format::ReadBits32(data_, position + QorBzip2Format::kMarkerBits);
       std::unique_ptr<BlockTask> task = TakeHead(position);
-      std::uint64_t endBit = 0;
-      if (task->valid) {
-        endBit = task->endBit;
-        HandOn(*task, sink, progress);
-      } else {
-        if (task->outOfMemory) {
+      if (task->outOfMemory) {
+        // A thread ran short of memory: the calling thread tries for itself,
+        // and gives up only when memory has run out for it too.
+        std::unique_ptr<BlockTask> again(new BlockTask);
+        again->startBit = task->startBit;
+        again->endBit = task->endBit;
+        Decode(*again, scratch_);
+        if (again->outOfMemory) {
           throw std::bad_alloc();
         }
-        endBit = FindLaterEnd(position, task->endBit);
+        task = std::move(again);
+      }
+      std::uint64_t endBit = task->endBit;
+      if (task->valid) {
+        HandOn(*task, sink, progress);
+      } else {
+        if (!FindLaterEnd(position, task->endBit, endBit)) {
+          // More marker patterns than are worth trying: the sequential
+          // decoder expands the rest of the stream.
+          StopWorkers();
+          ExpandBzip2Memory(data_, size_, handedOn_, sink, progress);
+          return;
+        }
         BlockTask longer;
         longer.startBit = position;
         longer.endBit = endBit;
         Decode(longer, scratch_);
+        if (longer.outOfMemory) {
+          throw std::bad_alloc();
+        }
         if (!longer.valid) {
           RaiseStreamEndMissing();
         }
@@ -193,12 +225,35 @@ public:
         spareOutputs_.push_back(std::move(task->kept));
       }
       position_ = endBit;
-      wake_.Set();
+      ForgetMarkersBehind();
+      Wake();
       position = endBit;
     }
   }
 
 private:
+  // Ends the threads (their tasks cancelled) and lets go of every task.
+  void StopWorkers() {
+    {
+      MutexLock locked(lock_);
+      stopping_ = true;
+      for (auto& task : tasks_) {
+        task->cancelled = true;
+      }
+      Wake();
+    }
+    workers_.Join();
+    tasks_.clear();
+    spareOutputs_.clear();
+  }
+
+  // Under the lock, for the threads.
+  void Wake() {
+    if (signals_) {
+      signals_->wake.Set();
+    }
+  }
+
   void WorkerMain() {
     // Out of memory here only means one thread fewer: the calling thread
     // decodes whatever is left waiting. No task is left half taken.
@@ -217,9 +272,9 @@ private:
       }
       BlockTask* task = NextQueued();
       if (!task) {
-        wake_.Reset();
+        signals_->wake.Reset();
         MutexUnlock unlocked(lock_);
-        wake_.Wait();
+        signals_->wake.Wait();
         continue;
       }
       RunLocked(*task, scratch);
@@ -241,8 +296,10 @@ private:
     if (task.cancelled) {
       Forget(task);
     }
-    finished_.Set();
-    wake_.Set();
+    if (signals_) {
+      signals_->finished.Set();
+      signals_->wake.Set();
+    }
   }
 
   // Decodes task into task.kept (or only checks it when it does not fit).
@@ -301,13 +358,13 @@ private:
 
   // A task for the next marker after the last dispatched one, or null when
   // there is none yet to give: past the end of the data, or at an end
-  // marker the stream has not reached (it may well end there).
+  // marker the stream has not reached (it may well end there). The task
+  // ends at the next marker, or where the longest block would end when
+  // that comes first.
   BlockTask* Dispatch() {
     for (;;) {
-      if (!EnsureMarker(nextMarker_ + 1)) {
-        if (!EnsureMarker(nextMarker_)) {
-          return nullptr;
-        }
+      if (!EnsureMarker(nextMarker_)) {
+        return nullptr;
       }
       const Marker marker = markers_[nextMarker_];
       if (marker.bit < position_) {
@@ -317,8 +374,11 @@ private:
       if (marker.end) {
         return nullptr; // passed over once the stream has gone beyond it
       }
-      const std::uint64_t end =
-          nextMarker_ + 1 < markers_.size() ? markers_[nextMarker_ + 1].bit : totalBits_;
+      const std::uint64_t reach = marker.bit + maxBlockBits_;
+      std::uint64_t end = std::min(totalBits_, reach);
+      if (EnsureMarker(nextMarker_ + 1, reach)) {
+        end = std::min(end, markers_[nextMarker_ + 1].bit);
+      }
       ++nextMarker_;
       std::unique_ptr<BlockTask> task(new BlockTask);
       task->startBit = marker.bit;
@@ -344,6 +404,21 @@ private:
       ScanStep();
     }
     return true;
+  }
+
+  // Lets go of the markers behind the stream's position, under the lock: a
+  // stream whose blocks hold marker patterns would otherwise keep one for
+  // each, more in all than the stream's own size.
+  void ForgetMarkersBehind() {
+    const std::size_t behind = static_cast<std::size_t>(
+        std::lower_bound(markers_.begin(), markers_.end(), position_,
+                         [](const Marker& m, std::uint64_t b) { return m.bit < b; }) -
+        markers_.begin());
+    if (behind < kMarkersKeptBehind) {
+      return;
+    }
+    markers_.erase(markers_.begin(), markers_.begin() + static_cast<std::ptrdiff_t>(behind));
+    nextMarker_ = nextMarker_ > behind ? nextMarker_ - behind : 0;
   }
 
   bool MarkerAt(std::uint64_t bit, Marker& marker) {
@@ -377,7 +452,7 @@ private:
         if (task.startBit == position && !task.cancelled && task.state == BlockTask::kDone) {
           std::unique_ptr<BlockTask> head = std::move(*it);
           tasks_.erase(it);
-          wake_.Set();
+          Wake();
           return head;
         }
         ++it;
@@ -387,16 +462,23 @@ private:
         RunLocked(*queued, scratch_);
         continue;
       }
-      finished_.Reset();
+      // Only a task that another thread decodes is waited for: alone, the
+      // calling thread always finds the head queued or to be dispatched.
+      if (!signals_) {
+        RaiseStreamEndMissing();
+      }
+      signals_->finished.Reset();
       MutexUnlock unlocked(lock_);
-      finished_.Wait();
+      signals_->finished.Wait();
     }
   }
 
-  // The end of a block at position that did not end at firstEnd: the first
-  // later marker at which it decodes whole, within one block's reach.
-  std::uint64_t FindLaterEnd(std::uint64_t position, std::uint64_t firstEnd) {
-    const std::uint64_t reach = position + MaxBlockBits(level_);
+  // The end of a block at position that did not end at firstEnd: into end,
+  // the first later marker at which it decodes whole, within one block's
+  // reach. False when there are more markers within reach than are worth
+  // trying; raises when the block ends at none of them.
+  bool FindLaterEnd(std::uint64_t position, std::uint64_t firstEnd, std::uint64_t& end) {
+    const std::uint64_t reach = position + maxBlockBits_;
     std::vector<std::uint64_t> ends;
     {
       MutexLock locked(lock_);
@@ -409,22 +491,26 @@ private:
         if (marker.bit <= firstEnd) {
           continue;
         }
-        if (marker.bit > reach || ends.size() >= kMaxEndTries) {
+        if (marker.bit > reach) {
           break;
+        }
+        if (ends.size() == kMaxEndTries) {
+          return false;
         }
         ends.push_back(marker.bit);
       }
     }
-    for (std::uint64_t end : ends) {
+    for (std::uint64_t candidate : ends) {
       BlockTask trial;
       trial.startBit = position;
-      trial.endBit = end;
+      trial.endBit = candidate;
       Decode(trial, scratch_);
       if (trial.outOfMemory) {
         throw std::bad_alloc();
       }
       if (trial.valid) {
-        return end;
+        end = candidate;
+        return true;
       }
     }
     RaiseStreamEndMissing();
@@ -438,6 +524,7 @@ private:
     std::uint64_t given = 0;
     auto give = [&](const char* piece, std::size_t length) {
       sink.Write(piece, length);
+      handedOn_ += length;
       given += length;
       progress.Report(firstByte + (task.outputSize ? bytes * given / task.outputSize : bytes));
       return true;
@@ -460,9 +547,9 @@ private:
   const std::size_t size_;
   const std::uint64_t totalBits_;
   const int level_;
-  const unsigned window_;
-  QorPackThreads::Event wake_;
-  QorPackThreads::Event finished_;
+  const std::uint64_t maxBlockBits_;
+  unsigned window_ = 1;
+  std::unique_ptr<Signals> signals_;
   QorPackThreads::Mutex lock_;
   // Guarded by lock_.
   bool stopping_ = false;
@@ -475,6 +562,7 @@ private:
   std::vector<std::vector<char>> spareOutputs_;
   // The calling thread's.
   Scratch scratch_;
+  std::uint64_t handedOn_ = 0;
   // Last: the threads end before anything they use goes.
   QorPackThreads::ThreadGroup workers_;
 };

@@ -77,6 +77,9 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
         QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
       }
     }
+    // The last bytes may have been consumed while draining: the last report
+    // is of the whole stream.
+    progress.Report(stream.total_in_lo32);
   }
 }
 

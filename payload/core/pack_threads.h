@@ -5,11 +5,39 @@
 
 #include "qor/payload_core/processors.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace QorPackThreads {
+
+// For tests: of the events, semaphores and threads created from now on,
+// those numbered [first, first + count) (0 the next one) fail as when the
+// system has none left. Set while no other thread creates any.
+void SimulateCreationFailures(unsigned first, unsigned count);
+
+namespace Detail {
+inline std::atomic<unsigned> simulatedSkip{0};
+inline std::atomic<unsigned> simulatedFailures{0};
+// Whether the creation that is about to happen is to fail.
+inline bool SimulatedFailure() {
+  if (simulatedFailures.load(std::memory_order_relaxed) == 0) {
+    return false;
+  }
+  if (simulatedSkip.load() > 0) {
+    --simulatedSkip;
+    return false;
+  }
+  --simulatedFailures;
+  return true;
+}
+} // namespace Detail
+
+inline void SimulateCreationFailures(unsigned first, unsigned count) {
+  Detail::simulatedSkip = first;
+  Detail::simulatedFailures = count;
+}
 
 class Mutex {
 public:
@@ -48,7 +76,8 @@ private:
   Mutex& mutex_;
 };
 
-// A counting semaphore, starting at zero.
+// A counting semaphore, starting at zero. Throws std::bad_alloc when the
+// system cannot make one.
 class Semaphore {
 public:
   Semaphore();
@@ -64,7 +93,8 @@ private:
 };
 
 // An event that stays set until it is reset (no lost wake-ups when it is
-// reset under a lock and set under the same lock).
+// reset under a lock and set under the same lock). Throws std::bad_alloc
+// when the system cannot make one.
 class Event {
 public:
   Event();
@@ -81,7 +111,7 @@ private:
 };
 
 // Runs body on a new thread; the destructor waits for it to end. body must
-// not throw.
+// not throw. Throws std::bad_alloc when the system cannot start one.
 class Thread {
 public:
   explicit Thread(std::function<void()> body);

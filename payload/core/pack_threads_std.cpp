@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace QorPackThreads {
@@ -23,7 +24,12 @@ struct Semaphore::Impl {
   std::condition_variable posted;
   unsigned long count = 0;
 };
-Semaphore::Semaphore() : impl_(new Impl) {}
+Semaphore::Semaphore() {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
+  impl_.reset(new Impl);
+}
 Semaphore::~Semaphore() = default;
 void Semaphore::Post() {
   std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -41,7 +47,12 @@ struct Event::Impl {
   std::condition_variable changed;
   bool set = false;
 };
-Event::Event() : impl_(new Impl) {}
+Event::Event() {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
+  impl_.reset(new Impl);
+}
 Event::~Event() = default;
 void Event::Set() {
   std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -61,6 +72,9 @@ struct Thread::Impl {
   std::thread thread;
 };
 Thread::Thread(std::function<void()> body) : impl_(new Impl) {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
   impl_->thread = std::thread(std::move(body));
 }
 Thread::~Thread() {

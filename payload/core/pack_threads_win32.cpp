@@ -28,6 +28,9 @@ struct Semaphore::Impl {
   Qor::UniqueHandle handle;
 };
 Semaphore::Semaphore() : impl_(new Impl) {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
   impl_->handle.reset(CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr));
   if (!impl_->handle) {
     throw std::bad_alloc();
@@ -45,6 +48,9 @@ struct Event::Impl {
   Qor::UniqueHandle handle;
 };
 Event::Event() : impl_(new Impl) {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
   impl_->handle.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!impl_->handle) {
     throw std::bad_alloc();
@@ -74,6 +80,9 @@ struct Thread::Impl {
   Qor::UniqueHandle handle;
 };
 Thread::Thread(std::function<void()> body) : impl_(new Impl) {
+  if (Detail::SimulatedFailure()) {
+    throw std::bad_alloc();
+  }
   impl_->body = std::move(body);
   // The C runtime's own start, so that its per-thread data is set up.
   const std::uintptr_t started = _beginthreadex(nullptr, 0, &RunBody, &impl_->body, 0, nullptr);

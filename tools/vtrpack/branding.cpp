@@ -7,8 +7,6 @@
 #include "pe_headers.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <set>
 
 namespace QorPe {
@@ -30,7 +28,6 @@ const std::uint32_t kFirstBarBitmap = 129;
 const std::uint32_t kLastBarBitmap = 134;
 const std::uint32_t kVersionId = 1;
 const std::size_t kVersionValueLimit = 1024;
-const std::size_t kIconFileLimit = 16u << 20;
 const std::size_t kIconImageLimit = 64;
 const std::uint32_t kIconSideLimit = 256;
 // VS_VERSIONINFO's strings are UTF-16 (code page 1200).
@@ -379,8 +376,10 @@ void CheckBitmap(const Bytes& data, const std::string& shown, const std::string&
   const std::uint32_t used = Get32(&data[32]);
   const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
                           bitCount == 24 || bitCount == 32;
+  // Beyond 8 bits a pixel holds its colour: a palette there is nothing the
+  // loader reads, only bytes it would have to skip.
   if (Get16(&data[12]) != 1 || !knownDepth || compression != 0 ||
-      (bitCount <= 8 && used > (1u << bitCount))) {
+      (bitCount <= 8 && used > (1u << bitCount)) || (bitCount > 8 && used != 0)) {
     BadIcon(shown, image + " is a bitmap of a kind icons do not use");
   }
   // The height counts the colours and the mask.
@@ -486,6 +485,9 @@ std::vector<IconImage> ReadIconFile(const Bytes& file, const std::string& shown)
   if (Get16(&file[2]) == 2) {
     BadIcon(shown, "it is a cursor, not an icon");
   }
+  if (file.size() > kIconFileLimit) {
+    BadIcon(shown, "it is larger than " + std::to_string(kIconFileLimit >> 20) + " MB");
+  }
   const std::size_t count = Get16(&file[4]);
   if (count == 0) {
     BadIcon(shown, "it holds no images");
@@ -495,6 +497,31 @@ std::vector<IconImage> ReadIconFile(const Bytes& file, const std::string& shown)
   }
   if (file.size() < kIconHeaderSize + kIconFileEntrySize * count) {
     BadIcon(shown, "its list of images is cut short");
+  }
+  // Each image's bytes are its own, apart from the list and the others:
+  // the images then take no more than the file does, however they are
+  // listed.
+  std::vector<std::pair<std::uint32_t, std::size_t>> spans; // (offset, image)
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* entry = &file[kIconHeaderSize + kIconFileEntrySize * i];
+    const std::uint32_t size = Get32(entry + 8);
+    const std::uint32_t offset = Get32(entry + 12);
+    if (size == 0 || offset > file.size() || size > file.size() - offset) {
+      BadIcon(shown, "image " + std::to_string(i + 1) + " lies outside the file");
+    }
+    if (offset < kIconHeaderSize + kIconFileEntrySize * count) {
+      BadIcon(shown, "image " + std::to_string(i + 1) + " overlaps the list of images");
+    }
+    spans.emplace_back(offset, i);
+  }
+  std::sort(spans.begin(), spans.end());
+  for (std::size_t k = 1; k < spans.size(); ++k) {
+    const unsigned char* before = &file[kIconHeaderSize + kIconFileEntrySize * spans[k - 1].second];
+    if (std::uint64_t{spans[k - 1].first} + Get32(before + 8) > spans[k].first) {
+      const std::size_t a = std::min(spans[k - 1].second, spans[k].second) + 1;
+      const std::size_t b = std::max(spans[k - 1].second, spans[k].second) + 1;
+      BadIcon(shown, "image " + std::to_string(a) + " and image " + std::to_string(b) + " overlap");
+    }
   }
   std::vector<IconImage> images;
   for (std::size_t i = 0; i < count; ++i) {
@@ -537,35 +564,6 @@ std::vector<IconImage> ReadIconFile(const Bytes& file, const std::string& shown)
     images.push_back(std::move(icon));
   }
   return images;
-}
-
-void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown) {
-  errno = 0;
-  std::ifstream stream(path, std::ios::binary);
-  if (!stream) {
-    FailReading("cannot open ", shown);
-  }
-  // A folder opens on some systems, and only reading it says what it is.
-  if (stream.peek() == std::ifstream::traits_type::eof() && stream.bad()) {
-    FailReading("cannot read ", shown);
-  }
-  stream.clear();
-  stream.seekg(0, std::ios::end);
-  const std::streamoff size = stream.tellg();
-  if (size < 0) {
-    FailReading("cannot read ", shown);
-  }
-  if (static_cast<std::uint64_t>(size) > kIconFileLimit) {
-    BadIcon(shown, "it is larger than " + std::to_string(kIconFileLimit >> 20) + " MB");
-  }
-  Bytes file(static_cast<std::size_t>(size));
-  errno = 0;
-  stream.seekg(0);
-  stream.read(reinterpret_cast<char*>(file.data()), size);
-  if (!stream) {
-    FailReading("cannot read ", shown);
-  }
-  branding.icon = ReadIconFile(file, shown);
 }
 
 void AddVersionString(Branding& branding, const std::u16string& keyValue) {

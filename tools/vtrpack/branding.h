@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,10 @@ struct Branding {
   std::vector<VersionString> version; // in a fixed order of their keys
 };
 
+// The most bytes an icon file may have: with its images apart from each
+// other, also the most they take in all.
+const std::size_t kIconFileLimit = 16u << 20;
+
 void SetTitle(Branding& branding, const std::u16string& title);
 // The installer's arguments for quiet and passive runs, 1 to kArgumentsLimit characters.
 void SetUnattendedArguments(Branding& branding, const std::u16string& arguments);
@@ -50,13 +53,12 @@ struct SetupContents {
 };
 SetupContents ReadSetupContents(const unsigned char* data, std::size_t size,
                                 const std::string& shown);
-// Reads and checks the .ico file at `path`; `shown` names it in messages (UTF-8).
-void LoadIcon(Branding& branding, const std::filesystem::path& path, const std::string& shown);
 // "KEY=VALUE", KEY one of CompanyName, FileDescription, FileVersion,
 // LegalCopyright, ProductName and ProductVersion (in any case), each at most once.
 void AddVersionString(Branding& branding, const std::u16string& keyValue);
 
-// The checks of LoadIcon on bytes held in memory.
+// The images of the .ico file `file` (its bytes, at most kIconFileLimit),
+// checked; `shown` names it in messages (UTF-8).
 std::vector<IconImage> ReadIconFile(const std::vector<unsigned char>& file,
                                     const std::string& shown);
 

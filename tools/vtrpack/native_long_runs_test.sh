@@ -95,6 +95,60 @@ rm "$work/big/z-last.txt"
 ln -s "$work/secret" "$work/big/z-last.txt"
 ended "link swapped in" 1 "cannot pack $work/big/z-last.txt: it is a symbolic link"
 
+# A payload cut short by another process while it is checked or stamped
+# (its progress at a quarter): the bytes read before go on being checked and
+# stamped; no fault kills the tool, and no temporary file stays.
+for command in check stamp; do
+  cp "$work/big.zuk" "$work/cut.zuk"
+  if [ "$command" = check ]; then
+    "$native" check "$work/cut.zuk" >"$work/stdout" 2>"$work/stderr" &
+  else
+    "$native" stamp "$work/big/VTRInstaller.exe" "$work/cut.zuk" "$work/out/result" \
+      >"$work/stdout" 2>"$work/stderr" &
+  fi
+  pid=$!
+  for _ in $(seq 1 600); do
+    grep -q '^Expanding: 25%' "$work/stderr" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  truncate -s 1000 "$work/cut.zuk"
+  status=0
+  { wait "$pid"; } 2>/dev/null || status=$?
+  # (The stamp's base is no launcher: it fails once the payload is checked.)
+  expect=0
+  [ "$command" = stamp ] && expect=1
+  [ "$status" -eq "$expect" ] || fail "$command of a payload cut short meanwhile: exit code $status: $(cat "$work/stderr")"
+  if [ "$command" = stamp ]; then
+    grep -q "is not a Windows program" "$work/stderr" || fail "stamp of a payload cut short: $(cat "$work/stderr")"
+  fi
+  [ "$(ls "$work/out")" = "result" ] || fail "$command of a payload cut short: left $(ls "$work/out" | tr '\n' ' ')"
+done
+printf 'before' >"$work/out/result"
+
+# An interrupt that comes after the output was moved into place (here while
+# the move's call returns, held up by strace) does not say that nothing was
+# written.
+mkdir -p "$work/small"
+printf 'MZ' >"$work/small/VTRInstaller.exe"
+strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 \
+  -e inject=rename,renameat,renameat2:delay_exit=3000000 \
+  "$native" pack "$work/small" "$work/out/result" >"$work/stdout" 2>"$work/stderr" &
+tracer=$!
+printf 'before' >"$work/before"
+for _ in $(seq 1 400); do
+  cmp -s "$work/out/result" "$work/before" || break
+  sleep 0.05
+done
+cmp -s "$work/out/result" "$work/before" && fail "commit: the output never came"
+kill -s INT "$(ps -o pid= --ppid "$tracer" | head -n 1)" 2>/dev/null || fail "commit: no program to interrupt"
+{ wait "$tracer"; } 2>/dev/null || true
+if grep -q 'nothing was written' "$work/stderr"; then
+  fail "commit: an interrupt after it says: $(cat "$work/stderr")"
+fi
+"$native" list "$work/out/result" >/dev/null || fail "commit: the output is not the payload"
+[ "$(ls "$work/out")" = "result" ] || fail "commit: left $(ls "$work/out" | tr '\n' ' ')"
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1

@@ -346,9 +346,33 @@ if command -v strace >/dev/null; then
   [ "$opened" -eq 1 ] || fail "the temporary output was opened $opened times: $(cat "$work/trace")"
   grep 'traced.exe.vtrpack-' "$work/trace" | grep -q 'O_CREAT|O_EXCL|O_NOFOLLOW' ||
     fail "the temporary output was not created new"
+  # The payload is opened once: the bytes checked are the bytes stamped,
+  # however the file at that path is swapped meanwhile. So are the base and
+  # the icon.
+  strace -f -qq -e trace=open,openat,creat -o "$work/trace" \
+    "$native" stamp --icon "$icon" "$launcher" "$small" "$work/traced.exe" >/dev/null || fail "traced stamp"
+  for input in "$small" "$launcher" "$icon"; do
+    opened=$(grep -cF "\"$input\"" "$work/trace" || true)
+    [ "$opened" -eq 1 ] || fail "stamp opened $input $opened times: $(grep -F "$input" "$work/trace")"
+  done
 else
   fail "strace is missing (scripts/setup.sh installs it)"
 fi
+
+# A FIFO in place of any file that list, check or stamp read is refused at
+# once, not waited for (nothing ever writes to it).
+mkfifo "$work/fifo"
+for tool in native windows; do
+  run=("$native")
+  [ "$tool" = windows ] && run=("$root/scripts/wine-run" --prefix "$prefix" "$windows")
+  for args in "list $work/fifo" "check $work/fifo" "stamp $launcher $work/fifo $work/refused/setup.exe" \
+    "stamp $work/fifo $small $work/refused/setup.exe" \
+    "stamp --icon $work/fifo $launcher $small $work/refused/setup.exe"; do
+    # shellcheck disable=SC2086
+    refuse "FIFO: $args ($tool)" "$work/fifo: it is not a regular file" timeout 60 "${run[@]}" $args
+  done
+done
+rm "$work/fifo"
 
 # Every failure of the system while stamping names its file and says why,
 # in both tools: a base or icon that is missing, an icon that is a folder,

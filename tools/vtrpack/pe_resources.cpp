@@ -553,4 +553,14 @@ StampResult StampPayload(const fs::path& basePath, const fs::path& payloadPath,
   return Stamp(base, payload, branding, output, progress);
 }
 
+StampResult StampPayload(const std::string& baseName, const unsigned char* base,
+                         std::size_t baseSize, const std::string& payloadName,
+                         const unsigned char* payload, std::size_t payloadSize,
+                         const Branding& branding, StampOutput& output,
+                         const StampProgress& progress) {
+  MemoryInput baseInput(baseName, base, baseSize);
+  MemoryInput payloadInput(payloadName, payload, payloadSize);
+  return Stamp(baseInput, payloadInput, branding, output, progress);
+}
+
 } // namespace QorPe

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -47,6 +48,15 @@ using StampProgress = std::function<void(std::uint64_t written, std::uint64_t to
 // base that is not a setup launcher, or that would cost without bound, is
 // refused. Throws StampError; `output` may then hold a partial program.
 StampResult StampPayload(const std::filesystem::path& base, const std::filesystem::path& payload,
+                         const Branding& branding, StampOutput& output,
+                         const StampProgress& progress = StampProgress());
+
+// The same from a base and a payload that the caller holds in memory, each
+// read or mapped through the one open that it checked; the names are for
+// messages (UTF-8).
+StampResult StampPayload(const std::string& baseName, const unsigned char* base,
+                         std::size_t baseSize, const std::string& payloadName,
+                         const unsigned char* payload, std::size_t payloadSize,
                          const Branding& branding, StampOutput& output,
                          const StampProgress& progress = StampProgress());
 

@@ -60,22 +60,27 @@ bool LiesIn(const std::u16string& path, const std::u16string& folder);
 
 class InputFile {
 public:
+  // None of them blocks: a FIFO or device is refused, not waited for.
   enum Kind {
-    Any,         // whatever path leads to (a payload, a launcher)
-    PackedFile,  // a regular file, no link; never blocks (a FIFO is refused)
-    PackedTarget // a regular file, also through links
+    Regular,     // a regular file, also through links (a payload, a base, an icon)
+    PackedFile,  // a regular file, no link
+    PackedTarget // a regular file, also through links, refused as a file to pack
   };
-  explicit InputFile(const std::u16string& path, Kind kind = Any);
+  explicit InputFile(const std::u16string& path, Kind kind = Regular);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   std::uint64_t Size();
   // Up to size bytes; 0 at the end.
   std::size_t Read(char* buffer, std::size_t size);
-  // The whole file as read-only memory, valid while this object lives.
-  // Mapped, not read: a payload of gigabytes then costs the system's file
-  // cache rather than this program's memory. Fails, naming the file, when
-  // it cannot be mapped (a 32-bit program has no room for such a payload).
+  // The whole file as read-only memory, valid while this object lives, the
+  // same bytes however the file changes meanwhile. On Windows a mapping
+  // (the file is open without write or delete sharing, so it stays as it
+  // is): a payload of gigabytes then costs the system's file cache rather
+  // than this program's memory. Elsewhere a copy, read once: a mapping
+  // there would change under us, and fault when another process cuts the
+  // file short. Fails, naming the file, when it cannot be had (a 32-bit
+  // program has no room for such a payload) or changed while it was read.
   const char* Map(std::size_t& size);
 
 private:
@@ -106,7 +111,8 @@ public:
   // The permission bits of the file at path, less the umask (POSIX; Windows
   // has none): a stamped launcher stays as executable as its base.
   void TakeModeOf(const std::u16string& path);
-  // Moves the complete file into place.
+  // Moves the complete file into place; an interrupt from then on finds it
+  // no longer temporary (one step under the interrupt's lock).
   void Commit();
 
 private:

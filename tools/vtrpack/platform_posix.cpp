@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,6 +91,17 @@ void WriteError(const std::string& text) {
   pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   raise(signal);
   _exit(128 + signal);
+}
+
+// Under OutputsLock: the interrupt has nothing more to do for temporary.
+void ForgetOutput(const std::string& temporary) {
+  std::vector<std::pair<std::string, std::string>>& outputs = Outputs();
+  for (auto it = outputs.begin(); it != outputs.end(); ++it) {
+    if (it->first == temporary) {
+      outputs.erase(it);
+      return;
+    }
+  }
 }
 
 mode_t Umask() {
@@ -257,12 +267,8 @@ bool LiesIn(const std::u16string& path, const std::u16string& folder) {
 struct InputFile::Impl {
   int fd = -1;
   std::u16string path;
-  void* view = MAP_FAILED;
-  std::size_t viewSize = 0;
+  std::unique_ptr<char[]> copy;
   ~Impl() {
-    if (view != MAP_FAILED) {
-      munmap(view, viewSize);
-    }
     if (fd >= 0) {
       close(fd);
     }
@@ -274,8 +280,7 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   // A file to pack is opened without waiting (a FIFO put in its place would
   // block for ever) and without following a link put there since the
   // listing; then it must turn out to be a regular file.
-  const int flags =
-      O_RDONLY | O_CLOEXEC | (kind == Any ? 0 : O_NONBLOCK) | (kind == PackedFile ? O_NOFOLLOW : 0);
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (kind == PackedFile ? O_NOFOLLOW : 0);
   impl_->fd = open(Native(path).c_str(), flags);
   if (impl_->fd < 0) {
     if (errno == ELOOP && kind == PackedFile) {
@@ -284,14 +289,19 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
     }
     Fail(SystemReason(u"cannot open ", path));
   }
-  if (kind != Any) {
-    struct stat info;
-    if (fstat(impl_->fd, &info) != 0) {
-      Fail(SystemReason(u"cannot read ", path));
-    }
-    if (!S_ISREG(info.st_mode)) {
+  struct stat info;
+  if (fstat(impl_->fd, &info) != 0) {
+    Fail(SystemReason(u"cannot read ", path));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    if (kind != Regular) {
       Fail(u"cannot pack " + path + u": it is not a regular file");
     }
+    if (S_ISDIR(info.st_mode)) {
+      errno = EISDIR;
+      Fail(SystemReason(u"cannot read ", path));
+    }
+    Fail(u"cannot read " + path + u": it is not a regular file");
   }
 }
 
@@ -322,14 +332,25 @@ const std::u16string& InputFile::Path() const {
 }
 
 const char* InputFile::MapView(std::size_t size) {
-  if (impl_->view == MAP_FAILED) {
-    impl_->view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, impl_->fd, 0);
-    if (impl_->view == MAP_FAILED) {
-      Fail(SystemReason(u"cannot read ", impl_->path));
+  if (!impl_->copy) {
+    std::unique_ptr<char[]> copy(new char[size]);
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = pread(impl_->fd, copy.get() + done, size - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n < 0) {
+        Fail(SystemReason(u"cannot read ", impl_->path));
+      }
+      if (n == 0) {
+        Fail(u"cannot read " + impl_->path + u": it was cut short while it was read");
+      }
+      done += static_cast<std::size_t>(n);
     }
-    impl_->viewSize = size;
+    impl_->copy = std::move(copy);
   }
-  return static_cast<const char*>(impl_->view);
+  return impl_->copy.get();
 }
 
 struct OutputFile::Impl {
@@ -373,13 +394,7 @@ OutputFile::~OutputFile() {
   if (!impl_->committed) {
     unlink(Native(impl_->temporary).c_str());
   }
-  std::vector<std::pair<std::string, std::string>>& outputs = Outputs();
-  for (auto it = outputs.begin(); it != outputs.end(); ++it) {
-    if (it->first == Native(impl_->temporary)) {
-      outputs.erase(it);
-      break;
-    }
-  }
+  ForgetOutput(Native(impl_->temporary));
 }
 
 namespace {
@@ -446,6 +461,7 @@ void OutputFile::Commit() {
     Fail(SystemReason(u"cannot write ", impl_->path));
   }
   impl_->committed = true;
+  ForgetOutput(Native(impl_->temporary));
 }
 
 } // namespace VtrPlatform

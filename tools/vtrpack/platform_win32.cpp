@@ -40,6 +40,17 @@ std::vector<std::pair<std::wstring, std::wstring>>& Outputs() {
 }
 volatile LONG lineOpen = 0;
 
+// Under OutputsLock: the interrupt has nothing more to do for temporary.
+void ForgetOutput(const std::wstring& temporary) {
+  std::vector<std::pair<std::wstring, std::wstring>>& outputs = Outputs();
+  for (auto it = outputs.begin(); it != outputs.end(); ++it) {
+    if (it->first == temporary) {
+      outputs.erase(it);
+      return;
+    }
+  }
+}
+
 // UTF-8, as every other line of the tool (console.h); straight to the
 // handle, past the C library's buffers and locks, which the interrupted
 // thread may hold.
@@ -227,7 +238,7 @@ struct InputFile::Impl {
 InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   impl_->path = path;
   // A file to pack is opened as itself, not what a reparse point put there
-  // since the listing leads to; it must be a file on a disk (no pipe or
+  // since the listing leads to. Every file must be one on a disk (no pipe or
   // device, which could block).
   impl_->file.reset(CreateFileW(
       Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -236,12 +247,13 @@ InputFile::InputFile(const std::u16string& path, Kind kind) : impl_(new Impl) {
   if (!impl_->file) {
     Fail(SystemReason(u"cannot open ", path));
   }
-  if (kind != Any) {
+  {
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(impl_->file.get()) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(impl_->file.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      Fail(u"cannot pack " + path + u": it is not a regular file");
+      Fail((kind == Regular ? u"cannot read " : u"cannot pack ") + path +
+           u": it is not a regular file");
     }
     if (kind == PackedFile && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       Fail(u"cannot pack " + path +
@@ -326,13 +338,7 @@ OutputFile::~OutputFile() {
   if (!impl_->committed) {
     QorFs::DeleteFileAlways(Wide(impl_->temporary));
   }
-  std::vector<std::pair<std::wstring, std::wstring>>& outputs = Outputs();
-  for (auto it = outputs.begin(); it != outputs.end(); ++it) {
-    if (it->first == Wide(impl_->temporary)) {
-      outputs.erase(it);
-      break;
-    }
-  }
+  ForgetOutput(Wide(impl_->temporary));
 }
 
 void OutputFile::Write(const char* data, std::size_t size) {
@@ -380,6 +386,7 @@ void OutputFile::Commit() {
     Fail(SystemReason(u"cannot write ", impl_->path));
   }
   impl_->committed = true;
+  ForgetOutput(Wide(impl_->temporary));
 }
 
 } // namespace VtrPlatform

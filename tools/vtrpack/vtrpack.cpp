@@ -298,30 +298,60 @@ private:
 
 [[noreturn]] void FailStamp(const QorPe::StampError& error, const std::u16string& fallback);
 
-// Expands the payload at payloadPath through scan on threads threads, with
-// the launcher's decoder; returns its compressed size. Every fault names the
-// file.
-std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsigned threads) {
-  // Mapped whole: the block-parallel decoder looks ahead in it.
-  VtrPlatform::InputFile file(payloadPath);
-  std::size_t size = 0;
-  const char* mapped = file.Map(size);
-  std::string_view compressed(mapped, size);
-  if (scan.acceptsSetup && compressed.substr(0, 2) == "MZ") {
-    // A stamped setup: its payload resource.
-    try {
-      const QorPe::SetupContents setup = QorPe::ReadSetupContents(
-          reinterpret_cast<const unsigned char*>(mapped), size, QorPayload::ToUtf8(payloadPath));
-      if (setup.launcher) {
-        compressed = compressed.substr(static_cast<std::size_t>(setup.payloadOffset),
-                                       static_cast<std::size_t>(setup.payloadSize));
-        scan.fromSetup = true;
-        scan.unattendedArguments = setup.unattendedArguments;
-      }
-    } catch (const QorPe::StampError& error) {
-      FailStamp(error, payloadPath + u" is not a payload");
-    }
+// The payload at payloadPath, opened once and held whole (the
+// block-parallel decoder looks ahead in it): what is checked is what is
+// stamped.
+struct Payload {
+  explicit Payload(const std::u16string& path) : file(path) {
+    std::size_t size = 0;
+    const char* data = file.Map(size);
+    bytes = std::string_view(data, size);
   }
+  VtrPlatform::InputFile file;
+  std::string_view bytes;
+};
+
+// The compressed payload in bytes: all of them, or, for a stamped setup
+// when scan accepts one, its payload resource (and scan notes the setup's
+// unattended arguments).
+std::string_view PayloadOf(const std::u16string& payloadPath, std::string_view bytes,
+                           ArchiveScan& scan) {
+  if (!scan.acceptsSetup || bytes.substr(0, 2) != "MZ") {
+    return bytes;
+  }
+  try {
+    const QorPe::SetupContents setup =
+        QorPe::ReadSetupContents(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                 bytes.size(), QorPayload::ToUtf8(payloadPath));
+    if (setup.launcher) {
+      scan.fromSetup = true;
+      scan.unattendedArguments = setup.unattendedArguments;
+      return bytes.substr(static_cast<std::size_t>(setup.payloadOffset),
+                          static_cast<std::size_t>(setup.payloadSize));
+    }
+  } catch (const QorPe::StampError& error) {
+    FailStamp(error, payloadPath + u" is not a payload");
+  }
+  return bytes;
+}
+
+// The payload at payloadPath, opened once and held whole (the
+// block-parallel decoder looks ahead in it): what is checked is what is
+// stamped.
+struct Payload {
+  explicit Payload(const std::u16string& path) : file(path) {
+    std::size_t size = 0;
+    const char* data = file.Map(size);
+    bytes = std::string_view(data, size);
+  }
+  VtrPlatform::InputFile file;
+  std::string_view bytes;
+};
+
+// Expands the payload at payloadPath, held in compressed, through scan on
+// threads threads, with the launcher's decoder. Every fault names the file.
+void Expand(const std::u16string& payloadPath, std::string_view compressed, ArchiveScan& scan,
+            unsigned threads) {
   ExpandProgress progress(compressed.size());
   try {
     // About a thousand progress notes, whatever the size.
@@ -343,7 +373,6 @@ std::uint64_t Expand(const std::u16string& payloadPath, ArchiveScan& scan, unsig
     Fail(payloadPath + u" is damaged: " + message);
   }
   progress.Done();
-  return compressed.size();
 }
 
 // Faults that the launcher would meet while extracting, or that no payload
@@ -397,13 +426,15 @@ std::u16string Totals(const ArchiveScan& scan) {
 int List(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
   scan.acceptsSetup = true;
-  const std::uint64_t compressed = Expand(payloadPath, scan, threads);
+  const Payload payload(payloadPath);
+  const std::string_view compressed = PayloadOf(payloadPath, payload.bytes, scan);
+  Expand(payloadPath, compressed, scan, threads);
   for (const QorArchiveFormat::EntryRecord& entry : scan.entries()) {
     std::u16string size = ToDecimal(entry.size);
     size.insert(0, size.size() < 12 ? 12 - size.size() : 0, u' ');
     Say(stdout, size + u"  " + entry.name);
   }
-  Say(stdout, Totals(scan) + u" (" + ToDecimal(compressed) + u" compressed)");
+  Say(stdout, Totals(scan) + u" (" + ToDecimal(compressed.size()) + u" compressed)");
   SayUnattendedArguments(scan);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
@@ -412,9 +443,9 @@ int List(const std::u16string& payloadPath, unsigned threads) {
   return 0;
 }
 
-void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
+void CheckPayload(const std::u16string& payloadPath, std::string_view compressed, ArchiveScan& scan,
                   unsigned threads = QorPackThreads::CountProcessors()) {
-  Expand(payloadPath, scan, threads);
+  Expand(payloadPath, compressed, scan, threads);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {
     Fail(payloadPath + u": " + fault);
@@ -424,7 +455,8 @@ void CheckPayload(const std::u16string& payloadPath, ArchiveScan& scan,
 int Check(const std::u16string& payloadPath, unsigned threads) {
   ArchiveScan scan(payloadPath);
   scan.acceptsSetup = true;
-  CheckPayload(payloadPath, scan, threads);
+  const Payload payload(payloadPath);
+  CheckPayload(payloadPath, PayloadOf(payloadPath, payload.bytes, scan), scan, threads);
   Say(stdout, payloadPath + u": OK, " + Totals(scan));
   SayUnattendedArguments(scan);
   return 0;
@@ -454,6 +486,25 @@ private:
   VtrPlatform::OutputFile& file_;
 };
 
+// The icon file at path, opened as every input is (never blocking, a
+// regular file) and read up to just beyond the most an icon may have.
+void LoadIcon(QorPe::Branding& branding, const std::u16string& path) {
+  VtrPlatform::InputFile file(path);
+  std::vector<unsigned char> bytes(
+      static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), QorPe::kIconFileLimit + 1)));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t got =
+        file.Read(reinterpret_cast<char*>(bytes.data()) + done, bytes.size() - done);
+    if (got == 0) {
+      break;
+    }
+    done += got;
+  }
+  bytes.resize(done);
+  branding.icon = QorPe::ReadIconFile(bytes, QorPayload::ToUtf8(path));
+}
+
 // --title, --icon, --version-info and --unattended-arguments, wherever they
 // stand after "stamp".
 QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
@@ -480,7 +531,7 @@ QorPe::Branding TakeBrandingOptions(std::vector<std::u16string>& args) {
       } else if (option == u"--unattended-arguments") {
         QorPe::SetUnattendedArguments(branding, value);
       } else if (option == u"--icon") {
-        QorPe::LoadIcon(branding, VtrPlatform::FileSystemPath(value), QorPayload::ToUtf8(value));
+        LoadIcon(branding, value);
       } else {
         QorPe::AddVersionString(branding, value);
       }
@@ -499,16 +550,23 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   // output that cannot be written fails before the payload is checked.
   VtrPlatform::OutputFile output(outPath);
   output.TakeModeOf(setupPath);
-  // A payload the setup could not extract is never stamped.
+  // A payload the setup could not extract is never stamped; the bytes
+  // checked are the bytes stamped.
   ArchiveScan scan(payloadPath);
-  CheckPayload(payloadPath, scan);
+  std::unique_ptr<Payload> payload(new Payload(payloadPath));
+  CheckPayload(payloadPath, payload->bytes, scan);
+  std::unique_ptr<VtrPlatform::InputFile> baseFile(new VtrPlatform::InputFile(setupPath));
+  std::size_t baseSize = 0;
+  const char* base = baseFile->Map(baseSize);
   StampSink sink(output);
   std::unique_ptr<VtrConsole::ProgressLine> progress;
   QorPe::StampResult result;
   try {
     result = QorPe::StampPayload(
-        VtrPlatform::FileSystemPath(setupPath), VtrPlatform::FileSystemPath(payloadPath), branding,
-        sink, [&](std::uint64_t written, std::uint64_t total) {
+        QorPayload::ToUtf8(setupPath), reinterpret_cast<const unsigned char*>(base), baseSize,
+        QorPayload::ToUtf8(payloadPath),
+        reinterpret_cast<const unsigned char*>(payload->bytes.data()), payload->bytes.size(),
+        branding, sink, [&](std::uint64_t written, std::uint64_t total) {
           if (!progress) {
             progress.reset(new VtrConsole::ProgressLine(u"Stamping", total));
           }
@@ -520,6 +578,10 @@ int Stamp(const std::u16string& setupPath, const std::u16string& payloadPath,
   if (progress) {
     progress->Done();
   }
+  // Closed first: the output may take the place of either (a launcher
+  // stamped in place).
+  baseFile.reset();
+  payload.reset();
   output.Commit();
   if (result.droppedSignature) {
     Say(stdout, u"Dropped the signature of " + setupPath + u": sign " + outPath + u" again");

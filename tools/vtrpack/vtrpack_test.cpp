@@ -1539,3 +1539,78 @@ TEST(VtrpackStamp, RefusesBrandingItCannotCarryOut) {
   EXPECT_EQ(1u, r.exitCode) << r.output;
   EXPECT_NE(std::string::npos, r.output.find("--title takes a value")) << r.output;
 }
+
+namespace {
+
+// An icon file of one-pixel 32-bit bitmaps, each listed at `offsets`
+// (0: right after the list and the images before it), with `used` as each
+// bitmap's count of palette colours.
+std::vector<unsigned char> OnePixelIcon(const std::vector<std::uint32_t>& offsets,
+                                        std::uint32_t used = 0) {
+  const std::size_t bitmap = 40 + 4 + 4; // header, the pixel's row, the mask's row
+  std::vector<unsigned char> file(6 + 16 * offsets.size());
+  QorPe::Put16(&file[2], 1);
+  QorPe::Put16(&file[4], static_cast<std::uint32_t>(offsets.size()));
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    const std::uint32_t at = offsets[i] ? offsets[i] : static_cast<std::uint32_t>(file.size());
+    if (file.size() < at + bitmap) {
+      file.resize(at + bitmap);
+    }
+    unsigned char* entry = &file[6 + 16 * i];
+    entry[0] = entry[1] = 1;
+    QorPe::Put16(entry + 4, 1);
+    QorPe::Put16(entry + 6, 32);
+    QorPe::Put32(entry + 8, static_cast<std::uint32_t>(bitmap));
+    QorPe::Put32(entry + 12, at);
+    if (at < 6 + 16 * offsets.size()) {
+      continue; // over the list: its bytes stay the list's
+    }
+    unsigned char* header = &file[at];
+    QorPe::Put32(header, 40);
+    QorPe::Put32(header + 4, 1);
+    QorPe::Put32(header + 8, 2);
+    QorPe::Put16(header + 12, 1);
+    QorPe::Put16(header + 14, 32);
+    QorPe::Put32(header + 32, used);
+  }
+  return file;
+}
+
+} // namespace
+
+// An icon costs no more than its file: images that share bytes with each
+// other or with the list are refused, so that 64 images cannot each be the
+// same 16 MB; nor is a palette beyond 8 bits a pixel taken.
+TEST(VtrpackBranding, IconImagesApartAndWithoutPalettesBeyond8Bits) {
+  std::vector<std::uint32_t> sixtyFour(64, 6 + 16 * 64);
+  std::vector<unsigned char> large = OnePixelIcon({0});
+  large.resize(QorPe::kIconFileLimit + 1);
+  const struct {
+    const char* name;
+    std::vector<unsigned char> file;
+    const char* refusal; // empty: taken
+  } cases[] = {
+      {"two images apart", OnePixelIcon({0, 0}), ""},
+      {"two images, the same bytes", OnePixelIcon({38, 38}), "image 1 and image 2 overlap"},
+      {"the second inside the first", OnePixelIcon({38, 40}), "image 1 and image 2 overlap"},
+      {"listed in reverse, overlapping", OnePixelIcon({60, 38}), "image 1 and image 2 overlap"},
+      {"64 images, the same bytes", OnePixelIcon(sixtyFour), "overlap"},
+      {"an image over the list", OnePixelIcon({6}), "image 1 overlaps the list of images"},
+      {"a palette at 32 bits", OnePixelIcon({0}, 1),
+       "image 1 is a bitmap of a kind icons do not use"},
+      {"larger than 16 MB", large, "it is larger than 16 MB"},
+  };
+  for (const auto& c : cases) {
+    std::string refusal;
+    try {
+      QorPe::ReadIconFile(c.file, "test.ico");
+    } catch (const QorPe::StampError& error) {
+      refusal = error.what();
+    }
+    if (*c.refusal == '\0') {
+      EXPECT_EQ("", refusal) << c.name;
+    } else {
+      EXPECT_NE(std::string::npos, refusal.find(c.refusal)) << c.name << ": " << refusal;
+    }
+  }
+}
