@@ -65,7 +65,7 @@ void StartInstaller(HWND window) {
   const std::wstring application = shell.target.path() + name;
   // Process creation may write into the command line.
   const std::wstring text = InstallerCommandLine(
-      name, shell.mode, shell.unattendedArguments, shell.options.installerArguments);
+      name.c_str(), shell.mode, shell.unattendedArguments, shell.options.installerArguments);
   std::vector<wchar_t> commandLine(text.begin(), text.end());
   commandLine.push_back(L'\0');
   LogLine(L"Starting the installer: %s", text.c_str());

@@ -320,6 +320,11 @@ void PrepareAndStartWorker(HWND window) {
   }
   if (extract.empty()) {
     LogLine(L"Working folder: %s", Shell().target.path().c_str());
+    if (!Shell().target.HasOwnAccessList()) {
+      // FAT and the like: nothing to protect the folder with.
+      LogLine(L"The working folder's volume keeps no access lists: the folder is as open as its "
+              L"parent");
+    }
   }
 
   WorkerLink& worker = Shell().worker;

@@ -321,8 +321,8 @@ std::string_view PayloadOf(const std::u16string& payloadPath, std::string_view b
   }
   try {
     const QorPe::SetupContents setup =
-        QorPe::ReadSetupContents(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                 bytes.size(), QorPayload::ToUtf8(payloadPath));
+        QorPe::ReadSetupContents(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                 QorPayload::ToUtf8(payloadPath));
     if (setup.launcher) {
       scan.fromSetup = true;
       scan.unattendedArguments = setup.unattendedArguments;
@@ -334,19 +334,6 @@ std::string_view PayloadOf(const std::u16string& payloadPath, std::string_view b
   }
   return bytes;
 }
-
-// The payload at payloadPath, opened once and held whole (the
-// block-parallel decoder looks ahead in it): what is checked is what is
-// stamped.
-struct Payload {
-  explicit Payload(const std::u16string& path) : file(path) {
-    std::size_t size = 0;
-    const char* data = file.Map(size);
-    bytes = std::string_view(data, size);
-  }
-  VtrPlatform::InputFile file;
-  std::string_view bytes;
-};
 
 // Expands the payload at payloadPath, held in compressed, through scan on
 // threads threads, with the launcher's decoder. Every fault names the file.
