@@ -379,9 +379,12 @@ rm "$work/fifo"
 # and an output on a disk that fills up (a tmpfs of 1 MB, smaller than the
 # large payload; the tests run as root).
 for tool in "$native" win; do
-  refuse "missing base ($tool)" "cannot open $work/missing.exe: No such file or directory" \
+  # Each tool gives the system's own words (Wine's its own).
+  missing='No such file or directory'
+  [ "$tool" = win ] && missing='File not found'
+  refuse "missing base ($tool)" "cannot open $work/missing.exe: $missing" \
     "$tool" stamp "$work/missing.exe" "$small" "$work/refused/setup.exe"
-  refuse "missing icon ($tool)" "cannot open $work/missing.ico: No such file or directory" \
+  refuse "missing icon ($tool)" "cannot open $work/missing.ico: $missing" \
     "$tool" stamp --icon "$work/missing.ico" "$launcher" "$small" "$work/refused/setup.exe"
 done
 refuse "icon that is a folder" "cannot read $work/broken: Is a directory" \
