@@ -47,7 +47,6 @@ include_guard(GLOBAL)
 # A function keeps the policies in force where it is defined.
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.21)
-set(_VELTRANO_ADD_SETUP_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(veltrano_add_setup target)
   set(values FOLDER OUTPUT ARCH TITLE ICON UNATTENDED_ARGUMENTS SIGN_PKCS12 SIGN_CERTIFICATE SIGN_KEY
@@ -86,8 +85,8 @@ function(veltrano_add_setup target)
     OUTPUT "${payload}"
     COMMAND "${vtrpack}" pack "${folder}" "${payload}"
     COMMAND "${CMAKE_COMMAND}" "-DFOLDER=${folder}" "-DOUTPUT=${payload}"
-            "-DDEPFILE=${payload}.d" -P "${_VELTRANO_ADD_SETUP_DIR}/VeltranoPayloadDepfile.cmake"
-    DEPENDS "${vtrpack}" "${_VELTRANO_ADD_SETUP_DIR}/VeltranoPayloadDepfile.cmake" ${tool_targets}
+            "-DDEPFILE=${payload}.d" -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VeltranoPayloadDepfile.cmake"
+    DEPENDS "${vtrpack}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VeltranoPayloadDepfile.cmake" ${tool_targets}
             ${ARG_DEPENDS}
     DEPFILE "${payload}.d"
     COMMENT "Packing ${folder} into ${target}.zuk"
@@ -165,8 +164,8 @@ function(veltrano_add_setup target)
       string(REPLACE ";" "$<SEMICOLON>" sign_options "${ARG_SIGN_OPTIONS}")
       list(APPEND sign_args "-DOPTIONS=${sign_options}")
     endif()
-    set(sign COMMAND "${CMAKE_COMMAND}" ${sign_args} -P "${_VELTRANO_ADD_SETUP_DIR}/VeltranoSign.cmake")
-    list(APPEND inputs "${_VELTRANO_ADD_SETUP_DIR}/VeltranoSign.cmake")
+    set(sign COMMAND "${CMAKE_COMMAND}" ${sign_args} -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VeltranoSign.cmake")
+    list(APPEND inputs "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VeltranoSign.cmake")
   endif()
 
   add_custom_command(

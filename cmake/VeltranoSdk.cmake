@@ -35,9 +35,14 @@ if(NOT VELTRANO_HOST_STRIP OR NOT VELTRANO_GZIP)
   message(FATAL_ERROR "strip or gzip missing: run scripts/setup.sh")
 endif()
 
-# The changelog's date: SOURCE_DATE_EPOCH's when set, so that packages are
-# reproducible.
+# The changelog's date: VELTRANO_SOURCE_DATE_EPOCH's when set, so that
+# packages are reproducible.
+set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(VELTRANO_SOURCE_DATE_EPOCH)
+  set(ENV{SOURCE_DATE_EPOCH} ${VELTRANO_SOURCE_DATE_EPOCH})
+endif()
 string(TIMESTAMP VELTRANO_SDK_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
 configure_file(${CMAKE_SOURCE_DIR}/docs/vtrpack.1.in ${VELTRANO_SDK_STAGE}/vtrpack.1 @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/changelog.in ${VELTRANO_SDK_STAGE}/changelog @ONLY)
 add_custom_command(
