@@ -43,6 +43,9 @@
 # in the build that makes them), set by VeltranoConfig.cmake for an installed
 # SDK and by the Veltrano build for its own setups.
 include_guard(GLOBAL)
+if(CMAKE_VERSION VERSION_LESS 3.21)
+  message(FATAL_ERROR "veltrano_add_setup needs CMake 3.21 or later")
+endif()
 
 # A function keeps the policies in force where it is defined.
 cmake_policy(PUSH)

@@ -5,6 +5,7 @@
 #   bin/vtrpack                                   the native tool       (component native)
 #   share/man/man1/vtrpack.1.gz                   its manual            (native)
 #   share/doc/veltrano-sdk/                       copyright, changelog  (native)
+#   share/lintian/overrides/veltrano-sdk          why libbz2 is built in (native)
 #   share/veltrano/<flavour>/VeltranoSetupBase.exe  the launcher          (bases)
 #   share/veltrano/windows/vtrpack.exe, vtrdiag.exe the Windows tools     (windows, 32-bit build only)
 #   lib/cmake/Veltrano/                           the CMake package     (cmake)
@@ -42,12 +43,14 @@ if(VELTRANO_SOURCE_DATE_EPOCH)
   set(ENV{SOURCE_DATE_EPOCH} ${VELTRANO_SOURCE_DATE_EPOCH})
 endif()
 string(TIMESTAMP VELTRANO_SDK_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP VELTRANO_SDK_YEAR "%Y" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
 configure_file(${CMAKE_SOURCE_DIR}/docs/vtrpack.1.in ${VELTRANO_SDK_STAGE}/vtrpack.1 @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/changelog.in ${VELTRANO_SDK_STAGE}/changelog @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/copyright.in ${VELTRANO_SDK_STAGE}/copyright @ONLY)
 add_custom_command(
   OUTPUT ${VELTRANO_SDK_STAGE}/vtrpack ${VELTRANO_SDK_STAGE}/vtrpack.1.gz ${VELTRANO_SDK_STAGE}/changelog.gz
-  COMMAND ${VELTRANO_HOST_STRIP} -o ${VELTRANO_SDK_STAGE}/vtrpack ${VELTRANO_VTRPACK_HOST}
+  COMMAND ${VELTRANO_HOST_STRIP} -R .comment -o ${VELTRANO_SDK_STAGE}/vtrpack ${VELTRANO_VTRPACK_HOST}
   COMMAND ${VELTRANO_GZIP} -9nkf ${VELTRANO_SDK_STAGE}/vtrpack.1
   COMMAND ${VELTRANO_GZIP} -9nkf ${VELTRANO_SDK_STAGE}/changelog
   DEPENDS veltrano_host_tools ${VELTRANO_VTRPACK_HOST} ${VELTRANO_SDK_STAGE}/vtrpack.1 ${VELTRANO_SDK_STAGE}/changelog
@@ -57,8 +60,10 @@ add_custom_target(veltrano_sdk ALL DEPENDS ${VELTRANO_SDK_STAGE}/vtrpack ${VELTR
 
 install(PROGRAMS ${VELTRANO_SDK_STAGE}/vtrpack DESTINATION ${VELTRANO_SDK_BIN_DIR} COMPONENT native)
 install(FILES ${VELTRANO_SDK_STAGE}/vtrpack.1.gz DESTINATION share/man/man1 COMPONENT native)
-install(FILES ${CMAKE_SOURCE_DIR}/cmake/sdk/copyright ${VELTRANO_SDK_STAGE}/changelog.gz
+install(FILES ${VELTRANO_SDK_STAGE}/copyright ${VELTRANO_SDK_STAGE}/changelog.gz
         DESTINATION ${VELTRANO_SDK_DOC_DIR} COMPONENT native)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/sdk/lintian-overrides DESTINATION share/lintian/overrides
+        RENAME veltrano-sdk COMPONENT native)
 
 # Windows programs are data on the build machine: no execute bits.
 install(FILES $<TARGET_FILE:VeltranoSetupBase>
