@@ -137,12 +137,27 @@ set(VELTRANO_WIN2000_CHECK
     --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
     --system "Windows 2000 SP4" --deny ${CMAKE_SOURCE_DIR}/tests/post-win2000-functions.txt)
 
+# _veltrano_program_files(OUT TARGET...): the programs' files: a linked
+# program's own, or a stamped setup's (veltrano_add_setup's custom target).
+function(_veltrano_program_files out)
+  set(files "")
+  foreach(target IN LISTS ARGN)
+    get_target_property(setup_file ${target} VELTRANO_SETUP_FILE)
+    if(setup_file)
+      list(APPEND files ${setup_file})
+    else()
+      list(APPEND files $<TARGET_FILE:${target}>)
+    endif()
+  endforeach()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
 function(veltrano_add_import_check)
   get_property(programs GLOBAL PROPERTY VELTRANO_SHIPPED_PROGRAMS)
   if(NOT programs)
     return()
   endif()
-  list(TRANSFORM programs REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
+  _veltrano_program_files(files ${programs})
   add_test(NAME xp_import_table
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
             ${VELTRANO_OLDEST_CHECK} ${files})
@@ -150,7 +165,7 @@ function(veltrano_add_import_check)
 
   get_property(launchers GLOBAL PROPERTY VELTRANO_LAUNCHER_PROGRAMS)
   if(launchers AND NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
-    list(TRANSFORM launchers REPLACE "^(.+)$" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE files)
+    _veltrano_program_files(files ${launchers})
     add_test(NAME win2000_import_table
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
               ${VELTRANO_WIN2000_CHECK} ${files})
@@ -162,9 +177,10 @@ endfunction()
 # Windows always takes from its system folder (tests/known-dlls.txt); all
 # others must be loaded at run time from the system folder.
 function(veltrano_check_dll_allowlist target)
+  _veltrano_program_files(file ${target})
   add_test(NAME ${target}_dll_allowlist
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-imports --objdump ${CMAKE_OBJDUMP}
             --deny ${CMAKE_SOURCE_DIR}/tests/post-xp-functions.txt
-            --allow-dlls ${CMAKE_SOURCE_DIR}/tests/known-dlls.txt $<TARGET_FILE:${target}>)
+            --allow-dlls ${CMAKE_SOURCE_DIR}/tests/known-dlls.txt ${file})
   veltrano_static_check(${target}_dll_allowlist)
 endfunction()

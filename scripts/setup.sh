@@ -111,6 +111,8 @@ packages=(
   # the fuzz targets of the stamp and of the archive table reader (libFuzzer)
   clang libclang-rt-14-dev
   openssl osslsigncode
+  # the SDK's packages: cpack's dependency scan (dpkg-shlibdeps, file) and lintian
+  dpkg-dev file lintian
 )
 
 if [ "$runs32" -eq 1 ]; then

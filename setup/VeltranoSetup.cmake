@@ -5,26 +5,31 @@
 #                  [CERTIFICATE cert.pem KEY key.pem | PKCS12 bundle.p12]
 #                  [PASSWORD_FILE file] [DESCRIPTION text] [SIGN_OPTIONS ...])
 #
-# packs every file of FOLDER into a payload (bzip2-compressed archive, see
-# payload/VeltranoPayload.cmake) and links the launcher with it as its
-# payload resource, giving OUTPUT_EXE. FOLDER must hold VTRInstaller.exe, the
-# program the launcher starts after extracting. DEPENDS names what produces
-# the folder's files, so that the payload is rebuilt after them.
+# makes the setup OUTPUT_EXE of this build's flavour from the files of
+# FOLDER, as a product's own build does with the installed SDK: it is
+# veltrano_add_setup (cmake/VeltranoAddSetup.cmake) with this build's native
+# vtrpack and payload-less launcher. The payload-less launcher is stamped
+# with the payload (packed into TARGET.zuk beside) and the branding, then
+# signed. FOLDER must hold VTRInstaller.exe, the program the launcher starts
+# after extracting. DEPENDS names what produces the folder's files, so that
+# the payload is packed after them.
 #
 # TITLE, ICON and VERSION_INFO brand the setup as `vtrpack stamp` does with
 # --title, --icon and --version-info (VERSION_INFO takes any number of
 # KEY=VALUE, KEY one of CompanyName, FileDescription, FileVersion,
-# LegalCopyright, ProductName, ProductVersion). A branded setup is the
-# payload-less launcher stamped with the payload and the branding by the
-# native vtrpack after each link: the same program, byte for byte, as
-# `vtrpack stamp --title ... VeltranoSetupBase.exe payload OUT` gives.
-# Without them the setup is linked as it always was.
+# LegalCopyright, ProductName, ProductVersion): the same program, byte for
+# byte, as `vtrpack stamp --title ... VeltranoSetupBase.exe payload OUT`
+# gives.
 #
 # With a certificate and its key (PEM files), or a PKCS#12 bundle, the setup
-# is signed with osslsigncode (see veltrano_sign). PASSWORD_FILE holds the
-# key's password; DESCRIPTION is the name shown when Windows asks for
-# consent; SIGN_OPTIONS go to `osslsigncode sign` as they are (for example
-# -ts URL for a time stamp server).
+# is signed with osslsigncode. PASSWORD_FILE holds the key's password;
+# DESCRIPTION is the name shown when Windows asks for consent; SIGN_OPTIONS
+# go to `osslsigncode sign` as they are (for example -ts URL for a time
+# stamp server). The signing time is VELTRANO_SOURCE_DATE_EPOCH when the
+# build has one, so that signed setups are reproducible too.
+#
+# TARGET is a custom target; its property VELTRANO_SETUP_FILE holds the
+# setup's path. Its import table is checked like that of every launcher.
 #
 # Without CMake, the same result comes from the payload-less launcher that
 # every build makes (setup/VeltranoSetupBase.exe) and the payload builder:
@@ -32,6 +37,8 @@
 #   vtrpack pack FOLDER product.zuk
 #   vtrpack stamp VeltranoSetupBase.exe product.zuk ProductSetup.exe
 #   osslsigncode sign -certs cert.pem -key key.pem -in ProductSetup.exe -out Signed.exe
+
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/VeltranoAddSetup.cmake)
 
 # The functions find their files beside this one, so that they work from
 # any folder of the build.
@@ -102,8 +109,17 @@ function(veltrano_setup_executable target payload)
     target_link_libraries(veltrano_launcher_objects PRIVATE qor_setup_shell)
     target_include_directories(veltrano_launcher_objects PRIVATE ${res})
   endif()
-  set(sources ${res}/setup.rc ${res}/manifest.rc)
+  set(sources ${res}/setup.rc ${res}/manifest.rc ${res}/version.rc)
   set(generated_res ${CMAKE_BINARY_DIR}/res)
+  # The version resource carries the project's version.
+  foreach(part MAJOR MINOR PATCH)
+    set(VELTRANO_VERSION_${part} ${PROJECT_VERSION_${part}})
+    if(NOT VELTRANO_VERSION_${part})
+      set(VELTRANO_VERSION_${part} 0)
+    endif()
+  endforeach()
+  configure_file(${res}/version.h.in ${generated_res}/version.h @ONLY)
+  set_property(SOURCE ${res}/version.rc APPEND PROPERTY OBJECT_DEPENDS ${generated_res}/version.h)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     # The 64-bit launcher's manifest differs from the 32-bit one only in the
     # processor it names.
@@ -141,70 +157,32 @@ function(veltrano_setup_executable target payload)
   veltrano_check_dll_allowlist(${target})
 endfunction()
 
-# veltrano_brand_setup(TARGET PAYLOAD_FILE [TITLE text] [ICON file] [VERSION_INFO ...]):
-# after each link of the payload-less launcher TARGET, the native vtrpack
-# stamps PAYLOAD_FILE and the branding into it, in place.
-function(veltrano_brand_setup target payload)
-  cmake_parse_arguments(ARG "" "TITLE;ICON" "VERSION_INFO" ${ARGN})
-  set(options "")
-  if(DEFINED ARG_TITLE)
-    list(APPEND options --title "${ARG_TITLE}")
-  endif()
-  if(ARG_ICON)
-    get_filename_component(ARG_ICON "${ARG_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    list(APPEND options --icon "${ARG_ICON}")
-  endif()
-  foreach(pair IN LISTS ARG_VERSION_INFO)
-    list(APPEND options --version-info "${pair}")
-  endforeach()
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${VELTRANO_VTRPACK_HOST} stamp ${options} $<TARGET_FILE:${target}> ${payload}
-            $<TARGET_FILE:${target}>
-    COMMENT "Stamping ${payload} and the branding into ${target}"
-    VERBATIM)
-  # A new payload or icon stamps again; new options change the command.
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${payload} ${ARG_ICON})
-  add_dependencies(${target} veltrano_host_tools)
-endfunction()
-
 function(veltrano_setup target folder output)
   set(sign_values CERTIFICATE KEY PKCS12 PASSWORD_FILE DESCRIPTION)
   cmake_parse_arguments(ARG "" "${sign_values};TITLE;ICON" "DEPENDS;SIGN_OPTIONS;VERSION_INFO"
                         ${ARGN})
-  set(payload ${CMAKE_CURRENT_BINARY_DIR}/${target}.zuk)
-  veltrano_payload(${target}_payload ${folder} ${payload} DEPENDS ${ARG_DEPENDS})
-  if(DEFINED ARG_TITLE OR ARG_ICON OR ARG_VERSION_INFO)
-    veltrano_setup_executable(${target} "")
-    set(brand_args "")
-    foreach(name TITLE ICON)
-      if(DEFINED ARG_${name})
-        list(APPEND brand_args ${name} "${ARG_${name}}")
-      endif()
-    endforeach()
-    if(ARG_VERSION_INFO)
-      list(APPEND brand_args VERSION_INFO ${ARG_VERSION_INFO})
+  set(args FOLDER ${folder} OUTPUT ${output} ARCH ${VELTRANO_FLAVOUR} DEPENDS ${ARG_DEPENDS})
+  foreach(name TITLE ICON)
+    if(DEFINED ARG_${name})
+      list(APPEND args ${name} "${ARG_${name}}")
     endif()
-    # Stamped before any signing: veltrano_sign's step comes after this one.
-    veltrano_brand_setup(${target} ${payload} ${brand_args})
-  else()
-    veltrano_setup_executable(${target} ${payload})
+  endforeach()
+  if(ARG_VERSION_INFO)
+    list(APPEND args VERSION_INFO ${ARG_VERSION_INFO})
   endif()
-  add_dependencies(${target} ${target}_payload)
-  get_filename_component(out_dir ${output} DIRECTORY)
-  get_filename_component(out_name ${output} NAME_WE)
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME ${out_name}
-    RUNTIME_OUTPUT_DIRECTORY ${out_dir})
   if(ARG_CERTIFICATE OR ARG_KEY OR ARG_PKCS12)
-    set(sign_args "")
     foreach(name ${sign_values})
       if(ARG_${name})
-        list(APPEND sign_args ${name} "${ARG_${name}}")
+        list(APPEND args SIGN_${name} "${ARG_${name}}")
       endif()
     endforeach()
+    list(APPEND args SIGN_TIME "${VELTRANO_SOURCE_DATE_EPOCH}")
     if(ARG_SIGN_OPTIONS)
-      list(APPEND sign_args SIGN_OPTIONS ${ARG_SIGN_OPTIONS})
+      list(APPEND args SIGN_OPTIONS ${ARG_SIGN_OPTIONS})
     endif()
-    veltrano_sign(${target} ${sign_args})
   endif()
+  veltrano_add_setup(${target} ${args})
+  veltrano_shipped_program(${target})
+  veltrano_launcher_program(${target})
+  veltrano_check_dll_allowlist(${target})
 endfunction()
