@@ -109,6 +109,25 @@ bool Failed(NTSTATUS status) {
   return true;
 }
 
+// One NtCreateFile, relative to root when one is given; never through a
+// reparse point, synchronous. Null, with the last error set, on failure.
+Qor::UniqueFile CreateNative(const NativeFileApi& api, HANDLE root, const std::wstring& name,
+                             ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
+                             PSECURITY_DESCRIPTOR security) {
+  UNICODE_STRING counted = Counted(name);
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &counted, OBJ_CASE_INSENSITIVE, root, security);
+  IO_STATUS_BLOCK status = {};
+  HANDLE handle = nullptr;
+  const NTSTATUS result = api.createFile(
+      &handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+      disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (Failed(result)) {
+    return Qor::UniqueFile();
+  }
+  return Qor::UniqueFile(handle);
+}
+
 bool DeleteOnClose(HANDLE handle) {
   const NativeFileApi& api = Native();
   if (Incomplete(api)) {
@@ -141,18 +160,7 @@ Qor::UniqueFile OpenInside(HANDLE folder, const std::wstring& name, ACCESS_MASK 
     SetLastError(ERROR_INVALID_NAME);
     return Qor::UniqueFile();
   }
-  UNICODE_STRING counted = Counted(name);
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &counted, OBJ_CASE_INSENSITIVE, folder, security);
-  IO_STATUS_BLOCK status = {};
-  HANDLE handle = nullptr;
-  const NTSTATUS result = api.createFile(
-      &handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  if (Failed(result)) {
-    return Qor::UniqueFile();
-  }
-  return Qor::UniqueFile(handle);
+  return CreateNative(api, folder, name, access, share, disposition, options, security);
 }
 
 Qor::UniqueFile OpenByNativeName(const std::wstring& ntPath, ACCESS_MASK access, ULONG share,
@@ -165,18 +173,7 @@ Qor::UniqueFile OpenByNativeName(const std::wstring& ntPath, ACCESS_MASK access,
     SetLastError(ERROR_INVALID_NAME);
     return Qor::UniqueFile();
   }
-  UNICODE_STRING counted = Counted(ntPath);
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &counted, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-  IO_STATUS_BLOCK status = {};
-  HANDLE handle = nullptr;
-  const NTSTATUS result = api.createFile(
-      &handle, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      FILE_OPEN, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  if (Failed(result)) {
-    return Qor::UniqueFile();
-  }
-  return Qor::UniqueFile(handle);
+  return CreateNative(api, nullptr, ntPath, access, share, FILE_OPEN, options, nullptr);
 }
 
 bool RenameInside(HANDLE handle, HANDLE folder, const std::wstring& name) {
