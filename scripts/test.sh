@@ -60,7 +60,7 @@ if [ "$runs32" -eq 0 ]; then
   why=$(cat "${VELTRANO_DEPS_DIR:-/opt/veltrano-deps}/ia32-emulation.why" 2>/dev/null || true)
   left=$(ctest --preset mingw-release -N -LE static "$@" | sed -n 's/^Total Tests: //p')
   say "not run: ${left:-the} 32-bit tests that start the 32-bit programs, since this host" \
-    "cannot run 32-bit programs (no IA32 emulation, and no emulator: ${why:-see scripts/setup.sh's output});" \
+    "cannot run 32-bit programs (no IA32 emulation, and no emulator: ${why:-see the output of scripts/setup.sh});" \
     "their static checks ran"
 fi
 say "all done in $(elapsed 0)"

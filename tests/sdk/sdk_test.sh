@@ -68,7 +68,7 @@ cmp prefix/share/veltrano/x86/VeltranoSetupBase.exe "$sibling/setup/VeltranoSetu
 cmp prefix/share/veltrano/x64/VeltranoSetupBase.exe "$build/setup/VeltranoSetupBase.exe"
 [ "$(prefix/bin/vtrpack --version)" = "vtrpack $version" ] || fail "vtrpack --version: $(prefix/bin/vtrpack --version)"
 for arch in x86 x64; do
-  strings -a -el "prefix/share/veltrano/$arch/VeltranoSetupBase.exe" | grep -qx "$version" ||
+  strings -a -el "prefix/share/veltrano/$arch/VeltranoSetupBase.exe" | grep -x "$version" >/dev/null ||
     fail "the $arch launcher's version resource does not carry $version"
 done
 
@@ -132,8 +132,8 @@ for arch in x86 x64; do
   root/usr/bin/vtrpack list "from-deb/ContosoWidgetSetup-$arch.zuk" >list.txt
   grep -q 'sample-data.txt' list.txt || { cat list.txt; fail "the payload lacks the product's files"; }
 done
-objdump -f from-deb/ContosoWidgetSetup-x64.exe | grep -q 'pei-x86-64' || fail "the x64 setup is not a 64-bit program"
-objdump -f from-deb/ContosoWidgetSetup-x86.exe | grep -q 'pei-i386' || fail "the x86 setup is not a 32-bit program"
+objdump -f from-deb/ContosoWidgetSetup-x64.exe | grep 'pei-x86-64' >/dev/null || fail "the x64 setup is not a 64-bit program"
+objdump -f from-deb/ContosoWidgetSetup-x86.exe | grep 'pei-i386' >/dev/null || fail "the x86 setup is not a 32-bit program"
 echo "branded and signed setups of both flavours"
 
 VELTRANO_E2E_SETUP_EXE=$(windows "$work/from-deb/ContosoWidgetSetup-x64.exe") \
