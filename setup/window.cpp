@@ -14,6 +14,7 @@
 
 #include "qor/env/env.h"
 #include "qor/error/error.h"
+#include "qor/error/system_library.h"
 #include "qor/error/win32_error.h"
 #include "qor/handle/unique_handle.h"
 
@@ -193,11 +194,25 @@ bool OpenRunLog() {
   return true;
 }
 
-void LogStart() {
-  const SetupShell& shell = Shell();
+// The version Windows really is: GetVersionExW tells a program without a
+// compatibility manifest (as this one) that Windows 8.1 and later are 8.0,
+// and a log must name the system that ran it. ntdll's RtlGetVersion tells
+// the truth; Windows 2000 lacks it.
+OSVERSIONINFOEXW RealWindowsVersion() {
   OSVERSIONINFOEXW version = {};
   version.dwOSVersionInfoSize = sizeof version;
-  ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
+  const RtlGetVersionFn rtlGetVersion =
+      QorWin32::GetSystemFunction<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion");
+  if (!rtlGetVersion || rtlGetVersion(reinterpret_cast<OSVERSIONINFOW*>(&version)) != 0) {
+    ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  }
+  return version;
+}
+
+void LogStart() {
+  const SetupShell& shell = Shell();
+  const OSVERSIONINFOEXW version = RealWindowsVersion();
   LogLine(L"Veltrano setup %s (%d-bit), Windows %lu.%lu.%lu %s", L"" VELTRANO_VERSION,
           static_cast<int>(sizeof(void*) * 8), version.dwMajorVersion, version.dwMinorVersion,
           version.dwBuildNumber, version.szCSDVersion);
