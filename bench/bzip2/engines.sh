@@ -44,11 +44,11 @@ vtrpack=$(realpath "$vtrpack")
 work=${VELTRANO_BENCH_DIR:-/tmp/veltrano-engines}
 corpus=$work/corpus-$size_mb
 mkdir -p "$work"
-if [ ! -f "$corpus/.ready" ]; then
+if [ ! -f "$corpus.ready" ]; then
   echo "making the $size_mb MB folder in $corpus (once; about a minute per 100 MB)" >&2
   rm -rf "$corpus"
   python3 "$root/bench/bzip2/make_corpus.py" "$corpus" "$size_mb"
-  touch "$corpus/.ready"
+  touch "$corpus.ready"
 fi
 scratch=$(mktemp -d "$work/run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -56,7 +56,7 @@ payload=$scratch/payload.bz2
 archive=$scratch/archive
 "$vtrpack" pack "$corpus" "$payload" >/dev/null 2>&1
 bzip2 -dc "$payload" >"$archive"
-echo "folder: $(du -sb --exclude=.ready "$corpus" | cut -f1) bytes in $(ls "$corpus" | wc -l) files;" \
+echo "folder: $(du -sb "$corpus" | cut -f1) bytes in $(ls "$corpus" | wc -l) files;" \
   "payload $(stat -c %s "$payload") bytes; archive $(stat -c %s "$archive") bytes" >&2
 echo "vtrpack: $vtrpack ($("$vtrpack" --version 2>&1 | head -n 1))" >&2
 [ -z "$old" ] || echo "old: $old ($("$old" --version 2>&1 | head -n 1))" >&2
