@@ -7,6 +7,7 @@
 #include "qor/test/text.h"
 
 #include "qor/payload/extract_stream.h"
+#include "qor/payload_core/processors.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -310,7 +311,7 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
 }
 
 TEST(Bzip2Parallel, CountsProcessorsWithinLimits) {
-  const unsigned count = QorPayload::DefaultDecodeThreads();
+  const unsigned count = QorPackThreads::DefaultDecodeThreads();
   EXPECT_GE(count, 1u);
   EXPECT_LE(count, 16u);
 }

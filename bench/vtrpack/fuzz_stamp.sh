@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-600}
-fuzzer=$build/host-fuzz/stamp_fuzz
+fuzzer=$build/host-stamp-fuzz/stamp_fuzz
 if [ ! -x "$fuzzer" ]; then
   echo "fuzz_stamp: no $fuzzer; build first (it needs clang, which scripts/setup.sh installs)" >&2
   exit 1
