@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# compare_stamps.sh [--prefix WINEPREFIX] OLD NEW ICON BASE...
+# compare_stamps.sh [--prefix WINEPREFIX] [--small-only] OLD NEW ICON BASE...
 #
 # Whether two builds of vtrpack stamp alike: stamps every BASE, and a signed
 # copy of each Windows program among them, with the vtrpack OLD and the
@@ -8,18 +8,23 @@
 # them), and compares the stamped programs byte for byte. A base that one
 # refuses, the other must refuse with the same exit code and message. OLD
 # and NEW are native programs, or Windows ones (*.exe) run under
-# scripts/wine-run in WINEPREFIX. Prints one line per base, then the totals;
-# exits 1 on any difference.
+# scripts/wine-run in WINEPREFIX. --small-only leaves out the large payload
+# (quicker for many bases that are refused). Prints one line per base, then
+# the totals; exits 1 on any difference.
 #
 #   bench/vtrpack/compare_stamps.sh /tmp/old/vtrpack build/host-vtrpack/vtrpack \
 #     res/setup.ico build/setup/VeltranoSetupBase.exe build64/setup/VeltranoSetupBase.exe
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=""
-if [ "${1:-}" = --prefix ]; then
-  prefix=$2
-  shift 2
-fi
+payloads=(small large)
+while [ $# -gt 0 ]; do
+  case $1 in
+    --prefix) prefix=$2 && shift 2 ;;
+    --small-only) payloads=(small) && shift ;;
+    *) break ;;
+  esac
+done
 old=$1
 new=$2
 icon=$3
@@ -84,7 +89,7 @@ done
 same=0 refused=0 differ=0
 for base in "${bases[@]}"; do
   base_same=0 base_refused=0 base_differ=0
-  for payload in small large; do
+  for payload in "${payloads[@]}"; do
     for set in "${option_sets[@]}"; do
       options=()
       [ -z "$set" ] || IFS='|' read -r -a options <<<"$set"
