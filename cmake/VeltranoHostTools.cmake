@@ -37,7 +37,7 @@ foreach(sanitizer thread address)
 endforeach()
 
 # The fuzz targets, built with clang's libFuzzer (scripts/setup.sh installs
-# clang): the stamp (tools/vtrpack/fuzz, target veltrano_stamp_fuzz) and the
+# clang): the stamp (tools/vtrpack/setup_image/fuzz, target veltrano_stamp_fuzz) and the
 # archive table reader (payload/fuzz, target veltrano_fuzz).
 find_program(VELTRANO_CLANGXX NAMES clang++ clang++-14)
 function(_veltrano_fuzz_target name source binary program)
@@ -50,10 +50,10 @@ function(_veltrano_fuzz_target name source binary program)
     BUILD_BYPRODUCTS ${program})
 endfunction()
 if(VELTRANO_CLANGXX)
-  set(VELTRANO_STAMP_FUZZ ${CMAKE_BINARY_DIR}/host-fuzz/stamp_fuzz CACHE INTERNAL "")
+  set(VELTRANO_STAMP_FUZZ ${CMAKE_BINARY_DIR}/host-stamp-fuzz/stamp_fuzz CACHE INTERNAL "")
   set(VELTRANO_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz CACHE INTERNAL "")
   set(VELTRANO_ARCHIVE_TABLE_FUZZ ${VELTRANO_FUZZ_DIR}/archive_table_fuzz CACHE INTERNAL "")
-  _veltrano_fuzz_target(veltrano_stamp_fuzz tools/vtrpack/fuzz ${CMAKE_BINARY_DIR}/host-fuzz
+  _veltrano_fuzz_target(veltrano_stamp_fuzz tools/vtrpack/setup_image/fuzz ${CMAKE_BINARY_DIR}/host-stamp-fuzz
                         ${VELTRANO_STAMP_FUZZ})
   _veltrano_fuzz_target(veltrano_fuzz payload/fuzz ${VELTRANO_FUZZ_DIR}
                         ${VELTRANO_ARCHIVE_TABLE_FUZZ})

@@ -5,6 +5,11 @@
 # of the target itself and of the targets it links, directly or through
 # them. Headers outside every library folder (system, test support) are not
 # the layers' business. A target's sources lying elsewhere are read as well.
+# No target stands on itself through the others (a circle of links).
+#
+# The tools are layers too: a program (veltrano_register_program) is the top
+# of its folder, and its test programs (TESTS) may also include what they
+# link themselves, in their own sources only.
 #
 # Configure time: veltrano_add_layer_check() writes the targets, their
 # folders, sources and what each stands on, and adds the test.
@@ -43,6 +48,14 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(${out} "${best}" PARENT_SCOPE)
   endfunction()
 
+  # No circle of links: a target that stands on itself.
+  foreach(target ${VELTRANO_LAYER_TARGETS})
+    if(target IN_LIST ${target}_BELOW)
+      message("${target} stands on itself: its links run in a circle")
+      math(EXPR faults "${faults} + 1")
+    endif()
+  endforeach()
+
   foreach(target ${VELTRANO_LAYER_TARGETS})
     file(GLOB_RECURSE found LIST_DIRECTORIES false "${${target}_FOLDER}/*.h"
          "${${target}_FOLDER}/*.c" "${${target}_FOLDER}/*.cpp")
@@ -59,6 +72,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
       if(NOT EXISTS ${file})
         continue()
       endif()
+      set(below ${${target}_BELOW})
+      if(file IN_LIST ${target}_TEST_SOURCES)
+        list(APPEND below ${${target}_TEST_BELOW})
+      endif()
       get_filename_component(file_dir ${file} DIRECTORY)
       file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
       foreach(line ${lines})
@@ -74,7 +91,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
           continue()
         endif()
         _veltrano_folder_owner(${header} owner)
-        if(owner AND NOT owner STREQUAL target AND NOT owner IN_LIST ${target}_BELOW)
+        if(owner AND NOT owner STREQUAL target AND NOT owner IN_LIST below)
           message("${file} (${target}) includes ${name}, which lies in the folder of "
                   "${owner}, which ${target} does not stand on")
           math(EXPR faults "${faults} + 1")
@@ -92,6 +109,15 @@ endif()
 # Library targets of the build, in the order they were made.
 function(veltrano_register_library name)
   set_property(GLOBAL APPEND PROPERTY VELTRANO_LIBRARIES ${name})
+endfunction()
+
+# veltrano_register_program(TARGET [TESTS TEST...]): a tool, checked like a
+# library; no library stands on it. Its folder's test programs may include
+# what they link, in their own sources.
+function(veltrano_register_program name)
+  cmake_parse_arguments(ARG "" "" "TESTS" ${ARGN})
+  veltrano_register_library(${name})
+  set_property(TARGET ${name} PROPERTY VELTRANO_LAYER_TESTS ${ARG_TESTS})
 endfunction()
 
 function(_veltrano_links target out)
@@ -121,6 +147,18 @@ function(_veltrano_link_closure target out)
   set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
+# The full paths of a target's sources.
+function(_veltrano_source_paths target out)
+  get_target_property(folder ${target} SOURCE_DIR)
+  get_target_property(sources ${target} SOURCES)
+  set(paths "")
+  foreach(source ${sources})
+    get_filename_component(path ${source} ABSOLUTE BASE_DIR ${folder})
+    list(APPEND paths ${path})
+  endforeach()
+  set(${out} ${paths} PARENT_SCOPE)
+endfunction()
+
 function(veltrano_add_layer_check)
   get_property(libraries GLOBAL PROPERTY VELTRANO_LIBRARIES)
   set(manifest "")
@@ -135,12 +173,22 @@ function(veltrano_add_layer_check)
     get_target_property(type ${target} TYPE)
     set(files "")
     if(NOT type STREQUAL "INTERFACE_LIBRARY")
-      get_target_property(sources ${target} SOURCES)
-      foreach(source ${sources})
-        get_filename_component(path ${source} ABSOLUTE BASE_DIR ${folder})
-        list(APPEND files ${path})
+      _veltrano_source_paths(${target} files)
+    endif()
+    # A program's test programs: their sources and what they stand on.
+    set(test_files "")
+    set(test_below "")
+    get_target_property(tests ${target} VELTRANO_LAYER_TESTS)
+    if(tests)
+      foreach(test ${tests})
+        _veltrano_link_closure(${test} test_links)
+        list(APPEND test_below ${test_links})
+        _veltrano_source_paths(${test} test_sources)
+        list(APPEND test_files ${test_sources})
       endforeach()
     endif()
+    string(APPEND manifest "set(${target}_TEST_SOURCES \"${test_files}\")\n")
+    string(APPEND manifest "set(${target}_TEST_BELOW \"${test_below}\")\n")
     string(APPEND manifest "set(${target}_FOLDER \"${folder}\")\n")
     string(APPEND manifest "set(${target}_BELOW \"${below}\")\n")
     string(APPEND manifest "set(${target}_SOURCES \"${files}\")\n")

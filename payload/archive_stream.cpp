@@ -6,6 +6,7 @@
 #include "qor/payload/archive.h"
 #include "qor/error/error.h"
 #include "qor/payload/memory_block.h"
+#include "qor/payload_core/processors.h"
 #include "qor/handle/unique_handle.h"
 #include "qor/error/win32_error.h"
 
@@ -383,7 +384,7 @@ void ExtractStream(const void* bytes, std::size_t size, EntryFiles& files,
                    unsigned threads) {
   ArchiveStreamWriter writer(files);
   QorCompressLib::DecompressBlocks(bytes, size, writer, callback, context, step,
-                                   threads ? threads : DefaultDecodeThreads());
+                                   threads ? threads : QorPackThreads::DefaultDecodeThreads());
   writer.Finish();
 }
 

@@ -7,6 +7,7 @@
 #include "qor/test/text.h"
 
 #include "qor/payload/extract_stream.h"
+#include "qor/payload_core/processors.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -310,7 +311,14 @@ TEST(Bzip2Parallel, AnErrorFromTheCallbackOrSinkStopsEveryThread) {
 }
 
 TEST(Bzip2Parallel, CountsProcessorsWithinLimits) {
-  const unsigned count = QorPayload::DefaultDecodeThreads();
+  const unsigned count = QorPackThreads::DefaultDecodeThreads();
   EXPECT_GE(count, 1u);
-  EXPECT_LE(count, 16u);
+  EXPECT_LE(count, 8u);
+  // Whatever a caller asks for, 1 to 8 threads expand a stream.
+  const struct {
+    unsigned requested, used;
+  } cases[] = {{0, 1}, {1, 1}, {5, 5}, {8, 8}, {9, 8}, {1000, 8}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.used, QorPackThreads::DecodeThreads(c.requested)) << c.requested << " asked for";
+  }
 }

@@ -17,6 +17,7 @@
 #include "qor/payload/archive.h"
 #include "qor/payload/compressor.h"
 #include "qor/payload/extract_stream.h"
+#include "qor/payload_core/processors.h"
 
 #include "bzip2_parallel.h"
 #include "qor/payload/memory_stream.h"
@@ -210,7 +211,7 @@ int Blocks(const wchar_t* path, int rounds) {
   RemoveDirectoryW(folder.c_str());
   const double mb = 1024.0 * 1024.0;
   std::printf("payload %.1f MB compressed, %.1f MB expanded, %u processors here (best of %d)\n",
-              packed.size() / mb, expanded / mb, QorPayload::DefaultDecodeThreads(), rounds);
+              packed.size() / mb, expanded / mb, QorPackThreads::DefaultDecodeThreads(), rounds);
   std::printf("sequential codec into memory: %.3f s\n", sequential);
   for (int i = 0; i < 4; ++i) {
     std::printf("block decoder, %u thread(s), bytes dropped: %.3f s (%.2f x sequential), "

@@ -5,7 +5,7 @@
 //
 // The stamp copies in pieces, so the large payload's peak memory should be
 // about the small one's (ratio near 1), not grow with the payload.
-#include "../../tools/vtrpack/pe_resources.h"
+#include "qor/setup_image/pe_resources.h"
 
 #include "bench_clock.h"
 #include "bench_emulation.h"

@@ -11,10 +11,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-600}
-fuzzer=$build/host-fuzz/stamp_fuzz
+fuzzer=$build/host-stamp-fuzz/stamp_fuzz
 if [ ! -x "$fuzzer" ]; then
   echo "fuzz_stamp: no $fuzzer; build first (it needs clang, which scripts/setup.sh installs)" >&2
   exit 1
 fi
-exec bash "$root/tools/vtrpack/fuzz/run_fuzz.sh" "$fuzzer" "$seconds" "$build/stamp-fuzz/corpus" \
+exec bash "$root/tools/vtrpack/setup_image/fuzz/run_fuzz.sh" "$fuzzer" "$seconds" "$build/stamp-fuzz/corpus" \
   "$build/setup/VeltranoSetupBase.exe" "$build/tools/vtrpack/vtrpack.exe"

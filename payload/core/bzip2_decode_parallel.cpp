@@ -578,7 +578,7 @@ void ExpandBzip2Blocks(const void* data, std::size_t size, QorPayload::ByteSink&
   if (level == 0) {
     RaiseStreamEndMissing();
   }
-  BlockDecoder decoder(bytes, size, level, std::max(1u, std::min(threads, kMaxDecodeThreads)));
+  BlockDecoder decoder(bytes, size, level, QorPackThreads::DecodeThreads(threads));
   decoder.Run(sink, progress);
 }
 

@@ -493,7 +493,7 @@ TEST(Bzip2Decoders, HoldBoundedMemoryForAnyInput) {
   crafted.append(100u << 20, '\0');
   const std::string valid = Compress(RandomBytes(2000000, 12) + TextLike(6000000, 12), 9);
   const std::size_t kBound = 64u << 20;
-  for (unsigned threads : {1u, 2u, QorCompressLib::kMaxDecodeThreads}) {
+  for (unsigned threads : {1u, 2u, QorPackThreads::kMaxDecodeThreads}) {
     for (const std::string* stream : std::vector<const std::string*>{&crafted, &valid}) {
       int code = 0;
       CountingSink sink;

@@ -13,7 +13,8 @@ set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_stream_codec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode_parallel.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/bzip2_encode_parallel.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_encode_parallel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/decode_threads.cpp)
 
 # The name rule's case table (name_case.h) is made at build time by
 # make_name_case, a program of the build machine, into the build's own

@@ -246,35 +246,12 @@ for mode in 755 644; do
     fail "stamp: a base of mode $mode gave $(stat -c %a "$work/stamped-$mode.exe")"
 done
 
-# Little-endian numbers in a file (od reads the host's order, little-endian
-# on the build machines).
-number() { od -An -tu"$3" -j "$2" -N "$3" "$1" | tr -d ' '; }
-put32() {
-  printf '%b' "$(printf '\\0%03o' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))" |
-    dd of="$1" bs=1 seek="$2" conv=notrunc status=none
-}
-# The launcher's layout: its optional header's magic says PE32 or PE32+, and
-# its data directories start 96 or 112 bytes into that header.
-optional=$(($(number "$launcher" 60 4) + 24))
-case $(number "$launcher" "$optional" 2) in
-  267) layout=PE32 directories=$((optional + 96)) ;;
-  523) layout=PE32+ directories=$((optional + 112)) ;;
-  *)
-    fail "the launcher is of an unknown layout"
-    layout=unknown directories=0
-    ;;
-esac
-# A signed copy of the launcher: a certificate table appended as signing
-# tools do (8-byte aligned), its data directory (the fifth) pointing at it.
+# A signed copy of the launcher, of its own layout (PE32 or PE32+).
 signed="$work/signed.exe"
-cp "$launcher" "$signed"
-truncate -s $((($(stat -c %s "$signed") + 7) / 8 * 8)) "$signed"
-at=$(stat -c %s "$signed")
-head -c 520 /dev/zero >>"$signed"
-put32 "$signed" "$at" 520
-put32 "$signed" $((at + 4)) $((2 << 16 | 0x200)) # revision 2, PKCS#7
-put32 "$signed" $((directories + 4 * 8)) "$at"
-put32 "$signed" $((directories + 4 * 8 + 4)) 520
+layout=$(bash "$root/tests/support/signed_copy.sh" "$launcher" "$signed") || {
+  fail "the launcher is of an unknown layout"
+  layout=unknown
+}
 
 # Both tools stamp the launcher byte for byte alike: a large payload goes
 # into a new last section, a small one where the launcher's resources are

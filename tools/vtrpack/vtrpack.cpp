@@ -4,7 +4,7 @@
 #include "console.h"
 #include "platform.h"
 
-#include "pe_resources.h"
+#include "qor/setup_image/pe_resources.h"
 
 #include "qor/payload_core/archive_core.h"
 #include "qor/payload_core/bzip2_core.h"
@@ -431,7 +431,7 @@ int List(const std::u16string& payloadPath, unsigned threads) {
 }
 
 void CheckPayload(const std::u16string& payloadPath, std::string_view compressed, ArchiveScan& scan,
-                  unsigned threads = QorPackThreads::CountProcessors()) {
+                  unsigned threads = QorPackThreads::DefaultDecodeThreads()) {
   Expand(payloadPath, compressed, scan, threads);
   const std::u16string fault = FindFault(scan);
   if (!fault.empty()) {

@@ -2,8 +2,8 @@
 #include "qor/payload/archive.h"
 
 #include "../../payload/test_support.h"
-#include "pe_resources.h"
-#include "pe_headers.h"
+#include "qor/setup_image/pe_headers.h"
+#include "qor/setup_image/pe_resources.h"
 #include "platform.h"
 #include "qor/error/win32_error.h"
 #include "qor/os/file_version.h"

@@ -18,11 +18,6 @@ struct ListedEntry {
   std::uint64_t size = 0;
 };
 
-// The decoding threads ExtractStream uses when given 0: one per processor
-// this process may run on, at most QorCompressLib::kMaxDecodeThreads (the
-// memory bound).
-unsigned DefaultDecodeThreads();
-
 // Where ExtractStream puts the entries' files.
 class EntryFiles {
 public:
@@ -53,7 +48,7 @@ constexpr std::size_t kCheckpointBytes = 4u << 20;
 // (may be null) gets the count of compressed bytes consumed, on the calling
 // thread, once per new multiple of step; when it raises, the extraction
 // stops and the error goes on. threads: how many threads decode, the
-// calling thread included (0: DefaultDecodeThreads()). Raises the codec's
+// calling thread included (0: QorPackThreads::DefaultDecodeThreads()). Raises the codec's
 // errors (21026 for a damaged stream) and the archive reader's (21010,
 // 21014), with the same checks: every name is checked before any file is
 // written. An archive whose entries are not stored in

@@ -49,14 +49,9 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
 // truncated data.
 void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink);
 
-// The most threads ExpandBzip2Blocks uses. Each holds about 6 MB (libbz2's
-// tables, a block copy, its buffers) and each block waiting its turn up to
-// 2 MB: eight keep an expansion within 64 MB beyond the compressed data.
-constexpr unsigned kMaxDecodeThreads = 8;
-
 // Expands the bzip2 stream in data[0, size) into sink like ExpandBzip2,
 // decoding its blocks on threads threads (the calling thread among them; 1:
-// no other thread; at most kMaxDecodeThreads), and handing the bytes on in
+// no other thread; at most QorPackThreads::kMaxDecodeThreads), and handing the bytes on in
 // stream order on the calling thread. Bytes after the stream's end are
 // ignored. callback (may be null; then step may be 0) gets the count of
 // compressed bytes consumed, on the calling thread. Damaged or truncated

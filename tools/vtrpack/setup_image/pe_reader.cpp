@@ -4,10 +4,9 @@
 // bound (in time, memory or output).
 #include "pe_image.h"
 
-#include "pe_headers.h"
+#include "qor/setup_image/pe_headers.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace QorPe {
@@ -223,16 +222,6 @@ private:
 };
 
 } // namespace
-
-void Fail(const std::string& reason) {
-  throw StampError(reason);
-}
-
-void FailReading(const char* what, const std::string& file) {
-  const int error = errno;
-  Fail(what + file + ": " +
-       (error != 0 ? std::string(std::strerror(error)) : "it changed while it was read"));
-}
 
 void StampInput::ReadInto(std::uint64_t offset, unsigned char* out, std::size_t count,
                           const char* what) {

@@ -2,7 +2,7 @@
 // A refusal (StampError) is an answer; a crash, any other exception, memory
 // beyond the fuzzer's limits or an output larger than the inputs explain is
 // a fault.
-#include "../pe_image.h"
+#include "qor/setup_image/pe_resources.h"
 
 #include <cstdlib>
 
@@ -63,11 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const unsigned char payload[100] = {'B', 'Z', 'h', '9'};
   const QorPe::Branding plain;
   for (const QorPe::Branding* branding : {&plain, &Branded()}) {
-    QorPe::MemoryInput base("base.exe", data, size);
-    QorPe::MemoryInput zuk("payload.zuk", payload, sizeof payload);
     CountingOutput output;
     try {
-      QorPe::Stamp(base, zuk, *branding, output, QorPe::StampProgress());
+      QorPe::StampPayload("base.exe", data, size, "payload.zuk", payload, sizeof payload, *branding,
+                          output);
     } catch (const QorPe::StampError&) {
       continue;
     }

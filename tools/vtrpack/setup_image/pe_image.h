@@ -1,10 +1,10 @@
-// The stamper's inside, shared by its reader, its writer, the branding and
-// the fuzz target: the inputs it reads, and the base program's headers and
-// resource tree as read from them.
+// The editor's inside, shared by its reader, the branding and the stamp:
+// the inputs it reads, and the base program's headers and resource tree as
+// read from them.
 #pragma once
 
-#include "branding.h"
-#include "pe_resources.h"
+#include "qor/setup_image/pe_layout.h"
+#include "qor/setup_image/stamp_error.h"
 
 #include <cstdint>
 #include <map>
@@ -14,12 +14,6 @@
 namespace QorPe {
 
 using Bytes = std::vector<unsigned char>;
-
-[[noreturn]] void Fail(const std::string& reason);
-// Fail with what, file, ": " and the C library's description of errno,
-// which the caller cleared before the failed open, seek or read; a read that
-// failed without an error met a file shorter than it was.
-[[noreturn]] void FailReading(const char* what, const std::string& file);
 
 // A file, or bytes in memory, read at given offsets; every read is checked
 // against the size.
@@ -125,16 +119,5 @@ BaseProgram ReadBase(StampInput& base);
 
 // The bytes of one of the base's resources.
 Bytes ReadLeaf(StampInput& base, const ResourceLeaf& leaf);
-
-// Refuses a base that lacks the launcher's resources (its window class
-// name, its progress bar's bitmaps).
-void CheckLauncher(StampInput& base, const TypeMap& resources);
-
-// Replaces the resources that `branding` gives.
-void ApplyBranding(StampInput& base, TypeMap& resources, const Branding& branding);
-
-// StampPayload on any inputs.
-StampResult Stamp(StampInput& base, StampInput& payload, const Branding& branding,
-                  StampOutput& output, const StampProgress& progress);
 
 } // namespace QorPe

@@ -5,6 +5,9 @@
 // QorPe::StampError with a one-line reason.
 #pragma once
 
+#include "qor/setup_image/stamp_error.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -2,9 +2,11 @@
 // launcher, and the title, icon and version information that a packager may
 // replace, in the formats the system's loaders read (string table blocks,
 // icon groups and their images, VS_VERSIONINFO).
-#include "pe_image.h"
+#include "qor/setup_image/branding.h"
 
-#include "pe_headers.h"
+#include "branding_resources.h"
+#include "pe_image.h"
+#include "qor/setup_image/pe_headers.h"
 
 #include <algorithm>
 #include <set>

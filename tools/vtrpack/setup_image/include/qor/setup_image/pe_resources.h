@@ -3,22 +3,17 @@
 // C++ only, so that setups can be stamped on any build machine.
 #pragma once
 
-#include "branding.h"
+#include "qor/setup_image/branding.h"
+#include "qor/setup_image/pe_layout.h"
+#include "qor/setup_image/stamp_error.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <stdexcept>
 #include <vector>
 
 namespace QorPe {
-
-// Any failure of stamping, with a one-line English reason (UTF-8 paths).
-class StampError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 struct StampResult {
   // The base program was signed: its certificate table is not copied, since
@@ -59,43 +54,5 @@ StampResult StampPayload(const std::string& baseName, const unsigned char* base,
                          const unsigned char* payload, std::size_t payloadSize,
                          const Branding& branding, StampOutput& output,
                          const StampProgress& progress = StampProgress());
-
-// Where the rebuilt resource section goes; pure layout, exposed for tests.
-struct SectionSpan {
-  std::uint32_t virtualAddress;
-  std::uint32_t virtualSize;
-  std::uint32_t rawOffset;
-  std::uint32_t rawSize;
-};
-
-struct SectionPlacement {
-  bool newSection;              // append a section header rather than reuse one
-  std::uint32_t virtualAddress; // of the section
-  std::uint32_t rawOffset;      // where its bytes go in the output file
-  std::uint32_t rawSize;        // SizeOfRawData
-  std::uint64_t keptBaseBytes;  // bytes of the base file copied before it
-  std::uint64_t outputSize;     // bytes of the output file
-};
-
-// `sections` in table order; `resources` indexes the section that holds only
-// the resources (or -1 when there is none to reuse); `contentEnd` is where the
-// base file's bytes end (before any certificate table); `size` is the new
-// resource section's size in bytes.
-SectionPlacement PlaceResourceSection(const std::vector<SectionSpan>& sections, int resources,
-                                      std::uint64_t contentEnd, std::uint64_t size,
-                                      std::uint32_t sectionAlignment, std::uint32_t fileAlignment);
-
-// The checksum of the optional header, over the file in any number of pieces
-// (the checksum field itself must read as zero).
-class PeChecksum {
-public:
-  void Add(const unsigned char* data, std::size_t size);
-  std::uint32_t Finish() const;
-
-private:
-  std::uint64_t sum_ = 0;
-  std::uint64_t length_ = 0;
-  int pendingLow_ = -1; // a word's first byte, when a piece ended in the middle
-};
 
 } // namespace QorPe
