@@ -1,8 +1,10 @@
-// Block-parallel bzip2 compression: each piece of data is compressed by
-// libbz2 as a stream of its own (one block), and that block's bits are
-// copied into the joined stream (bzip2_format.h).
+// Block-parallel bzip2 compression: each piece of data is compressed as a
+// stream of its own (one block), by our block encoder or, for the blocks it
+// leaves to libbz2, by libbz2, and that block's bits are copied into the
+// joined stream (bzip2_format.h).
 #include "qor/payload_core/bzip2_core.h"
 
+#include "bzip2_block_encoder.h"
 #include "bzip2_format.h"
 #include "bzip2_stream.h"
 #include "pack_threads.h"
@@ -139,25 +141,40 @@ private:
   bool started_;
 };
 
-// Compresses the piece as a stream of its own. All but the last byte go in
-// the run mode and the last byte finishes the stream, which gives the same
-// block as libbz2 given the piece in one call: the block's fill limit is
-// reached, if at all, only with the last byte. The piece's data goes as
-// soon as it is compressed; the compressed block (at most about the block
-// size, however long the piece) is made room for once.
-void CompressPiece(Piece& piece, Bzip2Memory& memory) {
+// Compresses the piece as a stream of its own with libbz2. All but the last
+// byte go in the run mode and the last byte finishes the stream, which
+// gives the same block as libbz2 given the piece in one call: the block's
+// fill limit is reached, if at all, only with the last byte.
+bool CompressPieceWithLibbz2(Piece& piece) {
+  // The blocks left to libbz2 are few: its memory is not kept for the next.
+  Bzip2Memory memory;
+  CompressingStream stream(memory);
+  bool ok = stream.started();
+  for (std::size_t i = 0; ok && i < piece.chunks.size(); ++i) {
+    const std::string& chunk = piece.chunks[i];
+    const bool last = i + 1 == piece.chunks.size();
+    ok = stream.Feed(chunk.data(), chunk.size() - (last ? 1 : 0), BZ_RUN, piece.compressed);
+    if (ok && last) {
+      ok = stream.Feed(chunk.data() + chunk.size() - 1, 1, BZ_FINISH, piece.compressed);
+    }
+  }
+  return ok;
+}
+
+// Compresses the piece as a stream of its own: with our block encoder,
+// which makes libbz2's bytes, or with libbz2 for the blocks the encoder
+// leaves to it. The piece's data goes as soon as it is compressed; the
+// compressed block (at most about the block size, however long the piece)
+// is made room for once.
+void CompressPiece(Piece& piece, Bzip2BlockEncoder& encoder) {
   try {
     piece.compressed.reserve(kBlockLimit + kBlockLimit / 100 + 1024);
-    CompressingStream stream(memory);
-    bool ok = stream.started();
-    for (std::size_t i = 0; ok && i < piece.chunks.size(); ++i) {
-      const std::string& chunk = piece.chunks[i];
-      const bool last = i + 1 == piece.chunks.size();
-      ok = stream.Feed(chunk.data(), chunk.size() - (last ? 1 : 0), BZ_RUN, piece.compressed);
-      if (ok && last) {
-        ok = stream.Feed(chunk.data() + chunk.size() - 1, 1, BZ_FINISH, piece.compressed);
-      }
+    encoder.Reset();
+    for (const std::string& chunk : piece.chunks) {
+      encoder.Add(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size());
     }
+    const bool ok = encoder.Finish(piece.compressed) == Bzip2BlockEncoder::kEncoded ||
+                    CompressPieceWithLibbz2(piece);
     std::vector<std::string>().swap(piece.chunks);
     if (ok) {
       return;
@@ -184,7 +201,7 @@ struct ParallelBzip2Compressor::State {
   unsigned threads;
   BlockCutter cutter;
   std::uint32_t combinedCrc = 0;
-  Bzip2Memory memory; // of the calling thread, when it compresses alone
+  Bzip2BlockEncoder encoder; // of the calling thread, when it compresses alone
 
   // Pieces in a ring, filled, compressed and joined in order.
   std::vector<std::unique_ptr<Piece>> ring;
@@ -201,7 +218,7 @@ struct ParallelBzip2Compressor::State {
   Piece& Current() { return *ring[submitted % ring.size()]; }
 
   void Work() {
-    Bzip2Memory memory;
+    Bzip2BlockEncoder encoder;
     for (;;) {
       queued.Wait();
       std::uint64_t index;
@@ -213,7 +230,7 @@ struct ParallelBzip2Compressor::State {
         index = taken++;
       }
       Piece& piece = *ring[index % ring.size()];
-      CompressPiece(piece, memory);
+      CompressPiece(piece, encoder);
       piece.done.Post();
     }
   }
@@ -234,7 +251,7 @@ struct ParallelBzip2Compressor::State {
     inFlight += piece.size;
     ++submitted;
     if (workers.empty()) {
-      CompressPiece(piece, memory);
+      CompressPiece(piece, encoder);
       piece.done.Post();
       JoinOldest();
     } else {

@@ -1,0 +1,559 @@
+// The stages of one level-9 bzip2 block. After the sort every stage repeats
+// libbz2's arithmetic step for step (its initial split of the symbols into
+// tables, four refinement passes, its Huffman lengths capped at 17 bits, its
+// tie-breaks), so that the same block order gives the same bits.
+#include "bzip2_block_encoder.h"
+
+#include <divsufsort.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+// libbz2's CRC table (the stream's CRC is libbz2's: CRC-32, most
+// significant bit first).
+extern "C" unsigned int BZ2_crc32Table[256];
+
+namespace QorCompressLib {
+
+namespace {
+
+// libbz2's block array at level 9; a block never holds more.
+const std::size_t kBlockCapacity = 900000;
+const int kGroups = 6;
+const int kGroupSize = 50;
+const int kIterations = 4;
+const int kMaxAlphabet = 258;
+const int kMaxSelectors = 2 + 900000 / kGroupSize;
+const int kMaxCodeLength = 17;
+const unsigned char kLesserCost = 0;
+const unsigned char kGreaterCost = 15;
+const std::uint16_t kRunA = 0;
+const std::uint16_t kRunB = 1;
+
+// Bits, most significant first, into a string.
+class Bits {
+public:
+  explicit Bits(std::string& out) : out_(out) {}
+  void Put(std::uint32_t value, unsigned count) {
+    // count is at most 24 here, so that 32 more bits always fit.
+    buffer_ = (buffer_ << count) | (value & ((1u << count) - 1));
+    used_ += count;
+    while (used_ >= 8) {
+      used_ -= 8;
+      out_.push_back(static_cast<char>(buffer_ >> used_));
+    }
+  }
+  void Put32(std::uint32_t value) {
+    Put(value >> 16, 16);
+    Put(value & 0xFFFF, 16);
+  }
+  void Put48(std::uint64_t value) {
+    Put(static_cast<std::uint32_t>(value >> 24), 24);
+    Put(static_cast<std::uint32_t>(value & 0xFFFFFF), 24);
+  }
+  void Finish() {
+    if (used_ > 0) {
+      out_.push_back(static_cast<char>(buffer_ << (8 - used_)));
+      used_ = 0;
+    }
+  }
+
+private:
+  std::string& out_;
+  std::uint64_t buffer_ = 0;
+  unsigned used_ = 0;
+};
+
+} // namespace
+
+// libbz2's BZ2_hbMakeCodeLengths step for step.
+void MakeCodeLengths(unsigned char* length, const std::int32_t* frequency, int alphabet,
+                     int maxLength) {
+  std::int32_t heap[kMaxAlphabet + 2];
+  std::int32_t weight[kMaxAlphabet * 2];
+  std::int32_t parent[kMaxAlphabet * 2];
+  for (int i = 0; i < alphabet; ++i) {
+    weight[i + 1] = (frequency[i] == 0 ? 1 : frequency[i]) << 8;
+  }
+  for (;;) {
+    int nodes = alphabet;
+    int size = 0;
+    heap[0] = 0;
+    weight[0] = 0;
+    parent[0] = -2;
+    auto up = [&](int at) {
+      const std::int32_t item = heap[at];
+      while (weight[item] < weight[heap[at >> 1]]) {
+        heap[at] = heap[at >> 1];
+        at >>= 1;
+      }
+      heap[at] = item;
+    };
+    auto down = [&](int at) {
+      const std::int32_t item = heap[at];
+      for (;;) {
+        int child = at << 1;
+        if (child > size) {
+          break;
+        }
+        if (child < size && weight[heap[child + 1]] < weight[heap[child]]) {
+          ++child;
+        }
+        if (weight[item] < weight[heap[child]]) {
+          break;
+        }
+        heap[at] = heap[child];
+        at = child;
+      }
+      heap[at] = item;
+    };
+    for (int i = 1; i <= alphabet; ++i) {
+      parent[i] = -1;
+      heap[++size] = i;
+      up(size);
+    }
+    while (size > 1) {
+      const std::int32_t first = heap[1];
+      heap[1] = heap[size--];
+      down(1);
+      const std::int32_t second = heap[1];
+      heap[1] = heap[size--];
+      down(1);
+      ++nodes;
+      parent[first] = parent[second] = nodes;
+      const std::int32_t a = weight[first];
+      const std::int32_t b = weight[second];
+      weight[nodes] = static_cast<std::int32_t>((static_cast<std::uint32_t>(a) & 0xFFFFFF00u) +
+                                                (static_cast<std::uint32_t>(b) & 0xFFFFFF00u) +
+                                                (1 + std::max(a & 0xFF, b & 0xFF)));
+      parent[nodes] = -1;
+      heap[++size] = nodes;
+      up(size);
+    }
+    bool tooLong = false;
+    for (int i = 1; i <= alphabet; ++i) {
+      int depth = 0;
+      for (int k = i; parent[k] >= 0; k = parent[k]) {
+        ++depth;
+      }
+      length[i - 1] = static_cast<unsigned char>(depth);
+      tooLong = tooLong || depth > maxLength;
+    }
+    if (!tooLong) {
+      return;
+    }
+    for (int i = 1; i <= alphabet; ++i) {
+      weight[i] = (1 + (weight[i] >> 8) / 2) << 8;
+    }
+  }
+}
+
+LeastRotation FindLeastRotation(const unsigned char* data, std::size_t size) {
+  // Duval's factorisation run over the data twice over: the last factor
+  // started inside the first copy is where the least rotation starts.
+  const std::size_t n = size;
+  auto at = [data, n](std::size_t i) { return data[i < n ? i : i - n]; };
+  std::size_t i = 0;
+  std::size_t start = 0;
+  while (i < n) {
+    start = i;
+    std::size_t j = i + 1;
+    std::size_t k = i;
+    while (j < 2 * n && at(k) <= at(j)) {
+      k = at(k) < at(j) ? i : k + 1;
+      ++j;
+    }
+    while (i <= k) {
+      i += j - k;
+    }
+  }
+  // The least rotation is w repeated, w smaller than each of its other
+  // rotations; one factorisation step over it gives the length of w.
+  std::size_t j = 1;
+  std::size_t k = 0;
+  auto rotated = [data, n, start](std::size_t i) {
+    const std::size_t p = start + i;
+    return data[p < n ? p : p - n];
+  };
+  while (j < n && rotated(k) <= rotated(j)) {
+    k = rotated(k) < rotated(j) ? 0 : k + 1;
+    ++j;
+  }
+  return LeastRotation{start, j == n && k == 0};
+}
+
+struct Bzip2BlockEncoder::Work {
+  std::vector<unsigned char> block; // run-length coded, kBlockCapacity
+  std::size_t used = 0;
+  bool overflow = false;
+  std::uint32_t crc = 0xFFFFFFFFu;
+  int runByte = -1; // the open run's byte, or none
+  unsigned runLength = 0;
+  bool inUse[256];
+
+  std::vector<saidx_t> order;        // suffix order, then the transform
+  std::vector<std::uint16_t> values; // the move-to-front values
+
+  std::int32_t frequency[kMaxAlphabet];
+  unsigned char length[kGroups][kMaxAlphabet];
+  std::int32_t code[kGroups][kMaxAlphabet];
+  std::int32_t tableFrequency[kGroups][kMaxAlphabet];
+  unsigned char selector[kMaxSelectors];
+  unsigned char selectorMtf[kMaxSelectors];
+
+  void FlushRun() {
+    if (runByte < 0) {
+      return;
+    }
+    const unsigned char byte = static_cast<unsigned char>(runByte);
+    const std::size_t room = runLength < 4 ? runLength : 5;
+    if (used + room > block.size()) {
+      overflow = true;
+      runByte = -1;
+      return;
+    }
+    inUse[byte] = true;
+    const unsigned copies = runLength < 4 ? runLength : 4;
+    for (unsigned i = 0; i < copies; ++i) {
+      block[used++] = byte;
+    }
+    if (runLength >= 4) {
+      block[used++] = static_cast<unsigned char>(runLength - 4);
+      inUse[runLength - 4] = true;
+    }
+    runByte = -1;
+  }
+};
+
+Bzip2BlockEncoder::Bzip2BlockEncoder() = default;
+
+Bzip2BlockEncoder::~Bzip2BlockEncoder() = default;
+
+void Bzip2BlockEncoder::Reset() {
+  if (!work_) {
+    work_.reset(new Work);
+  }
+  Work& w = *work_;
+  w.used = 0;
+  w.overflow = false;
+  w.crc = 0xFFFFFFFFu;
+  w.runByte = -1;
+  w.runLength = 0;
+  std::memset(w.inUse, 0, sizeof w.inUse);
+}
+
+void Bzip2BlockEncoder::Add(const unsigned char* data, std::size_t size) {
+  Work& w = *work_;
+  if (w.block.size() != kBlockCapacity) {
+    w.block.resize(kBlockCapacity);
+  }
+  std::uint32_t crc = w.crc;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char byte = data[i];
+    crc = (crc << 8) ^ BZ2_crc32Table[(crc >> 24) ^ byte];
+    // Runs of up to 255 equal bytes, as libbz2 counts them.
+    if (byte == w.runByte && w.runLength < 255) {
+      ++w.runLength;
+    } else {
+      w.FlushRun();
+      w.runByte = byte;
+      w.runLength = 1;
+    }
+  }
+  w.crc = crc;
+}
+
+Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
+  Work& w = *work_;
+  w.FlushRun();
+  if (w.overflow) {
+    return kTooLong;
+  }
+  const std::uint32_t blockCrc = ~w.crc;
+  const std::size_t n = w.used;
+  if (n == 0) {
+    Bits bits(out);
+    bits.Put(0x425A68, 24); // "BZh"
+    bits.Put('9', 8);
+    bits.Put48(0x177245385090ull);
+    bits.Put32(0);
+    bits.Finish();
+    return kEncoded;
+  }
+
+  // The rotations of the block in order: from its least rotation, which
+  // is smaller than its other rotations, they sort as its suffixes do.
+  const LeastRotation least = FindLeastRotation(w.block.data(), n);
+  if (!least.unique) {
+    return kRepeating;
+  }
+  unsigned char* block = w.block.data();
+  std::rotate(block, block + least.start, block + n);
+  w.order.resize(n);
+  saidx_t* order = w.order.data();
+  if (divsufsort(block, order, static_cast<saidx_t>(n)) != 0) {
+    throw std::bad_alloc();
+  }
+  // The rotation that starts at the data's first byte, and the last byte
+  // of each rotation in order, written over the order as it is read.
+  const saidx_t first = static_cast<saidx_t>((n - least.start) % n);
+  std::size_t origin = 0;
+  unsigned char* last = reinterpret_cast<unsigned char*>(order);
+  for (std::size_t i = 0; i < n; ++i) {
+    const saidx_t p = order[i];
+    if (p == first) {
+      origin = i;
+    }
+    last[i] = block[p == 0 ? n - 1 : p - 1];
+  }
+
+  // Move-to-front over the bytes in use, zero runs as RUNA/RUNB digits.
+  unsigned char toSymbol[256];
+  int inUseCount = 0;
+  for (int i = 0; i < 256; ++i) {
+    if (w.inUse[i]) {
+      toSymbol[i] = static_cast<unsigned char>(inUseCount++);
+    }
+  }
+  const int endOfBlock = inUseCount + 1;
+  const int alphabet = inUseCount + 2;
+  std::int32_t* frequency = w.frequency;
+  std::fill(frequency, frequency + kMaxAlphabet, 0);
+  w.values.resize(n + 1);
+  std::uint16_t* values = w.values.data();
+  std::size_t count = 0;
+  {
+    unsigned char recent[256];
+    for (int i = 0; i < inUseCount; ++i) {
+      recent[i] = static_cast<unsigned char>(i);
+    }
+    std::uint32_t zeros = 0;
+    auto putZeros = [&] {
+      --zeros;
+      for (;;) {
+        const std::uint16_t digit = (zeros & 1) ? kRunB : kRunA;
+        values[count++] = digit;
+        ++frequency[digit];
+        if (zeros < 2) {
+          break;
+        }
+        zeros = (zeros - 2) / 2;
+      }
+      zeros = 0;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char symbol = toSymbol[last[i]];
+      if (recent[0] == symbol) {
+        ++zeros;
+        continue;
+      }
+      if (zeros > 0) {
+        putZeros();
+      }
+      unsigned char moving = recent[1];
+      recent[1] = recent[0];
+      unsigned j = 1;
+      while (symbol != moving) {
+        ++j;
+        const unsigned char next = recent[j];
+        recent[j] = moving;
+        moving = next;
+      }
+      recent[0] = moving;
+      values[count++] = static_cast<std::uint16_t>(j + 1);
+      ++frequency[j + 1];
+    }
+    if (zeros > 0) {
+      putZeros();
+    }
+    values[count++] = static_cast<std::uint16_t>(endOfBlock);
+    ++frequency[endOfBlock];
+  }
+  const std::int32_t valueCount = static_cast<std::int32_t>(count);
+
+  // The coding tables: libbz2's initial split, then four passes that pick a
+  // table for each group of 50 values and rebuild the tables from them.
+  const int groups = valueCount < 200    ? 2
+                     : valueCount < 600  ? 3
+                     : valueCount < 1200 ? 4
+                     : valueCount < 2400 ? 5
+                                         : 6;
+  for (int t = 0; t < kGroups; ++t) {
+    std::fill(w.length[t], w.length[t] + kMaxAlphabet, kGreaterCost);
+  }
+  {
+    int part = groups;
+    std::int32_t remaining = valueCount;
+    int start = 0;
+    while (part > 0) {
+      const std::int32_t target = remaining / part;
+      int end = start - 1;
+      std::int32_t taken = 0;
+      while (taken < target && end < alphabet - 1) {
+        ++end;
+        taken += frequency[end];
+      }
+      if (end > start && part != groups && part != 1 && (groups - part) % 2 == 1) {
+        taken -= frequency[end];
+        --end;
+      }
+      for (int v = 0; v < alphabet; ++v) {
+        w.length[part - 1][v] = v >= start && v <= end ? kLesserCost : kGreaterCost;
+      }
+      --part;
+      start = end + 1;
+      remaining -= taken;
+    }
+  }
+
+  int selectors = 0;
+  for (int iteration = 0; iteration < kIterations; ++iteration) {
+    for (int t = 0; t < groups; ++t) {
+      std::fill(w.tableFrequency[t], w.tableFrequency[t] + alphabet, 0);
+    }
+    // The lengths of each value in all tables at once, 16 bits a table:
+    // the sum over a group (at most 50 lengths of at most 17) fits.
+    std::uint64_t packed[kMaxAlphabet][2];
+    for (int v = 0; v < alphabet; ++v) {
+      packed[v][0] = w.length[0][v] | static_cast<std::uint64_t>(w.length[1][v]) << 16 |
+                     static_cast<std::uint64_t>(w.length[2][v]) << 32 |
+                     static_cast<std::uint64_t>(w.length[3][v]) << 48;
+      packed[v][1] = w.length[4][v] | static_cast<std::uint64_t>(w.length[5][v]) << 16;
+    }
+    selectors = 0;
+    for (std::int32_t start = 0; start < valueCount; start += kGroupSize) {
+      const std::int32_t end = std::min(start + kGroupSize, valueCount);
+      std::uint64_t low = 0;
+      std::uint64_t high = 0;
+      for (std::int32_t i = start; i < end; ++i) {
+        low += packed[values[i]][0];
+        high += packed[values[i]][1];
+      }
+      const std::uint32_t cost[kGroups] = {static_cast<std::uint32_t>(low & 0xFFFF),
+                                           static_cast<std::uint32_t>((low >> 16) & 0xFFFF),
+                                           static_cast<std::uint32_t>((low >> 32) & 0xFFFF),
+                                           static_cast<std::uint32_t>(low >> 48),
+                                           static_cast<std::uint32_t>(high & 0xFFFF),
+                                           static_cast<std::uint32_t>(high >> 16)};
+      int best = 0;
+      for (int t = 1; t < groups; ++t) {
+        if (cost[t] < cost[best]) {
+          best = t;
+        }
+      }
+      w.selector[selectors++] = static_cast<unsigned char>(best);
+      std::int32_t* counts = w.tableFrequency[best];
+      for (std::int32_t i = start; i < end; ++i) {
+        ++counts[values[i]];
+      }
+    }
+    for (int t = 0; t < groups; ++t) {
+      MakeCodeLengths(w.length[t], w.tableFrequency[t], alphabet, kMaxCodeLength);
+    }
+  }
+
+  {
+    unsigned char position[kGroups];
+    for (int i = 0; i < groups; ++i) {
+      position[i] = static_cast<unsigned char>(i);
+    }
+    for (int i = 0; i < selectors; ++i) {
+      const unsigned char wanted = w.selector[i];
+      int j = 0;
+      unsigned char moving = position[0];
+      while (wanted != moving) {
+        ++j;
+        const unsigned char next = position[j];
+        position[j] = moving;
+        moving = next;
+      }
+      position[0] = moving;
+      w.selectorMtf[i] = static_cast<unsigned char>(j);
+    }
+  }
+  for (int t = 0; t < groups; ++t) {
+    int minLength = 32;
+    int maxLength = 0;
+    for (int v = 0; v < alphabet; ++v) {
+      maxLength = std::max<int>(maxLength, w.length[t][v]);
+      minLength = std::min<int>(minLength, w.length[t][v]);
+    }
+    std::int32_t next = 0;
+    for (int l = minLength; l <= maxLength; ++l) {
+      for (int v = 0; v < alphabet; ++v) {
+        if (w.length[t][v] == l) {
+          w.code[t][v] = next++;
+        }
+      }
+      next <<= 1;
+    }
+  }
+
+  // The bits: the stream's header, the block's header, the byte map, the
+  // selectors, the tables' delta-coded lengths, the values, and the end.
+  out.reserve(out.size() + n + n / 8 + 1024);
+  Bits bits(out);
+  bits.Put(0x425A68, 24); // "BZh"
+  bits.Put('9', 8);
+  bits.Put48(0x314159265359ull);
+  bits.Put32(blockCrc);
+  bits.Put(0, 1); // not randomised
+  bits.Put(static_cast<std::uint32_t>(origin), 24);
+  bool rangeInUse[16];
+  std::uint32_t ranges = 0;
+  for (int i = 0; i < 16; ++i) {
+    rangeInUse[i] = false;
+    for (int j = 0; j < 16; ++j) {
+      rangeInUse[i] = rangeInUse[i] || w.inUse[i * 16 + j];
+    }
+    ranges = ranges << 1 | (rangeInUse[i] ? 1 : 0);
+  }
+  bits.Put(ranges, 16);
+  for (int i = 0; i < 16; ++i) {
+    if (rangeInUse[i]) {
+      std::uint32_t map = 0;
+      for (int j = 0; j < 16; ++j) {
+        map = map << 1 | (w.inUse[i * 16 + j] ? 1 : 0);
+      }
+      bits.Put(map, 16);
+    }
+  }
+  bits.Put(static_cast<std::uint32_t>(groups), 3);
+  bits.Put(static_cast<std::uint32_t>(selectors), 15);
+  for (int i = 0; i < selectors; ++i) {
+    // j ones and a zero (j is at most 5).
+    const unsigned j = w.selectorMtf[i];
+    bits.Put(((1u << j) - 1) << 1, j + 1);
+  }
+  for (int t = 0; t < groups; ++t) {
+    int current = w.length[t][0];
+    bits.Put(static_cast<std::uint32_t>(current), 5);
+    for (int v = 0; v < alphabet; ++v) {
+      while (current < w.length[t][v]) {
+        bits.Put(2, 2);
+        ++current;
+      }
+      while (current > w.length[t][v]) {
+        bits.Put(3, 2);
+        --current;
+      }
+      bits.Put(0, 1);
+    }
+  }
+  int group = 0;
+  for (std::int32_t start = 0; start < valueCount; start += kGroupSize, ++group) {
+    const std::int32_t end = std::min(start + kGroupSize, valueCount);
+    const unsigned char* lengths = w.length[w.selector[group]];
+    const std::int32_t* codes = w.code[w.selector[group]];
+    for (std::int32_t i = start; i < end; ++i) {
+      bits.Put(static_cast<std::uint32_t>(codes[values[i]]), lengths[values[i]]);
+    }
+  }
+  bits.Put48(0x177245385090ull);
+  bits.Put32(blockCrc);
+  bits.Finish();
+  return kEncoded;
+}
+
+} // namespace QorCompressLib
