@@ -32,6 +32,6 @@ function(veltrano_divsufsort_library target dir)
   target_compile_definitions(${target} PRIVATE HAVE_CONFIG_H)
   # As for libbz2: no unwind tables (no C++ exception passes through it),
   # and the C runtime's own printf for its (unused) diagnostics.
-  target_compile_options(${target} PRIVATE -w -O2 -fno-asynchronous-unwind-tables)
+  target_compile_options(${target} PRIVATE -w -O3 -fno-asynchronous-unwind-tables)
   target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
 endfunction()

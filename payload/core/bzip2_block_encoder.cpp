@@ -149,38 +149,62 @@ void MakeCodeLengths(unsigned char* length, const std::int32_t* frequency, int a
   }
 }
 
-LeastRotation FindLeastRotation(const unsigned char* data, std::size_t size) {
-  // Duval's factorisation run over the data twice over: the last factor
-  // started inside the first copy is where the least rotation starts.
-  const std::size_t n = size;
-  auto at = [data, n](std::size_t i) { return data[i < n ? i : i - n]; };
+LeastRotation FindLeastRotation(const unsigned char* twice, std::size_t size) {
+  // Duval's factorisation of the data twice over: the last factor that
+  // starts inside the first copy starts the least rotation, and its period
+  // is the whole size unless the data repeats a shorter pattern. Each step
+  // compares the byte at k with the byte at j: greater ends the factor,
+  // smaller starts the period again (k back to i), equal moves k on. Both
+  // long stretches are taken at once: bytes greater than the factor's
+  // first (k at i), and equal stretches (compared eight bytes at a time).
+  const std::size_t end = 2 * size;
   std::size_t i = 0;
   std::size_t start = 0;
-  while (i < n) {
+  std::size_t period = size;
+  while (i < size) {
     start = i;
+    const unsigned char first = twice[i];
     std::size_t j = i + 1;
     std::size_t k = i;
-    while (j < 2 * n && at(k) <= at(j)) {
-      k = at(k) < at(j) ? i : k + 1;
+    while (j < end) {
+      if (k == i) {
+        while (j < end && twice[j] > first) {
+          ++j;
+        }
+        if (j == end || twice[j] < first) {
+          break;
+        }
+        k = i + 1;
+        ++j;
+        continue;
+      }
+      while (j + 8 <= end) {
+        std::uint64_t a;
+        std::uint64_t b;
+        std::memcpy(&a, twice + k, 8);
+        std::memcpy(&b, twice + j, 8);
+        if (a != b) {
+          break;
+        }
+        k += 8;
+        j += 8;
+      }
+      while (j < end && twice[k] == twice[j]) {
+        ++k;
+        ++j;
+      }
+      if (j == end || twice[k] > twice[j]) {
+        break;
+      }
+      k = i;
       ++j;
     }
+    period = j - k;
     while (i <= k) {
-      i += j - k;
+      i += period;
     }
   }
-  // The least rotation is w repeated, w smaller than each of its other
-  // rotations; one factorisation step over it gives the length of w.
-  std::size_t j = 1;
-  std::size_t k = 0;
-  auto rotated = [data, n, start](std::size_t i) {
-    const std::size_t p = start + i;
-    return data[p < n ? p : p - n];
-  };
-  while (j < n && rotated(k) <= rotated(j)) {
-    k = rotated(k) < rotated(j) ? 0 : k + 1;
-    ++j;
-  }
-  return LeastRotation{start, j == n && k == 0};
+  return LeastRotation{start, period == size};
 }
 
 struct Bzip2BlockEncoder::Work {
@@ -284,14 +308,18 @@ Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
 
   // The rotations of the block in order: from its least rotation, which
   // is smaller than its other rotations, they sort as its suffixes do.
-  const LeastRotation least = FindLeastRotation(w.block.data(), n);
+  w.order.resize(n);
+  saidx_t* order = w.order.data();
+  unsigned char* block = w.block.data();
+  // The block twice over, in the order's room (4 bytes for each byte).
+  unsigned char* twice = reinterpret_cast<unsigned char*>(order);
+  std::memcpy(twice, block, n);
+  std::memcpy(twice + n, block, n);
+  const LeastRotation least = FindLeastRotation(twice, n);
   if (!least.unique) {
     return kRepeating;
   }
-  unsigned char* block = w.block.data();
-  std::rotate(block, block + least.start, block + n);
-  w.order.resize(n);
-  saidx_t* order = w.order.data();
+  std::memcpy(block, twice + least.start, n);
   if (divsufsort(block, order, static_cast<saidx_t>(n)) != 0) {
     throw std::bad_alloc();
   }
@@ -324,8 +352,9 @@ Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
   std::uint16_t* values = w.values.data();
   std::size_t count = 0;
   {
+    // (all 256 places set: the search may look past the symbols in use)
     unsigned char recent[256];
-    for (int i = 0; i < inUseCount; ++i) {
+    for (int i = 0; i < 256; ++i) {
       recent[i] = static_cast<unsigned char>(i);
     }
     std::uint32_t zeros = 0;
@@ -351,16 +380,21 @@ Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
       if (zeros > 0) {
         putZeros();
       }
-      unsigned char moving = recent[1];
-      recent[1] = recent[0];
-      unsigned j = 1;
-      while (symbol != moving) {
-        ++j;
-        const unsigned char next = recent[j];
-        recent[j] = moving;
-        moving = next;
+      // The symbol's place in the list, found and moved to the front with
+      // the library's block functions beyond the nearest places.
+      std::size_t j;
+      if (recent[1] == symbol) {
+        j = 1;
+        recent[1] = recent[0];
+      } else if (recent[2] == symbol) {
+        j = 2;
+        recent[2] = recent[1];
+        recent[1] = recent[0];
+      } else {
+        j = static_cast<const unsigned char*>(std::memchr(recent + 3, symbol, 253)) - recent;
+        std::memmove(recent + 1, recent, j);
       }
-      recent[0] = moving;
+      recent[0] = symbol;
       values[count++] = static_cast<std::uint16_t>(j + 1);
       ++frequency[j + 1];
     }

@@ -47,14 +47,15 @@ private:
   std::unique_ptr<Work> work_;
 };
 
-// Where the lexicographically least rotation of data starts, and whether
-// that rotation is smaller than every other one (false when data is a
-// shorter pattern repeated). size is at least 1.
+// Where the lexicographically least rotation of data (size bytes, at least
+// 1) starts, and whether that rotation is smaller than every other one
+// (false when data is a shorter pattern repeated). twice holds data twice
+// over (2 * size bytes).
 struct LeastRotation {
   std::size_t start;
   bool unique;
 };
-LeastRotation FindLeastRotation(const unsigned char* data, std::size_t size);
+LeastRotation FindLeastRotation(const unsigned char* twice, std::size_t size);
 
 // Huffman code lengths (at most maxLength) for the frequencies of the
 // alphabet's symbols (at most 258), built as libbz2 builds them: with its

@@ -219,11 +219,11 @@ TEST(Bzip2BlockEncoder, KeepsTheParallelCompressorsStreamLibbz2s) {
 }
 
 TEST(Bzip2BlockEncoder, FindsTheLeastRotation) {
-  // Every word of up to 12 letters over {a, b} and some over {a, b, c},
-  // against all their rotations.
+  // Words of up to 12 letters over {a, b} and some over {a, b, c}, and
+  // longer ones, against all their rotations.
   std::mt19937 random(13);
   for (int i = 0; i < 20000; ++i) {
-    const std::size_t size = 1 + i % 12;
+    const std::size_t size = i < 15000 ? 1 + i % 12 : 13 + i % 60;
     const std::string word = Random(size, static_cast<unsigned>(random()), i % 3 == 0 ? 3 : 2);
     std::vector<std::string> rotations;
     for (std::size_t r = 0; r < size; ++r) {
@@ -231,8 +231,9 @@ TEST(Bzip2BlockEncoder, FindsTheLeastRotation) {
     }
     const std::string least = *std::min_element(rotations.begin(), rotations.end());
     const bool unique = std::count(rotations.begin(), rotations.end(), least) == 1;
+    const std::string twice = word + word;
     const QorCompressLib::LeastRotation got = QorCompressLib::FindLeastRotation(
-        reinterpret_cast<const unsigned char*>(word.data()), size);
+        reinterpret_cast<const unsigned char*>(twice.data()), size);
     ASSERT_LT(got.start, size);
     EXPECT_EQ(least, rotations[got.start]) << word;
     EXPECT_EQ(unique, got.unique) << word;
