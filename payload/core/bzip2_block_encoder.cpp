@@ -219,6 +219,11 @@ struct Bzip2BlockEncoder::Work {
   std::vector<saidx_t> order;        // suffix order, then the transform
   std::vector<std::uint16_t> values; // the move-to-front values
 
+  int inUseCount = 0;
+  int alphabet = 0;
+  std::int32_t valueCount = 0;
+  int groups = 0;
+  int selectors = 0;
   std::int32_t frequency[kMaxAlphabet];
   unsigned char length[kGroups][kMaxAlphabet];
   std::int32_t code[kGroups][kMaxAlphabet];
@@ -247,6 +252,303 @@ struct Bzip2BlockEncoder::Work {
       inUse[runLength - 4] = true;
     }
     runByte = -1;
+  }
+
+  // The rotations of the block in order: from its least rotation, which
+  // is smaller than its other rotations, they sort as its suffixes do.
+  // Leaves the last byte of each rotation in order at the start of the
+  // order's room and where the rotation of the data's first byte went;
+  // false when the block repeats a shorter pattern.
+  bool Sort(std::size_t& origin) {
+    const std::size_t n = used;
+    order.resize(n);
+    saidx_t* sorted = order.data();
+    unsigned char* bytes = block.data();
+    // The block twice over, in the order's room (4 bytes for each byte).
+    unsigned char* twice = reinterpret_cast<unsigned char*>(sorted);
+    std::memcpy(twice, bytes, n);
+    std::memcpy(twice + n, bytes, n);
+    const LeastRotation least = FindLeastRotation(twice, n);
+    if (!least.unique) {
+      return false;
+    }
+    std::memcpy(bytes, twice + least.start, n);
+    if (divsufsort(bytes, sorted, static_cast<saidx_t>(n)) != 0) {
+      throw std::bad_alloc();
+    }
+    // The rotation that starts at the data's first byte, and the last byte
+    // of each rotation in order, written over the order as it is read.
+    const saidx_t first = static_cast<saidx_t>((n - least.start) % n);
+    origin = 0;
+    unsigned char* last = reinterpret_cast<unsigned char*>(sorted);
+    for (std::size_t i = 0; i < n; ++i) {
+      const saidx_t p = sorted[i];
+      if (p == first) {
+        origin = i;
+      }
+      last[i] = bytes[p == 0 ? n - 1 : p - 1];
+    }
+    return true;
+  }
+
+  // Move-to-front over the bytes in use, zero runs as RUNA/RUNB digits.
+  void MoveToFront() {
+    const std::size_t n = used;
+    unsigned char toSymbol[256];
+    inUseCount = 0;
+    for (int i = 0; i < 256; ++i) {
+      if (inUse[i]) {
+        toSymbol[i] = static_cast<unsigned char>(inUseCount++);
+      }
+    }
+    const int endOfBlock = inUseCount + 1;
+    alphabet = inUseCount + 2;
+    std::fill(frequency, frequency + kMaxAlphabet, 0);
+    values.resize(n + 1);
+    std::uint16_t* value = values.data();
+    const unsigned char* last = reinterpret_cast<const unsigned char*>(order.data());
+    std::size_t count = 0;
+    {
+      // (all 256 places set: the search may look past the symbols in use)
+      unsigned char recent[256];
+      for (int i = 0; i < 256; ++i) {
+        recent[i] = static_cast<unsigned char>(i);
+      }
+      std::uint32_t zeros = 0;
+      auto putZeros = [&] {
+        --zeros;
+        for (;;) {
+          const std::uint16_t digit = (zeros & 1) ? kRunB : kRunA;
+          value[count++] = digit;
+          ++frequency[digit];
+          if (zeros < 2) {
+            break;
+          }
+          zeros = (zeros - 2) / 2;
+        }
+        zeros = 0;
+      };
+      for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char symbol = toSymbol[last[i]];
+        if (recent[0] == symbol) {
+          ++zeros;
+          continue;
+        }
+        if (zeros > 0) {
+          putZeros();
+        }
+        // The symbol's place in the list, found and moved to the front with
+        // the library's block functions beyond the nearest places.
+        std::size_t j;
+        if (recent[1] == symbol) {
+          j = 1;
+          recent[1] = recent[0];
+        } else if (recent[2] == symbol) {
+          j = 2;
+          recent[2] = recent[1];
+          recent[1] = recent[0];
+        } else {
+          j = static_cast<const unsigned char*>(std::memchr(recent + 3, symbol, 253)) - recent;
+          std::memmove(recent + 1, recent, j);
+        }
+        recent[0] = symbol;
+        value[count++] = static_cast<std::uint16_t>(j + 1);
+        ++frequency[j + 1];
+      }
+      if (zeros > 0) {
+        putZeros();
+      }
+      value[count++] = static_cast<std::uint16_t>(endOfBlock);
+      ++frequency[endOfBlock];
+    }
+    valueCount = static_cast<std::int32_t>(count);
+  }
+
+  // The coding tables: libbz2's initial split, then four passes that pick a
+  // table for each group of 50 values and rebuild the tables from them.
+  void ChooseTables() {
+    const std::uint16_t* value = values.data();
+    groups = valueCount < 200    ? 2
+             : valueCount < 600  ? 3
+             : valueCount < 1200 ? 4
+             : valueCount < 2400 ? 5
+                                 : 6;
+    for (int t = 0; t < kGroups; ++t) {
+      std::fill(length[t], length[t] + kMaxAlphabet, kGreaterCost);
+    }
+    {
+      int part = groups;
+      std::int32_t remaining = valueCount;
+      int start = 0;
+      while (part > 0) {
+        const std::int32_t target = remaining / part;
+        int end = start - 1;
+        std::int32_t taken = 0;
+        while (taken < target && end < alphabet - 1) {
+          ++end;
+          taken += frequency[end];
+        }
+        if (end > start && part != groups && part != 1 && (groups - part) % 2 == 1) {
+          taken -= frequency[end];
+          --end;
+        }
+        for (int v = 0; v < alphabet; ++v) {
+          length[part - 1][v] = v >= start && v <= end ? kLesserCost : kGreaterCost;
+        }
+        --part;
+        start = end + 1;
+        remaining -= taken;
+      }
+    }
+
+    for (int iteration = 0; iteration < kIterations; ++iteration) {
+      for (int t = 0; t < groups; ++t) {
+        std::fill(tableFrequency[t], tableFrequency[t] + alphabet, 0);
+      }
+      // The lengths of each value in all tables at once, 16 bits a table:
+      // the sum over a group (at most 50 lengths of at most 17) fits.
+      std::uint64_t packed[kMaxAlphabet][2];
+      for (int v = 0; v < alphabet; ++v) {
+        packed[v][0] = length[0][v] | static_cast<std::uint64_t>(length[1][v]) << 16 |
+                       static_cast<std::uint64_t>(length[2][v]) << 32 |
+                       static_cast<std::uint64_t>(length[3][v]) << 48;
+        packed[v][1] = length[4][v] | static_cast<std::uint64_t>(length[5][v]) << 16;
+      }
+      selectors = 0;
+      for (std::int32_t start = 0; start < valueCount; start += kGroupSize) {
+        const std::int32_t end = std::min(start + kGroupSize, valueCount);
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        for (std::int32_t i = start; i < end; ++i) {
+          low += packed[value[i]][0];
+          high += packed[value[i]][1];
+        }
+        const std::uint32_t cost[kGroups] = {static_cast<std::uint32_t>(low & 0xFFFF),
+                                             static_cast<std::uint32_t>((low >> 16) & 0xFFFF),
+                                             static_cast<std::uint32_t>((low >> 32) & 0xFFFF),
+                                             static_cast<std::uint32_t>(low >> 48),
+                                             static_cast<std::uint32_t>(high & 0xFFFF),
+                                             static_cast<std::uint32_t>(high >> 16)};
+        int best = 0;
+        for (int t = 1; t < groups; ++t) {
+          if (cost[t] < cost[best]) {
+            best = t;
+          }
+        }
+        selector[selectors++] = static_cast<unsigned char>(best);
+        std::int32_t* counts = tableFrequency[best];
+        for (std::int32_t i = start; i < end; ++i) {
+          ++counts[value[i]];
+        }
+      }
+      for (int t = 0; t < groups; ++t) {
+        MakeCodeLengths(length[t], tableFrequency[t], alphabet, kMaxCodeLength);
+      }
+    }
+
+    {
+      unsigned char position[kGroups];
+      for (int i = 0; i < groups; ++i) {
+        position[i] = static_cast<unsigned char>(i);
+      }
+      for (int i = 0; i < selectors; ++i) {
+        const unsigned char wanted = selector[i];
+        int j = 0;
+        unsigned char moving = position[0];
+        while (wanted != moving) {
+          ++j;
+          const unsigned char next = position[j];
+          position[j] = moving;
+          moving = next;
+        }
+        position[0] = moving;
+        selectorMtf[i] = static_cast<unsigned char>(j);
+      }
+    }
+    for (int t = 0; t < groups; ++t) {
+      int minLength = 32;
+      int maxLength = 0;
+      for (int v = 0; v < alphabet; ++v) {
+        maxLength = std::max<int>(maxLength, length[t][v]);
+        minLength = std::min<int>(minLength, length[t][v]);
+      }
+      std::int32_t next = 0;
+      for (int l = minLength; l <= maxLength; ++l) {
+        for (int v = 0; v < alphabet; ++v) {
+          if (length[t][v] == l) {
+            code[t][v] = next++;
+          }
+        }
+        next <<= 1;
+      }
+    }
+  }
+
+  // The bits: the stream's header, the block's header, the byte map, the
+  // selectors, the tables' delta-coded lengths, the values, and the end.
+  void Write(std::string& out, std::uint32_t blockCrc, std::size_t origin) {
+    const std::uint16_t* value = values.data();
+    out.reserve(out.size() + used + used / 8 + 1024);
+    Bits bits(out);
+    bits.Put(0x425A68, 24); // "BZh"
+    bits.Put('9', 8);
+    bits.Put48(0x314159265359ull);
+    bits.Put32(blockCrc);
+    bits.Put(0, 1); // not randomised
+    bits.Put(static_cast<std::uint32_t>(origin), 24);
+    bool rangeInUse[16];
+    std::uint32_t ranges = 0;
+    for (int i = 0; i < 16; ++i) {
+      rangeInUse[i] = false;
+      for (int j = 0; j < 16; ++j) {
+        rangeInUse[i] = rangeInUse[i] || inUse[i * 16 + j];
+      }
+      ranges = ranges << 1 | (rangeInUse[i] ? 1 : 0);
+    }
+    bits.Put(ranges, 16);
+    for (int i = 0; i < 16; ++i) {
+      if (rangeInUse[i]) {
+        std::uint32_t map = 0;
+        for (int j = 0; j < 16; ++j) {
+          map = map << 1 | (inUse[i * 16 + j] ? 1 : 0);
+        }
+        bits.Put(map, 16);
+      }
+    }
+    bits.Put(static_cast<std::uint32_t>(groups), 3);
+    bits.Put(static_cast<std::uint32_t>(selectors), 15);
+    for (int i = 0; i < selectors; ++i) {
+      // j ones and a zero (j is at most 5).
+      const unsigned j = selectorMtf[i];
+      bits.Put(((1u << j) - 1) << 1, j + 1);
+    }
+    for (int t = 0; t < groups; ++t) {
+      int current = length[t][0];
+      bits.Put(static_cast<std::uint32_t>(current), 5);
+      for (int v = 0; v < alphabet; ++v) {
+        while (current < length[t][v]) {
+          bits.Put(2, 2);
+          ++current;
+        }
+        while (current > length[t][v]) {
+          bits.Put(3, 2);
+          --current;
+        }
+        bits.Put(0, 1);
+      }
+    }
+    int group = 0;
+    for (std::int32_t start = 0; start < valueCount; start += kGroupSize, ++group) {
+      const std::int32_t end = std::min(start + kGroupSize, valueCount);
+      const unsigned char* lengths = length[selector[group]];
+      const std::int32_t* codes = code[selector[group]];
+      for (std::int32_t i = start; i < end; ++i) {
+        bits.Put(static_cast<std::uint32_t>(codes[value[i]]), lengths[value[i]]);
+      }
+    }
+    bits.Put48(0x177245385090ull);
+    bits.Put32(blockCrc);
+    bits.Finish();
   }
 };
 
@@ -295,8 +597,7 @@ Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
     return kTooLong;
   }
   const std::uint32_t blockCrc = ~w.crc;
-  const std::size_t n = w.used;
-  if (n == 0) {
+  if (w.used == 0) {
     Bits bits(out);
     bits.Put(0x425A68, 24); // "BZh"
     bits.Put('9', 8);
@@ -305,288 +606,13 @@ Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {
     bits.Finish();
     return kEncoded;
   }
-
-  // The rotations of the block in order: from its least rotation, which
-  // is smaller than its other rotations, they sort as its suffixes do.
-  w.order.resize(n);
-  saidx_t* order = w.order.data();
-  unsigned char* block = w.block.data();
-  // The block twice over, in the order's room (4 bytes for each byte).
-  unsigned char* twice = reinterpret_cast<unsigned char*>(order);
-  std::memcpy(twice, block, n);
-  std::memcpy(twice + n, block, n);
-  const LeastRotation least = FindLeastRotation(twice, n);
-  if (!least.unique) {
+  std::size_t origin;
+  if (!w.Sort(origin)) {
     return kRepeating;
   }
-  std::memcpy(block, twice + least.start, n);
-  if (divsufsort(block, order, static_cast<saidx_t>(n)) != 0) {
-    throw std::bad_alloc();
-  }
-  // The rotation that starts at the data's first byte, and the last byte
-  // of each rotation in order, written over the order as it is read.
-  const saidx_t first = static_cast<saidx_t>((n - least.start) % n);
-  std::size_t origin = 0;
-  unsigned char* last = reinterpret_cast<unsigned char*>(order);
-  for (std::size_t i = 0; i < n; ++i) {
-    const saidx_t p = order[i];
-    if (p == first) {
-      origin = i;
-    }
-    last[i] = block[p == 0 ? n - 1 : p - 1];
-  }
-
-  // Move-to-front over the bytes in use, zero runs as RUNA/RUNB digits.
-  unsigned char toSymbol[256];
-  int inUseCount = 0;
-  for (int i = 0; i < 256; ++i) {
-    if (w.inUse[i]) {
-      toSymbol[i] = static_cast<unsigned char>(inUseCount++);
-    }
-  }
-  const int endOfBlock = inUseCount + 1;
-  const int alphabet = inUseCount + 2;
-  std::int32_t* frequency = w.frequency;
-  std::fill(frequency, frequency + kMaxAlphabet, 0);
-  w.values.resize(n + 1);
-  std::uint16_t* values = w.values.data();
-  std::size_t count = 0;
-  {
-    // (all 256 places set: the search may look past the symbols in use)
-    unsigned char recent[256];
-    for (int i = 0; i < 256; ++i) {
-      recent[i] = static_cast<unsigned char>(i);
-    }
-    std::uint32_t zeros = 0;
-    auto putZeros = [&] {
-      --zeros;
-      for (;;) {
-        const std::uint16_t digit = (zeros & 1) ? kRunB : kRunA;
-        values[count++] = digit;
-        ++frequency[digit];
-        if (zeros < 2) {
-          break;
-        }
-        zeros = (zeros - 2) / 2;
-      }
-      zeros = 0;
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-      const unsigned char symbol = toSymbol[last[i]];
-      if (recent[0] == symbol) {
-        ++zeros;
-        continue;
-      }
-      if (zeros > 0) {
-        putZeros();
-      }
-      // The symbol's place in the list, found and moved to the front with
-      // the library's block functions beyond the nearest places.
-      std::size_t j;
-      if (recent[1] == symbol) {
-        j = 1;
-        recent[1] = recent[0];
-      } else if (recent[2] == symbol) {
-        j = 2;
-        recent[2] = recent[1];
-        recent[1] = recent[0];
-      } else {
-        j = static_cast<const unsigned char*>(std::memchr(recent + 3, symbol, 253)) - recent;
-        std::memmove(recent + 1, recent, j);
-      }
-      recent[0] = symbol;
-      values[count++] = static_cast<std::uint16_t>(j + 1);
-      ++frequency[j + 1];
-    }
-    if (zeros > 0) {
-      putZeros();
-    }
-    values[count++] = static_cast<std::uint16_t>(endOfBlock);
-    ++frequency[endOfBlock];
-  }
-  const std::int32_t valueCount = static_cast<std::int32_t>(count);
-
-  // The coding tables: libbz2's initial split, then four passes that pick a
-  // table for each group of 50 values and rebuild the tables from them.
-  const int groups = valueCount < 200    ? 2
-                     : valueCount < 600  ? 3
-                     : valueCount < 1200 ? 4
-                     : valueCount < 2400 ? 5
-                                         : 6;
-  for (int t = 0; t < kGroups; ++t) {
-    std::fill(w.length[t], w.length[t] + kMaxAlphabet, kGreaterCost);
-  }
-  {
-    int part = groups;
-    std::int32_t remaining = valueCount;
-    int start = 0;
-    while (part > 0) {
-      const std::int32_t target = remaining / part;
-      int end = start - 1;
-      std::int32_t taken = 0;
-      while (taken < target && end < alphabet - 1) {
-        ++end;
-        taken += frequency[end];
-      }
-      if (end > start && part != groups && part != 1 && (groups - part) % 2 == 1) {
-        taken -= frequency[end];
-        --end;
-      }
-      for (int v = 0; v < alphabet; ++v) {
-        w.length[part - 1][v] = v >= start && v <= end ? kLesserCost : kGreaterCost;
-      }
-      --part;
-      start = end + 1;
-      remaining -= taken;
-    }
-  }
-
-  int selectors = 0;
-  for (int iteration = 0; iteration < kIterations; ++iteration) {
-    for (int t = 0; t < groups; ++t) {
-      std::fill(w.tableFrequency[t], w.tableFrequency[t] + alphabet, 0);
-    }
-    // The lengths of each value in all tables at once, 16 bits a table:
-    // the sum over a group (at most 50 lengths of at most 17) fits.
-    std::uint64_t packed[kMaxAlphabet][2];
-    for (int v = 0; v < alphabet; ++v) {
-      packed[v][0] = w.length[0][v] | static_cast<std::uint64_t>(w.length[1][v]) << 16 |
-                     static_cast<std::uint64_t>(w.length[2][v]) << 32 |
-                     static_cast<std::uint64_t>(w.length[3][v]) << 48;
-      packed[v][1] = w.length[4][v] | static_cast<std::uint64_t>(w.length[5][v]) << 16;
-    }
-    selectors = 0;
-    for (std::int32_t start = 0; start < valueCount; start += kGroupSize) {
-      const std::int32_t end = std::min(start + kGroupSize, valueCount);
-      std::uint64_t low = 0;
-      std::uint64_t high = 0;
-      for (std::int32_t i = start; i < end; ++i) {
-        low += packed[values[i]][0];
-        high += packed[values[i]][1];
-      }
-      const std::uint32_t cost[kGroups] = {static_cast<std::uint32_t>(low & 0xFFFF),
-                                           static_cast<std::uint32_t>((low >> 16) & 0xFFFF),
-                                           static_cast<std::uint32_t>((low >> 32) & 0xFFFF),
-                                           static_cast<std::uint32_t>(low >> 48),
-                                           static_cast<std::uint32_t>(high & 0xFFFF),
-                                           static_cast<std::uint32_t>(high >> 16)};
-      int best = 0;
-      for (int t = 1; t < groups; ++t) {
-        if (cost[t] < cost[best]) {
-          best = t;
-        }
-      }
-      w.selector[selectors++] = static_cast<unsigned char>(best);
-      std::int32_t* counts = w.tableFrequency[best];
-      for (std::int32_t i = start; i < end; ++i) {
-        ++counts[values[i]];
-      }
-    }
-    for (int t = 0; t < groups; ++t) {
-      MakeCodeLengths(w.length[t], w.tableFrequency[t], alphabet, kMaxCodeLength);
-    }
-  }
-
-  {
-    unsigned char position[kGroups];
-    for (int i = 0; i < groups; ++i) {
-      position[i] = static_cast<unsigned char>(i);
-    }
-    for (int i = 0; i < selectors; ++i) {
-      const unsigned char wanted = w.selector[i];
-      int j = 0;
-      unsigned char moving = position[0];
-      while (wanted != moving) {
-        ++j;
-        const unsigned char next = position[j];
-        position[j] = moving;
-        moving = next;
-      }
-      position[0] = moving;
-      w.selectorMtf[i] = static_cast<unsigned char>(j);
-    }
-  }
-  for (int t = 0; t < groups; ++t) {
-    int minLength = 32;
-    int maxLength = 0;
-    for (int v = 0; v < alphabet; ++v) {
-      maxLength = std::max<int>(maxLength, w.length[t][v]);
-      minLength = std::min<int>(minLength, w.length[t][v]);
-    }
-    std::int32_t next = 0;
-    for (int l = minLength; l <= maxLength; ++l) {
-      for (int v = 0; v < alphabet; ++v) {
-        if (w.length[t][v] == l) {
-          w.code[t][v] = next++;
-        }
-      }
-      next <<= 1;
-    }
-  }
-
-  // The bits: the stream's header, the block's header, the byte map, the
-  // selectors, the tables' delta-coded lengths, the values, and the end.
-  out.reserve(out.size() + n + n / 8 + 1024);
-  Bits bits(out);
-  bits.Put(0x425A68, 24); // "BZh"
-  bits.Put('9', 8);
-  bits.Put48(0x314159265359ull);
-  bits.Put32(blockCrc);
-  bits.Put(0, 1); // not randomised
-  bits.Put(static_cast<std::uint32_t>(origin), 24);
-  bool rangeInUse[16];
-  std::uint32_t ranges = 0;
-  for (int i = 0; i < 16; ++i) {
-    rangeInUse[i] = false;
-    for (int j = 0; j < 16; ++j) {
-      rangeInUse[i] = rangeInUse[i] || w.inUse[i * 16 + j];
-    }
-    ranges = ranges << 1 | (rangeInUse[i] ? 1 : 0);
-  }
-  bits.Put(ranges, 16);
-  for (int i = 0; i < 16; ++i) {
-    if (rangeInUse[i]) {
-      std::uint32_t map = 0;
-      for (int j = 0; j < 16; ++j) {
-        map = map << 1 | (w.inUse[i * 16 + j] ? 1 : 0);
-      }
-      bits.Put(map, 16);
-    }
-  }
-  bits.Put(static_cast<std::uint32_t>(groups), 3);
-  bits.Put(static_cast<std::uint32_t>(selectors), 15);
-  for (int i = 0; i < selectors; ++i) {
-    // j ones and a zero (j is at most 5).
-    const unsigned j = w.selectorMtf[i];
-    bits.Put(((1u << j) - 1) << 1, j + 1);
-  }
-  for (int t = 0; t < groups; ++t) {
-    int current = w.length[t][0];
-    bits.Put(static_cast<std::uint32_t>(current), 5);
-    for (int v = 0; v < alphabet; ++v) {
-      while (current < w.length[t][v]) {
-        bits.Put(2, 2);
-        ++current;
-      }
-      while (current > w.length[t][v]) {
-        bits.Put(3, 2);
-        --current;
-      }
-      bits.Put(0, 1);
-    }
-  }
-  int group = 0;
-  for (std::int32_t start = 0; start < valueCount; start += kGroupSize, ++group) {
-    const std::int32_t end = std::min(start + kGroupSize, valueCount);
-    const unsigned char* lengths = w.length[w.selector[group]];
-    const std::int32_t* codes = w.code[w.selector[group]];
-    for (std::int32_t i = start; i < end; ++i) {
-      bits.Put(static_cast<std::uint32_t>(codes[values[i]]), lengths[values[i]]);
-    }
-  }
-  bits.Put48(0x177245385090ull);
-  bits.Put32(blockCrc);
-  bits.Finish();
+  w.MoveToFront();
+  w.ChooseTables();
+  w.Write(out, blockCrc, origin);
   return kEncoded;
 }
 
