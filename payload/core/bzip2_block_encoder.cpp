@@ -10,10 +10,6 @@
 #include <cstring>
 #include <new>
 
-// libbz2's CRC table (the stream's CRC is libbz2's: CRC-32, most
-// significant bit first).
-extern "C" unsigned int BZ2_crc32Table[256];
-
 namespace QorCompressLib {
 
 namespace {
@@ -30,6 +26,49 @@ const unsigned char kLesserCost = 0;
 const unsigned char kGreaterCost = 15;
 const std::uint16_t kRunA = 0;
 const std::uint16_t kRunB = 1;
+
+// The block's CRC: CRC-32 (polynomial 0x04C11DB7), most significant bit
+// first, eight bytes a step with a table for each byte's distance from the
+// step's end.
+struct CrcTables {
+  std::uint32_t table[8][256];
+};
+
+constexpr CrcTables MakeCrcTables() {
+  CrcTables t{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t crc = i << 24;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    t.table[0][i] = crc;
+  }
+  for (int k = 1; k < 8; ++k) {
+    for (int i = 0; i < 256; ++i) {
+      const std::uint32_t previous = t.table[k - 1][i];
+      t.table[k][i] = (previous << 8) ^ t.table[0][previous >> 24];
+    }
+  }
+  return t;
+}
+
+constexpr CrcTables kCrc = MakeCrcTables();
+
+std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+  const auto& t = kCrc.table;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    const unsigned char* b = data + i;
+    crc ^= static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+           static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+    crc = t[7][crc >> 24] ^ t[6][(crc >> 16) & 0xFF] ^ t[5][(crc >> 8) & 0xFF] ^ t[4][crc & 0xFF] ^
+          t[3][b[4]] ^ t[2][b[5]] ^ t[1][b[6]] ^ t[0][b[7]];
+  }
+  for (; i < size; ++i) {
+    crc = (crc << 8) ^ t[0][(crc >> 24) ^ data[i]];
+  }
+  return crc;
+}
 
 // Bits, most significant first, into a string.
 class Bits {
@@ -574,20 +613,37 @@ void Bzip2BlockEncoder::Add(const unsigned char* data, std::size_t size) {
   if (w.block.size() != kBlockCapacity) {
     w.block.resize(kBlockCapacity);
   }
-  std::uint32_t crc = w.crc;
+  w.crc = UpdateCrc(w.crc, data, size);
+  // Runs of up to 255 equal bytes, as libbz2 counts them; the run open at
+  // the end stays open for the next bytes.
+  unsigned char* block = w.block.data();
+  bool* inUse = w.inUse;
+  std::size_t used = w.used;
+  int runByte = w.runByte;
+  unsigned runLength = w.runLength;
   for (std::size_t i = 0; i < size; ++i) {
     const unsigned char byte = data[i];
-    crc = (crc << 8) ^ BZ2_crc32Table[(crc >> 24) ^ byte];
-    // Runs of up to 255 equal bytes, as libbz2 counts them.
-    if (byte == w.runByte && w.runLength < 255) {
-      ++w.runLength;
-    } else {
-      w.FlushRun();
-      w.runByte = byte;
-      w.runLength = 1;
+    if (byte == runByte && runLength < 255) {
+      ++runLength;
+      continue;
     }
+    if (runLength == 1 && used < kBlockCapacity) {
+      // The common case: a single byte.
+      block[used++] = static_cast<unsigned char>(runByte);
+      inUse[runByte] = true;
+    } else {
+      w.used = used;
+      w.runByte = runByte;
+      w.runLength = runLength;
+      w.FlushRun();
+      used = w.used;
+    }
+    runByte = byte;
+    runLength = 1;
   }
-  w.crc = crc;
+  w.used = used;
+  w.runByte = runByte;
+  w.runLength = runLength;
 }
 
 Bzip2BlockEncoder::Result Bzip2BlockEncoder::Finish(std::string& out) {

@@ -43,23 +43,36 @@ using QorBzip2Format::kMarkerBits;
 // just begun then opens the next block, unless it is the data's last byte.
 class BlockCutter {
 public:
-  // True when a new block starts with this byte.
-  bool StartsBlock(unsigned char byte, bool lastByte) {
-    if (length_ != 0 && byte == byte_ && length_ < 255) {
-      ++length_;
-      return false;
-    }
-    bool starts = false;
-    if (length_ != 0) {
-      coded_ += length_ < 4 ? length_ : 5;
-      if (coded_ >= kBlockLimit && !lastByte) {
-        coded_ = 0;
-        starts = true;
+  // Takes bytes until one starts a new block, and returns its index (that
+  // byte then belongs to the new block), or size. endsData: the data's last
+  // byte is the last of these.
+  std::size_t FindStart(const unsigned char* bytes, std::size_t size, bool endsData) {
+    std::uint32_t coded = coded_;
+    unsigned char byte = byte_;
+    std::uint32_t length = length_;
+    std::size_t i = 0;
+    for (; i < size; ++i) {
+      const unsigned char next = bytes[i];
+      if (length != 0 && next == byte && length < 255) {
+        ++length;
+        continue;
       }
+      if (length != 0) {
+        coded += length < 4 ? length : 5;
+        if (coded >= kBlockLimit && !(endsData && i + 1 == size)) {
+          coded = 0;
+          byte = next;
+          length = 1;
+          break;
+        }
+      }
+      byte = next;
+      length = 1;
     }
+    coded_ = coded;
     byte_ = byte;
-    length_ = 1;
-    return starts;
+    length_ = length;
+    return i;
   }
 
 private:
@@ -343,13 +356,16 @@ void ParallelBzip2Compressor::Write(const char* data, std::size_t size) {
     RaiseFailure(u"The payload's data is longer than announced.");
   }
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+  const bool endsData = s.received + size == s.totalSize;
   std::size_t start = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (s.cutter.StartsBlock(bytes[i], s.received + i + 1 == s.totalSize)) {
-      s.Current().Append(data + start, i - start);
-      s.Submit();
-      start = i;
+  for (std::size_t i = 0; i < size;) {
+    i += s.cutter.FindStart(bytes + i, size - i, endsData);
+    if (i == size) {
+      break;
     }
+    s.Current().Append(data + start, i - start);
+    s.Submit();
+    start = i++;
   }
   s.Current().Append(data + start, size - start);
   s.received += size;
