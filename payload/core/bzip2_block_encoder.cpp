@@ -70,17 +70,31 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_
   return crc;
 }
 
-// Bits, most significant first, into a string.
+// Bits, most significant first, appended to a string four bytes at a time
+// through a buffer of its own.
 class Bits {
 public:
   explicit Bits(std::string& out) : out_(out) {}
+  ~Bits() { Flush(); }
+  Bits(const Bits&) = delete;
+  Bits& operator=(const Bits&) = delete;
+
+  // count (at most 24) bits: fewer than 32 are held before, so they fit.
   void Put(std::uint32_t value, unsigned count) {
-    // count is at most 24 here, so that 32 more bits always fit.
-    buffer_ = (buffer_ << count) | (value & ((1u << count) - 1));
+    held_ = (held_ << count) | value;
     used_ += count;
-    while (used_ >= 8) {
-      used_ -= 8;
-      out_.push_back(static_cast<char>(buffer_ >> used_));
+    if (used_ >= 32) {
+      used_ -= 32;
+      const std::uint32_t word = static_cast<std::uint32_t>(held_ >> used_);
+      unsigned char* at = buffer_ + size_;
+      at[0] = static_cast<unsigned char>(word >> 24);
+      at[1] = static_cast<unsigned char>(word >> 16);
+      at[2] = static_cast<unsigned char>(word >> 8);
+      at[3] = static_cast<unsigned char>(word);
+      size_ += 4;
+      if (size_ == sizeof buffer_) {
+        Flush();
+      }
     }
   }
   void Put32(std::uint32_t value) {
@@ -91,17 +105,30 @@ public:
     Put(static_cast<std::uint32_t>(value >> 24), 24);
     Put(static_cast<std::uint32_t>(value & 0xFFFFFF), 24);
   }
+  // The last bits, padded with zero bits to a byte.
   void Finish() {
+    while (used_ >= 8) {
+      used_ -= 8;
+      buffer_[size_++] = static_cast<unsigned char>(held_ >> used_);
+    }
     if (used_ > 0) {
-      out_.push_back(static_cast<char>(buffer_ << (8 - used_)));
+      buffer_[size_++] = static_cast<unsigned char>(held_ << (8 - used_));
       used_ = 0;
     }
+    Flush();
   }
 
 private:
+  void Flush() {
+    out_.append(reinterpret_cast<const char*>(buffer_), size_);
+    size_ = 0;
+  }
+
   std::string& out_;
-  std::uint64_t buffer_ = 0;
+  std::uint64_t held_ = 0;
   unsigned used_ = 0;
+  std::size_t size_ = 0;
+  unsigned char buffer_[4096];
 };
 
 } // namespace
@@ -444,30 +471,27 @@ struct Bzip2BlockEncoder::Work {
       for (int t = 0; t < groups; ++t) {
         std::fill(tableFrequency[t], tableFrequency[t] + alphabet, 0);
       }
-      // The lengths of each value in all tables at once, 16 bits a table:
-      // the sum over a group (at most 50 lengths of at most 17) fits.
-      std::uint64_t packed[kMaxAlphabet][2];
+      // The lengths of each value in all six tables at once, 10 bits a
+      // table: the sum over a group (at most 50 lengths of at most 17)
+      // fits.
+      std::uint64_t packed[kMaxAlphabet];
       for (int v = 0; v < alphabet; ++v) {
-        packed[v][0] = length[0][v] | static_cast<std::uint64_t>(length[1][v]) << 16 |
-                       static_cast<std::uint64_t>(length[2][v]) << 32 |
-                       static_cast<std::uint64_t>(length[3][v]) << 48;
-        packed[v][1] = length[4][v] | static_cast<std::uint64_t>(length[5][v]) << 16;
+        packed[v] = 0;
+        for (int t = kGroups - 1; t >= 0; --t) {
+          packed[v] = packed[v] << 10 | length[t][v];
+        }
       }
       selectors = 0;
       for (std::int32_t start = 0; start < valueCount; start += kGroupSize) {
         const std::int32_t end = std::min(start + kGroupSize, valueCount);
-        std::uint64_t low = 0;
-        std::uint64_t high = 0;
+        std::uint64_t sum = 0;
         for (std::int32_t i = start; i < end; ++i) {
-          low += packed[value[i]][0];
-          high += packed[value[i]][1];
+          sum += packed[value[i]];
         }
-        const std::uint32_t cost[kGroups] = {static_cast<std::uint32_t>(low & 0xFFFF),
-                                             static_cast<std::uint32_t>((low >> 16) & 0xFFFF),
-                                             static_cast<std::uint32_t>((low >> 32) & 0xFFFF),
-                                             static_cast<std::uint32_t>(low >> 48),
-                                             static_cast<std::uint32_t>(high & 0xFFFF),
-                                             static_cast<std::uint32_t>(high >> 16)};
+        std::uint32_t cost[kGroups];
+        for (int t = 0; t < kGroups; ++t) {
+          cost[t] = static_cast<std::uint32_t>(sum >> (10 * t)) & 0x3FF;
+        }
         int best = 0;
         for (int t = 1; t < groups; ++t) {
           if (cost[t] < cost[best]) {
