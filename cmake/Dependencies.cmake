@@ -2,6 +2,7 @@
 
 set(VELTRANO_DEPS_DIR "/opt/veltrano-deps" CACHE PATH "Where scripts/setup.sh puts dependency sources")
 set(VELTRANO_BZIP2_SOURCE_DIR "${VELTRANO_DEPS_DIR}/bzip2" CACHE PATH "libbz2 source (Debian source package)")
+set(VELTRANO_DIVSUFSORT_SOURCE_DIR "${VELTRANO_DEPS_DIR}/divsufsort" CACHE PATH "libdivsufsort source (Debian source package)")
 set(VELTRANO_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest source (Debian googletest package)")
 
 # libbz2, static.
@@ -21,6 +22,10 @@ target_compile_options(bz2 PRIVATE -w -O2)
 # printf with its floating-point formatting.
 target_compile_options(bz2 PRIVATE -fno-asynchronous-unwind-tables)
 target_compile_definitions(bz2 PRIVATE __USE_MINGW_ANSI_STDIO=0)
+
+# libdivsufsort, static: the encoder's block sort.
+include(${CMAKE_CURRENT_LIST_DIR}/DivsufsortSources.cmake)
+veltrano_divsufsort_library(divsufsort ${VELTRANO_DIVSUFSORT_SOURCE_DIR})
 
 # Boost headers only. The host's /usr/include cannot go on the cross compiler's
 # path (it would shadow the C library headers), so expose just boost/.

@@ -133,6 +133,7 @@ done
 src_list=/etc/apt/sources.list.d/veltrano-deb-src.sources
 need_src=0
 [ -f "$DEPS_DIR/bzip2/.ready" ] || need_src=1
+[ -f "$DEPS_DIR/divsufsort/.ready" ] || need_src=1
 
 if [ "$have_i386" -eq 0 ]; then
   log "adding the i386 architecture"
@@ -158,16 +159,27 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# fetch_source PACKAGE DIR: the upstream sources of a Debian source package
+# (for the Windows build, compiled with the cross compilers) into
+# $DEPS_DIR/DIR.
+fetch_source() {
+  local package=$1 dir=$2 orig
+  [ -f "$DEPS_DIR/$dir/.ready" ] && return 0
+  log "fetching the $package source package"
+  rm -rf "${DEPS_DIR:?}/$dir" "$DEPS_DIR/$dir-dl"
+  mkdir -p "$DEPS_DIR/$dir-dl"
+  (cd "$DEPS_DIR/$dir-dl" && apt-get source --download-only -qq "$package")
+  orig=$(ls "$DEPS_DIR/$dir-dl/${package}"_*.orig.tar.* | head -n 1)
+  mkdir -p "$DEPS_DIR/$dir"
+  tar -xf "$orig" -C "$DEPS_DIR/$dir" --strip-components=1
+  rm -rf "$DEPS_DIR/$dir-dl"
+  touch "$DEPS_DIR/$dir/.ready"
+}
+
 if [ "$need_src" -eq 1 ]; then
-  log "fetching the bzip2 source package"
-  rm -rf "$DEPS_DIR/bzip2" "$DEPS_DIR/bzip2-dl"
-  mkdir -p "$DEPS_DIR/bzip2-dl"
-  (cd "$DEPS_DIR/bzip2-dl" && apt-get source --download-only -qq bzip2)
-  orig=$(ls "$DEPS_DIR"/bzip2-dl/bzip2_*.orig.tar.* | head -n 1)
-  mkdir -p "$DEPS_DIR/bzip2"
-  tar -xf "$orig" -C "$DEPS_DIR/bzip2" --strip-components=1
-  rm -rf "$DEPS_DIR/bzip2-dl"
-  touch "$DEPS_DIR/bzip2/.ready"
+  fetch_source bzip2 bzip2
+  # the encoder's block sort
+  fetch_source libdivsufsort divsufsort
 fi
 
-log "ready (bzip2 source in $DEPS_DIR/bzip2, googletest in /usr/src/googletest)"
+log "ready (bzip2 and libdivsufsort sources in $DEPS_DIR, googletest in /usr/src/googletest)"

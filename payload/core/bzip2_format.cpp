@@ -68,9 +68,15 @@ void BitWriter::Put(std::uint64_t value, unsigned count) {
   }
 }
 
-// Whole bytes go through at once when the writer is byte aligned.
+// Whole bytes go through at once once the writer is byte aligned.
 void BitWriter::CopyBits(const unsigned char* data, std::size_t size, std::uint64_t bit,
                          std::uint64_t count) {
+  if (used_ != 0 && count >= 8) {
+    const unsigned take = 8 - used_;
+    Put(ReadPadded32(data, size, bit) >> (32 - take), take);
+    bit += take;
+    count -= take;
+  }
   if (used_ == 0) {
     // Each output byte from two source bytes; the last source byte read
     // lies inside the copied bits.

@@ -13,6 +13,7 @@ set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_stream_codec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode_parallel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_block_encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_encode_parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode_threads.cpp)
 
