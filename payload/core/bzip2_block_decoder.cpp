@@ -219,7 +219,7 @@ struct BitReader {
   }
 };
 
-Bzip2BlockDecoder::Bzip2BlockDecoder() : tables_(new Tables) {}
+Bzip2BlockDecoder::Bzip2BlockDecoder(bool twoWays) : tables_(new Tables), twoWays_(twoWays) {}
 Bzip2BlockDecoder::~Bzip2BlockDecoder() = default;
 
 void Bzip2BlockDecoder::Reserve(int level) {
@@ -229,9 +229,13 @@ void Bzip2BlockDecoder::Reserve(int level) {
   const std::size_t size = static_cast<std::size_t>(level) * 100000;
   bytes_.reset();
   vector_.reset();
+  backward_.reset();
   capacityLevel_ = 0;
   bytes_.reset(new unsigned char[size]);
   vector_.reset(new std::uint32_t[size]);
+  if (twoWays_) {
+    backward_.reset(new std::uint32_t[size]);
+  }
   capacityLevel_ = level;
 }
 
@@ -439,7 +443,8 @@ bool Bzip2BlockDecoder::ReadSymbols(BitReader& bits, int level) {
 
 void Bzip2BlockDecoder::Invert() {
   // Each position's entry: the position that follows it in the output,
-  // and its byte.
+  // and that position's byte; the backward vector holds the position before
+  // it and its byte.
   std::uint32_t next[256];
   std::uint32_t sum = 0;
   for (unsigned i = 0; i < 256; ++i) {
@@ -447,17 +452,57 @@ void Bzip2BlockDecoder::Invert() {
     sum += counts_[i];
   }
   unsigned char* const bytes = bytes_.get();
-  std::uint32_t* const vector = vector_.get();
-  for (std::uint32_t i = 0; i < length_; ++i) {
-    const unsigned char byte = bytes[i];
-    vector[next[byte]++] = i << 8 | byte;
+  std::uint32_t* const forward = vector_.get();
+  std::uint32_t* const backward = backward_.get();
+  const std::uint32_t length = length_;
+  if (backward) {
+    for (std::uint32_t i = 0; i < length; ++i) {
+      const unsigned char byte = bytes[i];
+      const std::uint32_t slot = next[byte]++;
+      forward[slot] = i << 8 | byte;
+      backward[i] = slot << 8 | byte;
+    }
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i) {
+      const unsigned char byte = bytes[i];
+      forward[next[byte]++] = i << 8 | byte;
+    }
   }
-  // The output before the run-length step, over the bytes no longer needed.
-  std::uint32_t position = origin_;
-  for (std::uint32_t i = 0; i < length_; ++i) {
-    const std::uint32_t entry = vector[position];
-    bytes[i] = static_cast<unsigned char>(entry);
-    position = entry >> 8;
+  // The output before the run-length step, over the bytes no longer
+  // needed. Each step waits for a load from anywhere in the vector: two
+  // walks at once, the first half from the start and the second from the
+  // end backwards, wait for two loads at a time.
+  bool walked = false;
+  if (backward) {
+    const std::uint32_t half = length / 2;
+    std::uint32_t ahead = origin_;
+    std::uint32_t behind = origin_;
+    std::uint32_t i = 0;
+    for (; i < half; ++i) {
+      const std::uint32_t front = forward[ahead];
+      const std::uint32_t back = backward[behind];
+      bytes[i] = static_cast<unsigned char>(front);
+      bytes[length - 1 - i] = static_cast<unsigned char>(back);
+      ahead = front >> 8;
+      behind = back >> 8;
+    }
+    if (length - half > half) {
+      const std::uint32_t back = backward[behind];
+      bytes[half] = static_cast<unsigned char>(back);
+      behind = back >> 8;
+    }
+    // The walks meet only when the positions form one cycle through the
+    // whole block, as in every block an encoder made. Otherwise the output
+    // is the start's cycle over and over, from the start on.
+    walked = ahead == behind;
+  }
+  if (!walked) {
+    std::uint32_t position = origin_;
+    for (std::uint32_t i = 0; i < length; ++i) {
+      const std::uint32_t entry = forward[position];
+      bytes[i] = static_cast<unsigned char>(entry);
+      position = entry >> 8;
+    }
   }
   if (randomised_) {
     unsigned table = 0;

@@ -22,7 +22,10 @@ public:
     kShort, // the block goes on past the bits it was given
   };
 
-  Bzip2BlockDecoder();
+  // twoWays: the inverse transform walks from both ends at once, nearly
+  // twice as fast, with 4 bytes more memory per byte of the block (3.6 MB
+  // more at level 9).
+  explicit Bzip2BlockDecoder(bool twoWays);
   ~Bzip2BlockDecoder();
   Bzip2BlockDecoder(const Bzip2BlockDecoder&) = delete;
   Bzip2BlockDecoder& operator=(const Bzip2BlockDecoder&) = delete;
@@ -58,7 +61,11 @@ private:
   std::unique_ptr<unsigned char[]> bytes_;
   // The inverse transform's vector: next position << 8 | byte.
   std::unique_ptr<std::uint32_t[]> vector_;
+  // The inverse transform's vector backwards: previous position << 8 | its
+  // byte (with twoWays only).
+  std::unique_ptr<std::uint32_t[]> backward_;
   std::unique_ptr<Tables> tables_;
+  bool twoWays_;
   int capacityLevel_ = 0;
 
   std::uint32_t counts_[256];

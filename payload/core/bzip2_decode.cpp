@@ -89,7 +89,7 @@ void Expand(Input& input, std::uint64_t skip, QorPayload::ByteSink& sink, Progre
   if (level == 0) {
     RaiseStreamEndMissing();
   }
-  std::unique_ptr<Bzip2BlockDecoder> decoder(new Bzip2BlockDecoder);
+  std::unique_ptr<Bzip2BlockDecoder> decoder(new Bzip2BlockDecoder(true));
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
   std::uint64_t position = QorBzip2Format::kHeaderBits;
   std::uint32_t combined = 0;
