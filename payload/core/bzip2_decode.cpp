@@ -50,13 +50,12 @@ private:
 // Size() of them.
 class SourceInput {
 public:
-  explicit SourceInput(QorPayload::ByteSource& source) : source_(source) {}
+  explicit SourceInput(QorPayload::ByteSource& source)
+      : source_(source), piece_(new char[kPiece]) {}
   void Want(std::uint64_t end) {
     while (!ended_ && first_ + window_.size() < end) {
-      const std::size_t had = window_.size();
-      window_.resize(had + kPiece);
-      const std::size_t got = source_.Read(reinterpret_cast<char*>(window_.data() + had), kPiece);
-      window_.resize(had + got);
+      const std::size_t got = source_.Read(piece_.get(), kPiece);
+      window_.insert(window_.end(), piece_.get(), piece_.get() + got);
       ended_ = got == 0;
     }
   }
@@ -75,6 +74,7 @@ public:
 
 private:
   QorPayload::ByteSource& source_;
+  std::unique_ptr<char[]> piece_;
   std::vector<unsigned char> window_;
   std::uint64_t first_ = 0;
   bool ended_ = false;
