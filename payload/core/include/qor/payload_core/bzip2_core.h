@@ -49,9 +49,11 @@ void DecompressStream(std::istream& input, std::ostream& output, ProgressFunctio
 // truncated data.
 void ExpandBzip2(QorPayload::ByteSource& source, QorPayload::ByteSink& sink);
 
-// The most threads ExpandBzip2Blocks uses. Each holds about 6 MB (libbz2's
-// tables, a block copy, its buffers) and each block waiting its turn up to
-// 2 MB: eight keep an expansion within 64 MB beyond the compressed data.
+// The most threads ExpandBzip2Blocks uses. Each holds about 5 MB (the
+// block decoder's memory at level 9 and its buffers; 8.6 MB with up to four
+// threads, whose decoders walk each block two ways) and each block waiting
+// its turn up to 2 MB: eight keep an expansion within 64 MB beyond the
+// compressed data.
 constexpr unsigned kMaxDecodeThreads = 8;
 
 // Expands the bzip2 stream in data[0, size) into sink like ExpandBzip2,
