@@ -1,8 +1,9 @@
 // Our own decoder of one bzip2 block, from the bits after its marker to its
 // last byte of output: the Huffman codes are read through a lookup table of
 // several bits at once (the few longer codes take the bit-by-bit path), the
-// bit stream 64 bits at a time, the inverse transform follows one vector of
-// 32-bit entries with each byte packed in, and the final run-length step and
+// bit stream 64 bits at a time, the inverse transform follows vectors of
+// 32-bit entries with each byte packed in (from both ends of the block at
+// once when there is memory for it), and the final run-length step and
 // the block checksum (eight bytes a step) run over whole pieces of output.
 // It accepts exactly the blocks libbz2 accepts (randomised ones too) and
 // gives the same bytes; what libbz2 refuses it refuses.
