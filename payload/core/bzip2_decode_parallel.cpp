@@ -1,5 +1,5 @@
 // Block-parallel bzip2 expansion: the blocks are found by their markers
-// (bzip2_format.h) and decoded each as a stream of its own on a pool of
+// (bzip2_format.h) and decoded each on its own (bzip2_block_decoder.h) on a pool of
 // threads, a few blocks ahead of the one the stream has reached; the calling
 // thread checks each block's place in the chain and hands the output on in
 // order. A marker pattern inside a block's data only costs a second try;
@@ -7,13 +7,11 @@
 // decoder, which then expands the rest of the stream.
 #include "qor/payload_core/bzip2_core.h"
 
+#include "bzip2_block_decoder.h"
 #include "bzip2_decode.h"
 #include "bzip2_format.h"
-#include "bzip2_stream.h"
 #include "pack_threads.h"
 #include "progress_steps.h"
-
-#include <bzlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -44,6 +42,10 @@ const std::uint64_t kScanStepBits = 8ull * 1024 * 1024;
 // at the first one (a marker pattern inside a block's data); with more, the
 // rest of the stream is expanded sequentially.
 const unsigned kMaxEndTries = 32;
+// Up to this many threads, each decoder walks its blocks two ways at once
+// (bzip2_block_decoder.h): with more, their memory would pass the bound of
+// ExpandBzip2Blocks.
+const unsigned kMaxTwoWayThreads = 4;
 // The markers behind the stream's position are let go in batches of this many.
 const std::size_t kMarkersKeptBehind = 4096;
 
@@ -53,61 +55,43 @@ const std::size_t kMarkersKeptBehind = 4096;
 
 // The most bits one block can take at a level: every symbol at the longest
 // code length, plus its tables. No block is looked for beyond it, so a
-// block's copy (WrapBlock) stays within a few megabytes whatever the input.
+// block's decoding stays within a few megabytes whatever the input.
 std::uint64_t MaxBlockBits(int level) {
   return (static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000;
 }
 
-// What one decoding thread reuses from block to block: the decoder's tables
-// (3.6 MB at level 9), the block copy and the output piece. Allocating them
-// afresh for every block costs page faults that, with several threads,
-// wait on each other in the system.
+// What one decoding thread reuses from block to block: the decoder's
+// memory (4.5 MB at level 9, 8.1 MB when it walks two ways) and the output
+// piece. Allocating them afresh
+// for every block costs page faults that, with several threads, wait on
+// each other in the system.
 struct Scratch {
-  Scratch() : piece(new char[kPieceSize]) {}
+  explicit Scratch(bool twoWays) : decoder(twoWays), piece(new unsigned char[kPieceSize]) {}
 
-  Bzip2Memory memory;
-  std::vector<unsigned char> wrapped;
-  std::unique_ptr<char[]> piece;
+  Bzip2BlockDecoder decoder;
+  std::unique_ptr<unsigned char[]> piece;
 };
 
-// Decodes the block in bits [startBit, endBit) as a stream of its own,
-// giving each piece of output to take (which returns false to stop). True
-// when the block decoded whole with a matching checksum and ended exactly at
-// endBit; the output given before a false result is not to be trusted.
+// Decodes the block in bits [startBit, endBit), giving each piece of output
+// to take (which returns false to stop). True when the block decoded whole
+// with a matching checksum and ended exactly at endBit; the output given
+// before a false result is not to be trusted.
 template <class Take>
 bool DecodeBlock(const unsigned char* data, std::size_t size, int level, std::uint64_t startBit,
                  std::uint64_t endBit, Scratch& scratch, Take take) {
-  std::vector<unsigned char>& wrapped = scratch.wrapped;
-  QorBzip2Format::WrapBlock(data, size, startBit, endBit, level, wrapped);
-  char* const piece = scratch.piece.get();
-  Bzip2Stream holder(Bzip2Stream::kDecompress);
-  bz_stream& stream = holder.get();
-  scratch.memory.Serve(stream);
-  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-    throw std::bad_alloc();
+  Bzip2BlockDecoder& decoder = scratch.decoder;
+  if (decoder.Read(data, size, startBit + QorBzip2Format::kMarkerBits, endBit, level) !=
+          Bzip2BlockDecoder::kRead ||
+      decoder.EndBit() != endBit) {
+    return false;
   }
-  stream.next_in = reinterpret_cast<char*>(wrapped.data());
-  stream.avail_in = static_cast<unsigned int>(wrapped.size());
-  for (;;) {
-    const unsigned int inBefore = stream.avail_in;
-    stream.next_out = piece;
-    stream.avail_out = static_cast<unsigned int>(kPieceSize);
-    const int result = BZ2_bzDecompress(&stream);
-    if (result < 0) {
+  char* const piece = reinterpret_cast<char*>(scratch.piece.get());
+  while (const std::size_t produced = decoder.Produce(scratch.piece.get(), kPieceSize)) {
+    if (!take(piece, produced)) {
       return false;
     }
-    const std::size_t produced = kPieceSize - stream.avail_out;
-    if (produced > 0 && !take(piece, produced)) {
-      return false;
-    }
-    if (result == BZ_STREAM_END) {
-      // Only the padding of the last byte may remain.
-      return stream.avail_in == 0;
-    }
-    if (produced == 0 && stream.avail_in == inBefore) {
-      return false; // the block runs past the end marker added after it
-    }
   }
+  return decoder.Good();
 }
 
 // A block decoded ahead. Its state, and the list it lies in, are guarded by
@@ -138,7 +122,8 @@ class BlockDecoder {
 public:
   BlockDecoder(const unsigned char* data, std::size_t size, int level, unsigned threads)
       : data_(data), size_(size), totalBits_(static_cast<std::uint64_t>(size) * 8), level_(level),
-        maxBlockBits_(MaxBlockBits(level)) {
+        maxBlockBits_(MaxBlockBits(level)), twoWays_(threads <= kMaxTwoWayThreads),
+        scratch_(twoWays_) {
     // Without the threads' events (the system has none left) the calling
     // thread decodes alone, as it does when no thread can be started.
     if (threads > 1) {
@@ -264,7 +249,7 @@ private:
   }
 
   void Work() {
-    Scratch scratch;
+    Scratch scratch(twoWays_);
     MutexLock locked(lock_);
     for (;;) {
       if (stopping_) {
@@ -548,6 +533,9 @@ private:
   const std::uint64_t totalBits_;
   const int level_;
   const std::uint64_t maxBlockBits_;
+  const bool twoWays_;
+  // The calling thread's.
+  Scratch scratch_;
   unsigned window_ = 1;
   std::unique_ptr<Signals> signals_;
   QorPackThreads::Mutex lock_;
@@ -560,8 +548,6 @@ private:
   std::list<std::unique_ptr<BlockTask>> tasks_;
   // Output buffers of blocks handed on, for the next blocks.
   std::vector<std::vector<char>> spareOutputs_;
-  // The calling thread's.
-  Scratch scratch_;
   std::uint64_t handedOn_ = 0;
   // Last: the threads end before anything they use goes.
   QorPackThreads::ThreadGroup workers_;

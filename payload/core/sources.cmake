@@ -11,6 +11,7 @@ set(VELTRANO_PAYLOAD_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/archive_layout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_stream_codec.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/bzip2_block_decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_decode_parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bzip2_block_encoder.cpp

@@ -7,9 +7,11 @@ namespace QorPackThreads {
 // At least 1.
 unsigned CountProcessors();
 
-// The most threads that expand one stream. Each holds about 6 MB (libbz2's
-// tables, a block copy, its buffers) and each block waiting its turn up to
-// 2 MB: eight keep an expansion within 64 MB beyond the compressed data.
+// The most threads that expand one stream. Each holds about 5 MB (the
+// block decoder's memory at level 9 and its buffers; 8.6 MB with up to four
+// threads, whose decoders walk each block two ways) and each block waiting
+// its turn up to 2 MB: eight keep an expansion within 64 MB beyond the
+// compressed data.
 constexpr unsigned kMaxDecodeThreads = 8;
 
 // The expanding threads for a request of requested: 1 to kMaxDecodeThreads.
