@@ -66,12 +66,12 @@ have() { command -v "$1" >/dev/null 2>&1; }
 
 # row NAME: then lines of "LABEL<TAB>COMMAND"; prints one table line each.
 row() {
-  local name=$1 spec=$2 labels=() commands=() i r line
+  local name=$1 table=$2 labels=() commands=() i r line
   while IFS=$'\t' read -r label command; do
     [ -n "$label" ] || continue
     labels+=("$label")
     commands+=("$command")
-  done <<<"$spec"
+  done <<<"$table"
   local results=$scratch/results
   : >"$results"
   for r in $(seq 1 "$rounds"); do
@@ -123,18 +123,18 @@ echo
 echo "| direction, threads | engine | median time | peak memory | ÷ lbzip2 |"
 echo "|---|---|---|---|---|"
 for n in 1 "$threads"; do
-  spec=$(
+  table=$(
     ours vtrpack "'$vtrpack' check --threads $n '$payload'"
     [ -z "$old" ] || ours "vtrpack (old)" "'$old' check --threads $n '$payload'"
     others decode "$n"
   )
-  row "decode, $n" "$spec"
+  row "decode, $n" "$table"
 done
 for n in 1 "$threads"; do
-  spec=$(
+  table=$(
     ours vtrpack "'$vtrpack' pack --threads $n '$corpus' out"
     [ -z "$old" ] || ours "vtrpack (old)" "'$old' pack --threads $n '$corpus' out"
     others encode "$n"
   )
-  row "encode, $n" "$spec"
+  row "encode, $n" "$table"
 done
