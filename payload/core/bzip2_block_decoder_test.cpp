@@ -9,6 +9,7 @@
 
 #include "bzip2_block_decoder.h"
 #include "bzip2_format.h"
+#include "bzip2_test_data.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -30,43 +31,7 @@ extern unsigned int BZ2_crc32Table[256];
 namespace {
 
 using QorCompressLib::kStreamEndMissing;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    c = static_cast<char>(random() & 0xFF);
-  }
-  return bytes;
-}
-
-// Compressible: words of a small alphabet, and some runs.
-std::string TextLike(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string text;
-  text.reserve(size);
-  while (text.size() < size) {
-    const std::size_t word = 2 + random() % 8;
-    for (std::size_t i = 0; i < word; ++i) {
-      text.push_back(static_cast<char>('a' + random() % 12));
-    }
-    if (random() % 50 == 0) {
-      text.append(random() % 300, static_cast<char>(random()));
-    }
-    text.push_back(random() % 10 == 0 ? '\n' : ' ');
-  }
-  text.resize(size);
-  return text;
-}
-
-std::string Compress(const std::string& data, int level) {
-  std::string out(data.size() + data.size() / 100 + 1024, '\0');
-  unsigned int size = static_cast<unsigned int>(out.size());
-  EXPECT_EQ(BZ_OK, BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()),
-                                            static_cast<unsigned int>(data.size()), level, 0, 30));
-  out.resize(size);
-  return out;
-}
+using namespace QorBzip2TestData;
 
 struct Outcome {
   bool accepted = false;
@@ -101,35 +66,13 @@ Outcome Reference(const std::string& stream) {
   return outcome;
 }
 
-class StringSink : public QorPayload::ByteSink {
-public:
-  void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
-  std::string bytes;
-};
-
-class StringSource : public QorPayload::ByteSource {
-public:
-  explicit StringSource(const std::string& bytes) : bytes_(bytes) {}
-  // Small pieces, so that blocks cross them.
-  std::size_t Read(char* buffer, std::size_t size) override {
-    const std::size_t take = std::min<std::size_t>({size, bytes_.size() - at_, 4093});
-    bytes_.copy(buffer, take, at_);
-    at_ += take;
-    return take;
-  }
-
-private:
-  const std::string& bytes_;
-  std::size_t at_ = 0;
-};
-
 // threads 0: the sequential expansion.
 Outcome Ours(const std::string& stream, unsigned threads) {
   Outcome outcome;
   StringSink sink;
   try {
     if (threads == 0) {
-      StringSource source(stream);
+      StringSource source(stream, 4093);
       QorCompressLib::ExpandBzip2(source, sink);
     } else {
       QorCompressLib::ExpandBzip2Blocks(stream.data(), stream.size(), sink, nullptr, nullptr, 0,
@@ -413,8 +356,8 @@ TEST(Bzip2BlockDecoder, GivesLibbz2sBytesForValidStreams) {
       {"long runs", std::string(1200000, '\0') + "tail" + std::string(300000, 'x'), 9},
       {"every byte", everyByte, 1},
       {"random, two blocks", RandomBytes(150000, 1), 1},
-      {"text, many blocks", TextLike(350000, 2), 1},
-      {"text and random, level 9", TextLike(800000, 3) + RandomBytes(200000, 3), 9},
+      {"text, many blocks", TextLike(350000, 2, true), 1},
+      {"text and random, level 9", TextLike(800000, 3, true) + RandomBytes(200000, 3), 9},
   };
   for (const auto& c : cases) {
     const std::string stream = Compress(c.data, c.level);
@@ -427,7 +370,7 @@ TEST(Bzip2BlockDecoder, GivesLibbz2sBytesForValidStreams) {
 // every seventh of the rest of its tables, a sample of the data of both
 // blocks, the end and the checksums: flipped one at a time.
 TEST(Bzip2BlockDecoder, RefusesWhatLibbz2RefusesWithBitsFlipped) {
-  const std::string stream = Compress(TextLike(60000, 4) + RandomBytes(60000, 4), 1);
+  const std::string stream = Compress(TextLike(60000, 4, true) + RandomBytes(60000, 4), 1);
   const std::uint64_t bits = stream.size() * 8;
   std::vector<std::uint64_t> flips;
   for (std::uint64_t bit = 32; bit < 1600; bit += bit < 400 ? 1 : 7) {
@@ -450,7 +393,7 @@ TEST(Bzip2BlockDecoder, RefusesWhatLibbz2RefusesWithBitsFlipped) {
 }
 
 TEST(Bzip2BlockDecoder, RefusesTruncatedStreams) {
-  const std::string stream = Compress(TextLike(120000, 6), 1);
+  const std::string stream = Compress(TextLike(120000, 6, true), 1);
   const unsigned threads[] = {0, 1, 8};
   for (std::size_t size = 0; size < stream.size(); size += (size < 64 ? 1 : 997)) {
     EXPECT_TRUE(SameAsReference(stream.substr(0, size), threads, 3)) << size << " bytes";

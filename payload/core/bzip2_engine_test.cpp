@@ -7,6 +7,7 @@
 #include "qor/payload_core/bzip2_core.h"
 
 #include "bzip2_format.h"
+#include "bzip2_test_data.h"
 #include "pack_threads.h"
 
 #include <bzlib.h>
@@ -33,41 +34,7 @@ std::size_t __sanitizer_get_current_allocated_bytes();
 namespace {
 
 using QorCompressLib::kStreamEndMissing;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    c = static_cast<char>(random() & 0xFF);
-  }
-  return bytes;
-}
-
-// Compressible: words of a small alphabet.
-std::string TextLike(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string text;
-  text.reserve(size);
-  while (text.size() < size) {
-    const std::size_t word = 2 + random() % 8;
-    for (std::size_t i = 0; i < word; ++i) {
-      text.push_back(static_cast<char>('a' + random() % 12));
-    }
-    text.push_back(random() % 10 == 0 ? '\n' : ' ');
-  }
-  text.resize(size);
-  return text;
-}
-
-// libbz2's own one-call result.
-std::string Compress(const std::string& data, int level) {
-  std::string out(data.size() + data.size() / 100 + 1024, '\0');
-  unsigned int size = static_cast<unsigned int>(out.size());
-  EXPECT_EQ(BZ_OK, BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()),
-                                            static_cast<unsigned int>(data.size()), level, 0, 30));
-  out.resize(size);
-  return out;
-}
+using namespace QorBzip2TestData;
 
 // Bytes whose block byte map is written as the block marker (see the
 // launcher's test of the same name).
@@ -85,27 +52,6 @@ std::string MarkerShapedBytes(std::size_t size) {
   }
   return s;
 }
-
-class StringSink : public QorPayload::ByteSink {
-public:
-  void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
-  std::string bytes;
-};
-
-class StringSource : public QorPayload::ByteSource {
-public:
-  explicit StringSource(const std::string& bytes) : bytes_(bytes) {}
-  std::size_t Read(char* buffer, std::size_t size) override {
-    const std::size_t take = std::min(size, bytes_.size() - at_);
-    bytes_.copy(buffer, take, at_);
-    at_ += take;
-    return take;
-  }
-
-private:
-  const std::string& bytes_;
-  std::size_t at_ = 0;
-};
 
 struct Outcome {
   int code = 0; // 0: accepted
