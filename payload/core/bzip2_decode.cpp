@@ -21,12 +21,10 @@ using QorBzip2Format::kMarkerBits;
 
 const std::size_t kPiece = 1 << 16;
 
-// The bytes a block of the level takes at most when it is made the usual
-// way (every symbol at the longest code length, and its tables): a block's
-// bits are first looked for this far ahead, and further only when it goes
-// on (its tables can be made longer than any encoder makes them).
+// A block's bits are first looked for this far ahead (its usual largest
+// size, and its marker), and further only when it goes on.
 std::uint64_t UsualBlockBytes(int level) {
-  return ((static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000) / 8 + 16;
+  return QorBzip2Format::MaxBlockBits(level) / 8 + 16;
 }
 
 // The whole stream in memory.

@@ -53,18 +53,14 @@ const std::size_t kMarkersKeptBehind = 4096;
   QorPayload::RaiseError(kStreamEndMissing, kStreamEndMissingText);
 }
 
-// The most bits one block can take at a level: every symbol at the longest
-// code length, plus its tables. No block is looked for beyond it, so a
-// block's decoding stays within a few megabytes whatever the input.
-std::uint64_t MaxBlockBits(int level) {
-  return (static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000;
-}
+// No block is looked for beyond MaxBlockBits, so a block's decoding stays
+// within a few megabytes whatever the input.
+using QorBzip2Format::MaxBlockBits;
 
 // What one decoding thread reuses from block to block: the decoder's
 // memory (4.5 MB at level 9, 8.1 MB when it walks two ways) and the output
-// piece. Allocating them afresh
-// for every block costs page faults that, with several threads, wait on
-// each other in the system.
+// piece. Allocating them afresh for every block costs page faults that,
+// with several threads, wait on each other in the system.
 struct Scratch {
   explicit Scratch(bool twoWays) : decoder(twoWays), piece(new unsigned char[kPieceSize]) {}
 

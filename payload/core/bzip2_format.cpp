@@ -195,15 +195,4 @@ void FindMarkers(const unsigned char* data, std::size_t size, std::uint64_t from
   }
 }
 
-void WrapBlock(const unsigned char* data, std::size_t size, std::uint64_t startBit,
-               std::uint64_t endBit, int level, std::vector<unsigned char>& out) {
-  out.clear();
-  out.reserve(static_cast<std::size_t>((endBit - startBit) / 8) + 16);
-  BitWriter writer(out);
-  writer.PutHeader(level);
-  writer.CopyBits(data, size, startBit, endBit - startBit);
-  writer.PutEnd(ReadPadded32(data, size, startBit + kMarkerBits));
-  writer.Finish();
-}
-
 } // namespace QorBzip2Format

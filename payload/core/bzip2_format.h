@@ -62,12 +62,12 @@ private:
   unsigned used_ = 0;
 };
 
-// Replaces out with a stream of its own holding the block in bits
-// [startBit, endBit) of data (size bytes; bits past its end read as zero):
-// "BZh" and level, the block bit for bit, the end marker and the block's
-// checksum as the stream's.
-void WrapBlock(const unsigned char* data, std::size_t size, std::uint64_t startBit,
-               std::uint64_t endBit, int level, std::vector<unsigned char>& out);
+// The most bits one block can take at a level when made the usual way:
+// every symbol at the longest code length, plus its tables. (A block's
+// tables can be made longer than any encoder makes them.)
+inline std::uint64_t MaxBlockBits(int level) {
+  return (static_cast<std::uint64_t>(level) * 100000 + 1000) * 20 + 400000;
+}
 
 // The stream checksum after one more block.
 inline std::uint32_t CombineCrc(std::uint32_t combined, std::uint32_t blockCrc) {

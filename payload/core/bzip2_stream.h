@@ -37,10 +37,11 @@ private:
 };
 
 // The memory of one thread's libbz2 streams, kept from stream to stream:
-// libbz2 takes megabytes for each stream (3.6 MB to decode a level-9 block,
-// 7.6 MB to compress one) and frees them at its end, and a stream per block
-// made the allocator hand that memory back to the system after each block
-// and fault it in again for the next. Blocks of a size are handed out again
+// libbz2 takes megabytes for each stream (7.6 MB to compress a level-9
+// block; the block-parallel compressor still gives it the blocks its own
+// encoder leaves) and frees them at its end, and a stream per block made
+// the allocator hand that memory back to the system after each block and
+// fault it in again for the next. Blocks of a size are handed out again
 // once their stream has ended.
 class Bzip2Memory {
 public:
